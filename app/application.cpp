@@ -1,0 +1,88 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <QProxyStyle>
+
+#include "app/main_window.h"
+#include "firmware/update_procedure.h"
+#include "link/com_port.h"
+#include "platform/design_fonts.h"
+#include "ports/port_chooser.h"
+#include "ports/setup.h"
+#include "settings/settings_window.h"
+#include "ui_main_window.h"
+#include "windows/information_window.h"
+#include "windows/instruction_window.h"
+
+namespace {
+
+// Hints come up 10 ms after the pointer rests and stay until it moves on.
+class HintTimingStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ToolTip_WakeUpDelay)
+            return 10;
+        if (hint == SH_ToolTip_FallAsleepDelay)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+}  // namespace
+
+void ConfigureApplication()
+{
+    QApplication::setApplicationName(kApplicationTitle);
+    QApplication::setStyle(new HintTimingStyle);
+    platform::InstallDesignFontSubstitutes();
+}
+
+TalvorApp::TalvorApp(const AppOptions &options)
+{
+    auto directory = std::make_shared<platform::PortDirectory>(options.virtualPortFolder,
+                                                               options.hardwarePorts);
+    setup = std::make_unique<TSetup>(options.iniFolder, directory);
+    Setup1 = setup.get();
+    comPort = std::make_unique<TComPort1>();
+    ComPort1 = comPort.get();
+    prot = std::make_unique<TProt>(*comPort);
+    Prot1 = prot.get();
+
+    form1 = std::make_unique<TForm1>(*setup, *comPort, *prot, options.portLockName);
+    TForm1 *mainWindow = form1.get();
+    form2 = std::make_unique<TForm2>(
+        *setup, [mainWindow](const QString &name) { mainWindow->ui->GroupBox1->setTitle(name); }, mainWindow);
+    Form2 = form2.get();
+    form4 = std::make_unique<TForm4>(mainWindow);
+    Form4 = form4.get();
+    form5 = std::make_unique<TForm5>(mainWindow);
+    Form5 = form5.get();
+    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow);
+    Form6 = form6.get();
+}
+
+TalvorApp::~TalvorApp()
+{
+    // The monitor thread is stopped first: it uses the window, the port and
+    // the protocol object until its last cycle.
+    form1->Monitor().Terminate();
+    form1->Monitor().WaitFor();
+    Form6 = nullptr;
+    Form5 = nullptr;
+    Form4 = nullptr;
+    Form2 = nullptr;
+    form6.reset();
+    form5.reset();
+    form4.reset();
+    form2.reset();
+    form1.reset();
+    comPort->Close();
+    Prot1 = nullptr;
+    prot.reset();
+    ComPort1 = nullptr;
+    comPort.reset();
+    Setup1 = nullptr;
+    setup.reset();
+}

@@ -1,0 +1,28 @@
+// The TALVOR IV service tool: firmware update, settings and monitoring of a
+// reader on a serial port.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "app/application.h"
+#include "app/main_window.h"
+#include "platform/ini_file.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    ConfigureApplication();
+    try {
+        AppOptions options;
+        options.iniFolder = platform::IniFolder(QCoreApplication::applicationDirPath());
+        TalvorApp app(options);
+        app.form1->show();
+        return QApplication::exec();
+    } catch (const std::exception &error) {
+        QMessageBox::critical(nullptr, kApplicationTitle, QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, kApplicationTitle, QString());
+    }
+    return 1;
+}

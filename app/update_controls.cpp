@@ -1,0 +1,160 @@
+// The firmware update front end of the main window: file choice, "Load
+// program", "Stop", progress, status line, lamp and error icon.
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <mutex>
+
+#include "app/main_window.h"
+#include "firmware/update_procedure.h"
+#include "link/com_port.h"
+#include "monitor/port_handover.h"
+#include "platform/message_box.h"
+#include "platform/system_colours.h"
+#include "ui_main_window.h"
+#include "windows/information_window.h"
+
+namespace {
+
+TOpenDialog::Chooser &ChooserOverride()
+{
+    static TOpenDialog::Chooser chooser;
+    return chooser;
+}
+
+}  // namespace
+
+void TOpenDialog::SetChooserForTests(Chooser chooser)
+{
+    ChooserOverride() = std::move(chooser);
+}
+
+bool TOpenDialog::Execute(QWidget *parent)
+{
+    // "Name (*.x)|*.x|..." pairs become Qt's "Name (*.x);;..." list.
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    QStringList qtFilters;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        qtFilters << parts[i];
+    const QString qtFilter = qtFilters.join(QStringLiteral(";;"));
+    const QString chosen = ChooserOverride() ? ChooserOverride()(parent, qtFilter)
+                                             : QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter);
+    if (chosen.isEmpty())
+        return false;
+    FileName = chosen;
+    return true;
+}
+
+void TForm1::Button21Click()
+{
+    if (!OpenDialog1.Execute(this))
+        return;
+    prot_.OpenImage(OpenDialog1.FileName);
+    FileChosen = 1;
+    ui->Button22->setEnabled(true);
+}
+
+void TForm1::Button22Click()
+{
+    if (PortOpen != 1) {
+        platform::ShowError(QStringLiteral("Select the COM port!"));
+        return;
+    }
+    if (FileChosen == 0) {
+        platform::ShowError(QStringLiteral("Select the firmware file!"));
+        return;
+    }
+    Handover_->TakeFromMonitor();
+    SetUpdateRunning(true);
+    prot_.StartUpdate(OpenDialog1.FileName);
+    port_.PurgeInput();
+    port_.PurgeOutput();
+    SetUpdateRunning(false);
+    Handover_->GiveBackToMonitor();
+}
+
+void TForm1::SetUpdateRunning(bool running)
+{
+    ui->Button22->setEnabled(!running);
+    ui->Button5->setEnabled(!running);
+    if (running)
+        ui->SpeedButton2->setEnabled(false);
+}
+
+void TForm1::Button4Click()
+{
+    prot_.StopRequested = 1;
+}
+
+void TForm1::Timer2Timer()
+{
+    SetLamp(LampColour() == colours::ButtonFace ? Lamp::Blue : Lamp::ButtonFace);
+}
+
+QColor TForm1::LampColour() const
+{
+    return ui->Shape1->palette().color(QPalette::Window);
+}
+
+void TForm1::SetLoadCaption(const QString &text) { ui->Button22->setText(text); }
+void TForm1::SetStopEnabled(bool enabled) { ui->Button4->setEnabled(enabled); }
+void TForm1::SetStatusLine(const QString &text) { ui->StaticText2->setText(text); }
+void TForm1::SetPercentage(const QString &text) { ui->Label5->setText(text); }
+void TForm1::SetProgressMaximum(int maximum) { ui->ProgressBar1->setMaximum(maximum); }
+void TForm1::SetProgressPosition(int position) { ui->ProgressBar1->setValue(position); }
+int TForm1::ProgressPosition() const { return ui->ProgressBar1->value(); }
+
+void TForm1::SetLamp(Lamp lamp)
+{
+    QColor colour = colours::ButtonFace;
+    switch (lamp) {
+    case Lamp::ButtonFace: break;
+    case Lamp::Maroon: colour = colours::Maroon; break;
+    case Lamp::Blue: colour = colours::Blue; break;
+    case Lamp::Green: colour = colours::Green; break;
+    }
+    QPalette palette = ui->Shape1->palette();
+    palette.setColor(QPalette::Window, colour);
+    ui->Shape1->setPalette(palette);
+}
+
+void TForm1::SetLampBlinking(bool on)
+{
+    if (on)
+        Timer2.start();
+    else
+        Timer2.stop();
+}
+
+void TForm1::SetErrorIconEnabled(bool enabled) { ui->SpeedButton2->setEnabled(enabled); }
+
+void TForm1::ClearErrorLines()
+{
+    if (Form5)
+        Form5->Memo1()->clear();
+}
+
+void TForm1::AddErrorLine(const QString &line)
+{
+    if (Form5)
+        Form5->Memo1()->appendPlainText(line);
+}
+
+void TForm1::ClearDescription() { ui->Memo1->clear(); }
+void TForm1::AddDescriptionLine(const QString &line) { ui->Memo1->appendPlainText(line); }
+
+void TForm1::ShowFileName(const QString &path)
+{
+    ui->StaticText1->setText(path);
+}
+
+void TForm1::ProcessMessages()
+{
+    QApplication::processEvents();
+}
+
+void TForm1::Beep()
+{
+    QApplication::beep();
+}

@@ -1,0 +1,31 @@
+#pragma once
+// What the update engine shows on the main window and the information window.
+// All calls come on the GUI thread (the update runs there).
+
+#include <QString>
+
+enum class Lamp { ButtonFace, Maroon, Blue, Green };
+
+class UpdateView {
+public:
+    virtual ~UpdateView() = default;
+    // The "Load program" button's caption: the stage text during an update.
+    virtual void SetLoadCaption(const QString &text) = 0;
+    virtual void SetStopEnabled(bool enabled) = 0;
+    virtual void SetStatusLine(const QString &text) = 0;
+    virtual void SetPercentage(const QString &text) = 0;
+    virtual void SetProgressMaximum(int maximum) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual int ProgressPosition() const = 0;
+    virtual void SetLamp(Lamp lamp) = 0;
+    virtual void SetLampBlinking(bool on) = 0;
+    virtual void SetErrorIconEnabled(bool enabled) = 0;
+    virtual void ClearErrorLines() = 0;
+    virtual void AddErrorLine(const QString &line) = 0;
+    virtual void ClearDescription() = 0;
+    virtual void AddDescriptionLine(const QString &line) = 0;
+    virtual void ShowFileName(const QString &path) = 0;
+    // Lets the window handle pending events (Stop, the lamp timer, repaints).
+    virtual void ProcessMessages() = 0;
+    virtual void Beep() = 0;
+};

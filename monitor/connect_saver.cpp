@@ -1,0 +1,200 @@
+#include "monitor/connect_saver.h"
+
+#include <chrono>
+
+#include "link/com_port.h"
+#include "link/frame_codec.h"
+#include "platform/gui_call.h"
+#include "platform/named_mutex.h"
+
+namespace {
+
+constexpr int kAnsweredPauseMs = 100;
+constexpr int kSilentPauseMs = 20;
+constexpr int kClosedPauseMs = 500;
+constexpr uint16_t kReplyReadBytes = 100;
+// The port lock is awaited in slices so that a park or stop request is still
+// honoured before the lock is taken.
+constexpr int kLockSliceMs = 50;
+
+QString LoaderVersion(uint8_t loader)
+{
+    return monitor_text::VersionPrefix + QString::number(loader >> 4) + QLatin1Char('.') +
+           QString::number(loader & 0x0F);
+}
+
+}  // namespace
+
+ConnectSaver::ConnectSaver(bool createSuspended, TProtFrame &prot, TComPort1 &port,
+                           platform::NamedMutex &portBusy, const std::atomic<uint8_t> &portOpen,
+                           MonitorView &view)
+    : prot_(prot), port_(port), portBusy_(portBusy), portOpen_(portOpen), view_(view)
+{
+    if (!createSuspended)
+        Resume();
+}
+
+ConnectSaver::~ConnectSaver()
+{
+    Terminate();
+    WaitFor();
+}
+
+void ConnectSaver::Resume()
+{
+    if (!started_.exchange(true)) {
+        thread_ = std::thread([this] { Execute(); });
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        parkRequested_ = false;
+    }
+    wake_.notify_all();
+}
+
+void ConnectSaver::Suspend()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        parkRequested_ = true;
+    }
+    wake_.notify_all();
+}
+
+void ConnectSaver::Terminate()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        terminated_ = true;
+    }
+    wake_.notify_all();
+}
+
+void ConnectSaver::WaitFor()
+{
+    if (!thread_.joinable())
+        return;
+    // The thread may be waiting for a window update of ours: keep serving them.
+    platform::WaitServingGui([this] { return finished_.load(); }, -1);
+    thread_.join();
+}
+
+void ConnectSaver::ParkIfAsked()
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!parkRequested_ || terminated_)
+        return;
+    parked_ = true;
+    wake_.wait(guard, [this] { return !parkRequested_ || terminated_; });
+    parked_ = false;
+}
+
+void ConnectSaver::Pause(int ms)
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    wake_.wait_for(guard, std::chrono::milliseconds(ms),
+                   [this] { return parkRequested_.load() || terminated_.load(); });
+}
+
+bool ConnectSaver::TakePortLock()
+{
+    while (!portBusy_.wait(kLockSliceMs)) {
+        if (parkRequested_ || terminated_)
+            return false;
+    }
+    return true;
+}
+
+void ConnectSaver::SetControlText(MonitorField field, const QString &text)
+{
+    platform::RunOnGuiThread([&] { view_.SetControlText(field, text); });
+}
+
+void ConnectSaver::SetSerialLabelWindowText(bool windowText)
+{
+    platform::RunOnGuiThread([&] { view_.SetSerialLabelWindowText(windowText); });
+}
+
+void ConnectSaver::ShowAnswer(uint32_t &rememberedKey)
+{
+    const uint8_t *reply = prot_.RxBuffer;
+    const uint32_t key = reply[7] | (reply[8] << 8) | (reply[9] << 16) | (uint32_t(reply[10]) << 24);
+    if (key == rememberedKey)
+        return;  // repeated identical answers cause no window traffic
+    rememberedKey = key;
+
+    const uint8_t loader = reply[10];
+    SetControlText(MonitorField::Memo3, LoaderVersion(loader));
+    if (loader <= 0x81) {
+        SetControlText(MonitorField::Memo4, monitor_text::OldLoader);
+        SetControlText(MonitorField::Memo2, monitor_text::Unknown);
+        return;
+    }
+    if (loader >= 0x83) {
+        SetSerialLabelWindowText(true);
+        SetControlText(MonitorField::Memo5, QString::number(reply[11] | (reply[12] << 8)));
+    }
+    const uint8_t major = reply[8];
+    if (major != 0) {
+        SetControlText(MonitorField::Memo4, QString());
+        SetControlText(MonitorField::Memo2, monitor_text::VersionPrefix + QString::number(major) +
+                                                QLatin1Char('.') + QString::number(reply[9]));
+    } else {
+        SetControlText(MonitorField::Memo4, monitor_text::OldFirmware);
+        SetControlText(MonitorField::Memo2, monitor_text::Unknown);
+    }
+}
+
+void ConnectSaver::Execute()
+{
+    DisplayState state = DisplayState::Closed;
+    uint32_t rememberedKey = 0;
+
+    while (!terminated_) {
+        ParkIfAsked();
+        if (terminated_)
+            break;
+
+        if (portOpen_.load() != 1) {
+            if (state != DisplayState::Closed)
+                SetControlText(MonitorField::StaticText3, monitor_text::PortClosed);
+            state = DisplayState::Closed;
+            Pause(kClosedPauseMs);
+            continue;
+        }
+        if (state != DisplayState::Waiting && state != DisplayState::Ready) {
+            SetControlText(MonitorField::StaticText3, monitor_text::NoAnswer);
+            state = DisplayState::Waiting;
+        }
+        if (!TakePortLock())
+            continue;  // parks (or ends) at the top of the loop, before any traffic
+
+        TProtFrame::ClearBuffer(prot_.TxFrame, sizeof prot_.TxFrame);
+        prot_.TxLength = 7;  // long header and one 0x00 payload byte
+        prot_.SendCommand(kStatusRequest);
+        TProtFrame::ClearBuffer(prot_.RxBuffer, TProtFrame::kRxClearLength);
+        const uint16_t received = port_.Read(prot_.RxBuffer, kReplyReadBytes);
+        ++polls_;
+
+        int pause = kAnsweredPauseMs;
+        if (received > 0) {
+            if (state != DisplayState::Ready) {
+                SetControlText(MonitorField::StaticText3, monitor_text::Ready);
+                state = DisplayState::Ready;
+            }
+            ShowAnswer(rememberedKey);
+        } else {
+            rememberedKey = 0;
+            SetSerialLabelWindowText(false);
+            SetControlText(MonitorField::Memo2, QString());
+            SetControlText(MonitorField::Memo3, QString());
+            SetControlText(MonitorField::Memo5, QString());
+            state = DisplayState::Lost;
+            pause = kSilentPauseMs;
+        }
+        portBusy_.release();
+        Pause(pause);
+    }
+    finished_ = true;
+}

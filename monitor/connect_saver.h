@@ -1,0 +1,95 @@
+#pragma once
+// The connection monitor: while the port is open it polls the reader with the
+// device information request about every 100 ms and shows whether it answers,
+// its boot loader and firmware versions and its serial number.
+
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class TComPort1;
+class TProtFrame;
+namespace platform { class NamedMutex; }
+
+enum class MonitorField { StaticText3, Memo2, Memo3, Memo4, Memo5 };
+
+// What the monitor changes on the main window. Called on the GUI thread only;
+// the monitor waits for each call to be done.
+class MonitorView {
+public:
+    virtual ~MonitorView() = default;
+    virtual void SetControlText(MonitorField field, const QString &text) = 0;
+    // Label10's font: the window-text colour once a serial number is shown,
+    // the active-border colour otherwise.
+    virtual void SetSerialLabelWindowText(bool windowText) = 0;
+};
+
+namespace monitor_text {
+inline const QString PortClosed = QStringLiteral("COM-port is closed");
+inline const QString NoAnswer = QStringLiteral("Device no answer");
+inline const QString Ready = QStringLiteral("Device is ready");
+inline const QString VersionPrefix = QStringLiteral("vesion  ");
+inline const QString Unknown = QStringLiteral("unknown");
+inline const QString OldLoader = QStringLiteral(
+    "With a bootloader version lower than 8.2, accurate information about the device firmware "
+    "version is not available");
+inline const QString OldFirmware =
+    QStringLiteral("Firmware versions prior to 5.3 do not contain the necessary information");
+}  // namespace monitor_text
+
+class ConnectSaver {
+public:
+    enum class DisplayState : uint8_t { Closed = 0, Waiting = 1, Ready = 2, Lost = 3 };
+    static constexpr uint8_t kStatusRequest = 0x3D;
+
+    ConnectSaver(bool createSuspended, TProtFrame &prot, TComPort1 &port, platform::NamedMutex &portBusy,
+                 const std::atomic<uint8_t> &portOpen, MonitorView &view);
+    // Stops the thread (request, wake, join) before the objects it uses go away.
+    ~ConnectSaver();
+    ConnectSaver(const ConnectSaver &) = delete;
+    ConnectSaver &operator=(const ConnectSaver &) = delete;
+
+    // Starts a thread created suspended, or lets a parked one go on.
+    void Resume();
+    // Asks the thread to park at the top of its next cycle, before it takes the
+    // port lock; returns at once. Suspended() tells when it has parked.
+    void Suspend();
+    bool Suspended() const { return parked_.load(); }
+    void Terminate();
+    bool Terminated() const { return terminated_.load(); }
+    // Waits until Execute has returned; on the GUI thread it keeps serving the
+    // monitor's window calls meanwhile.
+    void WaitFor();
+
+    // Completed poll exchanges (request sent), for tests and the benchmark.
+    uint64_t PollCount() const { return polls_.load(); }
+
+private:
+    void Execute();
+    void ParkIfAsked();
+    // Sleeps up to ms; returns early when a park or termination is requested.
+    void Pause(int ms);
+    bool TakePortLock();
+    void SetControlText(MonitorField field, const QString &text);
+    void SetSerialLabelWindowText(bool windowText);
+    void ShowAnswer(uint32_t &rememberedKey);
+
+    TProtFrame &prot_;
+    TComPort1 &port_;
+    platform::NamedMutex &portBusy_;
+    const std::atomic<uint8_t> &portOpen_;
+    MonitorView &view_;
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> parkRequested_{false};
+    std::atomic<bool> parked_{false};
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<uint64_t> polls_{0};
+    std::thread thread_;
+};

@@ -1,0 +1,18 @@
+#pragma once
+// The windows were drawn with "MS Sans Serif", Arial and Courier at pixel
+// sizes. The .ui files keep those families, with the design pixel size written
+// in the point-size field; this turns them into pixel fonts of metric-compatible
+// free families (Liberation Sans, Liberation Mono).
+
+class QWidget;
+
+namespace platform {
+
+// Maps the design families onto the free ones; call once after QApplication exists.
+void InstallDesignFontSubstitutes();
+// Turns the point sizes of root and all its descendants into the same number of pixels.
+void ApplyDesignFonts(QWidget *root);
+// Scales position, size and own font of every descendant of root by factor.
+void ScaleWidgetTree(QWidget *root, double factor);
+
+}  // namespace platform

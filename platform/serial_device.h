@@ -1,0 +1,75 @@
+#pragma once
+// A serial line in blocking mode with the reader's read time-outs.
+// One implementation file per operating system; this one header for all.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The two read time-outs of the reader's line, kept apart: a budget for the
+// whole read, and the longest quiet gap once the first byte has arrived.
+struct ReadTimeouts {
+    unsigned intervalMs = 20;           // more than this much quiet after a byte ends the read
+    unsigned totalMultiplierMs = 10;    // per requested byte
+    unsigned totalConstantMs = 0;
+};
+
+// Tests shorten every time-out by this factor (1.0 in the product).
+void SetTimeoutScaleForTests(double scale);
+double TimeoutScale();
+
+class SerialDevice {
+public:
+    SerialDevice() = default;
+    ~SerialDevice();
+    SerialDevice(const SerialDevice &) = delete;
+    SerialDevice &operator=(const SerialDevice &) = delete;
+
+    // Opens the device for exclusive use, raw, at the given line settings
+    // (parity 0 none, 1 odd, 2 even; stopBits 0 one, 2 two), DTR and RTS
+    // inactive, no flow control; purges both queues. Any failure closes what
+    // was opened and returns false; errorText() says why.
+    bool open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
+              uint8_t parity, uint8_t stopBits);
+    // Restores the terminal settings found at open and releases the device.
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int descriptor() const { return fd_; }
+
+    void setReadTimeouts(const ReadTimeouts &timeouts) { timeouts_ = timeouts; }
+    const ReadTimeouts &readTimeouts() const { return timeouts_; }
+
+    // Reads up to count bytes under the read time-outs. Returns the number read;
+    // 0 for silence, a failed read, or a pending line error (which this call
+    // reports once and clears, without reading).
+    size_t read(uint8_t *buffer, size_t count);
+    // Blocking write of the whole buffer; returns the number written (0 on failure).
+    size_t write(const uint8_t *buffer, size_t count);
+
+    bool purgeInput();
+    bool purgeOutput();
+    // Drops both queues (the "abort and clear everything" purge).
+    bool purgeAll();
+    // Bytes waiting in the driver's output queue, 0 when unknown.
+    size_t outputQueueLevel() const;
+    // True (once) when the driver has counted a frame, overrun, parity or break
+    // error since the last call.
+    bool takeLineError();
+
+    const std::string &errorText() const { return error_; }
+
+private:
+    int fd_ = -1;
+    ReadTimeouts timeouts_;
+    std::string error_;
+    // Saved at open, restored at close; opaque here to keep termios out of the header.
+    alignas(8) unsigned char savedTermios_[128] = {};
+    bool haveSavedTermios_ = false;
+    // Line error counters at the last check (frame, overrun, parity, break, buffer overrun).
+    int lastErrorCounts_[5] = {};
+    bool haveErrorCounts_ = false;
+};
+
+}  // namespace platform

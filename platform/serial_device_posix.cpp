@@ -1,0 +1,346 @@
+// The serial line on POSIX systems: termios for the line settings, poll() for
+// the read time-outs. The descriptor stays non-blocking; every wait is a poll.
+#include "platform/serial_device.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<double> g_timeoutScale{1.0};
+
+static_assert(sizeof(termios) <= 128, "saved terminal settings do not fit");
+
+std::string errnoText(const char *what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool baudConstant(uint32_t baud, speed_t &out)
+{
+    static const struct { uint32_t rate; speed_t code; } table[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},
+        {150, B150},       {200, B200},       {300, B300},       {600, B600},
+        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+        {115200, B115200}, {230400, B230400},
+#ifdef B460800
+        {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
+        {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+#endif
+    };
+    for (const auto &e : table) {
+        if (e.rate == baud) {
+            out = e.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Milliseconds to hand to poll() so that it wakes no earlier than the deadline.
+int pollMs(Clock::time_point deadline)
+{
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > 1000000 ? 1000000 : static_cast<int>(ms);
+}
+
+#ifdef __linux__
+bool readErrorCounts(int fd, int out[5])
+{
+    serial_icounter_struct ic{};
+    if (::ioctl(fd, TIOCGICOUNT, &ic) != 0)
+        return false;
+    out[0] = ic.frame;
+    out[1] = ic.overrun;
+    out[2] = ic.parity;
+    out[3] = ic.brk;
+    out[4] = ic.buf_overrun;
+    return true;
+}
+#else
+bool readErrorCounts(int, int[5]) { return false; }
+#endif
+
+}  // namespace
+
+void SetTimeoutScaleForTests(double scale)
+{
+    g_timeoutScale.store(scale > 0.0 ? scale : 1.0);
+}
+
+double TimeoutScale() { return g_timeoutScale.load(); }
+
+SerialDevice::~SerialDevice() { close(); }
+
+bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
+                        uint8_t parity, uint8_t stopBits)
+{
+    close();
+    error_.clear();
+    if (path.empty()) {
+        error_ = "no device path";
+        return false;
+    }
+
+    speed_t speed;
+    if (!baudConstant(baudRate, speed)) {
+        error_ = "unsupported baud rate " + std::to_string(baudRate);
+        return false;
+    }
+    tcflag_t size;
+    switch (byteSize) {
+    case 5: size = CS5; break;
+    case 6: size = CS6; break;
+    case 7: size = CS7; break;
+    case 8: size = CS8; break;
+    default:
+        error_ = "unsupported byte size " + std::to_string(byteSize);
+        return false;
+    }
+    if (parity > 2) {
+        error_ = "unsupported parity " + std::to_string(parity);
+        return false;
+    }
+    // 1 would be one and a half stop bits, which termios cannot express.
+    if (stopBits != 0 && stopBits != 2) {
+        error_ = "unsupported stop bits " + std::to_string(stopBits);
+        return false;
+    }
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error_ = errnoText(("cannot open " + path).c_str());
+        return false;
+    }
+    termios saved{};
+    bool exclusive = false;
+    bool changed = false;
+    // No half-open handle: undo only what this call did (the exclusive flag
+    // belongs to the device, so a refused opener must not clear the holder's).
+    auto fail = [&](const char *what) {
+        error_ = errnoText(what);
+        if (changed)
+            ::tcsetattr(fd, TCSANOW, &saved);
+        if (exclusive)
+            ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return false;
+    };
+
+    // TIOCEXCL does not stop root; the lock on the device node does.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail("device is in use");
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return fail("cannot take the device for exclusive use");
+    exclusive = true;
+
+    if (::tcgetattr(fd, &saved) != 0)
+        return fail("cannot read the line settings");
+
+    termios t = saved;
+    ::cfmakeraw(&t);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= size | CLOCAL | CREAD;
+    if (parity == 1)
+        t.c_cflag |= PARENB | PARODD;
+    else if (parity == 2)
+        t.c_cflag |= PARENB;
+    if (stopBits == 2)
+        t.c_cflag |= CSTOPB;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // VMIN 1 makes an empty line answer EAGAIN; 0 would look like a hang-up.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0)
+        return fail("cannot set the baud rate");
+    changed = true;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0)
+        return fail("cannot apply the line settings");
+
+    // Pseudo-terminals have no modem lines; they refuse this and that is fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL)
+        return fail("cannot drop DTR and RTS");
+    if (::tcflush(fd, TCIOFLUSH) != 0)
+        return fail("cannot purge the line");
+
+    fd_ = fd;
+    std::memcpy(savedTermios_, &saved, sizeof saved);
+    haveSavedTermios_ = true;
+    haveErrorCounts_ = readErrorCounts(fd_, lastErrorCounts_);
+    return true;
+}
+
+void SerialDevice::close()
+{
+    if (fd_ < 0)
+        return;
+    if (haveSavedTermios_) {
+        termios saved;
+        std::memcpy(&saved, savedTermios_, sizeof saved);
+        ::tcsetattr(fd_, TCSANOW, &saved);
+    }
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+    haveSavedTermios_ = false;
+    haveErrorCounts_ = false;
+}
+
+bool SerialDevice::takeLineError()
+{
+    if (fd_ < 0)
+        return false;
+    int now[5];
+    if (!readErrorCounts(fd_, now))
+        return false;
+    bool changed = false;
+    if (haveErrorCounts_) {
+        for (int i = 0; i < 5; ++i)
+            changed = changed || now[i] != lastErrorCounts_[i];
+    }
+    std::memcpy(lastErrorCounts_, now, sizeof now);
+    haveErrorCounts_ = true;
+    return changed;
+}
+
+size_t SerialDevice::read(uint8_t *buffer, size_t count)
+{
+    if (fd_ < 0 || count == 0)
+        return 0;
+    if (takeLineError())
+        return 0;
+
+    const double scale = TimeoutScale();
+    const auto start = Clock::now();
+    // A zero setting switches that time-out off.
+    const double totalMs =
+        (double(timeouts_.totalMultiplierMs) * double(count) + timeouts_.totalConstantMs) * scale;
+    const bool haveTotal = timeouts_.totalMultiplierMs != 0 || timeouts_.totalConstantMs != 0;
+    const auto totalDeadline =
+        start + std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double, std::milli>(totalMs));
+    const bool haveInterval = timeouts_.intervalMs != 0;
+    const auto interval = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(timeouts_.intervalMs * scale));
+
+    size_t got = 0;
+    Clock::time_point lastByte{};
+    bool hungUp = false;
+    while (got < count) {
+        const ssize_t n = ::read(fd_, buffer + got, count - got);
+        if (n > 0) {
+            got += size_t(n);
+            lastByte = Clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            hungUp = true;
+            break;
+        }
+
+        bool bounded = haveTotal;
+        Clock::time_point deadline = totalDeadline;
+        if (got > 0 && haveInterval) {
+            const auto quietEnd = lastByte + interval;
+            if (!bounded || quietEnd < deadline)
+                deadline = quietEnd;
+            bounded = true;
+        }
+        if (bounded && Clock::now() >= deadline)
+            break;
+
+        pollfd p{fd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, bounded ? pollMs(deadline) : -1);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            hungUp = true;
+            break;
+        }
+        if (r > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            hungUp = true;
+            break;
+        }
+        // Otherwise data is there or the deadline passed: the next read() tells.
+    }
+
+    if (hungUp && got == 0) {
+        // A vanished line answers at once forever; wait out the budget so looping callers do not spin.
+        const auto until = haveTotal ? totalDeadline : start + std::chrono::milliseconds(100);
+        std::this_thread::sleep_until(until);
+    }
+    return got;
+}
+
+size_t SerialDevice::write(const uint8_t *buffer, size_t count)
+{
+    if (fd_ < 0 || count == 0)
+        return 0;
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd_, buffer + done, count - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // No time limit on writes, but a line that hangs up ends the wait.
+            pollfd p{fd_, POLLOUT, 0};
+            const int r = ::poll(&p, 1, -1);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0 || (!(p.revents & POLLOUT) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))))
+                return 0;
+            continue;
+        }
+        return 0;
+    }
+    return done;
+}
+
+bool SerialDevice::purgeInput() { return fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) == 0; }
+
+bool SerialDevice::purgeOutput() { return fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) == 0; }
+
+bool SerialDevice::purgeAll() { return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0; }
+
+size_t SerialDevice::outputQueueLevel() const
+{
+    if (fd_ < 0)
+        return 0;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0)
+        return 0;
+    return size_t(queued);
+}
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+#pragma once
+// The small modal dialog in which the user picks the serial port.
+
+#include <QDialog>
+#include <functional>
+#include <memory>
+
+class TSetup;
+namespace Ui { class TForm2; }
+
+class TForm2 : public QDialog {
+    Q_OBJECT
+public:
+    // showPortName puts the chosen name into the main window's group box caption.
+    TForm2(TSetup &setup, std::function<void(const QString &)> showPortName, QWidget *parent = nullptr);
+    ~TForm2() override;
+
+    void FormShow();
+    void FillPortList();
+    void Button1Click();
+    void Button2Click();
+
+    std::unique_ptr<Ui::TForm2> ui;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    TSetup &setup_;
+    std::function<void(const QString &)> showPortName_;
+};
+
+extern TForm2 *Form2;

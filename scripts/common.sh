@@ -1,0 +1,28 @@
+# Shared by the start and test scripts: install what is missing, then build.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PACKAGES=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
+          libgl-dev fonts-liberation xvfb xauth)
+
+install_missing_packages() {
+    local missing=()
+    for package in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# build_tree DIR BUILD_TYPE [cmake args...]
+build_tree() {
+    local dir=$1 type=$2
+    shift 2
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    cmake --build "$dir" -j2
+}

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+install_missing_packages
+build_tree "$ROOT/build-test" RelWithDebInfo -DBUILD_TESTING=ON
+cd "$ROOT/build-test"
+ctest --output-on-failure

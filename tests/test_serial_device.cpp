@@ -1,0 +1,314 @@
+// The serial port against a real pseudo-terminal pair: the test plays the
+// reader on the master side, the port under test opens the slave.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "link/com_port.h"
+#include "platform/message_box.h"
+#include "platform/serial_device.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+long long msSince(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+int openDescriptors()
+{
+    int n = 0;
+    if (DIR *d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+
+    Pty()
+    {
+        int s = -1;
+        char name[256] = {};
+        if (::openpty(&master, &s, name, nullptr, nullptr) == 0) {
+            slave = name;
+            ::close(s);  // the port under test opens the slave itself
+        }
+    }
+    ~Pty() { closeMaster(); }
+    void closeMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    void send(const Bytes &b) const
+    {
+        ASSERT_EQ(::write(master, b.data(), b.size()), ssize_t(b.size()));
+    }
+    // Whatever reaches the master within the time limit, up to n bytes.
+    Bytes receive(size_t n, int limitMs = 1000) const
+    {
+        Bytes out;
+        const auto start = Clock::now();
+        while (out.size() < n && msSince(start) < limitMs) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) {
+                uint8_t buf[512];
+                const ssize_t r = ::read(master, buf, std::min(sizeof buf, n - out.size()));
+                if (r > 0)
+                    out.insert(out.end(), buf, buf + r);
+            }
+        }
+        return out;
+    }
+};
+
+Bytes range(uint8_t first, size_t n)
+{
+    Bytes b(n);
+    std::iota(b.begin(), b.end(), first);
+    return b;
+}
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_GE(pty.master, 0) << "openpty failed";
+        ASSERT_NE(port.Open(pty.slave, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    }
+    Bytes readPort(uint16_t count)
+    {
+        Bytes b(count);
+        b.resize(port.Read(b.data(), count));
+        return b;
+    }
+
+    Pty pty;
+    TComPort1 port;
+};
+
+TEST_F(SerialPortTest, SilentReadWaitsTenMsPerByteAndKeepsLastReadCount)
+{
+    pty.send({1, 2, 3});
+    EXPECT_EQ(readPort(3), Bytes({1, 2, 3}));
+    ASSERT_EQ(port.LastReadCount, 3);
+
+    // The last case runs with the time-outs scaled down as other tests use them.
+    struct Case { uint16_t count; double scale; long long minMs, maxMs; };
+    for (const Case c : {Case{20, 1.0, 150, 600}, Case{100, 1.0, 900, 2000}, Case{100, 0.25, 150, 700}}) {
+        platform::SetTimeoutScaleForTests(c.scale);
+        const auto start = Clock::now();
+        const Bytes got = readPort(c.count);
+        const long long took = msSince(start);
+        platform::SetTimeoutScaleForTests(1.0);
+        EXPECT_TRUE(got.empty());
+        EXPECT_GE(took, c.minMs) << c.count << " bytes, scale " << c.scale;
+        EXPECT_LE(took, c.maxMs) << c.count << " bytes, scale " << c.scale;
+        EXPECT_EQ(port.LastReadCount, 3);
+    }
+}
+
+TEST_F(SerialPortTest, QuietGapEndsTheReadWithTheBytesSoFar)
+{
+    std::thread reader([this] {
+        pty.send(range(1, 5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+        pty.send(range(6, 5));
+    });
+    const Bytes first = readPort(20);
+    const Bytes second = readPort(20);
+    reader.join();
+    EXPECT_EQ(first, range(1, 5));
+    EXPECT_EQ(second, range(6, 5));
+    EXPECT_EQ(port.LastReadCount, 5);
+}
+
+TEST_F(SerialPortTest, BytesFiveMsApartAreReadWhole)
+{
+    std::thread reader([this] {
+        for (uint8_t v = 1; v <= 10; ++v) {
+            pty.send({v});
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const Bytes got = readPort(10);
+    reader.join();
+    EXPECT_EQ(got, range(1, 10));
+}
+
+TEST_F(SerialPortTest, ZeroCountsTouchNothing)
+{
+    pty.send({7, 8});
+    uint8_t buf[2] = {};
+    EXPECT_EQ(port.Read(buf, 0), 0);
+    EXPECT_EQ(port.LastReadCount, 0);
+    EXPECT_EQ(readPort(2), Bytes({7, 8}));  // the 0-byte read consumed nothing
+
+    EXPECT_EQ(port.Write(buf, 0), 0);
+    EXPECT_TRUE(pty.receive(1, 100).empty());
+}
+
+TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays)
+{
+    const Bytes all = range(0, 256);
+    for (uint8_t v : all)
+        ASSERT_EQ(port.WriteByte(v), 1);
+    EXPECT_EQ(pty.receive(256), all);
+
+    pty.send(all);
+    EXPECT_EQ(readPort(256), all);
+}
+
+TEST_F(SerialPortTest, HeldPortCannotBeOpenedAgainUntilClosed)
+{
+    TComPort1 second;
+    EXPECT_EQ(second.Open(pty.slave, 19200, 8, 0, 0), NullHandle);
+    EXPECT_EQ(second.Handle, NullHandle);
+    platform::SerialDevice device;
+    EXPECT_FALSE(device.open(pty.slave, 19200, 8, 0, 0));
+    EXPECT_FALSE(device.errorText().empty());
+
+    // The refused openers left the holder's line as it was.
+    EXPECT_EQ(port.WriteByte(0x0D), 1);
+    EXPECT_EQ(pty.receive(1), Bytes({0x0D}));
+
+    port.Close();
+    EXPECT_EQ(port.Handle, NullHandle);
+    EXPECT_NE(second.Open(pty.slave, 19200, 8, 0, 0), NullHandle) << second.Device().errorText();
+    second.Close();
+    EXPECT_TRUE(device.open(pty.slave, 19200, 8, 0, 0)) << device.errorText();
+}
+
+TEST_F(SerialPortTest, FailedOpensLeaveNothingOpen)
+{
+    port.Close();
+    const int before = openDescriptors();
+    struct Case { std::string path; uint32_t baud; uint8_t size, parity, stop; };
+    const Case cases[] = {
+        {"/dev/no-such-serial-port", 19200, 8, 0, 0}, {"/dev/", 19200, 8, 0, 0},
+        {"", 19200, 8, 0, 0},          {pty.slave, 12345, 8, 0, 0},
+        {pty.slave, 19200, 9, 0, 0},   {pty.slave, 19200, 8, 5, 0},
+        {pty.slave, 19200, 8, 0, 1},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(port.Open(c.path, c.baud, c.size, c.parity, c.stop), NullHandle) << c.path;
+        EXPECT_EQ(port.Handle, NullHandle);
+        EXPECT_FALSE(port.Device().isOpen());
+        EXPECT_FALSE(port.Device().errorText().empty());
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_NE(port.Open(pty.slave, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+}
+
+TEST_F(SerialPortTest, LineSettingsAreAppliedAndRestoredAtClose)
+{
+    port.Close();
+    const int probe = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(probe, 0);
+    termios original{};
+    ASSERT_EQ(::tcgetattr(probe, &original), 0);
+
+    // A pseudo-terminal always keeps 8 data bits and no parity, whatever is asked.
+    struct Case { uint32_t baud; uint8_t size, parity, stop; speed_t speed; tcflag_t cflags; };
+    for (const Case c : {Case{19200, 8, 0, 0, B19200, 0}, Case{9600, 7, 2, 2, B9600, CSTOPB},
+                         Case{115200, 8, 1, 0, B115200, 0}}) {
+        ASSERT_NE(port.Open(pty.slave, c.baud, c.size, c.parity, c.stop), NullHandle);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(probe, &t), 0);
+        EXPECT_EQ(::cfgetospeed(&t), c.speed);
+        EXPECT_EQ(::cfgetispeed(&t), c.speed);
+        EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS | CLOCAL | CREAD), c.cflags | CLOCAL | CREAD)
+            << c.baud;
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        port.Close();
+        termios after{};
+        ASSERT_EQ(::tcgetattr(probe, &after), 0);
+        EXPECT_EQ(after.c_cflag, original.c_cflag);
+        EXPECT_EQ(after.c_iflag, original.c_iflag);
+        EXPECT_EQ(after.c_lflag, original.c_lflag);
+        EXPECT_EQ(after.c_oflag, original.c_oflag);
+    }
+    ::close(probe);
+}
+
+TEST_F(SerialPortTest, PurgesDropPendingInput)
+{
+    for (int round = 0; round < 2; ++round) {
+        pty.send({1, 2, 3, 4});
+        pollfd p{port.Handle, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 1000), 1);
+        if (round == 0)
+            port.PurgeInput();
+        else
+            EXPECT_TRUE(port.PurgeAll());
+        EXPECT_TRUE(readPort(4).empty()) << "round " << round;
+    }
+    port.Close();
+    EXPECT_FALSE(port.PurgeAll());
+}
+
+TEST_F(SerialPortTest, WarnsWhenTheOutputQueueWouldFillButWritesAnyway)
+{
+    std::vector<platform::MessageBoxRequest> boxes;
+    platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &r) {
+        boxes.push_back(r);
+        return int(platform::ResultOk);
+    });
+    const Bytes small = range(1, 10);
+    EXPECT_EQ(port.Write(small.data(), 10), 10);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(pty.receive(10), small);
+
+    Bytes big(1024);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = uint8_t(i * 7);
+    EXPECT_EQ(port.Write(big.data(), 1024), 1024);
+    platform::SetMessageBoxHandler({});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].caption.isEmpty());
+    EXPECT_EQ(boxes[0].text, QString::fromUtf8("Невозможно поместить в выходной буфер "));
+    EXPECT_EQ(boxes[0].icon, platform::BoxIcon::None);
+    EXPECT_EQ(boxes[0].buttons, platform::BoxButtons::Ok);
+    EXPECT_EQ(pty.receive(1024), big);
+}
+
+TEST_F(SerialPortTest, VanishedLineFailsWithinTheReadBudget)
+{
+    pty.closeMaster();
+    for (int i = 0; i < 2; ++i) {
+        const auto start = Clock::now();
+        EXPECT_TRUE(readPort(20).empty());
+        const long long took = msSince(start);
+        EXPECT_GE(took, 150);  // waits out its budget instead of spinning
+        EXPECT_LE(took, 1000);
+    }
+    const uint8_t b = 0x55;
+    EXPECT_EQ(port.WriteByte(b), 0);
+    EXPECT_EQ(port.Write(&b, 1), 0);
+    EXPECT_FALSE(port.PurgeAll());
+    port.Close();
+    EXPECT_EQ(port.Handle, NullHandle);
+}
+
+}  // namespace

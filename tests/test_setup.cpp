@@ -1,0 +1,227 @@
+// The port list, the saved choice in com.ini with its start-up warnings, and
+// the chooser dialog.
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/port_directory.h"
+#include "ports/port_chooser.h"
+#include "ports/setup.h"
+#include "recorded_boxes.h"
+#include "ui_port_chooser.h"
+
+namespace {
+
+const QString kMissing = QStringLiteral("The COM ports are missing!!!");
+
+class SetupTest : public ::testing::Test {
+protected:
+    QTemporaryDir appDir;
+    QTemporaryDir portDir;
+    RecordedBoxes boxes;
+
+    QString IniPath() const { return appDir.filePath(QStringLiteral("com.ini")); }
+
+    void WriteIni(const QString &body)
+    {
+        QFile file(IniPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(body.toUtf8());
+    }
+
+    QString SavedName() const
+    {
+        QSettings ini(IniPath(), QSettings::IniFormat);
+        return ini.value(QStringLiteral("ComPort/Com")).toString();
+    }
+
+    std::shared_ptr<platform::PortDirectory> Ports(QStringList hardware)
+    {
+        return std::make_shared<platform::PortDirectory>(portDir.path(), [hardware] { return hardware; });
+    }
+
+    std::shared_ptr<platform::PortDirectory> NoPortsAtAll()
+    {
+        return std::make_shared<platform::PortDirectory>(portDir.filePath(QStringLiteral("absent")),
+                                                         [] { return QStringList(); });
+    }
+};
+
+TEST_F(SetupTest, FirstRunWritesCom1WithoutWarning)
+{
+    TSetup setup(appDir.path(), Ports({"ttyUSB0"}));
+    EXPECT_EQ(setup.PortName, "COM1");
+    EXPECT_EQ(SavedName(), "COM1");
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(SetupTest, SavedPortPresentLoadsQuietly)
+{
+    WriteIni("[ComPort]\nCom=ttyS3\n");
+    TSetup setup(appDir.path(), Ports({"ttyS1", "ttyS3"}));
+    EXPECT_EQ(setup.PortName, "ttyS3");
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(SetupTest, NameDifferingOnlyInCaseWarnsAndIsKept)
+{
+    WriteIni("[ComPort]\nCom=ttys3\n");
+    TSetup setup(appDir.path(), Ports({"ttyS3"}));
+    ASSERT_EQ(boxes.Count(), 1u);
+    const auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_EQ(box.icon, platform::BoxIcon::Warning);
+    EXPECT_EQ(box.text, "The previously selected ttys3 on the computer does not exist.\nSelect another COM port.");
+    EXPECT_EQ(setup.PortName, "ttys3");
+}
+
+TEST_F(SetupTest, IniWithoutKeyWarnsWithTwoBlanks)
+{
+    WriteIni("[ComPort]\n");
+    TSetup setup(appDir.path(), Ports({"ttyS0"}));
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Texts()[0],
+              "The previously selected  on the computer does not exist.\nSelect another COM port.");
+    EXPECT_TRUE(setup.PortName.isEmpty());
+}
+
+TEST_F(SetupTest, ListKeepsSourceOrderAndDuplicatesThenVirtualPorts)
+{
+    // A virtual port is a link to a pseudo-terminal in the port folder.
+    const QString target = QString::fromLocal8Bit(ttyname(STDIN_FILENO) ? ttyname(STDIN_FILENO) : "/dev/null");
+    ASSERT_TRUE(QFile::link(target, portDir.filePath(QStringLiteral("talvor-sim"))));
+    TSetup setup(appDir.path(), Ports({"ttyUSB1", "ttyS0", "ttyUSB1"}));
+    EXPECT_EQ(setup.PortList, QStringList({"ttyUSB1", "ttyS0", "ttyUSB1", "talvor-sim"}));
+    EXPECT_EQ(setup.ValueNames[0], "/dev/ttyUSB1");
+    EXPECT_EQ(setup.DevicePathFor("talvor-sim"), portDir.filePath(QStringLiteral("talvor-sim")));
+    EXPECT_EQ(setup.DevicePathFor("ttyS0"), "/dev/ttyS0");
+}
+
+TEST_F(SetupTest, StaleVirtualLinkIsNotListed)
+{
+    ASSERT_TRUE(QFile::link(portDir.filePath(QStringLiteral("gone")), portDir.filePath(QStringLiteral("old-sim"))));
+    TSetup setup(appDir.path(), Ports({}));
+    EXPECT_TRUE(setup.PortList.isEmpty());
+}
+
+struct NoPortsCase {
+    const char *name;
+    bool sourceReadable;
+    bool iniExists;
+    int missingBoxes;
+    const char *portName;
+};
+
+class SetupNoPorts : public SetupTest, public ::testing::WithParamInterface<NoPortsCase> {};
+
+TEST_P(SetupNoPorts, ShowsTheBoxesOfTheFailureTable)
+{
+    const NoPortsCase c = GetParam();
+    if (c.iniExists)
+        WriteIni("[ComPort]\nCom=ttyS7\n");
+    TSetup setup(appDir.path(), c.sourceReadable ? Ports({}) : NoPortsAtAll());
+    EXPECT_EQ(boxes.Count(), size_t(c.missingBoxes));
+    for (const auto &box : boxes.Boxes()) {
+        EXPECT_EQ(box.text, kMissing);
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.icon, platform::BoxIcon::Error);
+    }
+    EXPECT_TRUE(setup.PortList.isEmpty());
+    EXPECT_EQ(setup.PortName, c.portName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetupNoPorts,
+    ::testing::Values(NoPortsCase{"unreadable_with_ini", false, true, 2, "ttyS7"},
+                      NoPortsCase{"unreadable_first_run", false, false, 1, "COM1"},
+                      NoPortsCase{"empty_with_ini", true, true, 1, "ttyS7"},
+                      NoPortsCase{"empty_first_run", true, false, 0, "COM1"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+class ChooserTest : public SetupTest {
+protected:
+    QString shownCaption = QStringLiteral("untouched");
+    std::unique_ptr<TForm2> Chooser(TSetup &setup)
+    {
+        return std::make_unique<TForm2>(setup, [this](const QString &name) { shownCaption = name; });
+    }
+    // Runs the dialog modally and lets act() press its buttons.
+    int RunModal(TForm2 &dialog, std::function<void(TForm2 &)> act)
+    {
+        QTimer::singleShot(0, &dialog, [&] { act(dialog); });
+        return dialog.exec();
+    }
+};
+
+TEST_F(ChooserTest, SavedPortIsPreselectedAndOkStoresIt)
+{
+    WriteIni("[ComPort]\nCom=ttyS3\n");
+    TSetup setup(appDir.path(), Ports({"ttyS1", "ttyS3"}));
+    auto dialog = Chooser(setup);
+    QString shown;
+    const int result = RunModal(*dialog, [&](TForm2 &d) {
+        shown = d.ui->ComboBox1->currentText();
+        d.ui->ComboBox1->setCurrentIndex(0);
+        d.ui->Button1->click();
+    });
+    EXPECT_EQ(shown, "ttyS3");
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(setup.PortName, "ttyS1");
+    EXPECT_EQ(SavedName(), "ttyS1");
+    EXPECT_EQ(shownCaption, "ttyS1");
+}
+
+TEST_F(ChooserTest, AbsentSavedPortSelectsNothingAndOkStoresEmptyName)
+{
+    WriteIni("[ComPort]\nCom=ttyS9\n");
+    TSetup setup(appDir.path(), Ports({"ttyS1", "ttyS3"}));
+    auto dialog = Chooser(setup);
+    int index = 99;
+    const int result = RunModal(*dialog, [&](TForm2 &d) {
+        index = d.ui->ComboBox1->currentIndex();
+        d.ui->Button1->click();
+    });
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(setup.PortName, "");
+    EXPECT_EQ(SavedName(), "");
+    EXPECT_EQ(shownCaption, "");
+}
+
+TEST_F(ChooserTest, CancelChangesNothing)
+{
+    WriteIni("[ComPort]\nCom=ttyS3\n");
+    TSetup setup(appDir.path(), Ports({"ttyS1", "ttyS3"}));
+    auto dialog = Chooser(setup);
+    const int result = RunModal(*dialog, [&](TForm2 &d) {
+        d.ui->ComboBox1->setCurrentIndex(0);
+        d.ui->Button2->click();
+    });
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(setup.PortName, "ttyS3");
+    EXPECT_EQ(SavedName(), "ttyS3");
+    EXPECT_EQ(shownCaption, "untouched");
+}
+
+TEST_F(ChooserTest, NoPortsDisablesListAndOk)
+{
+    TSetup setup(appDir.path(), Ports({}));
+    auto dialog = Chooser(setup);
+    bool listEnabled = true, okEnabled = true;
+    RunModal(*dialog, [&](TForm2 &d) {
+        listEnabled = d.ui->ComboBox1->isEnabled();
+        okEnabled = d.ui->Button1->isEnabled();
+        d.ui->Button2->click();
+    });
+    EXPECT_FALSE(listEnabled);
+    EXPECT_FALSE(okEnabled);
+}
+
+}  // namespace
