@@ -27,7 +27,8 @@ QString IniFolder(const QString &executableFolder)
 {
     QString folder = executableFolder;
     if (!QFileInfo(folder).isWritable()) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                 QStringLiteral("/talvor");
         QDir().mkpath(folder);
     }
     if (!folder.endsWith(QLatin1Char('/')))
