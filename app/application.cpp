@@ -59,7 +59,8 @@ TalvorApp::TalvorApp(const AppOptions &options)
     Form4 = form4.get();
     form5 = std::make_unique<TForm5>(mainWindow);
     Form5 = form5.get();
-    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow);
+    // "COMpBusy" gives "COMpBusy1"; tests with their own port lock get their own settings lock.
+    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow, options.portLockName + "1");
     Form6 = form6.get();
 }
 

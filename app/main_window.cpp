@@ -12,6 +12,7 @@
 #include "link/com_port.h"
 #include "monitor/port_handover.h"
 #include "platform/design_fonts.h"
+#include "platform/gui_call.h"
 #include "platform/message_box.h"
 #include "platform/named_mutex.h"
 #include "platform/port_directory.h"
@@ -28,6 +29,8 @@ TForm1 *Form1 = nullptr;
 namespace {
 
 int screenHeightForTests = 0;
+// Longer than the monitor's longest exchange (a silent 100-byte read).
+constexpr int kPortCloseWaitMs = 2000;
 constexpr int kDesignScreenHeight = 1080;
 
 void SetTextColour(QWidget *widget, const QColor &colour)
@@ -202,6 +205,10 @@ void TForm1::FormShow()
 
 void TForm1::FormClose()
 {
+    // A running update keeps the port and ends at its next step; the
+    // "Load program" handler then hands the port back and returns.
+    if (prot_.Updating != 0)
+        prot_.AbortRequested = 1;
     if (prot_.Updating == 0 && PortOpen == 1)
         ClosePort();
 }
@@ -245,8 +252,14 @@ bool TForm1::OpenPortPath(const QString &name)
 
 void TForm1::ClosePort()
 {
-    port_.Close();
+    // No new poll starts once the flag is down; a poll in flight ends before the
+    // descriptor goes away under it (its window calls are served meanwhile).
     PortOpen = 0;
+    bool gotLock = false;
+    platform::WaitServingGui([&] { return gotLock || (gotLock = COMpBusy_->wait(0)); }, kPortCloseWaitMs);
+    port_.Close();
+    if (gotLock)
+        COMpBusy_->release();
 }
 
 void TForm1::Button2Click()

@@ -108,6 +108,15 @@ private:
     std::unique_ptr<ConnectSaver> Monitor_;
     std::unique_ptr<PortHandover> Handover_;
     bool shownOnce_ = false;
+
+    // --- update controls (app/update_controls.cpp) ---
+    // "Open"/"Close" as they were when the update started, restored after it.
+    struct PortButtons {
+        bool open = true;
+        bool close = false;
+    };
+    PortButtons portButtonsBeforeUpdate_;
+    // --- end of update controls ---
 };
 
 extern TForm1 *Form1;

@@ -10,7 +10,9 @@
 #include "firmware/update_procedure.h"
 #include "link/com_port.h"
 #include "monitor/port_handover.h"
+#include "platform/beep.h"
 #include "platform/message_box.h"
+#include "platform/path_shortening.h"
 #include "platform/system_colours.h"
 #include "ui_main_window.h"
 #include "windows/information_window.h"
@@ -74,12 +76,21 @@ void TForm1::Button22Click()
     Handover_->GiveBackToMonitor();
 }
 
+// The enabled states around an update, in one place. While the update runs,
+// the port must stay open and the image file must stay the one being sent, so
+// "Open", "Close" and the file button are off too; the instructions and the
+// bottom "Close" stay usable.
 void TForm1::SetUpdateRunning(bool running)
 {
+    if (running) {
+        portButtonsBeforeUpdate_ = {ui->Button1->isEnabled(), ui->Button2->isEnabled()};
+        ui->SpeedButton2->setEnabled(false);
+    }
     ui->Button22->setEnabled(!running);
     ui->Button5->setEnabled(!running);
-    if (running)
-        ui->SpeedButton2->setEnabled(false);
+    ui->Button21->setEnabled(!running);
+    ui->Button1->setEnabled(running ? false : portButtonsBeforeUpdate_.open);
+    ui->Button2->setEnabled(running ? false : portButtonsBeforeUpdate_.close);
 }
 
 void TForm1::Button4Click()
@@ -146,7 +157,9 @@ void TForm1::AddDescriptionLine(const QString &line) { ui->Memo1->appendPlainTex
 
 void TForm1::ShowFileName(const QString &path)
 {
-    ui->StaticText1->setText(path);
+    // Half the control's width, as the file name was always shown.
+    ui->StaticText1->setText(
+        platform::ShortenPath(path, ui->StaticText1->fontMetrics(), ui->StaticText1->width() / 2));
 }
 
 void TForm1::ProcessMessages()
@@ -156,5 +169,5 @@ void TForm1::ProcessMessages()
 
 void TForm1::Beep()
 {
-    QApplication::beep();
+    platform::Beep(1000, 200);
 }

@@ -16,6 +16,7 @@ public:
     virtual void SetPercentage(const QString &text) = 0;
     virtual void SetProgressMaximum(int maximum) = 0;
     virtual void SetProgressPosition(int position) = 0;
+    // Read back after a step: the bar keeps its position within its range.
     virtual int ProgressPosition() const = 0;
     virtual void SetLamp(Lamp lamp) = 0;
     virtual void SetLampBlinking(bool on) = 0;
@@ -24,8 +25,11 @@ public:
     virtual void AddErrorLine(const QString &line) = 0;
     virtual void ClearDescription() = 0;
     virtual void AddDescriptionLine(const QString &line) = 0;
+    // The full path; the view shortens it to fit its control.
     virtual void ShowFileName(const QString &path) = 0;
-    // Lets the window handle pending events (Stop, the lamp timer, repaints).
+    // Lets the window handle pending events (Stop, the lamp timer, repaints,
+    // a close of the window, which sets TProt::AbortRequested).
     virtual void ProcessMessages() = 0;
+    // 1000 Hz for 200 ms.
     virtual void Beep() = 0;
 };

@@ -36,6 +36,8 @@ void TComPort1::Close()
 uint16_t TComPort1::Read(uint8_t *buffer, uint16_t count)
 {
     const size_t n = device_.read(buffer, count);
+    // The read may have closed a hung-up line or opened it again.
+    Handle = device_.isOpen() ? device_.descriptor() : NullHandle;
     if (n > 0)
         LastReadCount = uint16_t(n);
     return uint16_t(n);

@@ -179,6 +179,10 @@ void ConnectSaver::Execute()
 
         int pause = kAnsweredPauseMs;
         if (received > 0) {
+            // The positions are those of the unstuffed reply: a serial number
+            // byte 0xDA, 0xD5 or 0xDF travels as two bytes and would shift them.
+            const uint16_t length = prot_.Unescape(prot_.RxBuffer, received);
+            TProtFrame::ClearBuffer(prot_.RxBuffer + length, received - length);
             if (state != DisplayState::Ready) {
                 SetControlText(MonitorField::StaticText3, monitor_text::Ready);
                 state = DisplayState::Ready;

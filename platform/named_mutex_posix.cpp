@@ -49,7 +49,7 @@ bool InitMutex(pthread_mutex_t *mutex)
         return false;
     bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
               pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-              pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK) == 0 &&
+              pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
               pthread_mutex_init(mutex, &attr) == 0;
     pthread_mutexattr_destroy(&attr);
     return ok;

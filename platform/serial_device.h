@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace platform {
@@ -44,6 +45,10 @@ public:
     // Reads up to count bytes under the read time-outs. Returns the number read;
     // 0 for silence, a failed read, or a pending line error (which this call
     // reports once and clears, without reading).
+    // A line found hung up (a converter unplugged, a simulator stopped) is
+    // closed and opened once more with the settings of open(); while that
+    // fails, isOpen() is false and every read tries again and returns 0 after
+    // its budget. close() ends the retries.
     size_t read(uint8_t *buffer, size_t count);
     // Blocking write of the whole buffer; returns the number written (0 on failure).
     size_t write(const uint8_t *buffer, size_t count);
@@ -59,8 +64,16 @@ public:
     bool takeLineError();
 
     const std::string &errorText() const { return error_; }
+    // How often a hung-up line has been opened again since open().
+    unsigned reopenCount() const { return reopens_; }
 
 private:
+    bool openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
+                        uint8_t parity, uint8_t stopBits);
+    void closeDescriptor(bool restoreSettings);
+    // Closes a hung-up line and opens its path again; false when that failed or after close().
+    bool reopenLine();
+
     int fd_ = -1;
     ReadTimeouts timeouts_;
     std::string error_;
@@ -70,6 +83,14 @@ private:
     // Line error counters at the last check (frame, overrun, parity, break, buffer overrun).
     int lastErrorCounts_[5] = {};
     bool haveErrorCounts_ = false;
+    // What open() was given, for opening a hung-up line again.
+    std::string path_;
+    uint32_t baudRate_ = 0;
+    uint8_t byteSize_ = 8, parity_ = 0, stopBits_ = 0;
+    bool reopenArmed_ = false;
+    unsigned reopens_ = 0;
+    // Orders the reopen on the reading thread against close() on another.
+    std::mutex lineLock_;
 };
 
 }  // namespace platform

@@ -67,6 +67,19 @@ int pollMs(Clock::time_point deadline)
     return ms > 1000000 ? 1000000 : static_cast<int>(ms);
 }
 
+// A vanished line answers at once forever; a read on it waits out its budget
+// so that looping callers do not spin.
+void sleepOutBudget(const ReadTimeouts &timeouts, Clock::time_point start, size_t count)
+{
+    const bool haveTotal = timeouts.totalMultiplierMs != 0 || timeouts.totalConstantMs != 0;
+    const double totalMs =
+        (double(timeouts.totalMultiplierMs) * double(count) + timeouts.totalConstantMs) * TimeoutScale();
+    const auto until = haveTotal ? start + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double, std::milli>(totalMs))
+                                 : start + std::chrono::milliseconds(100);
+    std::this_thread::sleep_until(until);
+}
+
 #ifdef __linux__
 bool readErrorCounts(int fd, int out[5])
 {
@@ -99,7 +112,23 @@ bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byte
                         uint8_t parity, uint8_t stopBits)
 {
     close();
+    std::lock_guard<std::mutex> guard(lineLock_);
     error_.clear();
+    reopens_ = 0;
+    if (!openDescriptor(path, baudRate, byteSize, parity, stopBits))
+        return false;
+    path_ = path;
+    baudRate_ = baudRate;
+    byteSize_ = byteSize;
+    parity_ = parity;
+    stopBits_ = stopBits;
+    reopenArmed_ = true;
+    return true;
+}
+
+bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
+                                  uint8_t parity, uint8_t stopBits)
+{
     if (path.empty()) {
         error_ = "no device path";
         return false;
@@ -196,9 +225,16 @@ bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byte
 
 void SerialDevice::close()
 {
+    std::lock_guard<std::mutex> guard(lineLock_);
+    reopenArmed_ = false;
+    closeDescriptor(true);
+}
+
+void SerialDevice::closeDescriptor(bool restoreSettings)
+{
     if (fd_ < 0)
         return;
-    if (haveSavedTermios_) {
+    if (haveSavedTermios_ && restoreSettings) {
         termios saved;
         std::memcpy(&saved, savedTermios_, sizeof saved);
         ::tcsetattr(fd_, TCSANOW, &saved);
@@ -209,6 +245,19 @@ void SerialDevice::close()
     fd_ = -1;
     haveSavedTermios_ = false;
     haveErrorCounts_ = false;
+}
+
+bool SerialDevice::reopenLine()
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    if (!reopenArmed_)
+        return false;
+    // The old line is gone with whatever settings it had: nothing to restore.
+    closeDescriptor(false);
+    if (!openDescriptor(path_, baudRate_, byteSize_, parity_, stopBits_))
+        return false;
+    ++reopens_;
+    return true;
 }
 
 bool SerialDevice::takeLineError()
@@ -230,8 +279,22 @@ bool SerialDevice::takeLineError()
 
 size_t SerialDevice::read(uint8_t *buffer, size_t count)
 {
-    if (fd_ < 0 || count == 0)
+    if (count == 0)
         return 0;
+    // One reopen per read at most: a line that keeps hanging up must not spin.
+    bool reopenTried = false;
+    if (fd_ < 0) {
+        {
+            std::lock_guard<std::mutex> guard(lineLock_);
+            if (!reopenArmed_)
+                return 0;
+        }
+        reopenTried = true;
+        if (!reopenLine()) {
+            sleepOutBudget(timeouts_, Clock::now(), count);
+            return 0;
+        }
+    }
     if (takeLineError())
         return 0;
 
@@ -261,6 +324,11 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count)
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            if (got == 0 && !reopenTried) {
+                reopenTried = true;
+                if (reopenLine())
+                    continue;
+            }
             hungUp = true;
             break;
         }
@@ -285,17 +353,19 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count)
             break;
         }
         if (r > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            if (got == 0 && !reopenTried) {
+                reopenTried = true;
+                if (reopenLine())
+                    continue;
+            }
             hungUp = true;
             break;
         }
         // Otherwise data is there or the deadline passed: the next read() tells.
     }
 
-    if (hungUp && got == 0) {
-        // A vanished line answers at once forever; wait out the budget so looping callers do not spin.
-        const auto until = haveTotal ? totalDeadline : start + std::chrono::milliseconds(100);
-        std::this_thread::sleep_until(until);
-    }
+    if (hungUp && got == 0)
+        sleepOutBudget(timeouts_, start, count);
     return got;
 }
 

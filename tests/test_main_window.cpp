@@ -164,6 +164,7 @@ TEST_F(MainWindowTest, OverlongPortNameIsRefused)
 
 TEST_F(MainWindowTest, CancelledChooserChangesNothing)
 {
+    app->form1->show();
     QTimer::singleShot(0, app->form2.get(), [this] { app->form2->ui->Button2->click(); });
     ui().Button1->click();
     EXPECT_TRUE(ui().Button1->isEnabled());

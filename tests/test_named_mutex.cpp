@@ -10,6 +10,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -207,6 +208,16 @@ TEST_F(NamedMutexTest, AnotherProcessIsExcluded)
     m.release();
 }
 
+// Closes the descriptors it is given when the test leaves, also on a failed assertion.
+struct FdCloser {
+    std::vector<int> fds;
+    ~FdCloser()
+    {
+        for (int fd : fds)
+            close(fd);
+    }
+};
+
 TEST_F(NamedMutexTest, ProcessThatDiesHoldingItDoesNotBlockOthers)
 {
     NamedMutex m(name_);
@@ -217,13 +228,18 @@ TEST_F(NamedMutexTest, ProcessThatDiesHoldingItDoesNotBlockOthers)
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        close(held[0]);
+        close(go[1]);
         NamedMutex mine(name_);
         bool ok = mine.wait() && mine.wait();  // two levels, never given back
         char c = ok ? 'y' : 'n';
         (void)!write(held[1], &c, 1);
-        (void)!read(go[0], &c, 1);
+        (void)!read(go[0], &c, 1);  // a byte, or end of file when the parent is gone
         _exit(0);
     }
+    close(held[1]);
+    close(go[0]);
+    FdCloser closer{{held[0], go[1]}};
     char c = 0;
     ASSERT_EQ(read(held[0], &c, 1), 1);
     ASSERT_EQ(c, 'y');
@@ -231,8 +247,6 @@ TEST_F(NamedMutexTest, ProcessThatDiesHoldingItDoesNotBlockOthers)
     ASSERT_EQ(write(go[1], "x", 1), 1);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    for (int fd : {held[0], held[1], go[0], go[1]})
-        close(fd);
 
     EXPECT_TRUE(m.wait(2000));
     // Taken over at a single level: one release frees it for everyone.

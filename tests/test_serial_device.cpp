@@ -9,7 +9,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -309,6 +312,149 @@ TEST_F(SerialPortTest, VanishedLineFailsWithinTheReadBudget)
     EXPECT_FALSE(port.PurgeAll());
     port.Close();
     EXPECT_EQ(port.Handle, NullHandle);
+}
+
+// The port opens a link, as it opens a virtual port; the test replaces the
+// pseudo-terminal behind it, as a restarted simulator or a re-plugged
+// converter would.
+class HungUpLineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char folderTemplate[] = "/tmp/talvor-reopen-XXXXXX";
+        ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
+        folder = folderTemplate;
+        link = folder + "/line";
+    }
+    void TearDown() override
+    {
+        ::unlink(link.c_str());
+        ::rmdir(folder.c_str());
+    }
+    void pointLinkAt(const std::string &target)
+    {
+        const std::string temporary = link + ".new";
+        ASSERT_EQ(::symlink(target.c_str(), temporary.c_str()), 0);
+        ASSERT_EQ(::rename(temporary.c_str(), link.c_str()), 0);
+    }
+    Bytes readPort(uint16_t count)
+    {
+        Bytes b(count);
+        b.resize(port.Read(b.data(), count));
+        return b;
+    }
+    // Reads until bytes come or the deadline passes; the reopen purges what
+    // was sent before it, so the sender repeats its byte meanwhile.
+    Bytes readUntilBytes(const Pty &line, uint8_t value, int limitMs)
+    {
+        std::atomic<bool> done{false};
+        std::thread sender([&] {
+            const auto start = Clock::now();
+            while (!done && msSince(start) < limitMs) {
+                const ssize_t n = ::write(line.master, &value, 1);
+                (void)n;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        Bytes got;
+        const auto start = Clock::now();
+        while (got.empty() && msSince(start) < limitMs)
+            got = readPort(20);
+        done = true;
+        sender.join();
+        return got;
+    }
+
+    std::string folder;
+    std::string link;
+    TComPort1 port;
+};
+
+TEST_F(HungUpLineTest, ReadsReturnNothingWhileGoneThenTheNewLineIsReadWithoutReopening)
+{
+    auto first = std::make_unique<Pty>();
+    ASSERT_GE(first->master, 0);
+    pointLinkAt(first->slave);
+    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    first->send({1, 2, 3});
+    EXPECT_EQ(readPort(3), Bytes({1, 2, 3}));
+
+    // The line goes away: the far end closes and its link disappears.
+    first->closeMaster();
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    for (int i = 0; i < 2; ++i) {
+        const auto start = Clock::now();
+        EXPECT_TRUE(readPort(20).empty());
+        EXPECT_GE(msSince(start), 150) << "read " << i << " must wait out its budget";
+        EXPECT_LE(msSince(start), 1000);
+        EXPECT_EQ(port.Handle, NullHandle);
+        EXPECT_FALSE(port.Device().isOpen());
+    }
+    EXPECT_EQ(port.Device().reopenCount(), 0u);
+
+    // A new line under the same name (the system may hand out the same pty
+    // number again, the dead one was closed): the next read takes it up.
+    Pty second;
+    ASSERT_GE(second.master, 0);
+    pointLinkAt(second.slave);
+    const Bytes got = readUntilBytes(second, 0x5A, 3000);
+    ASSERT_FALSE(got.empty());
+    for (uint8_t b : got)
+        EXPECT_EQ(b, 0x5A);
+    EXPECT_EQ(port.Device().reopenCount(), 1u);
+    EXPECT_NE(port.Handle, NullHandle);
+    EXPECT_EQ(port.Handle, port.Device().descriptor());
+
+    // Both directions work on the new line, with the settings of the first open.
+    EXPECT_EQ(port.WriteByte(0x42), 1);
+    EXPECT_EQ(second.receive(1), Bytes({0x42}));
+    termios t{};
+    ASSERT_EQ(::tcgetattr(port.Handle, &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), speed_t(B19200));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+
+    // The new line is held as exclusively as the first.
+    platform::SerialDevice other;
+    EXPECT_FALSE(other.open(link, 19200, 8, 0, 0));
+}
+
+TEST_F(HungUpLineTest, LineReplacedBeforeTheNextReadIsTakenUpByIt)
+{
+    Pty first;
+    pointLinkAt(first.slave);
+    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    Pty second;
+    pointLinkAt(second.slave);
+    first.closeMaster();
+    const Bytes got = readUntilBytes(second, 0x33, 3000);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front(), 0x33);
+    EXPECT_EQ(port.Device().reopenCount(), 1u);
+}
+
+TEST_F(HungUpLineTest, ExplicitCloseEndsTheReopening)
+{
+    Pty first;
+    pointLinkAt(first.slave);
+    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    first.closeMaster();
+    ::unlink(link.c_str());
+    EXPECT_TRUE(readPort(5).empty());
+    port.Close();
+
+    Pty second;
+    pointLinkAt(second.slave);
+    second.send({9, 9});
+    const auto start = Clock::now();
+    EXPECT_TRUE(readPort(20).empty());
+    EXPECT_LT(msSince(start), 100) << "a closed port does not wait or retry";
+    EXPECT_EQ(port.Handle, NullHandle);
+    EXPECT_FALSE(port.Device().isOpen());
+    EXPECT_EQ(port.Device().reopenCount(), 0u);
+
+    // Nobody holds the new line: another opener gets it.
+    platform::SerialDevice other;
+    EXPECT_TRUE(other.open(link, 19200, 8, 0, 0)) << other.errorText();
 }
 
 }  // namespace

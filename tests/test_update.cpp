@@ -1,0 +1,756 @@
+// The firmware update end to end: the engine against the simulated reader's
+// boot loader over a real pseudo-terminal, first with a recording view, then
+// through the main window as the user drives it.
+
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "app/application.h"
+#include "app/main_window.h"
+#include "firmware/update_procedure.h"
+#include "firmware_images.h"
+#include "link/com_port.h"
+#include "platform/beep.h"
+#include "platform/serial_device.h"
+#include "platform/system_colours.h"
+#include "ports/setup.h"
+#include "recorded_boxes.h"
+#include "recording_view.h"
+#include "sim/boot_loader.h"
+#include "sim/device_info.h"
+#include "sim/simulated_reader.h"
+#include "ui_main_window.h"
+#include "windows/information_window.h"
+
+namespace {
+
+using sim::BootLoaderOptions;
+namespace text = update_text;
+
+constexpr uint8_t kBoot = 0x3E;
+// Replies come at once from the simulator; a quarter of the real read
+// windows keeps the suite quick and still far above its answer time.
+constexpr double kFastLine = 0.25;
+
+// A pseudo-terminal reader with the device information and the boot loader.
+struct Reader {
+    QTemporaryDir folder;
+    std::unique_ptr<sim::SimulatedReader> line;
+    std::shared_ptr<sim::BootLoader> boot = std::make_shared<sim::BootLoader>();
+
+    explicit Reader(const std::string &name)
+    {
+        sim::Options options;
+        options.folder = folder.path().toStdString();
+        options.linkName = name;
+        line = std::make_unique<sim::SimulatedReader>(options);
+        line->AddResponder(std::make_shared<sim::DeviceInfo>());
+        line->AddResponder(boot);
+        boot->AttachLine(line.get());
+    }
+    bool Start()
+    {
+        const bool ok = line->Start();
+        EXPECT_TRUE(ok) << line->ErrorText();
+        return ok;
+    }
+    void Set(BootLoaderOptions options) { boot->SetOptions(std::move(options)); }
+};
+
+// An image of sectionSize bytes (body, description and trailer) in dir.
+struct ImageFile {
+    QString path;
+    QByteArray bytes;
+    int32_t sectionSize = 0;
+
+    ImageFile(const QTemporaryDir &dir, int sectionSize, const QByteArray &description = "TALVOR 7.1 test")
+    {
+        const int body = std::max(0, sectionSize - int(description.size()) - 8);
+        bytes = test_images::Image(test_images::SectionBytes(body), description);
+        this->sectionSize = int32_t(bytes.size());
+        path = dir.filePath(QStringLiteral("image-%1.rom").arg(sectionSize));
+        EXPECT_TRUE(test_images::Write(path, bytes));
+    }
+    // What the boot loader should hold after the blocks asked for.
+    std::vector<uint8_t> Section(size_t size) const
+    {
+        return test_images::Expected(bytes, sectionSize, 0, int64_t(size));
+    }
+};
+
+QStringList Countdown(int from, int to)
+{
+    QStringList captions;
+    for (int n = from; n >= to; --n)
+        captions << text::WaitingPrefix + QString::number(n) + QLatin1Char(')');
+    return captions;
+}
+
+// ---------------------------------------------------------------------------
+// The engine with a recording view.
+
+class UpdateEngineTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    RecordedBoxes boxes;
+    Reader reader{"upd-engine"};
+    TComPort1 port;
+    std::atomic<uint8_t> portOpen{1};
+    TProt prot{port};
+    RecordingView view;
+
+    void SetUp() override
+    {
+        platform::SetTimeoutScaleForTests(kFastLine);
+        ASSERT_TRUE(reader.Start());
+        ASSERT_NE(port.Open(reader.line->LinkPath(), 19200, 8, 0, 0), NullHandle);
+        prot.SetPortOpenFlag(&portOpen);
+        prot.SetView(&view);
+    }
+    void TearDown() override
+    {
+        port.Close();
+        reader.line->Stop();
+        platform::SetTimeoutScaleForTests(1.0);
+    }
+
+    BootLoaderOptions For(const ImageFile &image) const
+    {
+        BootLoaderOptions options;
+        options.sectionSize = uint32_t(image.sectionSize);
+        return options;
+    }
+
+    void ExpectNoReport()
+    {
+        EXPECT_TRUE(view.errorLines.isEmpty()) << view.errorLines.join('|').toStdString();
+        EXPECT_FALSE(view.errorIcon);
+        EXPECT_EQ(view.beeps, 0);
+    }
+    void ExpectIdleAfterwards()
+    {
+        EXPECT_EQ(view.caption, text::LoadProgram);
+        EXPECT_FALSE(view.stopEnabled);
+        EXPECT_FALSE(view.blinking);
+        EXPECT_EQ(prot.Updating.load(), 0);
+        EXPECT_FALSE(prot.ImageFile.isOpen());
+        EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    }
+    void ExpectSuccess()
+    {
+        EXPECT_TRUE(reader.boot->Record().completed);
+        EXPECT_EQ(view.status, text::Completed);
+        EXPECT_EQ(view.percentage, "100%");
+        EXPECT_EQ(view.lamp, Lamp::Green);
+        EXPECT_EQ(view.beeps, 1);
+        EXPECT_TRUE(view.errorLines.isEmpty()) << view.errorLines.join('|').toStdString();
+        ExpectIdleAfterwards();
+    }
+};
+
+TEST_F(UpdateEngineTest, CompletesWithEveryBlockAndItsProgress)
+{
+    const ImageFile image(dir, 726);  // 11 blocks of 66, ten of them counted
+    reader.Set(For(image));
+    prot.StartUpdate(image.path);
+
+    ExpectSuccess();
+    const auto record = reader.boot->Record();
+    ASSERT_EQ(record.asked.size(), 11u);
+    EXPECT_EQ(record.received, record.asked);
+    EXPECT_EQ(record.misplacedBlocks, 0);
+    EXPECT_EQ(record.closingBlocks, 1);
+    EXPECT_EQ(record.badClosingBlocks, 0);
+    EXPECT_EQ(reader.boot->Received(), image.Section(726));
+
+    EXPECT_EQ(view.percentages, QStringList({"0%", "10%", "20%", "30%", "40%", "50%", "60%", "70%", "80%",
+                                             "90%", "100%", "100%"}));
+    // Found at the first attempt: no countdown at all.
+    EXPECT_EQ(view.Captions(), QStringList({text::Updating, text::LoadProgram}));
+    EXPECT_EQ(view.Statuses(), QStringList({text::Connect, text::StartFirmware, text::Transfer, text::Completed}));
+    EXPECT_EQ(view.Count(Lamp::Maroon), 0);
+    // The lamp blinks during the transfer and ends green; the beep comes last.
+    const int blinkOn = view.log.indexOf("blink:1");
+    const int blinkOff = view.log.indexOf("blink:0");
+    ASSERT_GE(blinkOn, 0);
+    EXPECT_GT(blinkOff, blinkOn);
+    const int beep = view.log.indexOf("beep");
+    ASSERT_GE(beep, 3);
+    EXPECT_EQ(view.log.mid(beep - 3, 4),
+              QStringList({"status:" + text::Completed, "percent:100%",
+                           QStringLiteral("lamp:%1").arg(int(Lamp::Green)), "beep"}));
+}
+
+struct PlanCase {
+    const char *name;
+    int sectionSize;
+    uint8_t blockSize;
+    bool reverse;
+    int repeatBlock;
+    bool resume;
+    std::vector<sim::BlockRequest> plan;
+};
+
+class UpdatePlanTest : public UpdateEngineTest, public ::testing::WithParamInterface<PlanCase> {};
+
+TEST_P(UpdatePlanTest, SendsTheBytesOfEveryBlockAsked)
+{
+    const PlanCase c = GetParam();
+    const ImageFile image(dir, c.sectionSize);
+    BootLoaderOptions options = For(image);
+    options.blockSize = c.blockSize;
+    options.reverseOrder = c.reverse;
+    options.repeatBlock = c.repeatBlock;
+    options.resumeAfterEnd = c.resume;
+    options.plan = c.plan;
+    reader.Set(options);
+    prot.StartUpdate(image.path);
+
+    ExpectSuccess();
+    const auto record = reader.boot->Record();
+    EXPECT_EQ(record.received, record.asked);
+    EXPECT_EQ(record.misplacedBlocks, 0);
+    const auto received = reader.boot->Received();
+    size_t highest = 0;
+    for (const auto &block : record.received) {
+        highest = std::max(highest, size_t(block.offset) + block.count);
+        ASSERT_LE(size_t(block.offset) + block.count, received.size());
+        EXPECT_EQ(std::vector<uint8_t>(received.begin() + block.offset,
+                                       received.begin() + block.offset + block.count),
+                  test_images::Expected(image.bytes, image.sectionSize, block.offset, block.count))
+            << "block at " << block.offset;
+    }
+    EXPECT_EQ(received.size(), highest);
+    // One progress step per accepted block, held at the bar's end.
+    const int accepted = int(record.received.size()) - 1;
+    EXPECT_EQ(view.position, std::min<int>(accepted, prot.BlockCount));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, UpdatePlanTest,
+    ::testing::Values(PlanCase{"largest_blocks", 1000, 255, false, 0, false, {}},
+                      PlanCase{"last_block_short", 700, 66, false, 0, false, {}},
+                      PlanCase{"last_to_first", 660, 66, true, 0, false, {}},
+                      PlanCase{"same_block_twice", 396, 66, false, 3, false, {}},
+                      PlanCase{"resumed_after_the_end", 264, 66, false, 0, true, {}},
+                      // Escape values in the offset bytes, and a block reaching past the file.
+                      PlanCase{"odd_offsets", 600, 66, false, 0, false, {{0x00DA, 40}, {0x00D5, 255}, {0x01DF, 90}, {590, 200}}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(UpdateEngineTest, EndFollowedByABlockRequestResumesAndCountsOneMoreStep)
+{
+    const ImageFile image(dir, 330);  // 5 blocks, 4 counted
+    BootLoaderOptions options = For(image);
+    options.resumeAfterEnd = true;
+    reader.Set(options);
+    prot.StartUpdate(image.path);
+    ExpectSuccess();
+    const auto record = reader.boot->Record();
+    ASSERT_EQ(record.asked.size(), 6u);
+    EXPECT_EQ(record.asked.back(), record.asked.front());
+    EXPECT_EQ(record.dataBlocks, 6);
+    // Four blocks, then the fifth's end and the resumed request count one
+    // step more (the bar already at its end), then success.
+    EXPECT_EQ(view.percentages, QStringList({"0%", "25%", "50%", "75%", "100%", "100%", "100%"}));
+    EXPECT_EQ(view.position, 4);
+}
+
+TEST_F(UpdateEngineTest, LineGoingAwayMidTransferEndsWithNoResponse)
+{
+    const ImageFile image(dir, 726);
+    BootLoaderOptions options = For(image);
+    options.unplugAtBlock = 4;
+    reader.Set(options);
+    prot.StartUpdate(image.path);
+    EXPECT_EQ(view.errorLines, QStringList{text::NoResponse});
+    EXPECT_EQ(view.percentage, "30%");
+    EXPECT_EQ(reader.line->Snapshot().lineDrops, 1u);
+    ExpectIdleAfterwards();
+}
+
+TEST_F(UpdateEngineTest, CountdownRunsUntilTheBootLoaderAnswers)
+{
+    const ImageFile image(dir, 264);
+    struct Case {
+        const char *name;
+        bool answerNotBoot;
+        int maroon;
+    };
+    // A silent attempt turns the lamp maroon; an answer without "BOOT" does not.
+    for (const Case c : {Case{"silent attempts", false, 3}, Case{"answers without BOOT", true, 0}}) {
+        SCOPED_TRACE(c.name);
+        reader.boot->Reset();
+        view = RecordingView();
+        BootLoaderOptions options = For(image);
+        options.bootAfterAttempts = 3;
+        options.answerNotBoot = c.answerNotBoot;
+        reader.Set(options);
+        prot.StartUpdate(image.path);
+
+        EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating, text::LoadProgram}));
+        EXPECT_EQ(view.Count(Lamp::Maroon), c.maroon);
+        EXPECT_EQ(reader.boot->Record().bootRequests, 4);
+        ExpectSuccess();
+    }
+}
+
+TEST_F(UpdateEngineTest, SilentReaderCountsDownFromHundredAndEndsWithoutReport)
+{
+    // A silent boot entry attempt costs its whole read window; shortened here.
+    platform::SetTimeoutScaleForTests(0.02);
+    const ImageFile image(dir, 264);
+    BootLoaderOptions options = For(image);
+    options.bootAfterAttempts = BootLoaderOptions::kNever;
+    reader.Set(options);
+    prot.StartUpdate(image.path);
+
+    EXPECT_EQ(view.Captions(), Countdown(100, 1) + QStringList({text::Updating, text::LoadProgram}));
+    EXPECT_EQ(reader.line->FramesReceived(kBoot), 100u);
+    EXPECT_EQ(view.Count(Lamp::Maroon), 100);
+    EXPECT_EQ(view.status, text::StartFirmware);
+    EXPECT_EQ(view.lamp, Lamp::ButtonFace);
+    EXPECT_EQ(view.percentage, "0%");
+    ExpectNoReport();
+    ExpectIdleAfterwards();
+}
+
+TEST_F(UpdateEngineTest, StopEndsTheWaitAfterTheAttemptInProgress)
+{
+    const ImageFile image(dir, 264);
+    BootLoaderOptions options = For(image);
+    options.bootAfterAttempts = BootLoaderOptions::kNever;
+    reader.Set(options);
+    // Stop is pressed while the third countdown step is shown.
+    view.onMessages = [&] {
+        if (view.Captions().size() == 3)
+            prot.StopRequested = 1;
+    };
+    prot.StopRequested = 1;  // a press before the update started is forgotten
+    prot.StartUpdate(image.path);
+
+    EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating, text::LoadProgram}));
+    EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
+    EXPECT_EQ(view.status, text::StartFirmware);
+    EXPECT_EQ(view.lamp, Lamp::ButtonFace);
+    ExpectNoReport();
+    ExpectIdleAfterwards();
+}
+
+TEST_F(UpdateEngineTest, StopDuringTheTransferHasNoEffect)
+{
+    const ImageFile image(dir, 396);
+    reader.Set(For(image));
+    view.onMessages = [&] { prot.StopRequested = 1; };
+    prot.StartUpdate(image.path);
+    ExpectSuccess();
+}
+
+TEST_F(UpdateEngineTest, UnansweredFirstQueryEndsWithoutReport)
+{
+    const ImageFile image(dir, 264);
+    BootLoaderOptions options = For(image);
+    options.silentNext = true;
+    reader.Set(options);
+    prot.StartUpdate(image.path);
+    EXPECT_EQ(reader.boot->Record().nextQueries, 1);
+    EXPECT_EQ(reader.boot->Record().dataBlocks, 0);
+    EXPECT_EQ(view.status, text::StartFirmware);
+    EXPECT_EQ(view.log.indexOf("blink:1"), -1);
+    ExpectNoReport();
+    ExpectIdleAfterwards();
+}
+
+TEST_F(UpdateEngineTest, ClosingAnsweredFirstStillSendsOneBlockFromOffsetZero)
+{
+    const ImageFile image(dir, 264);
+    BootLoaderOptions options = For(image);
+    options.plan = {};
+    options.sectionSize = 0;  // nothing to ask for: the first query says "closing block"
+    reader.Set(options);
+    prot.RequestOffset = 500;  // left over from an earlier update
+    prot.RequestCount = 99;
+    prot.StartUpdate(image.path);
+    const auto record = reader.boot->Record();
+    EXPECT_EQ(record.headers, (std::vector<sim::BlockRequest>{{0, 0}}));
+    EXPECT_TRUE(record.completed);
+    EXPECT_EQ(view.status, text::Completed);
+}
+
+TEST_F(UpdateEngineTest, SectionWithoutCountedBlocksShowsZeroUntilSuccess)
+{
+    const ImageFile image(dir, 66);
+    reader.Set(For(image));
+    prot.StartUpdate(image.path);
+    EXPECT_EQ(prot.BlockCount, 0);
+    EXPECT_EQ(view.percentages, QStringList({"0%", "100%"}));
+    ExpectSuccess();
+
+    // Two blocks counted as 0 too (S = 131): the accepted one shows "0%".
+    const ImageFile twoBlocks(dir, 131);
+    reader.boot->Reset();
+    view = RecordingView();
+    reader.Set(For(twoBlocks));
+    prot.StartUpdate(twoBlocks.path);
+    EXPECT_EQ(view.percentages, QStringList({"0%", "0%", "100%"}));
+    ExpectSuccess();
+}
+
+TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
+{
+    const ImageFile image(dir, 726);
+    reader.Set(For(image));
+    view.onMessages = [&] {
+        if (view.position == 3)
+            prot.AbortRequested = 1;
+    };
+    prot.StartUpdate(image.path);
+    EXPECT_EQ(reader.boot->Record().dataBlocks, 3);
+    EXPECT_FALSE(reader.boot->Record().completed);
+    ExpectNoReport();
+    ExpectIdleAfterwards();
+
+    // During the countdown too: no further attempt after the close.
+    view = RecordingView();
+    reader.boot->Reset();
+    BootLoaderOptions silent = For(image);
+    silent.bootAfterAttempts = BootLoaderOptions::kNever;
+    reader.Set(silent);
+    const uint64_t before = reader.line->FramesReceived(kBoot);
+    view.onMessages = [&] { prot.AbortRequested = 1; };
+    prot.StartUpdate(image.path);
+    EXPECT_EQ(reader.line->FramesReceived(kBoot) - before, 1u);
+    ExpectNoReport();
+    ExpectIdleAfterwards();
+}
+
+TEST_F(UpdateEngineTest, UnopenableFileEndsBeforeAnyTraffic)
+{
+    prot.StartUpdate(dir.filePath(QStringLiteral("missing.rom")));
+    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen});
+    EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
+    EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
+    EXPECT_EQ(view.caption, text::LoadProgram);
+    EXPECT_FALSE(view.stopEnabled);
+    EXPECT_EQ(prot.Updating.load(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Through the main window.
+
+class UpdateWindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir iniDir;
+    QTemporaryDir fileDir;
+    RecordedBoxes boxes;
+    Reader reader{"upd-window"};
+    std::unique_ptr<TalvorApp> app;
+    std::vector<std::pair<int, int>> beeps;
+
+    void SetUp() override
+    {
+        platform::SetTimeoutScaleForTests(kFastLine);
+        platform::SetBeepObserverForTests([this](int hz, int ms) { beeps.emplace_back(hz, ms); });
+        ASSERT_TRUE(reader.Start());
+        AppOptions options;
+        options.iniFolder = iniDir.path();
+        options.virtualPortFolder = reader.folder.path();
+        options.hardwarePorts = [] { return QStringList(); };
+        options.portLockName = "test-update-" + std::to_string(getpid());
+        app = std::make_unique<TalvorApp>(options);
+        app->form1->show();
+    }
+    void TearDown() override
+    {
+        TOpenDialog::SetChooserForTests({});
+        app.reset();
+        reader.line->Stop();
+        platform::SetBeepObserverForTests({});
+        platform::SetTimeoutScaleForTests(1.0);
+    }
+
+    Ui::TForm1 &ui() { return *app->form1->ui; }
+    QString ErrorList() const { return Form5->Memo1()->toPlainText(); }
+
+    void OpenPort()
+    {
+        app->setup->PortName = QStringLiteral("upd-window");
+        app->form1->OpenPort();
+        ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+    }
+    void ChooseFile(const QString &path)
+    {
+        TOpenDialog::SetChooserForTests([path](QWidget *, const QString &) { return path; });
+        ui().Button21->click();
+    }
+    // Starts the update, running sample at every message-processing point.
+    void LoadProgram(const std::function<void()> &sample = {})
+    {
+        QTimer probe;
+        probe.setInterval(0);
+        if (sample) {
+            QObject::connect(&probe, &QTimer::timeout, sample);
+            probe.start();
+        }
+        ASSERT_TRUE(ui().Button22->isEnabled());
+        ui().Button22->click();
+        probe.stop();
+    }
+    void ExpectIdleControls()
+    {
+        EXPECT_EQ(ui().Button22->text(), text::LoadProgram);
+        EXPECT_TRUE(ui().Button22->isEnabled());
+        EXPECT_TRUE(ui().Button5->isEnabled());
+        EXPECT_TRUE(ui().Button21->isEnabled());
+        EXPECT_FALSE(ui().Button4->isEnabled());
+        EXPECT_FALSE(app->form1->Timer2.isActive());
+        EXPECT_EQ(app->prot->Updating.load(), 0);
+    }
+    bool WaitFor(const std::function<bool()> &done, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    }
+};
+
+TEST_F(UpdateWindowTest, PreconditionsAreCheckedPortFirst)
+{
+    app->form1->Button22Click();
+    EXPECT_EQ(boxes.Texts(), QStringList{"Select the COM port!"});
+    boxes.Clear();
+
+    OpenPort();
+    app->form1->Button22Click();
+    ASSERT_EQ(boxes.Count(), 1u);
+    const auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.text, "Select the firmware file!");
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.icon, platform::BoxIcon::None);
+    EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
+    EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
+}
+
+TEST_F(UpdateWindowTest, UnopenableChoiceStillEnablesLoadProgram)
+{
+    ChooseFile(fileDir.filePath(QStringLiteral("missing.rom")));
+    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen});
+    EXPECT_EQ(app->form1->FileChosen, 1);
+    EXPECT_TRUE(ui().Button22->isEnabled());
+}
+
+TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
+{
+    const ImageFile image(fileDir, 726, "Firmware 7.1 of 2024-02-01\nsecond line");
+    BootLoaderOptions options;
+    options.sectionSize = uint32_t(image.sectionSize);
+    options.newFirmwareMajor = 7;
+    options.newFirmwareMinor = 1;
+    options.outputFile = fileDir.filePath(QStringLiteral("received.bin")).toStdString();
+    reader.Set(options);
+
+    OpenPort();
+    ASSERT_TRUE(WaitFor([&] { return ui().Memo2->toPlainText() == "vesion  6.4"; }, 5000))
+        << ui().Memo2->toPlainText().toStdString();
+    ChooseFile(image.path);
+    EXPECT_EQ(ui().Memo1->toPlainText(), "Firmware 7.1 of 2024-02-01\n");
+    EXPECT_TRUE(ui().StaticText1->text().endsWith(QStringLiteral("image-726.rom")));
+    EXPECT_EQ(ui().ProgressBar1->maximum(), 10);
+
+    // What the window offers while blocks are being sent.
+    bool sampled = false, portButtons = true, fileButton = true, loadButton = true, settings = true;
+    bool stop = false, instructions = false, bottomClose = false, blinking = false;
+    LoadProgram([&] {
+        if (ui().ProgressBar1->value() < 2 || sampled)
+            return;
+        sampled = true;
+        portButtons = ui().Button1->isEnabled() || ui().Button2->isEnabled();
+        fileButton = ui().Button21->isEnabled();
+        loadButton = ui().Button22->isEnabled();
+        settings = ui().Button5->isEnabled();
+        stop = ui().Button4->isEnabled();
+        instructions = ui().SpeedButton1->isEnabled();
+        bottomClose = ui().Button3->isEnabled();
+        blinking = app->form1->Timer2.isActive();
+    });
+    ASSERT_TRUE(sampled);
+    EXPECT_FALSE(portButtons);
+    EXPECT_FALSE(fileButton);
+    EXPECT_FALSE(loadButton);
+    EXPECT_FALSE(settings);
+    EXPECT_TRUE(stop);
+    EXPECT_TRUE(instructions);
+    EXPECT_TRUE(bottomClose);
+    EXPECT_TRUE(blinking);
+
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+    EXPECT_EQ(ui().Label5->text(), "100%");
+    EXPECT_EQ(app->form1->LampColour(), colours::Green);
+    EXPECT_EQ(beeps, (std::vector<std::pair<int, int>>{{1000, 200}}));
+    EXPECT_TRUE(ErrorList().isEmpty());
+    EXPECT_FALSE(ui().SpeedButton2->isEnabled());
+    ExpectIdleControls();
+    // The port stays open, its buttons as before the update.
+    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_TRUE(ui().Button1->isEnabled());
+    EXPECT_FALSE(ui().Button2->isEnabled());
+
+    QFile written(options.outputFile.c_str());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray got = written.readAll();
+    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.end()), image.Section(726));
+
+    // The monitor is back and shows the new firmware.
+    EXPECT_TRUE(WaitFor([&] { return ui().Memo2->toPlainText() == "vesion  7.1"; }, 5000))
+        << ui().Memo2->toPlainText().toStdString();
+}
+
+TEST_F(UpdateWindowTest, PercentageKeepsItsLastValueWhenTheReaderFallsSilent)
+{
+    OpenPort();
+    struct Case {
+        int sectionSize;
+        int silentFrom;
+        const char *shown;
+    };
+    for (const Case c : {Case{726, 6, "50%"}, Case{264, 2, "33%"}}) {
+        SCOPED_TRACE(c.shown);
+        const ImageFile image(fileDir, c.sectionSize);
+        BootLoaderOptions options;
+        options.sectionSize = uint32_t(image.sectionSize);
+        options.silentFromBlock = c.silentFrom;
+        reader.Set(options);
+        ChooseFile(image.path);
+        LoadProgram();
+        EXPECT_EQ(ui().Label5->text(), c.shown);
+        EXPECT_EQ(ui().ProgressBar1->value(), c.silentFrom - 1);
+        EXPECT_EQ(ErrorList(), text::NoResponse);
+        EXPECT_EQ(ui().StaticText2->text(), text::Transfer);
+        EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
+        ExpectIdleControls();
+    }
+    EXPECT_TRUE(beeps.empty());
+}
+
+TEST_F(UpdateWindowTest, ErrorsReachTheInformationWindowAndTheNextUpdateClearsThem)
+{
+    OpenPort();
+    const ImageFile image(fileDir, 330);
+    ChooseFile(image.path);
+    struct Case {
+        uint8_t code;
+        int badCheckAt;
+        QStringList lines;
+    };
+    const Case cases[] = {
+        {1, 0, {text::WrongModel}},
+        {2, 0, {text::DeviceNumber}},
+        {3, 0, {text::ProgramSize}},
+        {10, 0, {text::BlockNumber}},
+        {11, 0, {text::ChecksumTransmission}},
+        {4, 0, {text::NoResponse}},
+        {0, 2, {text::ChecksumReceiving, text::NoResponse}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.lines.join('|').toStdString());
+        BootLoaderOptions options;
+        options.sectionSize = uint32_t(image.sectionSize);
+        options.errorAtBlock = c.code ? 2 : 0;
+        options.errorCode = c.code;
+        options.badCheckAtBlock = c.badCheckAt;
+        reader.Set(options);
+        LoadProgram();
+        EXPECT_EQ(ErrorList(), c.lines.join('\n'));
+        EXPECT_TRUE(ui().SpeedButton2->isEnabled());
+        EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
+        ExpectIdleControls();
+    }
+
+    // The next update starts with an empty list and the icon off.
+    BootLoaderOptions good;
+    good.sectionSize = uint32_t(image.sectionSize);
+    reader.Set(good);
+    bool clearedAtStart = false;
+    LoadProgram([&] {
+        if (app->prot->Updating == 1 && ErrorList().isEmpty() && !ui().SpeedButton2->isEnabled())
+            clearedAtStart = true;
+    });
+    EXPECT_TRUE(clearedAtStart);
+    EXPECT_TRUE(ErrorList().isEmpty());
+    EXPECT_FALSE(ui().SpeedButton2->isEnabled());
+    EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+    EXPECT_EQ(beeps.size(), 1u);
+}
+
+TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
+{
+    OpenPort();
+    // A silent attempt waits its whole read window; shortened for the test.
+    platform::SetTimeoutScaleForTests(0.05);
+    const ImageFile image(fileDir, 264);
+    BootLoaderOptions options;
+    options.sectionSize = uint32_t(image.sectionSize);
+    options.bootAfterAttempts = BootLoaderOptions::kNever;
+    reader.Set(options);
+    ChooseFile(image.path);
+
+    QStringList captions;
+    bool maroon = false;
+    LoadProgram([&] {
+        const QString caption = ui().Button22->text();
+        if (captions.isEmpty() || captions.back() != caption)
+            captions << caption;
+        maroon = maroon || app->form1->LampColour() == colours::Maroon;
+        if (caption == Countdown(98, 98).front() && ui().Button4->isEnabled())
+            ui().Button4->click();
+    });
+    EXPECT_EQ(captions.mid(captions.indexOf(Countdown(100, 100).front())),
+              Countdown(100, 98) + QStringList{text::Updating});
+    EXPECT_TRUE(maroon);
+    EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
+    EXPECT_EQ(ui().StaticText2->text(), text::StartFirmware);
+    EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
+    EXPECT_TRUE(ErrorList().isEmpty());
+    EXPECT_FALSE(ui().SpeedButton2->isEnabled());
+    ExpectIdleControls();
+}
+
+TEST_F(UpdateWindowTest, ClosingTheWindowDuringAnUpdateKeepsThePortAndEndsTheUpdate)
+{
+    OpenPort();
+    const ImageFile image(fileDir, 726);
+    BootLoaderOptions options;
+    options.sectionSize = uint32_t(image.sectionSize);
+    reader.Set(options);
+    ChooseFile(image.path);
+
+    bool closed = false;
+    LoadProgram([&] {
+        if (!closed && ui().ProgressBar1->value() == 2) {
+            closed = true;
+            app->form1->close();
+        }
+    });
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(app->form1->isVisible());
+    EXPECT_EQ(app->prot->Updating.load(), 0);
+    EXPECT_EQ(reader.boot->Record().dataBlocks, 2);
+    EXPECT_FALSE(reader.boot->Record().completed);
+    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_NE(app->comPort->Handle, NullHandle);
+    EXPECT_TRUE(ErrorList().isEmpty());
+    EXPECT_TRUE(beeps.empty());
+}
+
+}  // namespace
