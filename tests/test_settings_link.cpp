@@ -1,0 +1,510 @@
+// The settings window and its exchange thread against the simulated reader
+// over a pseudo-terminal, inside the whole tool: reading, writing, failed
+// writes, a reader that goes away and comes back, the close question, a
+// button pressed while the thread waits for the window, and the hand-back of
+// the port to the monitor.
+
+#include <QComboBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/application.h"
+#include "app/main_window.h"
+#include "link/com_port.h"
+#include "monitor/port_handover.h"
+#include "platform/gui_call.h"
+#include "platform/named_mutex.h"
+#include "recorded_boxes.h"
+#include "settings/settings_window.h"
+#include "sim/device_info.h"
+#include "sim/settings_store.h"
+#include "sim/simulated_reader.h"
+#include "ui_main_window.h"
+#include "ui_settings_window.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kDeadlineMs = 10000;
+using Clock = std::chrono::steady_clock;
+
+// When requests arrived, per kind.
+class ArrivalLog {
+public:
+    void Note()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        times_.push_back(Clock::now());
+    }
+    std::vector<Clock::time_point> Times() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return times_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<Clock::time_point> times_;
+};
+
+class LoggedDeviceInfo : public sim::DeviceInfo {
+public:
+    std::optional<sim::Bytes> OnFrame(sim::ReaderState &state, uint8_t command, const sim::Bytes &payload) override
+    {
+        log.Note();
+        return sim::DeviceInfo::OnFrame(state, command, payload);
+    }
+    ArrivalLog log;
+};
+
+class LoggedSettingsStore : public sim::SettingsStore {
+public:
+    using sim::SettingsStore::SettingsStore;
+    std::optional<sim::Bytes> OnBlock(sim::ReaderState &state, const sim::SettingsBlock &block) override
+    {
+        log.Note();
+        return sim::SettingsStore::OnBlock(state, block);
+    }
+    ArrivalLog log;
+};
+const SettingsRecord kReaderRecord = {1, 0, 1, 0, 2, 0, 1, 1, 5};  // Wiegand, "hid-00 (4 bits)"
+
+bool WaitUntil(const std::function<bool()> &done, int timeoutMs = kDeadlineMs)
+{
+    return platform::WaitServingGui(done, timeoutMs);
+}
+
+// Ends the process when the GUI thread does not come back from a call in
+// time: a deadlock would otherwise hang the test run.
+class Watchdog {
+public:
+    explicit Watchdog(const char *what)
+        : thread_([this, what] {
+              std::unique_lock<std::mutex> guard(lock_);
+              if (!done_cv_.wait_for(guard, 20s, [this] { return done_; })) {
+                  std::fprintf(stderr, "deadlock: %s did not return\n", what);
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            done_ = true;
+        }
+        done_cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable done_cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+class SettingsLinkTest : public ::testing::Test {
+protected:
+    QTemporaryDir iniDir;
+    QTemporaryDir portDir;
+    RecordedBoxes boxes;
+    std::shared_ptr<LoggedSettingsStore> store;
+    std::shared_ptr<LoggedDeviceInfo> deviceInfo = std::make_shared<LoggedDeviceInfo>();
+    std::unique_ptr<sim::SimulatedReader> reader;
+    std::unique_ptr<TalvorApp> app;
+    std::string lockName = "test-settings-link-" + std::to_string(getpid());
+
+    void SetUp() override
+    {
+        sim::Options options;
+        options.folder = portDir.path().toStdString();
+        options.linkName = "talvor-sim";
+        reader = std::make_unique<sim::SimulatedReader>(options);
+        reader->AddResponder(deviceInfo);
+        sim::SettingsStore::Options storeOptions;
+        storeOptions.record = kReaderRecord;
+        store = std::make_shared<LoggedSettingsStore>(storeOptions);
+        reader->AddResponder(store);
+        ASSERT_TRUE(reader->Start()) << reader->ErrorText();
+
+        QFile ini(iniDir.filePath(QStringLiteral("com.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[ComPort]\nCom=talvor-sim\n");
+        ini.close();
+        AppOptions appOptions;
+        appOptions.iniFolder = iniDir.path();
+        appOptions.virtualPortFolder = portDir.path();
+        appOptions.hardwarePorts = [] { return QStringList(); };
+        appOptions.portLockName = lockName;
+        app = std::make_unique<TalvorApp>(appOptions);
+        app->form1->OpenPort();
+        ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+        // The monitor talks to the reader before the settings window takes the port.
+        ASSERT_TRUE(WaitUntil([&] { return reader->FramesReceived(sim::DeviceInfo::kCommand) > 0; }));
+    }
+
+    void TearDown() override
+    {
+        if (app && app->form6->isVisible() && ui().Button3->isEnabled()) {
+            boxes.AnswerNext(platform::ResultOk);
+            ui().Button3->click();
+        }
+        app.reset();
+        reader->Stop();
+    }
+
+    TForm6 &form() { return *app->form6; }
+    Ui::TForm6 &ui() { return *app->form6->ui; }
+
+    // What "Device Setting" does, without the modal loop.
+    void OpenSettings()
+    {
+        app->form1->Handover().TakeFromMonitor();
+        form().show();
+    }
+
+    bool Answered()
+    {
+        return ui().Button1->isEnabled() && ui().Button2->isEnabled() &&
+               form().Exchange.PendingCommand.load() == settings_protocol::kNoCommand;
+    }
+
+    void OpenAndWaitForFirstRead()
+    {
+        OpenSettings();
+        ASSERT_TRUE(WaitUntil([&] { return Answered(); }));
+    }
+
+    SettingsRecord ShownInControls()
+    {
+        form().CollectSettings();
+        return form().Exchange.EditedSettings();
+    }
+
+    uint64_t Blocks() { return store->Reads() + store->Writes(); }
+
+    bool WaitForBlocks(uint64_t more)
+    {
+        const uint64_t target = Blocks() + more;
+        return WaitUntil([&] { return Blocks() >= target; });
+    }
+
+    size_t BoxesWithText(const QString &text)
+    {
+        size_t count = 0;
+        for (const auto &box : boxes.Boxes())
+            count += box.text == text;
+        return count;
+    }
+};
+
+TEST_F(SettingsLinkTest, ReadsWritesAndReadsBack)
+{
+    OpenSettings();
+    EXPECT_FALSE(ui().Button1->isEnabled());
+    EXPECT_FALSE(ui().Button2->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return Answered(); }));
+    EXPECT_EQ(form().Exchange.DeviceSettings, kReaderRecord);
+    EXPECT_TRUE(ui().RadioButton3->isChecked());
+    EXPECT_EQ(ui().ComboBox10->currentText(), "hid-00 (4 bits)");
+    EXPECT_EQ(ShownInControls(), kReaderRecord);
+    EXPECT_TRUE(ui().Memo1->isHidden());
+    // The plain model: keyboard and backlight greyed.
+    EXPECT_FALSE(ui().ComboBox6->isEnabled());
+    EXPECT_FALSE(ui().ComboBox12->isEnabled());
+
+    // Idle, it keeps asking with read requests.
+    const uint64_t reads = store->Reads();
+    ASSERT_TRUE(WaitForBlocks(2));
+    EXPECT_GE(store->Reads(), reads + 2);
+    EXPECT_EQ(store->Writes(), 0u);
+    EXPECT_EQ(store->LastRequest()[0], settings_protocol::kReadCommand);
+
+    ui().ComboBox5->setCurrentIndex(0);
+    ui().RadioButton1->click();
+    ui().ComboBox11->setCurrentIndex(1);
+    const SettingsRecord edited = {0, 0, 1, 0, 0, 0, 1, 3, 5};
+    ui().Button1->click();
+    EXPECT_EQ(form().Exchange.PendingCommand.load(), settings_protocol::kWriteCommand);
+    EXPECT_FALSE(ui().Button1->isEnabled());
+    EXPECT_FALSE(ui().Button3->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
+    EXPECT_EQ(store->Record(), edited);
+    EXPECT_EQ(form().Exchange.DeviceSettings, edited);
+
+    // What the reader holds now comes back into the controls.
+    ui().Button4->click();
+    ASSERT_EQ(ShownInControls(), kDefaultSettingsRecord);
+    ui().Button2->click();
+    EXPECT_FALSE(ui().Button2->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return Answered(); }));
+    EXPECT_EQ(ShownInControls(), edited);
+
+    ui().Button3->click();
+    EXPECT_FALSE(form().isVisible());
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+}
+
+TEST_F(SettingsLinkTest, SixFailedWritesFallBackToReadingTheReader)
+{
+    OpenAndWaitForFirstRead();
+    store->SetWriteMode(sim::SettingsStore::WriteMode::IgnoreWrites);
+    ui().ComboBox5->setCurrentIndex(0);
+    ui().ComboBox9->setCurrentIndex(0);
+    ASSERT_NE(ShownInControls(), kReaderRecord);
+
+    ui().Button1->click();
+    ASSERT_FALSE(ui().Button3->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return ui().Button3->isEnabled(); }));
+    EXPECT_EQ(store->Writes(), 6u);
+    EXPECT_FALSE(ui().Button1->isEnabled());
+    EXPECT_EQ(form().Exchange.PendingCommand.load(), settings_protocol::kReadCommand);
+
+    ASSERT_TRUE(WaitUntil([&] { return Answered(); }));
+    EXPECT_EQ(store->Writes(), 6u);
+    EXPECT_EQ(ShownInControls(), kReaderRecord);  // the edits are gone
+    EXPECT_EQ(store->Record(), kReaderRecord);
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    EXPECT_TRUE(ui().Memo1->isHidden());
+}
+
+struct LossCase {
+    const char *name;
+    std::function<void(sim::SettingsStore &)> spoil;
+    std::function<void(sim::SettingsStore &)> mend;
+};
+
+void PrintTo(const LossCase &c, std::ostream *os) { *os << c.name; }
+
+class ReaderLoss : public SettingsLinkTest, public ::testing::WithParamInterface<LossCase> {};
+
+TEST_P(ReaderLoss, MessageOnceThenNoticeAndRecoveryWithoutReload)
+{
+    const LossCase c = GetParam();
+    OpenAndWaitForFirstRead();
+    // An edit not sent: a recovery must not reload the controls.
+    ui().ComboBox2->setCurrentIndex(1);
+    const SettingsRecord edited = ShownInControls();
+    ASSERT_NE(edited, kReaderRecord);
+
+    c.spoil(*store);
+    ASSERT_TRUE(WaitUntil([&] { return !ui().Memo1->isHidden(); }));
+    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+    const auto box = boxes.Boxes().front();
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
+    EXPECT_FALSE(ui().Button1->isEnabled());
+    EXPECT_FALSE(ui().Button2->isEnabled());
+    EXPECT_TRUE(ui().Button3->isEnabled());
+    EXPECT_EQ(form().CurrentThread()->FailCount(), 6);
+
+    ASSERT_TRUE(WaitForBlocks(3));
+    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+    EXPECT_FALSE(ui().Memo1->isHidden());
+
+    c.mend(*store);
+    ASSERT_TRUE(WaitUntil([&] { return ui().Memo1->isHidden(); }));
+    EXPECT_TRUE(Answered());
+    EXPECT_TRUE(ui().Button3->isEnabled());
+    EXPECT_EQ(ShownInControls(), edited);
+    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ReaderLoss,
+    ::testing::Values(
+        LossCase{"silent", [](sim::SettingsStore &s) { s.SetSilent(true); },
+                 [](sim::SettingsStore &s) { s.SetSilent(false); }},
+        LossCase{"wrong_crc", [](sim::SettingsStore &s) { s.SetWrongCrc(true); },
+                 [](sim::SettingsStore &s) { s.SetWrongCrc(false); }},
+        // Eleven bytes of a reply equal to the previous one: judged with the
+        // stale twelfth byte it would pass.
+        LossCase{"short_reply", [](sim::SettingsStore &s) { s.SetShortReply(11); },
+                 [](sim::SettingsStore &s) { s.SetShortReply(0); }},
+        LossCase{"unplugged", [](sim::SettingsStore &s) { s.Unplug(1000); },
+                 [](sim::SettingsStore &s) { s.Unplug(0); }}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SettingsLinkTest, UnpluggedForSomeCyclesComesBackByItself)
+{
+    OpenAndWaitForFirstRead();
+    store->Unplug(8);
+    ASSERT_TRUE(WaitUntil([&] { return !ui().Memo1->isHidden(); }));
+    ASSERT_TRUE(WaitUntil([&] { return ui().Memo1->isHidden() && Answered(); }));
+    EXPECT_EQ(store->UnpluggedBlocksLeft(), 0);
+    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+}
+
+TEST_F(SettingsLinkTest, ButtonPressedWhileTheThreadNeedsTheWindowDoesNotDeadlock)
+{
+    OpenAndWaitForFirstRead();
+    platform::NamedMutex probe(lockName + "1");
+    // The thread holds the settings lock from taking it to its window step.
+    auto threadHoldsLock = [&] {
+        if (probe.wait(0)) {
+            probe.release();
+            return false;
+        }
+        return true;
+    };
+
+    for (int round = 0; round < 3; ++round) {
+        ui().Button2->click();  // the next cycle ends in the SettingsRead step
+        ASSERT_TRUE(WaitUntil(threadHoldsLock));
+        {
+            Watchdog watchdog("To Device");
+            ui().Button1->click();
+        }
+        // The read of that cycle was shown (it enables "From Device") before
+        // the write was asked for.
+        EXPECT_TRUE(ui().Button2->isEnabled());
+        EXPECT_EQ(form().Exchange.PendingCommand.load(), settings_protocol::kWriteCommand);
+        ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
+    }
+    EXPECT_GE(store->Stores(), 3u);
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+}
+
+TEST_F(SettingsLinkTest, CloseHandsThePortBackOnlyAfterTheThreadEnded)
+{
+    // Through the main window's button: the window runs modally.
+    bool answered = false;
+    // The hand-over before the window serves timers too: act once it is up.
+    QTimer driver;
+    driver.setInterval(10);
+    QObject::connect(&driver, &QTimer::timeout, &form(), [&] {
+        if (!form().isVisible())
+            return;
+        driver.stop();
+        answered = WaitUntil([&] { return Answered(); });
+        // Close right after a request went out, while its reply is still due.
+        const uint64_t target = Blocks() + 1;
+        WaitUntil([&] { return Blocks() >= target; });
+        ui().Button3->click();
+    });
+    driver.start();
+    app->form1->ui->Button5->click();
+    ASSERT_TRUE(answered);
+    EXPECT_FALSE(form().isVisible());
+    EXPECT_EQ(form().CurrentThread(), nullptr);
+    const auto lastBlock = store->log.Times().back();
+    const size_t blocks = store->log.Times().size();
+
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto polls = deviceInfo->log.Times();
+        return !polls.empty() && polls.back() > lastBlock;
+    }));
+    // The thread reads its reply a fixed pause after the write and only then
+    // ends; the monitor's first poll comes after that.
+    Clock::time_point firstPoll{};
+    for (const auto &poll : deviceInfo->log.Times()) {
+        if (poll > lastBlock) {
+            firstPoll = poll;
+            break;
+        }
+    }
+    const auto pollAfterBlockMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(firstPoll - lastBlock).count();
+    EXPECT_GE(pollAfterBlockMs, SettingAsk::kReplyPauseMs - 20);
+    EXPECT_EQ(store->log.Times().size(), blocks);
+    EXPECT_TRUE(WaitUntil([&] { return app->form1->ui->StaticText3->text() == "Device is ready"; }));
+    EXPECT_EQ(reader->Snapshot().badFrames, 0u);
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+}
+
+TEST_F(SettingsLinkTest, ShowingAgainStartsAFreshThread)
+{
+    OpenAndWaitForFirstRead();
+    ui().Button3->click();
+    ASSERT_FALSE(form().isVisible());
+    store->SetRecord(kDefaultSettingsRecord);
+    OpenSettings();
+    EXPECT_EQ(form().Exchange.DeviceSettings, SettingsRecord{});
+    ASSERT_TRUE(WaitUntil([&] { return Answered(); }));
+    EXPECT_EQ(ShownInControls(), kDefaultSettingsRecord);
+    EXPECT_EQ(form().Exchange.DeviceSettings, kDefaultSettingsRecord);
+}
+
+struct QuestionCase {
+    const char *name;
+    SettingsRecord readerRecord;
+    bool pressDefault;
+    bool storeFirst;
+    bool asks;
+};
+
+void PrintTo(const QuestionCase &c, std::ostream *os) { *os << c.name; }
+
+class CloseQuestion : public SettingsLinkTest, public ::testing::WithParamInterface<QuestionCase> {};
+
+TEST_P(CloseQuestion, AsksOnlyForUnsavedEdits)
+{
+    const QuestionCase c = GetParam();
+    store->SetRecord(c.readerRecord);
+    OpenAndWaitForFirstRead();
+    if (c.pressDefault)
+        ui().Button4->click();
+    if (c.storeFirst) {
+        ui().Button1->click();
+        ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
+    }
+
+    boxes.AnswerNext(platform::ResultCancel);
+    ui().Button3->click();
+    if (!c.asks) {
+        EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+        EXPECT_FALSE(form().isVisible());
+        return;
+    }
+    ASSERT_EQ(boxes.Count(), 1u);
+    const auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.text, "The settings have been changed but not saved in the device\r\n "
+                        "finish editing the settings anyway?");
+    EXPECT_EQ(box.caption, "");
+    EXPECT_EQ(box.icon, platform::BoxIcon::Warning);
+    EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
+    EXPECT_EQ(box.okText, "YES");
+    EXPECT_EQ(box.cancelText, " NO ");
+    EXPECT_EQ(box.owner, &form());
+    EXPECT_EQ(MessageButtons.No, "NO");
+    EXPECT_EQ(MessageButtons.Yes, " YES ");
+
+    // " NO ": the window stays and the thread keeps polling.
+    EXPECT_TRUE(form().isVisible());
+    ASSERT_NE(form().CurrentThread(), nullptr);
+    EXPECT_TRUE(ui().Button3->isEnabled());
+    const uint64_t reads = store->Reads();
+    ASSERT_TRUE(WaitUntil([&] { return store->Reads() >= reads + 2; }));
+
+    boxes.AnswerNext(platform::ResultOk);
+    ui().Button3->click();
+    EXPECT_EQ(boxes.Count(), 2u);
+    EXPECT_FALSE(form().isVisible());
+    EXPECT_EQ(store->Record(), c.readerRecord);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CloseQuestion,
+    ::testing::Values(QuestionCase{"default_over_other_record", kReaderRecord, true, false, true},
+                      QuestionCase{"default_over_default_record", kDefaultSettingsRecord, true, false, false},
+                      QuestionCase{"untouched", kReaderRecord, false, false, false},
+                      QuestionCase{"default_stored", kReaderRecord, true, true, false},
+                      // Bits 2-3 of byte 4 = 1 cannot be shown, so the collected record differs.
+                      QuestionCase{"unrepresentable_record", {0, 0, 0, 0, 0x04, 1, 0, 0, 0}, false, false, true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace

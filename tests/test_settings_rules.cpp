@@ -1,0 +1,539 @@
+// The settings window: its controls, the field rules, the record to and from
+// the controls, the show and close sequences without a reader, the layout
+// scaling, and the settings block CRC.
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+#include "link/com_port.h"
+#include "link/frame_codec.h"
+#include "monitor/connect_saver.h"
+#include "monitor/port_handover.h"
+#include "platform/design_fonts.h"
+#include "platform/gui_call.h"
+#include "platform/named_mutex.h"
+#include "platform/system_colours.h"
+#include "recorded_boxes.h"
+#include "settings/settings_record.h"
+#include "settings/settings_window.h"
+#include "ui_settings_window.h"
+
+namespace {
+
+std::string UniqueName(const char *what)
+{
+    static int counter = 0;
+    return std::string("test-settings-rules-") + what + "-" + std::to_string(getpid()) + "-" +
+           std::to_string(++counter);
+}
+
+class QuietMonitorView : public MonitorView {
+public:
+    void SetControlText(MonitorField, const QString &) override {}
+    void SetSerialLabelWindowText(bool) override {}
+};
+
+// The settings window with the monitor and hand-over it expects, on a port
+// that is not open: nothing ever answers.
+struct Rig {
+    TComPort1 port;
+    TProtFrame prot{port};
+    platform::NamedMutex portBusy{UniqueName("port")};
+    std::atomic<uint8_t> portOpen{0};
+    QuietMonitorView monitorView;
+    ConnectSaver monitor{true, prot, port, portBusy, portOpen, monitorView};
+    PortHandover handover{port, portBusy, monitor};
+    TForm6 form{handover, port, nullptr, UniqueName("settings")};
+};
+
+QComboBox *Combo(Ui::TForm6 &ui, int n)
+{
+    QComboBox *combos[] = {nullptr,        ui.ComboBox1,  ui.ComboBox2,  ui.ComboBox3, ui.ComboBox4,
+                           ui.ComboBox5,   ui.ComboBox6,  ui.ComboBox7,  ui.ComboBox8, ui.ComboBox9,
+                           ui.ComboBox10,  ui.ComboBox11, ui.ComboBox12, ui.ComboBox13};
+    return combos[n];
+}
+
+QRadioButton *Radio(Ui::TForm6 &ui, int n)
+{
+    QRadioButton *radios[] = {nullptr, ui.RadioButton1, ui.RadioButton2, ui.RadioButton3};
+    return radios[n];
+}
+
+// A user's choice in a drop-down list: only an enabled list takes it, and
+// the list's select handler runs.
+void Choose(QComboBox *combo, int index)
+{
+    ASSERT_TRUE(combo->isEnabled()) << combo->objectName().toStdString();
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+QColor TitleColour(QWidget *box)
+{
+    return box->palette().color(QPalette::WindowText);
+}
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { platform::InstallDesignFontSubstitutes(); }
+
+    RecordedBoxes boxes;
+    std::unique_ptr<Rig> rig = std::make_unique<Rig>();
+    TForm6 &form = rig->form;
+    Ui::TForm6 &ui = *rig->form.ui;
+
+    // The controls as a fresh showing leaves them, without starting a thread.
+    void ResetControlsAsShown()
+    {
+        ui.ComboBox1->setCurrentIndex(0);
+        for (int n = 2; n <= 13; ++n) {
+            Combo(ui, n)->setCurrentIndex(-1);
+            Combo(ui, n)->setEnabled(true);
+        }
+        for (int n = 1; n <= 3; ++n) {
+            Radio(ui, n)->setAutoExclusive(false);
+            Radio(ui, n)->setChecked(false);
+            Radio(ui, n)->setAutoExclusive(true);
+        }
+    }
+
+    void Load(const SettingsRecord &record)
+    {
+        form.Exchange.ShownSettings = record;
+        form.ShowSettings();
+    }
+
+    SettingsRecord Collected()
+    {
+        form.CollectSettings();
+        return form.Exchange.EditedSettings();
+    }
+};
+
+TEST_F(SettingsWindowTest, WindowAndControlsAsDesigned)
+{
+    EXPECT_EQ(form.windowTitle(), "Setting");
+    EXPECT_EQ(form.size(), QSize(778, 527));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(form.font().bold());
+    EXPECT_EQ(form.font().pixelSize(), 13);
+    EXPECT_EQ(form.font().family(), "MS Sans Serif");
+
+    const std::map<QString, QString> captions = {
+        {"Button3", "Close"},
+        {"Button4", "Default Settings"},
+        {"Button1", "To Device"},
+        {"Button2", "From Device"},
+        {"GroupBox1", "DeviceType"},
+        {"GroupBox2", "Ext. control   \"Activ Level\""},
+        {"GroupBox3", "Red Led"},
+        {"GroupBox4", "Green Led"},
+        {"GroupBox5", "Beep"},
+        {"GroupBox6", "\"Temic Only\""},
+        {"GroupBox7", "Keyboard Backlight Brightness"},
+        {"GroupBox8", ""},
+        {"GroupBox9", "iButton FC from Keybord"},
+        {"GroupBox10", "iButton \"Card\" Length"},
+        {"GroupBox11", "Wiegand \"Card\" Length"},
+        {"GroupBox12", "Wiegand \"Button\" Format"},
+        {"GroupBox13", "\"One Time\" Sending"},
+        {"GroupBox14", "Input from Keyboard"},
+        {"GroupBox15", "Rule of button ''0\" input in buffer"},
+        {"GroupBox16", ""},
+        {"Label1", "Interface"},
+        {"Label2", "Load Setting"},
+        {"RadioButton1", "iButton"},
+        {"RadioButton2", "Selected by cable connection"},
+        {"RadioButton3", "Wiegand"},
+    };
+    for (const auto &[name, caption] : captions) {
+        QWidget *widget = form.findChild<QWidget *>(name);
+        ASSERT_NE(widget, nullptr) << name.toStdString();
+        QString text;
+        if (auto *box = qobject_cast<QGroupBox *>(widget))
+            text = box->title();
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            text = button->text();
+        else if (auto *label = qobject_cast<QLabel *>(widget))
+            text = label->text();
+        EXPECT_EQ(text, caption) << name.toStdString();
+    }
+
+    const std::map<int, QStringList> items = {
+        {1, {"TalvorIV-M ETH", "TalvorIV-M ETH KEYS"}},
+        {2, {"0", "1"}},
+        {3, {"0", "1"}},
+        {4, {"0", "1"}},
+        {5, {"OFF", "ON"}},
+        {6, {"0% -:- 100%", "Always OFF", "Always ON", "50% -:-100%"}},
+        {7, {"0x01", "0x03"}},
+        {8, {"3 bytes", "5 bytes"}},
+        {9, {"26 bits", "42 bits"}},
+        {10, {"hid-09 (8 bits)", "hid-00 (4 bits)", "hid-11 (6 bits)"}},
+        {11, {"OFF", "ON"}},
+        {12, {"sending full buffer by \"Enter\"", "sending code of pressed button"}},
+        {13,
+         {"befor: 0000, \"0\"->0x0a, after: 000a", "befor: 0000, \"0\"->0x00, after: 0000",
+          "befor: FFFF, \"0\"->0x00, after: FFF0"}},
+    };
+    for (const auto &[n, texts] : items) {
+        QComboBox *combo = Combo(ui, n);
+        EXPECT_FALSE(combo->isEditable()) << n;
+        QStringList actual;
+        for (int i = 0; i < combo->count(); ++i)
+            actual << combo->itemText(i);
+        EXPECT_EQ(actual, texts) << "ComboBox" << n;
+    }
+    EXPECT_EQ(ui.ComboBox1->currentIndex(), 0);
+    EXPECT_FALSE(ui.ComboBox6->isEnabled());
+
+    EXPECT_EQ(ui.Memo1->toPlainText(), "There is no connection with the device, or the\n"
+                                       "current Firmware version does not support this service");
+    EXPECT_TRUE(ui.Memo1->isReadOnly());
+    EXPECT_TRUE(ui.Memo1->isHidden());
+    EXPECT_EQ(ui.Memo1->frameShape(), QFrame::NoFrame);
+    EXPECT_EQ(ui.Memo1->font().pixelSize(), 16);
+    EXPECT_TRUE(ui.Memo1->font().bold());
+    EXPECT_EQ(ui.Memo1->palette().color(QPalette::Text), colours::Red);
+    EXPECT_EQ(ui.Memo1->palette().color(QPalette::Base), colours::ActiveBorder);
+    EXPECT_EQ(ui.Label2->font().pixelSize(), 16);
+    EXPECT_EQ(ui.Label2->palette().color(QPalette::WindowText), colours::Blue);
+}
+
+TEST_F(SettingsWindowTest, NoTextIsClipped)
+{
+    auto fits = [](QWidget *widget, const QString &text, int margin) {
+        const int needed = QFontMetrics(widget->font()).horizontalAdvance(text) + margin;
+        EXPECT_LE(needed, widget->width()) << widget->objectName().toStdString() << ": " << text.toStdString();
+    };
+    for (QGroupBox *box : form.findChildren<QGroupBox *>())
+        fits(box, box->title(), 16);
+    for (QComboBox *combo : form.findChildren<QComboBox *>()) {
+        for (int i = 0; i < combo->count(); ++i)
+            fits(combo, combo->itemText(i), 30);
+    }
+    for (QAbstractButton *button : form.findChildren<QAbstractButton *>())
+        fits(button, button->text(), 26);
+    for (QLabel *label : form.findChildren<QLabel *>())
+        fits(label, label->text(), 0);
+    for (const QString &line : ui.Memo1->toPlainText().split('\n'))
+        fits(ui.Memo1, line, 12);
+
+    // Every control lies inside its parent.
+    for (QWidget *child : form.findChildren<QWidget *>()) {
+        if (child->objectName().isEmpty() || child->objectName().startsWith("qt_") || child->isWindow())
+            continue;
+        QWidget *parent = child->parentWidget();
+        if (parent != &form && qobject_cast<QGroupBox *>(parent) == nullptr)
+            continue;
+        EXPECT_TRUE(parent->rect().contains(child->geometry())) << child->objectName().toStdString();
+    }
+}
+
+struct RuleRow {
+    const char *name;
+    int radio;            // 1 iButton, 2 cable, 3 Wiegand
+    int model;            // ComboBox1
+    int startKeyboard;    // ComboBox12 as loaded
+    int chosenKeyboard;   // chosen after the interface, -1: none
+    int expectedKeyboard;
+    std::set<int> enabled;
+    std::set<int> disabled;
+};
+
+void PrintTo(const RuleRow &row, std::ostream *os) { *os << row.name; }
+
+class FieldRules : public SettingsWindowTest, public ::testing::WithParamInterface<RuleRow> {};
+
+TEST_P(FieldRules, EnableAndGreyAsTheTableSays)
+{
+    const RuleRow row = GetParam();
+    ResetControlsAsShown();
+    // Loaded as Wiegand, in the keyboard mode of the row.
+    Load({0, 0, 0, 0, uint8_t(row.startKeyboard ? 2 : 0), 1, 0, 1, 0});
+    if (row.model != 0)
+        Choose(ui.ComboBox1, row.model);
+    Radio(ui, row.radio)->click();
+    if (row.chosenKeyboard >= 0)
+        Choose(ui.ComboBox12, row.chosenKeyboard);
+
+    EXPECT_EQ(ui.ComboBox12->currentIndex(), row.expectedKeyboard);
+    for (int n : row.enabled)
+        EXPECT_TRUE(Combo(ui, n)->isEnabled()) << "ComboBox" << n;
+    for (int n : row.disabled)
+        EXPECT_FALSE(Combo(ui, n)->isEnabled()) << "ComboBox" << n;
+    for (int n = 2; n <= 5; ++n)
+        EXPECT_TRUE(Combo(ui, n)->isEnabled()) << "ComboBox" << n;
+
+    const std::pair<QWidget *, int> captions[] = {{ui.GroupBox7, 6},   {ui.GroupBox9, 7},   {ui.GroupBox12, 10},
+                                                  {ui.GroupBox14, 12}, {ui.GroupBox15, 13}, {ui.GroupBox13, 11},
+                                                  {ui.GroupBox10, 8},  {ui.GroupBox11, 9}};
+    for (const auto &[box, n] : captions)
+        EXPECT_EQ(TitleColour(box), row.enabled.count(n) ? colours::WindowText : colours::Grey)
+            << box->objectName().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FieldRules,
+    ::testing::Values(RuleRow{"cable_eth", 2, 0, 1, -1, 0, {8, 9}, {6, 7, 10, 11, 12, 13}},
+                      RuleRow{"cable_keys", 2, 1, 1, -1, 0, {6, 7, 8, 9, 13}, {10, 11, 12}},
+                      RuleRow{"ibutton_eth", 1, 0, 1, -1, 0, {8, 11}, {6, 7, 9, 10, 12, 13}},
+                      RuleRow{"ibutton_keys", 1, 1, 1, -1, 0, {6, 7, 8, 11, 13}, {9, 10, 12}},
+                      RuleRow{"wiegand_eth_keeps_0", 3, 0, 0, -1, 0, {9}, {6, 7, 8, 10, 11, 12, 13}},
+                      RuleRow{"wiegand_eth_keeps_1", 3, 0, 1, -1, 1, {9}, {6, 7, 8, 10, 11, 12, 13}},
+                      RuleRow{"wiegand_keys_0", 3, 1, 1, 0, 0, {6, 9, 12, 13}, {7, 8, 10, 11}},
+                      RuleRow{"wiegand_keys_1", 3, 1, 0, 1, 1, {6, 9, 10, 12}, {7, 8, 11, 13}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SettingsWindowTest, LeavingWiegandForcesFullBufferAndClearsButtonFormat)
+{
+    for (int radio : {1, 2}) {
+        ResetControlsAsShown();
+        Load({0, 0, 0, 0, 3, 1, 0, 1, 0});  // Wiegand, "hid-11 (6 bits)"
+        Choose(ui.ComboBox1, 1);
+        ASSERT_EQ(ui.ComboBox12->currentIndex(), 1);
+        ASSERT_EQ(ui.ComboBox10->currentIndex(), 2);
+        Radio(ui, radio)->click();
+        EXPECT_EQ(ui.ComboBox12->currentIndex(), 0) << radio;
+        EXPECT_EQ(ui.ComboBox10->currentIndex(), -1) << radio;
+        EXPECT_FALSE(ui.ComboBox12->isEnabled()) << radio;
+    }
+}
+
+TEST_F(SettingsWindowTest, WiegandAndCableForceOneTimeSendingOff)
+{
+    for (int radio : {3, 2}) {
+        ResetControlsAsShown();
+        Load({0, 0, 0, 0, 0, 1, 0, 3, 0});  // iButton with "One Time" sending
+        ASSERT_TRUE(ui.RadioButton1->isChecked());
+        ASSERT_EQ(ui.ComboBox11->currentText(), "ON");
+        Radio(ui, radio)->click();
+        EXPECT_EQ(ui.ComboBox11->currentText(), "OFF") << radio;
+        EXPECT_FALSE(ui.ComboBox11->isEnabled()) << radio;
+    }
+}
+
+TEST_F(SettingsWindowTest, CharacterModeOnKeysPreselectsFirstButtonFormat)
+{
+    ResetControlsAsShown();
+    Load({0, 0, 0, 0, 0, 1, 0, 1, 0});  // Wiegand, full buffer
+    Choose(ui.ComboBox1, 1);
+    EXPECT_TRUE(ui.ComboBox6->isEnabled());
+    ASSERT_EQ(ui.ComboBox10->currentIndex(), -1);
+    Choose(ui.ComboBox12, 1);
+    EXPECT_EQ(ui.ComboBox10->currentText(), "hid-09 (8 bits)");
+    EXPECT_TRUE(ui.ComboBox10->isEnabled());
+    EXPECT_EQ(ui.ComboBox13->currentIndex(), 0);
+    EXPECT_FALSE(ui.ComboBox13->isEnabled());
+    EXPECT_EQ(Collected()[4], 1);
+}
+
+TEST_F(SettingsWindowTest, RecordsSurviveTheControls)
+{
+    const SettingsRecord records[] = {
+        kDefaultSettingsRecord,
+        {1, 0, 1, 0, 2, 0, 1, 1, 5},     // Wiegand, "hid-00 (4 bits)", 0x03, "Always ON"
+        {0, 1, 0, 1, 0x0C, 1, 0, 3, 2},  // iButton "ON", third "0" rule, "Always OFF"
+        {0, 0, 0, 0, 0x08, 0, 0, 0, 6},  // cable, second "0" rule, "50% -:-100%"
+        {1, 1, 1, 1, 0, 1, 1, 2, 1},
+    };
+    for (const SettingsRecord &record : records) {
+        ResetControlsAsShown();
+        Load(record);
+        EXPECT_EQ(Collected(), record) << int(record[4]) << " " << int(record[7]) << " " << int(record[8]);
+    }
+}
+
+TEST_F(SettingsWindowTest, Byte7ThreeIsIButtonWithOneTimeSending)
+{
+    ResetControlsAsShown();
+    Load({0, 0, 0, 0, 0, 1, 0, 3, 0});
+    EXPECT_TRUE(ui.RadioButton1->isChecked());
+    EXPECT_FALSE(ui.RadioButton2->isChecked());
+    EXPECT_FALSE(ui.RadioButton3->isChecked());
+    EXPECT_EQ(ui.ComboBox11->currentText(), "ON");
+    EXPECT_EQ(Collected()[7], 3);
+    Choose(ui.ComboBox11, 0);
+    EXPECT_EQ(Collected()[7], 2);
+}
+
+TEST_F(SettingsWindowTest, UnwrittenZeroRuleLeavesSelectionAndIsNeverCollected)
+{
+    ResetControlsAsShown();
+    Load({0, 0, 0, 0, 0x0C, 1, 0, 0, 0});
+    ASSERT_EQ(ui.ComboBox13->currentIndex(), 2);
+    Load({0, 0, 0, 0, 0x04, 1, 0, 0, 0});
+    EXPECT_EQ(ui.ComboBox13->currentIndex(), 2);
+    EXPECT_EQ(ui.ComboBox12->currentIndex(), 0);
+    EXPECT_EQ(Collected()[4], 0x0C);
+    for (int rule = 0; rule < 3; ++rule) {
+        ui.ComboBox13->setCurrentIndex(rule);
+        EXPECT_NE(Collected()[4] & 0x0C, 0x04) << rule;
+    }
+}
+
+TEST_F(SettingsWindowTest, EmptyListsCollectOnesAndFullBacklight)
+{
+    ResetControlsAsShown();
+    form.Exchange.SetEditedSettings({0, 0, 0, 0, 0, 0, 0, 2, 0});
+    const SettingsRecord collected = Collected();
+    // Bit fields read 1, the backlight 3, the "0" rule 0; with no interface
+    // chosen byte 7 keeps what it held.
+    EXPECT_EQ(collected, (SettingsRecord{1, 1, 1, 1, 0, 1, 1, 2, 7}));
+}
+
+TEST_F(SettingsWindowTest, DefaultSettingsFillsTheDefaultRecord)
+{
+    ResetControlsAsShown();
+    ui.Button4->click();
+    EXPECT_EQ(form.Exchange.ShownSettings, kDefaultSettingsRecord);
+    EXPECT_EQ(ui.ComboBox8->currentText(), "5 bytes");
+    EXPECT_TRUE(ui.RadioButton2->isChecked());
+    EXPECT_EQ(Collected(), kDefaultSettingsRecord);
+    EXPECT_EQ(form.Exchange.DeviceSettings, SettingsRecord{});  // nothing was sent
+}
+
+TEST_F(SettingsWindowTest, ShowResetsControlsAndNeverAnsweredClosesWithoutQuestion)
+{
+    // Left over from an earlier showing.
+    ResetControlsAsShown();
+    Load({1, 1, 1, 1, 0, 1, 1, 3, 7});
+    Choose(ui.ComboBox1, 1);
+    ui.Memo1->show();
+
+    form.show();
+    ASSERT_NE(form.CurrentThread(), nullptr);
+    EXPECT_EQ(form.Exchange.PendingCommand.load(), settings_protocol::kReadCommand);
+    EXPECT_FALSE(ui.Button1->isEnabled());
+    EXPECT_FALSE(ui.Button2->isEnabled());
+    EXPECT_TRUE(ui.Button3->isEnabled());
+    EXPECT_EQ(ui.ComboBox1->currentIndex(), 0);
+    for (int n = 2; n <= 13; ++n) {
+        EXPECT_EQ(Combo(ui, n)->currentIndex(), -1) << n;
+        EXPECT_TRUE(Combo(ui, n)->isEnabled()) << n;
+    }
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_FALSE(Radio(ui, n)->isChecked()) << n;
+    EXPECT_TRUE(ui.Memo1->isHidden());
+    EXPECT_EQ(TitleColour(ui.GroupBox7), colours::WindowText);
+    EXPECT_EQ(form.Exchange.DeviceSettings, SettingsRecord{});
+    EXPECT_EQ(ui.GroupBox1->toolTip(),
+              "Select device type \r\nNOTE: Keyboard input and keyboard backlight brightness settings \r\n"
+              "are only available for TalvorIV-M ETH KEYS");
+    EXPECT_EQ(ui.GroupBox6->toolTip(),
+              "See par. 4.2 of operatin manual \r\nParam. 07 - function 'Anticlone' ON/OFF \r\nNOTE:\r\n"
+              "for versions 6.x, 7.x 'Anticlone'/'Temic only'\r\nfor version 5.x 'Anticlone' ON/OFF");
+    EXPECT_EQ(ui.GroupBox16->toolTip(), "Read current device setting from device - 'From Device' 'button' or  "
+                                        "\r\nsave setting to device - 'To Device' 'button' ");
+    EXPECT_EQ(ui.Button1->toolTip(), "Store setting to TalvorIV");
+    EXPECT_TRUE(ui.ComboBox1->toolTip().isEmpty());
+
+    // The window manager's close and Esc do not close it.
+    form.close();
+    EXPECT_TRUE(form.isVisible());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &escape);
+    EXPECT_TRUE(form.isVisible());
+
+    ui.Button3->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.CurrentThread(), nullptr);
+    for (const auto &box : boxes.Boxes())
+        EXPECT_NE(box.caption, "") << "no close question: " << box.text.toStdString();
+    // The monitor runs again: asked to park, it parks.
+    rig->monitor.Suspend();
+    EXPECT_TRUE(platform::WaitServingGui([&] { return rig->monitor.Suspended(); }, 5000));
+}
+
+struct ScaleRow {
+    const char *name;
+    QSize screen;
+    int horizontal;
+    int vertical;
+};
+
+void PrintTo(const ScaleRow &row, std::ostream *os) { *os << row.name; }
+
+class ScaleToScreen : public SettingsWindowTest, public ::testing::WithParamInterface<ScaleRow> {};
+
+TEST_P(ScaleToScreen, DividesByWholeFactors)
+{
+    const ScaleRow row = GetParam();
+    const QRect design = ui.GroupBox15->geometry();
+    const QRect inner = ui.ComboBox13->geometry();
+    form.SetScreenSizeForTests(row.screen);
+    for (int showing = 0; showing < 2; ++showing) {  // a second showing does not shrink again
+        form.ScaleToScreen();
+        EXPECT_EQ(ui.GroupBox15->geometry(),
+                  QRect(design.x() / row.horizontal, design.y() / row.vertical, design.width() / row.horizontal,
+                        design.height() / row.vertical));
+        EXPECT_EQ(ui.ComboBox13->geometry(),
+                  QRect(inner.x() / row.horizontal, inner.y() / row.vertical, inner.width() / row.horizontal,
+                        inner.height() / row.vertical));
+        EXPECT_EQ(form.size(), QSize(778 / row.horizontal, 527 / row.vertical));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, ScaleToScreen,
+                         ::testing::Values(ScaleRow{"design", {1920, 1080}, 1, 1},
+                                           ScaleRow{"laptop", {1366, 768}, 1, 1},
+                                           ScaleRow{"narrow", {800, 600}, 1, 1},
+                                           ScaleRow{"low", {1024, 540}, 1, 2},
+                                           ScaleRow{"tiny", {640, 350}, 1, 3},
+                                           ScaleRow{"beyond_design", {2560, 1440}, 1, 1}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(SettingsCrc, PinnedValues)
+{
+    const char *check = "123456789";
+    EXPECT_EQ(Crc16Modbus(reinterpret_cast<const uint8_t *>(check), 9), 0x4B37);
+
+    struct Pin {
+        uint8_t command;
+        SettingsRecord record;
+        SettingsBlockBytes block;
+    };
+    const Pin pins[] = {
+        {0x55, {}, {0x55, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x63, 0x56}},
+        {0xAA, kDefaultSettingsRecord, {0xAA, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x57, 0x59}},
+    };
+    for (const Pin &pin : pins) {
+        const SettingsBlockBytes block = BuildSettingsBlock(pin.command, pin.record);
+        EXPECT_EQ(block, pin.block) << int(pin.command);
+        EXPECT_EQ(Crc16Modbus(block.data(), block.size()), 0);
+        EXPECT_TRUE(SettingsBlockIntact(block.data(), 12));
+        EXPECT_EQ(RecordOfBlock(block.data()), pin.record);
+    }
+}
+
+TEST(SettingsCrc, EverySpoiledOrShortBlockIsRejected)
+{
+    const SettingsBlockBytes good = BuildSettingsBlock(0x55, {1, 0, 1, 0, 2, 1, 0, 3, 5});
+    for (size_t i = 0; i < good.size(); ++i) {
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            SettingsBlockBytes bad = good;
+            bad[i] ^= flip;
+            EXPECT_FALSE(SettingsBlockIntact(bad.data(), bad.size())) << i << " " << int(flip);
+        }
+    }
+    for (size_t delivered = 0; delivered < 12; ++delivered)
+        EXPECT_FALSE(SettingsBlockIntact(good.data(), delivered)) << delivered;
+    // A reply counts whatever its byte 0 holds.
+    SettingsBlockBytes other = BuildSettingsBlock(0x00, {});
+    EXPECT_TRUE(SettingsBlockIntact(other.data(), 12));
+}
+
+}  // namespace
