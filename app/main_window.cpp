@@ -112,6 +112,9 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
     SetTextColour(ui->Label4, colours::Green);
     SetTextColour(ui->Label5, colours::Blue);
     SetTextColour(ui->StaticText2, colours::Blue);
+    // Static texts draw their caption right inside the bevel, with no indent.
+    for (QLabel *text : {ui->StaticText1, ui->StaticText2, ui->StaticText3})
+        text->setIndent(1);
     for (QLabel *label : {ui->Label2, ui->Label3, ui->Label7, ui->Label6, ui->Label10, ui->Label1})
         label->adjustSize();
     ui->SpeedButton1->setIcon(QuestionMarkPicture());

@@ -11,6 +11,7 @@
 #include "link/com_port.h"
 #include "monitor/port_handover.h"
 #include "platform/beep.h"
+#include "platform/design_fonts.h"
 #include "platform/message_box.h"
 #include "platform/path_shortening.h"
 #include "platform/system_colours.h"
@@ -108,9 +109,22 @@ QColor TForm1::LampColour() const
     return ui->Shape1->palette().color(QPalette::Window);
 }
 
-void TForm1::SetLoadCaption(const QString &text) { ui->Button22->setText(text); }
+void TForm1::SetLoadCaption(const QString &text)
+{
+    // The stage texts are longer than the button was drawn for.
+    constexpr int kButtonTextMargin = 12;
+    platform::FitFontToText(ui->Button22, text, kButtonTextMargin);
+    ui->Button22->setText(text);
+}
 void TForm1::SetStopEnabled(bool enabled) { ui->Button4->setEnabled(enabled); }
-void TForm1::SetStatusLine(const QString &text) { ui->StaticText2->setText(text); }
+void TForm1::SetStatusLine(const QString &text)
+{
+    // "Firmware update completed successfully!" is a pixel or two wider in the
+    // free fonts than the line was drawn for.
+    const int margin = 2 * ui->StaticText2->frameWidth() + ui->StaticText2->indent() + 1;
+    platform::FitFontToText(ui->StaticText2, text, margin);
+    ui->StaticText2->setText(text);
+}
 void TForm1::SetPercentage(const QString &text) { ui->Label5->setText(text); }
 void TForm1::SetProgressMaximum(int maximum) { ui->ProgressBar1->setMaximum(maximum); }
 void TForm1::SetProgressPosition(int position) { ui->ProgressBar1->setValue(position); }

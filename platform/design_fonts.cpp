@@ -1,6 +1,8 @@
 #include "platform/design_fonts.h"
 
 #include <QFont>
+#include <QFontMetrics>
+#include <QVariant>
 #include <QWidget>
 #include <cmath>
 
@@ -36,6 +38,26 @@ void ApplyDesignFonts(QWidget *root)
     // Parents come before their children, so inherited fonts are already in pixels.
     for (QWidget *child : root->findChildren<QWidget *>())
         ToPixels(child);
+}
+
+void FitFontToText(QWidget *widget, const QString &text, int margin)
+{
+    const char *kBaseSize = "talvorBasePixelSize";
+    if (!widget->property(kBaseSize).isValid())
+        widget->setProperty(kBaseSize, widget->font().pixelSize());
+    const int base = widget->property(kBaseSize).toInt();
+    if (base <= 0)
+        return;
+    QFont font = widget->font();
+    int size = base;
+    constexpr int kSmallestReadable = 8;
+    for (; size > kSmallestReadable; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).horizontalAdvance(text) <= widget->width() - margin)
+            break;
+    }
+    font.setPixelSize(size);
+    widget->setFont(font);
 }
 
 void ScaleWidgetTree(QWidget *root, double factor)

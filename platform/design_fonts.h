@@ -4,6 +4,7 @@
 // in the point-size field; this turns them into pixel fonts of metric-compatible
 // free families (Liberation Sans, Liberation Mono).
 
+class QString;
 class QWidget;
 
 namespace platform {
@@ -12,6 +13,9 @@ namespace platform {
 void InstallDesignFontSubstitutes();
 // Turns the point sizes of root and all its descendants into the same number of pixels.
 void ApplyDesignFonts(QWidget *root);
+// Shrinks widget's font, from the size it had at the first call, just enough
+// for text to fit its width less margin (a stage caption longer than its button).
+void FitFontToText(QWidget *widget, const QString &text, int margin);
 // Scales position, size and own font of every descendant of root by factor.
 void ScaleWidgetTree(QWidget *root, double factor);
 

@@ -1,6 +1,7 @@
 // talvor-sim: a simulated reader on a pseudo-terminal. The first line on
 // stdout is the port name; the tool and the scripts take it as the sign that
 // the line is up. SIGINT and SIGTERM remove the link and end the program.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@ struct Config {
     sim::BootLoaderOptions boot;
     sim::SettingsStore::Options settings;
     int settingsUnplugged = 0;
+    std::string makeImage;
     bool help = false;
 };
 
@@ -200,6 +202,11 @@ const std::vector<OptionRow> &Table()
              }
              return false;
          }},
+        {"--make-image", "FILE", "write a 64 KiB demo firmware image to FILE and end",
+         [](Config &c, const std::string &v) {
+             c.makeImage = v;
+             return !v.empty();
+         }},
         {"--settings-unplug", "N", "settings store: leave the next N settings blocks unanswered",
          [](Config &c, const std::string &v) { return BlockNumber(v, c.settingsUnplugged); }},
     };
@@ -257,6 +264,29 @@ bool Parse(int argc, char **argv, Config &config)
     return true;
 }
 
+// A demo image: its program section is the whole file, so it takes in the
+// description and the trailer (description length, one unused byte, section size).
+bool WriteDemoImage(const std::string &path)
+{
+    const std::string description = "TALVOR IV METAL demo firmware 6.5, built 2026-12-08 10:00\n";
+    const uint32_t sectionSize = 64 * 1024;
+    std::vector<uint8_t> image(sectionSize - description.size() - 8);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t((i * 7 + i / 66) & 0xFF);
+    image.insert(image.end(), description.begin(), description.end());
+    const uint32_t length = uint32_t(description.size());
+    for (int i = 0; i < 3; ++i)
+        image.push_back(uint8_t(length >> (8 * i)));
+    image.push_back(0);
+    for (int i = 0; i < 4; ++i)
+        image.push_back(uint8_t(sectionSize >> (8 * i)));
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(image.data(), 1, image.size(), file) == image.size();
+    return std::fclose(file) == 0 && written;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -267,6 +297,12 @@ int main(int argc, char **argv)
     if (config.help) {
         PrintHelp();
         return 0;
+    }
+    if (!config.makeImage.empty()) {
+        if (WriteDemoImage(config.makeImage))
+            return 0;
+        std::fprintf(stderr, "talvor-sim: cannot write %s: %s\n", config.makeImage.c_str(), std::strerror(errno));
+        return 1;
     }
 
     // Blocked before any thread starts, so only the sigwait below takes them.

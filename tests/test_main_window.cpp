@@ -209,6 +209,27 @@ TEST_F(MainWindowTest, GroupBoxCaptionIsEmptyWhenNoPortIsKnown)
     EXPECT_EQ(ui().GroupBox1->title(), "");
 }
 
+TEST_F(MainWindowTest, StageTextsFitTheirControls)
+{
+    TForm1::SetScreenHeightForTests(1080);
+    app->form1->show();
+    for (const QString text : {"Firmware update completed successfully!", "Process of firmware update...",
+                               "Start the firmware...", "Connect the device..."}) {
+        app->form1->SetStatusLine(text);
+        QLabel *line = ui().StaticText2;
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(text), line->contentsRect().width() - line->indent())
+            << text.toStdString();
+    }
+    for (const QString text : {"Waiting for connection (100)", "Process of updating the program...",
+                               "Load program"}) {
+        app->form1->SetLoadCaption(text);
+        EXPECT_LE(ui().Button22->fontMetrics().horizontalAdvance(text), ui().Button22->width() - 8)
+            << text.toStdString();
+    }
+    // Back to the short caption, the button's own size comes back.
+    EXPECT_EQ(ui().Button22->font().pixelSize(), 19);
+}
+
 struct ScaleCase {
     int screenHeight;
 };
