@@ -5,6 +5,8 @@
 
 #include "firmware/update_procedure.h"
 
+#include "firmware/boot_reply.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -16,14 +18,11 @@ namespace {
 
 constexpr uint8_t kStatusRequest = 0x01;
 constexpr uint8_t kStatusClosing = 0x02;
-constexpr uint8_t kStatusEnd = 0x80;
-constexpr uint8_t kStatusError = 0xFF;
 
 constexpr size_t kStatusAt = 7;
 constexpr size_t kOffsetLowAt = 8;
 constexpr size_t kOffsetHighAt = 9;
 constexpr size_t kCountAt = 11;
-constexpr size_t kErrorCodeAt = 8;
 
 constexpr char kClosingText[] = "0123456789";  // sent with its terminating zero
 
@@ -66,7 +65,12 @@ QString OutcomeLine(unsigned outcome)
 
 }  // namespace
 
-TProt::TProt(TComPort1 &port) : TProtFrame(port) {}
+TProt::TProt(TComPort1 &port) : TProtFrame(port)
+{
+    // Every boot loader reply is read up to its end byte only: the 20 ms of
+    // quiet after a 14-byte reply would otherwise cost more than the reply.
+    SetEndByteEndsRead(true);
+}
 
 TProt::~TProt() = default;
 
@@ -131,7 +135,15 @@ int TProt::RunUpdate()
     bool aborted = ProcessMessages();
 
     unsigned outcome = kGoOn;
+    const int64_t blockLimit = DataBlockLimit();
+    int64_t blocks = 0;
     while (!aborted) {
+        // A boot loader that never ends (the same block for ever, no 0x80)
+        // must not hold the window: it counts as not answering.
+        if (++blocks > blockLimit) {
+            outcome = kNoAnswer;
+            break;
+        }
         ReadImageBytes(RequestOffset, RequestCount);
         outcome = SendDataBlock(RequestCount);
         if (outcome != kGoOn)
@@ -160,6 +172,11 @@ int TProt::RunUpdate()
         ReportError(OutcomeLine(outcome));
     }
     return 1;
+}
+
+int64_t TProt::DataBlockLimit() const
+{
+    return std::clamp<int64_t>(SectionSize, 0, kMaxSectionOffsets) + kRepeatedBlocks;
 }
 
 int TProt::EnterBootLoader()
@@ -234,29 +251,22 @@ unsigned TProt::SendDataBlock(uint32_t count)
         break;
     }
 
-    switch (RxBuffer[kStatusAt]) {
-    case kStatusRequest:
+    const boot_reply::Decoded reply = boot_reply::DecodeBlockReply(RxBuffer);
+    switch (reply.step) {
+    case boot_reply::Step::NextBlock:
         TakeBlockRequest();
         return kGoOn;
-    case kStatusError:
-        switch (RxBuffer[kErrorCodeAt]) {
-        case 1: return kWrongModel;
-        case 2: return kDeviceNumber;
-        case 3: return kProgramSize;
-        case 10: return kBlockNumber;
-        case 11: return kChecksumTransmission;
-        default: return kNoAnswer;
-        }
-    case kStatusEnd:
+    case boot_reply::Step::End:
         std::this_thread::sleep_for(kEndPause);
         // A failed end sequence goes on with the block as it now stands:
         // renewed by a block request, else the same block again.
         if (RequestNext() == 2 && SendClosingBlock() == 1)
             return kCompleted;
         return kGoOn;
-    default:
-        return kNoAnswer;
+    case boot_reply::Step::Stop:
+        break;
     }
+    return reply.outcome;
 }
 
 int TProt::SendClosingBlock()

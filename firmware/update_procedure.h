@@ -76,6 +76,12 @@ public:
     unsigned SendDataBlock(uint32_t count);
     int SendClosingBlock();
     static int MatchAt(const uint8_t *buffer, const char *text, size_t index);
+    // Data blocks one update may take before the boot loader counts as going
+    // round in circles: one per byte of the section (a block carries at least
+    // one; the 16-bit offset reaches 65536 bytes) and some repeats.
+    static constexpr int64_t kMaxSectionOffsets = 0x10000;
+    static constexpr int64_t kRepeatedBlocks = 256;
+    int64_t DataBlockLimit() const;
 
     // The description as last read (at most 99 bytes), for tests and the view.
     QByteArray Description() const { return QByteArray(description_, int(descriptionLength_)); }

@@ -35,7 +35,17 @@ void TComPort1::Close()
 
 uint16_t TComPort1::Read(uint8_t *buffer, uint16_t count)
 {
-    const size_t n = device_.read(buffer, count);
+    return ReadUpTo(buffer, count, platform::SerialDevice::kNoEndByte);
+}
+
+uint16_t TComPort1::ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte)
+{
+    return ReadUpTo(buffer, count, endByte);
+}
+
+uint16_t TComPort1::ReadUpTo(uint8_t *buffer, uint16_t count, int endByte)
+{
+    const size_t n = device_.read(buffer, count, endByte);
     // The read may have closed a hung-up line or opened it again.
     Handle = device_.isOpen() ? device_.descriptor() : NullHandle;
     if (n > 0)

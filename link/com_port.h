@@ -3,6 +3,7 @@
 // frame codec, the monitor, the update engine and the settings exchange take
 // turns on it (they make sure only one of them uses it at a time).
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,9 @@ public:
     // Reads up to count bytes; 0 means nothing came, the read failed, or a line
     // error was pending. LastReadCount is kept when 0 is returned.
     uint16_t Read(uint8_t *buffer, uint16_t count);
+    // As Read, and also ends as soon as endByte has arrived; bytes after it
+    // wait for the next read, as bytes that come late do.
+    uint16_t ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte);
     // Writes count bytes; 0 for count 0 or a failed write. Warns when the output
     // queue would reach 1024 bytes, then writes all the same.
     uint16_t Write(const uint8_t *buffer, uint16_t count);
@@ -36,12 +40,16 @@ public:
     // false when the port did not take it (for instance a converter unplugged).
     bool PurgeAll();
 
-    PortHandle Handle = NullHandle;
+    // Atomic: the reading thread updates it when a hung-up line closes or
+    // comes back, while the GUI thread opens, closes and looks.
+    std::atomic<PortHandle> Handle{NullHandle};
     uint16_t LastReadCount = 0;
 
     platform::SerialDevice &Device() { return device_; }
 
 private:
+    uint16_t ReadUpTo(uint8_t *buffer, uint16_t count, int endByte);
+
     platform::SerialDevice device_;
 };
 

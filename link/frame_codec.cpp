@@ -144,10 +144,11 @@ void TProtFrame::ClearBuffer(uint8_t *buffer, size_t count)
 
 uint16_t TProtFrame::readReply(uint16_t maxBytes)
 {
-    // endByteEndsRead_ is not honoured yet: ending a read on 0xD5 while keeping
-    // the port's gap and budget time-outs needs a terminator-aware read in the
-    // serial device. Until then every reply is one plain read.
     const uint16_t count = uint16_t(std::min<size_t>(maxBytes, kRxClearLength));
+    // Stuffing keeps 0xD5 out of the body, so it can only close the frame:
+    // no need to wait out the quiet gap after it.
+    if (endByteEndsRead_)
+        return port_.ReadFrame(RxBuffer, count, frame::kEnd);
     return port_.Read(RxBuffer, count);
 }
 

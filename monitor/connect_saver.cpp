@@ -116,33 +116,53 @@ void ConnectSaver::SetSerialLabelWindowText(bool windowText)
     platform::RunOnGuiThread([&] { view_.SetSerialLabelWindowText(windowText); });
 }
 
+uint32_t MonitorAnswerKey(const uint8_t *reply)
+{
+    return reply[7] | (reply[8] << 8) | (reply[9] << 16) | (uint32_t(reply[10]) << 24);
+}
+
+std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply)
+{
+    std::vector<MonitorChange> changes;
+    const auto text = [&](MonitorField field, const QString &value) {
+        changes.push_back(MonitorChange{false, field, value, false});
+    };
+
+    const uint8_t loader = reply[10];
+    text(MonitorField::Memo3, LoaderVersion(loader));
+    if (loader <= 0x81) {
+        text(MonitorField::Memo4, monitor_text::OldLoader);
+        text(MonitorField::Memo2, monitor_text::Unknown);
+        return changes;
+    }
+    if (loader >= 0x83) {
+        changes.push_back(MonitorChange{true, MonitorField::StaticText3, QString(), true});
+        text(MonitorField::Memo5, QString::number(reply[11] | (reply[12] << 8)));
+    }
+    const uint8_t major = reply[8];
+    if (major != 0) {
+        text(MonitorField::Memo4, QString());
+        text(MonitorField::Memo2, monitor_text::VersionPrefix + QString::number(major) + QLatin1Char('.') +
+                                      QString::number(reply[9]));
+    } else {
+        text(MonitorField::Memo4, monitor_text::OldFirmware);
+        text(MonitorField::Memo2, monitor_text::Unknown);
+    }
+    return changes;
+}
+
 void ConnectSaver::ShowAnswer(uint32_t &rememberedKey)
 {
-    const uint8_t *reply = prot_.RxBuffer;
-    const uint32_t key = reply[7] | (reply[8] << 8) | (reply[9] << 16) | (uint32_t(reply[10]) << 24);
+    const uint32_t key = MonitorAnswerKey(prot_.RxBuffer);
     if (key == rememberedKey)
         return;  // repeated identical answers cause no window traffic
     rememberedKey = key;
 
-    const uint8_t loader = reply[10];
-    SetControlText(MonitorField::Memo3, LoaderVersion(loader));
-    if (loader <= 0x81) {
-        SetControlText(MonitorField::Memo4, monitor_text::OldLoader);
-        SetControlText(MonitorField::Memo2, monitor_text::Unknown);
-        return;
-    }
-    if (loader >= 0x83) {
-        SetSerialLabelWindowText(true);
-        SetControlText(MonitorField::Memo5, QString::number(reply[11] | (reply[12] << 8)));
-    }
-    const uint8_t major = reply[8];
-    if (major != 0) {
-        SetControlText(MonitorField::Memo4, QString());
-        SetControlText(MonitorField::Memo2, monitor_text::VersionPrefix + QString::number(major) +
-                                                QLatin1Char('.') + QString::number(reply[9]));
-    } else {
-        SetControlText(MonitorField::Memo4, monitor_text::OldFirmware);
-        SetControlText(MonitorField::Memo2, monitor_text::Unknown);
+    for (const MonitorChange &change : MonitorAnswerChanges(prot_.RxBuffer)) {
+        if (change.serialLabel)
+            SetSerialLabelWindowText(change.windowText);
+        else
+            SetControlText(change.field, change.text);
     }
 }
 

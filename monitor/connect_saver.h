@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class TComPort1;
 class TProtFrame;
@@ -39,6 +40,21 @@ inline const QString OldLoader = QStringLiteral(
 inline const QString OldFirmware =
     QStringLiteral("Firmware versions prior to 5.3 do not contain the necessary information");
 }  // namespace monitor_text
+
+// One change an answer makes on the window: a field's text, or (field
+// unused) Label10's colour.
+struct MonitorChange {
+    bool serialLabel = false;
+    MonitorField field = MonitorField::StaticText3;
+    QString text;
+    bool windowText = false;
+};
+
+// The answer's identity (bytes 7 to 10 of the unstuffed reply): a repeat changes nothing.
+uint32_t MonitorAnswerKey(const uint8_t *reply);
+// What a new answer changes, in the order the window is told. reply is the
+// unstuffed reply, at least 13 bytes readable.
+std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply);
 
 class ConnectSaver {
 public:

@@ -124,6 +124,15 @@ struct Mapping {
     std::atomic<long> held{0};
 };
 
+// Lock levels the calling thread holds, per mapped mutex: a release by a
+// thread that holds none must not reach pthread_mutex_unlock at all (unlocking
+// a mutex one does not own is undefined for the sanitizers, EPERM or not).
+std::map<const void *, long> &ThreadLevels()
+{
+    thread_local std::map<const void *, long> levels;
+    return levels;
+}
+
 std::mutex &RegistryLock()
 {
     static std::mutex lock;
@@ -205,6 +214,7 @@ bool NamedMutex::wait(int timeoutMs)
     if (rc != 0)
         return false;
     ++shared_->held;
+    ++ThreadLevels()[shared_->region];
     return true;
 }
 
@@ -212,9 +222,16 @@ void NamedMutex::release()
 {
     if (shared_ == nullptr)
         return;
-    // A thread that does not own it gets EPERM: nothing happens, as intended.
-    if (pthread_mutex_unlock(&shared_->region->mutex) == 0)
-        --shared_->held;
+    // A thread that does not own it changes nothing.
+    auto &levels = ThreadLevels();
+    const auto it = levels.find(shared_->region);
+    if (it == levels.end() || it->second <= 0)
+        return;
+    if (pthread_mutex_unlock(&shared_->region->mutex) != 0)
+        return;
+    --shared_->held;
+    if (--it->second == 0)
+        levels.erase(it);
 }
 
 }  // namespace platform

@@ -2,10 +2,12 @@
 // A serial line in blocking mode with the reader's read time-outs.
 // One implementation file per operating system; this one header for all.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -42,14 +44,19 @@ public:
     void setReadTimeouts(const ReadTimeouts &timeouts) { timeouts_ = timeouts; }
     const ReadTimeouts &readTimeouts() const { return timeouts_; }
 
+    static constexpr int kNoEndByte = -1;
+
     // Reads up to count bytes under the read time-outs. Returns the number read;
     // 0 for silence, a failed read, or a pending line error (which this call
     // reports once and clears, without reading).
+    // With an endByte (0 to 255) the read also ends as soon as that byte has
+    // arrived; bytes that came in with it after it are kept, and every read
+    // delivers kept bytes before it waits for the line. Purges and close drop them.
     // A line found hung up (a converter unplugged, a simulator stopped) is
     // closed and opened once more with the settings of open(); while that
     // fails, isOpen() is false and every read tries again and returns 0 after
     // its budget. close() ends the retries.
-    size_t read(uint8_t *buffer, size_t count);
+    size_t read(uint8_t *buffer, size_t count, int endByte = kNoEndByte);
     // Blocking write of the whole buffer; returns the number written (0 on failure).
     size_t write(const uint8_t *buffer, size_t count);
 
@@ -66,6 +73,9 @@ public:
     const std::string &errorText() const { return error_; }
     // How often a hung-up line has been opened again since open().
     unsigned reopenCount() const { return reopens_; }
+    // Bytes taken from and handed to the line since open(), for the benchmarks.
+    uint64_t bytesReceived() const { return received_.load(std::memory_order_relaxed); }
+    uint64_t bytesSent() const { return sent_.load(std::memory_order_relaxed); }
 
 private:
     bool openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
@@ -73,6 +83,12 @@ private:
     void closeDescriptor(bool restoreSettings);
     // Closes a hung-up line and opens its path again; false when that failed or after close().
     bool reopenLine();
+    // Moves kept bytes to buffer, up to count and up to an end byte (sets ended).
+    size_t takeKept(uint8_t *buffer, size_t count, int endByte, bool &ended);
+    // One non-blocking read() of the line; with an end byte it stops the result
+    // there (sets ended) and keeps the rest. Results as read().
+    ssize_t fetch(uint8_t *buffer, size_t count, int endByte, bool &ended);
+    void dropKept();
 
     int fd_ = -1;
     ReadTimeouts timeouts_;
@@ -91,6 +107,16 @@ private:
     unsigned reopens_ = 0;
     // Orders the reopen on the reading thread against close() on another.
     std::mutex lineLock_;
+    // Bytes read past an end byte. A read that looks for an end byte fetches
+    // at most this many per call, so the rest always fits.
+    static constexpr size_t kKeptCapacity = 256;
+    uint8_t kept_[kKeptCapacity] = {};
+    size_t keptLength_ = 0;
+    // A purge on another thread (the port hand-over) must not slip between
+    // fetching bytes and keeping them; taken after lineLock_, never before.
+    std::mutex keptLock_;
+    std::atomic<uint64_t> received_{0};
+    std::atomic<uint64_t> sent_{0};
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // the read time-outs. The descriptor stays non-blocking; every wait is a poll.
 #include "platform/serial_device.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -115,6 +116,8 @@ bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byte
     std::lock_guard<std::mutex> guard(lineLock_);
     error_.clear();
     reopens_ = 0;
+    received_ = 0;
+    sent_ = 0;
     if (!openDescriptor(path, baudRate, byteSize, parity, stopBits))
         return false;
     path_ = path;
@@ -232,6 +235,7 @@ void SerialDevice::close()
 
 void SerialDevice::closeDescriptor(bool restoreSettings)
 {
+    dropKept();
     if (fd_ < 0)
         return;
     if (haveSavedTermios_ && restoreSettings) {
@@ -277,7 +281,57 @@ bool SerialDevice::takeLineError()
     return changed;
 }
 
-size_t SerialDevice::read(uint8_t *buffer, size_t count)
+void SerialDevice::dropKept()
+{
+    std::lock_guard<std::mutex> guard(keptLock_);
+    keptLength_ = 0;
+}
+
+size_t SerialDevice::takeKept(uint8_t *buffer, size_t count, int endByte, bool &ended)
+{
+    std::lock_guard<std::mutex> guard(keptLock_);
+    size_t n = std::min(count, keptLength_);
+    if (endByte >= 0) {
+        if (const void *end = std::memchr(kept_, endByte, n)) {
+            n = size_t(static_cast<const uint8_t *>(end) - kept_) + 1;
+            ended = true;
+        }
+    }
+    std::memcpy(buffer, kept_, n);
+    std::memmove(kept_, kept_ + n, keptLength_ - n);
+    keptLength_ -= n;
+    return n;
+}
+
+ssize_t SerialDevice::fetch(uint8_t *buffer, size_t count, int endByte, bool &ended)
+{
+    if (endByte < 0) {
+        const ssize_t n = ::read(fd_, buffer, count);
+        if (n > 0)
+            received_ += uint64_t(n);
+        return n;
+    }
+    std::lock_guard<std::mutex> guard(keptLock_);
+    uint8_t chunk[kKeptCapacity];
+    const ssize_t n = ::read(fd_, chunk, std::min(count, kKeptCapacity));
+    if (n <= 0)
+        return n;
+    received_ += uint64_t(n);
+    size_t take = size_t(n);
+    if (const void *end = std::memchr(chunk, endByte, take)) {
+        take = size_t(static_cast<const uint8_t *>(end) - chunk) + 1;
+        ended = true;
+        // The kept bytes were all taken before the line was read, so the
+        // rest of one chunk always fits.
+        const size_t rest = std::min(size_t(n) - take, kKeptCapacity - keptLength_);
+        std::memcpy(kept_ + keptLength_, chunk + take, rest);
+        keptLength_ += rest;
+    }
+    std::memcpy(buffer, chunk, take);
+    return ssize_t(take);
+}
+
+size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
 {
     if (count == 0)
         return 0;
@@ -311,11 +365,13 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count)
     const auto interval = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double, std::milli>(timeouts_.intervalMs * scale));
 
-    size_t got = 0;
-    Clock::time_point lastByte{};
+    bool ended = false;
+    size_t got = takeKept(buffer, count, endByte, ended);
+    // Kept bytes count as just arrived, as bytes waiting in the driver do.
+    Clock::time_point lastByte = got > 0 ? Clock::now() : Clock::time_point{};
     bool hungUp = false;
-    while (got < count) {
-        const ssize_t n = ::read(fd_, buffer + got, count - got);
+    while (got < count && !ended) {
+        const ssize_t n = fetch(buffer + got, count - got, endByte, ended);
         if (n > 0) {
             got += size_t(n);
             lastByte = Clock::now();
@@ -378,6 +434,7 @@ size_t SerialDevice::write(const uint8_t *buffer, size_t count)
         const ssize_t n = ::write(fd_, buffer + done, count - done);
         if (n > 0) {
             done += size_t(n);
+            sent_ += uint64_t(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -397,11 +454,21 @@ size_t SerialDevice::write(const uint8_t *buffer, size_t count)
     return done;
 }
 
-bool SerialDevice::purgeInput() { return fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) == 0; }
+bool SerialDevice::purgeInput()
+{
+    std::lock_guard<std::mutex> guard(keptLock_);
+    keptLength_ = 0;
+    return fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) == 0;
+}
 
 bool SerialDevice::purgeOutput() { return fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) == 0; }
 
-bool SerialDevice::purgeAll() { return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0; }
+bool SerialDevice::purgeAll()
+{
+    std::lock_guard<std::mutex> guard(keptLock_);
+    keptLength_ = 0;
+    return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
+}
 
 size_t SerialDevice::outputQueueLevel() const
 {

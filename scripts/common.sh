@@ -4,10 +4,15 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
           libgl-dev fonts-liberation xvfb xauth)
+# CI only (scripts/hardening.sh): clang with libFuzzer and the sanitizer runtimes.
+HARDENING_PACKAGES=(clang-14 libclang-rt-14-dev)
 
+# install_missing_packages [package...]: PACKAGES when none are given.
 install_missing_packages() {
+    local wanted=("$@")
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${PACKAGES[@]}")
     local missing=()
-    for package in "${PACKAGES[@]}"; do
+    for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$package")
     done

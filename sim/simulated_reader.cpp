@@ -675,7 +675,9 @@ void SimulatedReader::SendPaced(const Bytes &bytes, Clock::time_point start, uin
     }
     const Clock::duration byteTime = LineTime(1, baud);
     for (size_t i = 0; i < bytes.size(); ++i) {
-        const Clock::time_point due = start + byteTime * long(i) + (i >= gapAfter ? gap : Clock::duration{});
+        // A byte reaches the tool only once its own ten bits have crossed the line.
+        const Clock::time_point due =
+            start + byteTime * long(i + 1) + (i >= gapAfter ? gap : Clock::duration{});
         SleepUntil(due);
         if (!WriteAll(master, &bytes[i], 1)) {
             std::fprintf(stderr, "the tool does not take the reply; the rest is dropped\n");

@@ -56,6 +56,18 @@ struct Pty {
         }
     }
     ~Pty() { closeMaster(); }
+    // No echo, as on a real converter: what the far end sends before the port
+    // has set its own modes must not come back to it.
+    void makeRaw() const
+    {
+        const int s = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(s, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(s, &t), 0);
+        ::cfmakeraw(&t);
+        EXPECT_EQ(::tcsetattr(s, TCSANOW, &t), 0);
+        ::close(s);
+    }
     void closeMaster()
     {
         if (master >= 0)
@@ -396,6 +408,7 @@ TEST_F(HungUpLineTest, ReadsReturnNothingWhileGoneThenTheNewLineIsReadWithoutReo
     // number again, the dead one was closed): the next read takes it up.
     Pty second;
     ASSERT_GE(second.master, 0);
+    second.makeRaw();
     pointLinkAt(second.slave);
     const Bytes got = readUntilBytes(second, 0x5A, 3000);
     ASSERT_FALSE(got.empty());

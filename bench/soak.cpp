@@ -1,0 +1,249 @@
+// Soak: firmware updates back to back against the unpaced simulated reader,
+// with a random fault in most of them, the connection monitor polling between
+// them and the port handed over for each. At the end the process must hold as
+// many descriptors and threads as after the first update. Built with the
+// sanitizers, LeakSanitizer checks the heap at exit.
+//
+//   soak [updates=200] [seed]
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "firmware/update_procedure.h"
+#include "link/com_port.h"
+#include "monitor/connect_saver.h"
+#include "monitor/port_handover.h"
+#include "platform/gui_call.h"
+#include "platform/message_box.h"
+#include "platform/named_mutex.h"
+#include "platform/serial_device.h"
+#include "sim/boot_loader.h"
+#include "sim/device_info.h"
+#include "sim/simulated_reader.h"
+
+namespace {
+
+int Entries(const char *folder)
+{
+    int n = 0;
+    if (DIR *d = ::opendir(folder)) {
+        while (const dirent *e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+// The descriptor of the listing itself is open while counting: the same
+// offset every time, so before and after compare.
+int Descriptors() { return Entries("/proc/self/fd"); }
+int Threads() { return Entries("/proc/self/task"); }
+
+class QuietMonitorView : public MonitorView {
+public:
+    void SetControlText(MonitorField, const QString &) override {}
+    void SetSerialLabelWindowText(bool) override {}
+};
+
+// The outcome line of the last update, nothing else.
+class OutcomeView : public UpdateView {
+public:
+    void SetLoadCaption(const QString &) override {}
+    void SetStopEnabled(bool) override {}
+    void SetStatusLine(const QString &text) override { status = text; }
+    void SetPercentage(const QString &) override {}
+    void SetProgressMaximum(int) override {}
+    void SetProgressPosition(int) override {}
+    int ProgressPosition() const override { return 0; }
+    void SetLamp(Lamp) override {}
+    void SetLampBlinking(bool) override {}
+    void SetErrorIconEnabled(bool) override {}
+    void ClearErrorLines() override { lastError.clear(); }
+    void AddErrorLine(const QString &line) override { lastError = line; }
+    void ClearDescription() override {}
+    void AddDescriptionLine(const QString &) override {}
+    void ShowFileName(const QString &) override {}
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+    void Beep() override {}
+    QString status, lastError;
+};
+
+enum class Fault {
+    None, LineGoesAway, BadCheck, ErrorCode, FallsSilent, LongGap, Garbage, Asks255, PastTheEnd,
+    RepeatedBlock, CountdownLoss,
+};
+constexpr int kFaultKinds = int(Fault::CountdownLoss) + 1;
+const char *const kFaultNames[kFaultKinds] = {
+    "none", "line goes away", "bad check byte", "error code", "falls silent", "long gap",
+    "garbage burst", "asks 255 bytes", "asks past the end", "repeated block", "line lost in countdown",
+};
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int updates = argc > 1 ? std::atoi(argv[1]) : 200;
+    const unsigned seed = argc > 2 ? unsigned(std::strtoul(argv[2], nullptr, 10)) : std::random_device{}();
+    std::mt19937 random(seed);
+    platform::SetMessageBoxHandler([](const platform::MessageBoxRequest &box) {
+        std::fprintf(stderr, "message box: %s\n", box.text.toLocal8Bit().constData());
+        return int(platform::ResultOk);
+    });
+    // Quick read windows; the simulator answers at once.
+    platform::SetTimeoutScaleForTests(0.1);
+
+    QTemporaryDir folder;
+    sim::Options options;
+    options.folder = folder.path().toStdString();
+    options.linkName = "soak";
+    sim::SimulatedReader reader(options);
+    auto boot = std::make_shared<sim::BootLoader>();
+    reader.AddResponder(std::make_shared<sim::DeviceInfo>());
+    reader.AddResponder(boot);
+    boot->AttachLine(&reader);
+    if (!reader.Start()) {
+        std::fprintf(stderr, "simulator: %s\n", reader.ErrorText().c_str());
+        return 2;
+    }
+
+    // An image of 726 bytes: eleven blocks of 66.
+    const QString image = QDir(folder.path()).filePath(QStringLiteral("soak.rom"));
+    {
+        QByteArray bytes(726 - 8, 0);
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 7 + i / 66) & 0xFF);
+        QByteArray trailer(8, 0);
+        const uint32_t size = 726;
+        for (int i = 0; i < 4; ++i)
+            trailer[4 + i] = char((size >> (8 * i)) & 0xFF);
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes + trailer) != 726)
+            return 2;
+    }
+
+    TComPort1 port;
+    std::atomic<uint8_t> portOpen{0};
+    TProt prot(port);
+    OutcomeView view;
+    prot.SetPortOpenFlag(&portOpen);
+    prot.SetView(&view);
+    platform::NamedMutex portBusy("soak-" + std::to_string(getpid()));
+    QuietMonitorView monitorView;
+    ConnectSaver monitor(false, prot, port, portBusy, portOpen, monitorView);
+    PortHandover handover(port, portBusy, monitor);
+    if (port.Open(reader.LinkPath(), 19200, 8, 0, 0) == NullHandle) {
+        std::fprintf(stderr, "cannot open %s\n", reader.LinkPath().c_str());
+        return 2;
+    }
+    portOpen = 1;
+
+    int injected[kFaultKinds] = {};
+    std::map<std::string, int> outcomes;
+    int fdsAfterFirst = 0, threadsAfterFirst = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int n = 0; n < updates; ++n) {
+        // The first update is clean: the counts are taken after it.
+        const Fault fault = n == 0 ? Fault::None : Fault(random() % kFaultKinds);
+        ++injected[int(fault)];
+        sim::BootLoaderOptions o;
+        o.sectionSize = 726;
+        sim::Faults line;
+        const int block = 1 + int(random() % 11);
+        switch (fault) {
+        case Fault::None: break;
+        case Fault::LineGoesAway:
+            o.unplugAtBlock = block;
+            line.comeBackAfterMs = 50;
+            break;
+        case Fault::BadCheck: o.badCheckAtBlock = block; break;
+        case Fault::ErrorCode:
+            o.errorAtBlock = block;
+            o.errorCode = uint8_t(random() % 12);
+            break;
+        case Fault::FallsSilent: o.silentFromBlock = block; break;
+        case Fault::LongGap:
+            line.gap = 1 + int(random() % 3);
+            line.gapMs = 40;
+            break;
+        case Fault::Garbage:
+            line.garbage = 1 + int(random() % 3);
+            break;
+        case Fault::Asks255: o.plan = {{0, 255}, {255, 255}, {510, 216}}; break;
+        case Fault::PastTheEnd: o.plan = {{0, 66}, {0xFF00, 255}, {660, 66}}; break;
+        case Fault::RepeatedBlock: o.repeatBlock = block; break;
+        case Fault::CountdownLoss: o.bootAfterAttempts = 3; break;
+        }
+        boot->SetOptions(o);
+        reader.SetFaults(line);
+
+        handover.TakeFromMonitor();
+        if (fault == Fault::CountdownLoss) {
+            // The line goes away during the countdown and comes back.
+            QTimer::singleShot(5, [&] { reader.DropLine(60); });
+        }
+        prot.StartUpdate(image);
+        handover.GiveBackToMonitor();
+        ++outcomes[(view.lastError.isEmpty() ? view.status : view.lastError).toStdString()];
+
+        // Before the next update: the line back, a poll or two done.
+        QElapsedTimer wait;
+        wait.start();
+        const uint64_t polls = monitor.PollCount();
+        while ((!reader.LineUp() || monitor.PollCount() < polls + 2) && wait.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (!reader.LineUp()) {
+            std::fprintf(stderr, "update %d: the simulated line did not come back\n", n + 1);
+            return 1;
+        }
+        if (n == 0) {
+            fdsAfterFirst = Descriptors();
+            threadsAfterFirst = Threads();
+        }
+    }
+    const int fdsAtEnd = Descriptors(), threadsAtEnd = Threads();
+
+    portOpen = 0;
+    monitor.Terminate();
+    monitor.WaitFor();
+    port.Close();
+    reader.Stop();
+    platform::SetTimeoutScaleForTests(1.0);
+    platform::SetMessageBoxHandler({});
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    int faults = 0;
+    for (int k = 1; k < kFaultKinds; ++k)
+        faults += injected[k];
+    std::printf("updates: %d in %.1f s (seed %u)\n", updates, clock.elapsed() / 1000.0, seed);
+    std::printf("faults injected: %d\n", faults);
+    for (int k = 0; k < kFaultKinds; ++k)
+        std::printf("  %-24s %d\n", kFaultNames[k], injected[k]);
+    std::printf("outcomes:\n");
+    for (const auto &[line, count] : outcomes)
+        std::printf("  %-44s %d\n", line.c_str(), count);
+    std::printf("descriptors after the first update: %d, at the end: %d\n", fdsAfterFirst, fdsAtEnd);
+    std::printf("threads after the first update: %d, at the end: %d\n", threadsAfterFirst, threadsAtEnd);
+    std::printf("peak memory (ru_maxrss): %ld KiB\n", usage.ru_maxrss);
+    const bool same = fdsAfterFirst == fdsAtEnd && threadsAfterFirst == threadsAtEnd;
+    if (!same)
+        std::printf("FAILED: descriptors or threads differ\n");
+    return same ? 0 : 1;
+}

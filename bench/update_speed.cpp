@@ -1,0 +1,198 @@
+// update_speed: a whole firmware update of a generated image through the real
+// engine (TProt::StartUpdate), against the simulated reader paced at 19200
+// baud on a pseudo-terminal, once with the reply read that ends at the frame's
+// end byte (the product's) and once with the read that waits for 20 ms of
+// quiet (the old one). Prints the time of each against the line-time limit
+// of the bytes that crossed the line, and the CPU time of the tool's side.
+//
+//   update_speed [--kib N] [--sim PATH]
+//
+// The simulator runs as a child process, so the CPU time of this process
+// (getrusage) is the engine's alone. Exit code 0 when both updates completed
+// with the image intact, whether or not the goal was met.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bench/headless_view.h"
+#include "bench/sim_process.h"
+#include "firmware/update_procedure.h"
+#include "link/com_port.h"
+
+namespace {
+
+constexpr uint32_t kBaud = 19200;
+constexpr double kBitsPerByte = 10.0;  // 8N1
+constexpr int kBlockBytes = 66;
+constexpr double kGoal = 1.06;
+
+struct Result {
+    bool ok = false;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    uint64_t bytesOut = 0;
+    uint64_t bytesIn = 0;
+    int steps = 0;
+
+    double LimitSeconds() const { return double(bytesOut + bytesIn) * kBitsPerByte / kBaud; }
+    double Ratio() const { return seconds / LimitSeconds(); }
+};
+
+// Section bytes that change from block to block and hit the stuffed values.
+QByteArray SectionBytes(int size)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / kBlockBytes) & 0xFF);
+    return bytes;
+}
+
+// An image whose program section is the whole file: body, description,
+// 24-bit description length, one unused byte, 32-bit section size.
+QByteArray MakeImage(int sectionSize)
+{
+    const QByteArray description = "TALVOR benchmark image";
+    QByteArray image = SectionBytes(sectionSize - int(description.size()) - 8) + description;
+    const auto length = uint32_t(description.size());
+    const auto size = uint32_t(sectionSize);
+    const char trailer[8] = {char(length & 0xFF), char((length >> 8) & 0xFF), char((length >> 16) & 0xFF), 0,
+                             char(size & 0xFF),   char((size >> 8) & 0xFF),   char((size >> 16) & 0xFF),
+                             char((size >> 24) & 0xFF)};
+    image.append(trailer, 8);
+    return image;
+}
+
+bool WriteFile(const std::string &path, const QByteArray &bytes)
+{
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const std::string &path)
+{
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder, const std::string &imagePath,
+                 const QByteArray &image, bool endByteEndsRead)
+{
+    Result result;
+    const std::string link = endByteEndsRead ? "bench-upd-new" : "bench-upd-old";
+    const std::string output = folder.Path() + "/" + link + ".received";
+    bench::SimProcess sim;
+    if (!sim.Start(simProgram, {"--folder", folder.Path(), "--link", link, "--baud", std::to_string(kBaud),
+                                "--image", imagePath, "--output", output})) {
+        std::fprintf(stderr, "update_speed: %s\n", sim.ErrorText().c_str());
+        return result;
+    }
+
+    TComPort1 port;
+    if (port.Open(folder.Path() + "/" + link, kBaud, 8, 0, 0) == NullHandle) {
+        std::fprintf(stderr, "update_speed: cannot open the port: %s\n", port.Device().errorText().c_str());
+        return result;
+    }
+    std::atomic<uint8_t> portOpen{1};
+    bench::HeadlessView view;
+    TProt prot(port);
+    prot.SetPortOpenFlag(&portOpen);
+    prot.SetView(&view);
+    prot.SetEndByteEndsRead(endByteEndsRead);
+
+    const uint64_t outBefore = port.Device().bytesSent();
+    const uint64_t inBefore = port.Device().bytesReceived();
+    const double cpuBefore = bench::ProcessCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    prot.StartUpdate(QString::fromStdString(imagePath));
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.cpuSeconds = bench::ProcessCpuSeconds() - cpuBefore;
+    result.bytesOut = port.Device().bytesSent() - outBefore;
+    result.bytesIn = port.Device().bytesReceived() - inBefore;
+    result.steps = view.steps;
+    port.Close();
+    sim.Stop();  // the received image is on disk once it has ended
+
+    const bool completed = view.status == update_text::Completed && view.beeps == 1 && view.errorLines.isEmpty();
+    const bool intact = ReadFile(output) == image;
+    if (!completed)
+        std::fprintf(stderr, "update_speed: the update did not complete: %s\n",
+                     view.errorLines.join(QStringLiteral(" | ")).toStdString().c_str());
+    else if (!intact)
+        std::fprintf(stderr, "update_speed: the reader did not receive the image intact\n");
+    result.ok = completed && intact;
+    return result;
+}
+
+void PrintRow(const char *name, const Result &r)
+{
+    std::printf("%-26s %8.2f %9llu %9llu %10.2f %7.3f %8.3f %6.2f%%\n", name, r.seconds,
+                static_cast<unsigned long long>(r.bytesOut), static_cast<unsigned long long>(r.bytesIn),
+                r.LimitSeconds(), r.Ratio(), r.cpuSeconds, 100.0 * r.cpuSeconds / r.seconds);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int kib = 64;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--kib") == 0 && i + 1 < argc) {
+            kib = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc) {
+            ++i;
+        } else {
+            std::fprintf(stderr, "usage: update_speed [--kib N (1 to 64, default 64)] [--sim PATH]\n");
+            return 2;
+        }
+    }
+    if (kib < 1 || kib > 64) {
+        std::fprintf(stderr, "update_speed: --kib takes 1 to 64\n");
+        return 2;
+    }
+
+    const std::string simProgram = bench::SimProgram(argc, argv);
+    bench::TempFolder folder;
+    if (!folder.Valid()) {
+        std::fprintf(stderr, "update_speed: cannot create a folder in /tmp\n");
+        return 1;
+    }
+    const int sectionSize = kib * 1024;
+    const QByteArray image = MakeImage(sectionSize);
+    const std::string imagePath = folder.Path() + "/bench.rom";
+    if (!WriteFile(imagePath, image)) {
+        std::fprintf(stderr, "update_speed: cannot write %s\n", imagePath.c_str());
+        return 1;
+    }
+    const int blocks = (sectionSize + kBlockBytes - 1) / kBlockBytes;
+    std::printf("firmware update of a %d-byte program section: %d blocks of up to %d bytes, "
+                "simulated reader at %u baud\n",
+                sectionSize, blocks, kBlockBytes, kBaud);
+    std::fflush(stdout);
+
+    const Result fresh = RunUpdate(simProgram, folder, imagePath, image, true);
+    const Result old = RunUpdate(simProgram, folder, imagePath, image, false);
+    if (!fresh.ok || !old.ok)
+        return 1;
+    // The last data block is answered with the end of the transfer, not with a step.
+    if (fresh.steps + 1 != blocks || old.steps + 1 != blocks) {
+        std::fprintf(stderr, "update_speed: %d and %d blocks went through, %d expected\n", fresh.steps + 1,
+                     old.steps + 1, blocks);
+        return 1;
+    }
+
+    std::printf("%-26s %8s %9s %9s %10s %7s %8s %7s\n", "reply read", "seconds", "bytes out", "bytes in",
+                "line limit", "ratio", "CPU s", "CPU");
+    PrintRow("up to the end byte (new)", fresh);
+    PrintRow("until 20 ms quiet (old)", old);
+    std::printf("old / new: %.3f\n", old.seconds / fresh.seconds);
+    std::printf("goal: new within %.2fx the line-time limit: %s (%.3fx)\n", kGoal,
+                fresh.Ratio() <= kGoal ? "met" : "MISSED", fresh.Ratio());
+    return 0;
+}
