@@ -2,6 +2,7 @@
 // An update view without a window: keeps the progress position within its
 // range as the bar does, and remembers what tells success from failure.
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -33,9 +34,14 @@ public:
     void ClearDescription() override {}
     void AddDescriptionLine(const QString &) override {}
     void ShowFileName(const QString &) override {}
-    void ProcessMessages() override {}
+    void ProcessMessages() override
+    {
+        if (processEvents)
+            QCoreApplication::processEvents();
+    }
     void Beep() override { ++beeps; }
 
+    bool processEvents = false;
     QString status;
     QStringList errorLines;
     int steps = 0;  // accepted data blocks that asked for another

@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "bench/headless_view.h"
 #include "firmware/update_procedure.h"
 #include "link/com_port.h"
 #include "monitor/connect_saver.h"
@@ -57,29 +58,6 @@ class QuietMonitorView : public MonitorView {
 public:
     void SetControlText(MonitorField, const QString &) override {}
     void SetSerialLabelWindowText(bool) override {}
-};
-
-// The outcome line of the last update, nothing else.
-class OutcomeView : public UpdateView {
-public:
-    void SetLoadCaption(const QString &) override {}
-    void SetStopEnabled(bool) override {}
-    void SetStatusLine(const QString &text) override { status = text; }
-    void SetPercentage(const QString &) override {}
-    void SetProgressMaximum(int) override {}
-    void SetProgressPosition(int) override {}
-    int ProgressPosition() const override { return 0; }
-    void SetLamp(Lamp) override {}
-    void SetLampBlinking(bool) override {}
-    void SetErrorIconEnabled(bool) override {}
-    void ClearErrorLines() override { lastError.clear(); }
-    void AddErrorLine(const QString &line) override { lastError = line; }
-    void ClearDescription() override {}
-    void AddDescriptionLine(const QString &) override {}
-    void ShowFileName(const QString &) override {}
-    void ProcessMessages() override { QCoreApplication::processEvents(); }
-    void Beep() override {}
-    QString status, lastError;
 };
 
 enum class Fault {
@@ -140,7 +118,8 @@ int main(int argc, char **argv)
     TComPort1 port;
     std::atomic<uint8_t> portOpen{0};
     TProt prot(port);
-    OutcomeView view;
+    bench::HeadlessView view;
+    view.processEvents = true;  // the monitor's window calls run between updates
     prot.SetPortOpenFlag(&portOpen);
     prot.SetView(&view);
     platform::NamedMutex portBusy("soak-" + std::to_string(getpid()));
@@ -200,7 +179,7 @@ int main(int argc, char **argv)
         }
         prot.StartUpdate(image);
         handover.GiveBackToMonitor();
-        ++outcomes[(view.lastError.isEmpty() ? view.status : view.lastError).toStdString()];
+        ++outcomes[(view.errorLines.isEmpty() ? view.status : view.errorLines.last()).toStdString()];
 
         // Before the next update: the line back, a poll or two done.
         QElapsedTimer wait;

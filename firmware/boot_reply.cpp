@@ -6,16 +6,6 @@ namespace boot_reply {
 
 namespace {
 
-constexpr uint8_t kStatusRequest = 0x01;
-constexpr uint8_t kStatusEnd = 0x80;
-constexpr uint8_t kStatusError = 0xFF;
-
-constexpr int kStatusAt = 7;
-constexpr int kOffsetLowAt = 8;
-constexpr int kOffsetHighAt = 9;
-constexpr int kCountAt = 11;
-constexpr int kErrorCodeAt = 8;
-
 unsigned ErrorOutcome(uint8_t code)
 {
     switch (code) {

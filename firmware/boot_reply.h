@@ -6,6 +6,17 @@
 
 namespace boot_reply {
 
+// Where the boot loader puts things in its unstuffed reply, and its status codes.
+inline constexpr int kStatusAt = 7;
+inline constexpr int kOffsetLowAt = 8;   // block request: offset, low byte first
+inline constexpr int kOffsetHighAt = 9;
+inline constexpr int kCountAt = 11;      // block request: byte count
+inline constexpr int kErrorCodeAt = 8;
+inline constexpr uint8_t kStatusRequest = 0x01;
+inline constexpr uint8_t kStatusClosing = 0x02;  // next-block query: ready for the closing block
+inline constexpr uint8_t kStatusEnd = 0x80;
+inline constexpr uint8_t kStatusError = 0xFF;
+
 enum class Step {
     NextBlock,  // a block request: offset and count are at their places
     End,        // 0x80: the end sequence follows

@@ -16,13 +16,12 @@ TProt *Prot1 = nullptr;
 
 namespace {
 
-constexpr uint8_t kStatusRequest = 0x01;
-constexpr uint8_t kStatusClosing = 0x02;
-
-constexpr size_t kStatusAt = 7;
-constexpr size_t kOffsetLowAt = 8;
-constexpr size_t kOffsetHighAt = 9;
-constexpr size_t kCountAt = 11;
+using boot_reply::kCountAt;
+using boot_reply::kOffsetHighAt;
+using boot_reply::kOffsetLowAt;
+using boot_reply::kStatusAt;
+using boot_reply::kStatusClosing;
+using boot_reply::kStatusRequest;
 
 constexpr char kClosingText[] = "0123456789";  // sent with its terminating zero
 

@@ -2,12 +2,12 @@
 # The suite again under the sanitizers, then the fuzz targets, each for a
 # bounded time. CI runs this after scripts/test.sh; any sanitizer report, test
 # failure or fuzz crash fails it.
-#   FUZZ_SECONDS  seconds per fuzz target (default 30)
+#   FUZZ_SECONDS  seconds per fuzz target (default 20)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing_packages
 install_missing_packages "${HARDENING_PACKAGES[@]}"
 
-FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 SUPPRESSIONS="$ROOT/tests/sanitizer"
 
 # Every test program, as registered in tests/CMakeLists.txt.

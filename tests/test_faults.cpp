@@ -30,6 +30,7 @@
 #include "platform/serial_device.h"
 #include "ports/setup.h"
 #include "recorded_boxes.h"
+#include "test_app.h"
 #include "settings/settings_window.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
@@ -120,12 +121,8 @@ protected:
         boot->AttachLine(reader.get());
         ASSERT_TRUE(reader->Start()) << reader->ErrorText();
 
-        AppOptions appOptions;
-        appOptions.iniFolder = iniDir.path();
-        appOptions.virtualPortFolder = portDir.path();
-        appOptions.hardwarePorts = [] { return QStringList(); };
-        appOptions.portLockName = "test-faults-" + std::to_string(getpid());
-        app = std::make_unique<TalvorApp>(appOptions);
+        app = std::make_unique<TalvorApp>(
+            test_app::Options(iniDir.path(), portDir.path(), "test-faults-" + std::to_string(getpid())));
         app->form1->show();
         app->setup->PortName = QString::fromLatin1(kLinkName);
         app->form1->OpenPort();

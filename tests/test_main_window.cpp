@@ -17,56 +17,29 @@
 #include "ports/port_chooser.h"
 #include "ports/setup.h"
 #include "recorded_boxes.h"
+#include "test_app.h"
 #include "ui_main_window.h"
 #include "ui_port_chooser.h"
 
 namespace {
-
-// A pseudo-terminal published as a virtual port, as the simulated reader does.
-class VirtualPort {
-public:
-    VirtualPort(const QString &folder, const QString &name)
-    {
-        char slaveName[64] = {};
-        EXPECT_EQ(openpty(&master_, &slave_, slaveName, nullptr, nullptr), 0);
-        link_ = folder + QLatin1Char('/') + name;
-        EXPECT_TRUE(QFile::link(QString::fromLocal8Bit(slaveName), link_));
-    }
-    ~VirtualPort()
-    {
-        QFile::remove(link_);
-        ::close(slave_);
-        ::close(master_);
-    }
-    const QString &Link() const { return link_; }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    QString link_;
-};
 
 class MainWindowTest : public ::testing::Test {
 protected:
     QTemporaryDir iniDir;
     QTemporaryDir portDir;
     RecordedBoxes boxes;
-    std::unique_ptr<VirtualPort> port;
+    std::unique_ptr<test_app::VirtualPort> port;
     std::unique_ptr<TalvorApp> app;
 
     void SetUp() override
     {
-        port = std::make_unique<VirtualPort>(portDir.path(), QStringLiteral("talvor-test"));
+        port = std::make_unique<test_app::VirtualPort>(portDir.path(), QStringLiteral("talvor-test"));
         QFile ini(iniDir.filePath(QStringLiteral("com.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[ComPort]\nCom=talvor-test\n");
         ini.close();
-        AppOptions options;
-        options.iniFolder = iniDir.path();
-        options.virtualPortFolder = portDir.path();
-        options.hardwarePorts = [] { return QStringList(); };
-        options.portLockName = "test-main-window-" + std::to_string(getpid());
-        app = std::make_unique<TalvorApp>(options);
+        app = std::make_unique<TalvorApp>(
+            test_app::Options(iniDir.path(), portDir.path(), "test-main-window-" + std::to_string(getpid())));
     }
 
     void TearDown() override

@@ -26,6 +26,7 @@
 #include "platform/gui_call.h"
 #include "platform/named_mutex.h"
 #include "recorded_boxes.h"
+#include "test_app.h"
 #include "settings/settings_window.h"
 #include "sim/device_info.h"
 #include "sim/settings_store.h"
@@ -145,12 +146,7 @@ protected:
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[ComPort]\nCom=talvor-sim\n");
         ini.close();
-        AppOptions appOptions;
-        appOptions.iniFolder = iniDir.path();
-        appOptions.virtualPortFolder = portDir.path();
-        appOptions.hardwarePorts = [] { return QStringList(); };
-        appOptions.portLockName = lockName;
-        app = std::make_unique<TalvorApp>(appOptions);
+        app = std::make_unique<TalvorApp>(test_app::Options(iniDir.path(), portDir.path(), lockName));
         app->form1->OpenPort();
         ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
         // The monitor talks to the reader before the settings window takes the port.

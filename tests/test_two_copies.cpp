@@ -34,6 +34,7 @@
 #include "platform/serial_device.h"
 #include "ports/setup.h"
 #include "recorded_boxes.h"
+#include "test_app.h"
 #include "recording_view.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
@@ -134,30 +135,6 @@ private:
     int go_ = -1;
 };
 
-// A pseudo-terminal published as a virtual port: enough for opening and locking.
-class BarePort {
-public:
-    BarePort(const QString &folder, const QString &name)
-    {
-        char slaveName[64] = {};
-        EXPECT_EQ(openpty(&master_, &slave_, slaveName, nullptr, nullptr), 0);
-        link_ = folder + QLatin1Char('/') + name;
-        EXPECT_TRUE(QFile::link(QString::fromLocal8Bit(slaveName), link_));
-    }
-    ~BarePort()
-    {
-        QFile::remove(link_);
-        close(slave_);
-        close(master_);
-    }
-    std::string Link() const { return link_.toStdString(); }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    QString link_;
-};
-
 // A simulated reader with its boot loader, published in folder.
 struct Reader {
     std::unique_ptr<sim::SimulatedReader> line;
@@ -176,12 +153,7 @@ struct Reader {
 
 AppOptions OptionsFor(const QTemporaryDir &iniDir, const QTemporaryDir &portDir, const std::string &lockName)
 {
-    AppOptions options;
-    options.iniFolder = iniDir.path();
-    options.virtualPortFolder = portDir.path();
-    options.hardwarePorts = [] { return QStringList(); };
-    options.portLockName = lockName;
-    return options;
+    return test_app::Options(iniDir.path(), portDir.path(), lockName);
 }
 
 class TwoCopiesTest : public ::testing::Test {
@@ -220,8 +192,8 @@ class PortHeldByAnotherProcess : public TwoCopiesTest, public ::testing::WithPar
 
 TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
 {
-    const BarePort port(portDir.path(), QStringLiteral("shared-port"));
-    const std::string path = port.Link();
+    const test_app::VirtualPort port(portDir.path(), QStringLiteral("shared-port"));
+    const std::string path = port.Link().toStdString();
 
     if (!GetParam().childHolds) {
         TComPort1 mine;

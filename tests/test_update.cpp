@@ -24,6 +24,7 @@
 #include "platform/system_colours.h"
 #include "ports/setup.h"
 #include "recorded_boxes.h"
+#include "test_app.h"
 #include "recording_view.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
@@ -460,12 +461,8 @@ protected:
         platform::SetTimeoutScaleForTests(kFastLine);
         platform::SetBeepObserverForTests([this](int hz, int ms) { beeps.emplace_back(hz, ms); });
         ASSERT_TRUE(reader.Start());
-        AppOptions options;
-        options.iniFolder = iniDir.path();
-        options.virtualPortFolder = reader.folder.path();
-        options.hardwarePorts = [] { return QStringList(); };
-        options.portLockName = "test-update-" + std::to_string(getpid());
-        app = std::make_unique<TalvorApp>(options);
+        app = std::make_unique<TalvorApp>(
+            test_app::Options(iniDir.path(), reader.folder.path(), "test-update-" + std::to_string(getpid())));
         app->form1->show();
     }
     void TearDown() override
