@@ -14,8 +14,9 @@ namespace {
 // id, are removed at the end so that test runs leave nothing behind.
 void RemoveOwnNamedMutexes()
 {
+    // The settings lock is the port lock's name with "1" appended.
     const QRegularExpression ownName(
-        QStringLiteral("^talvor-.*-%1(-.*)?$").arg(QString::number(getpid())));
+        QStringLiteral("^talvor-.*-%1(1)?(-.*)?$").arg(QString::number(getpid())));
     const QStringList names = QDir(QStringLiteral("/dev/shm")).entryList(QDir::Files | QDir::System);
     for (const QString &name : names) {
         if (ownName.match(name).hasMatch())
