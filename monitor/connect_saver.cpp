@@ -189,6 +189,12 @@ void ConnectSaver::Execute()
         }
         if (!TakePortLock())
             continue;  // parks (or ends) at the top of the loop, before any traffic
+        // "Close" lowers the flag, then waits for the lock: a port closed while
+        // this thread waited for it is not polled (nor reported as not opened).
+        if (portOpen_.load() != 1) {
+            portBusy_.release();
+            continue;
+        }
 
         TProtFrame::ClearBuffer(prot_.TxFrame, sizeof prot_.TxFrame);
         prot_.TxLength = 7;  // long header and one 0x00 payload byte

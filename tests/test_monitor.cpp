@@ -381,6 +381,26 @@ TEST_F(MonitorTest, ClosingThePortWhileReadyWritesOnlyTheStatusLine)
                                  T(F::StaticText3, text::Ready)}));
 }
 
+TEST_F(MonitorTest, PortClosedWhileTheMonitorWaitsForTheLockIsNotPolled)
+{
+    BringUp(State(0x83, 6, 4, 12345), "8.3", "12345");
+    const size_t shown = view.Count();
+
+    // As "Close" does: hold the lock while the monitor comes for it, lower the
+    // flag, close, and let go.
+    ASSERT_TRUE(portBusy.wait(1000));
+    ServeFor(300);
+    const uint64_t polls = monitor->PollCount();
+    portOpen = 0;
+    port.Close();
+    portBusy.release();
+    ServeFor(800);
+
+    EXPECT_EQ(monitor->PollCount(), polls);
+    EXPECT_EQ(view.Calls(shown), std::vector<Call>({T(F::StaticText3, text::PortClosed)}));
+    // TearDown checks that no "You have not opened the port!" box came up.
+}
+
 TEST_F(MonitorTest, HandOverParksTheMonitorBetweenPollsUntilResumed)
 {
     BringUp(State(0x83, 6, 4, 12345), "8.3", "12345");
