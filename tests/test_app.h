@@ -2,15 +2,21 @@
 // What the window-level tests share: the tool's options for a test run, and a
 // bare virtual port (a pseudo-terminal published as a link) to open and hold.
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <functional>
 #include <string>
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/main_window.h"
+#include "ui_main_window.h"
 
 namespace test_app {
 
@@ -50,5 +56,40 @@ private:
     int slave_ = -1;
     QString link_;
 };
+
+// Waits until done() holds or ms have passed, handling the window's events.
+inline bool WaitFor(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// "Specify the firmware file:" with path as the user's pick.
+inline void ChooseFile(TalvorApp &app, const QString &path)
+{
+    TOpenDialog::SetChooserForTests([path](QWidget *, const QString &) { return path; });
+    app.form1->ui->Button21->click();
+}
+
+// Presses "Load program", calling step at every message-processing point of
+// the update; returns how long the update took in milliseconds.
+inline qint64 LoadProgram(TalvorApp &app, const std::function<void()> &step = {})
+{
+    QTimer probe;
+    probe.setInterval(0);
+    if (step) {
+        QObject::connect(&probe, &QTimer::timeout, step);
+        probe.start();
+    }
+    EXPECT_TRUE(app.form1->ui->Button22->isEnabled());
+    QElapsedTimer clock;
+    clock.start();
+    app.form1->ui->Button22->click();
+    probe.stop();
+    return clock.elapsed();
+}
 
 }  // namespace test_app

@@ -145,14 +145,7 @@ protected:
     Ui::TForm6 &settingsUi() { return *app->form6->ui; }
     QString ErrorList() const { return Form5->Memo1()->toPlainText(); }
 
-    static bool WaitFor(const std::function<bool()> &done, int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return done();
-    }
+    static bool WaitFor(const std::function<bool()> &done, int ms) { return test_app::WaitFor(done, ms); }
     bool MonitorShowsTheReader()
     {
         return ui().StaticText3->text() == kReady && ui().Memo2->toPlainText() == kShownFirmware;
@@ -173,28 +166,8 @@ protected:
                !app->form1->Monitor().Suspended();
     }
 
-    void ChooseFile(const QString &path)
-    {
-        TOpenDialog::SetChooserForTests([path](QWidget *, const QString &) { return path; });
-        ui().Button21->click();
-    }
-    // Runs an update, calling step at every message-processing point; returns
-    // how long it took in milliseconds.
-    qint64 LoadProgram(const std::function<void()> &step = {})
-    {
-        QTimer probe;
-        probe.setInterval(0);
-        if (step) {
-            QObject::connect(&probe, &QTimer::timeout, step);
-            probe.start();
-        }
-        EXPECT_TRUE(ui().Button22->isEnabled());
-        QElapsedTimer clock;
-        clock.start();
-        ui().Button22->click();
-        probe.stop();
-        return clock.elapsed();
-    }
+    void ChooseFile(const QString &path) { test_app::ChooseFile(*app, path); }
+    qint64 LoadProgram(const std::function<void()> &step = {}) { return test_app::LoadProgram(*app, step); }
     // The window as it was before the update: update controls idle, the port
     // buttons unchanged.
     void ExpectControlsBack(bool openBefore, bool closeBefore)

@@ -56,14 +56,7 @@ std::string UniqueName(const char *what)
            std::to_string(++counter);
 }
 
-bool WaitFor(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using test_app::WaitFor;
 
 // A child process that does one thing, reports one byte and then waits until
 // it is told to end (a byte or the end of the pipe) or is killed.

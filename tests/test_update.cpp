@@ -483,24 +483,8 @@ protected:
         app->form1->OpenPort();
         ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
     }
-    void ChooseFile(const QString &path)
-    {
-        TOpenDialog::SetChooserForTests([path](QWidget *, const QString &) { return path; });
-        ui().Button21->click();
-    }
-    // Starts the update, running sample at every message-processing point.
-    void LoadProgram(const std::function<void()> &sample = {})
-    {
-        QTimer probe;
-        probe.setInterval(0);
-        if (sample) {
-            QObject::connect(&probe, &QTimer::timeout, sample);
-            probe.start();
-        }
-        ASSERT_TRUE(ui().Button22->isEnabled());
-        ui().Button22->click();
-        probe.stop();
-    }
+    void ChooseFile(const QString &path) { test_app::ChooseFile(*app, path); }
+    void LoadProgram(const std::function<void()> &sample = {}) { test_app::LoadProgram(*app, sample); }
     void ExpectIdleControls()
     {
         EXPECT_EQ(ui().Button22->text(), text::LoadProgram);
@@ -511,14 +495,7 @@ protected:
         EXPECT_FALSE(app->form1->Timer2.isActive());
         EXPECT_EQ(app->prot->Updating.load(), 0);
     }
-    bool WaitFor(const std::function<bool()> &done, int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return done();
-    }
+    bool WaitFor(const std::function<bool()> &done, int ms) { return test_app::WaitFor(done, ms); }
 };
 
 TEST_F(UpdateWindowTest, PreconditionsAreCheckedPortFirst)
