@@ -24,10 +24,11 @@ install_missing_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# build_tree DIR BUILD_TYPE [cmake args...]
-build_tree() {
-    local dir=$1 type=$2
-    shift 2
-    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
-    cmake --build "$dir" -j2
+# build_preset PRESET [cmake args...]: configures and builds one of CMakePresets.json.
+# TALVOR_WERROR=ON in the environment turns warnings into errors (CI does).
+build_preset() {
+    local preset=$1
+    shift
+    (cd "$ROOT" && cmake --preset "$preset" -DTALVOR_WERROR="${TALVOR_WERROR:-OFF}" "$@" >/dev/null \
+        && cmake --build --preset "$preset")
 }

@@ -6,7 +6,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 out=$(realpath -m "${1:-main-window.png}")
 PACKAGES+=(imagemagick x11-utils xdotool)
 install_missing_packages
-build_tree "$ROOT/build" Release -DBUILD_TESTING=OFF
+build_preset default
 
 # A copy of the tool in a scratch folder, so its com.ini (chosen port:
 # the simulated reader) leaves the user's choice alone.

@@ -3,7 +3,7 @@
 # converter is plugged in, a simulated reader is started beside it.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing_packages
-build_tree "$ROOT/build" Release -DBUILD_TESTING=OFF
+build_preset default
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found. Start the tool inside a virtual display, for example:"

@@ -2,6 +2,6 @@
 # Installs what is missing, builds, and runs every test.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing_packages
-build_tree "$ROOT/build-test" RelWithDebInfo -DBUILD_TESTING=ON
-cd "$ROOT/build-test"
-ctest --output-on-failure
+build_preset test
+cd "$ROOT"
+ctest --preset test
