@@ -66,10 +66,11 @@ int TProt::OpenImage(const QString &fileName)
     imageVerdict_ = {};
     ImageFile.setFileName(fileName);
     if (fileName.isEmpty() || !ImageFile.open(QIODevice::ReadOnly)) {
-        const QString reason = fileName.isEmpty() ? QStringLiteral("No file name was given.")
+        // The file named, and the system's reason beneath.
+        const QString detail = fileName.isEmpty() ? QStringLiteral("No file name was given.")
                                                   : QDir::toNativeSeparators(fileName) + QLatin1Char('\n') +
                                                         ImageFile.errorString();
-        platform::ShowError(update_text::CouldNotOpen + QLatin1Char('\n') + reason);
+        platform::ShowError(update_text::CouldNotOpen + QLatin1Char('\n') + detail);
         return 0;
     }
     imageSize_ = ImageFile.size();
