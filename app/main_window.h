@@ -100,6 +100,9 @@ protected:
 private:
     void SetPortButtons(bool openEnabled);
     void SetUpdateRunning(bool running);
+    // Opens the chosen file as an image; a refused one gets its box here.
+    bool OpenChosenImage();
+    void ShowImageRefused();
 
     TSetup &setup_;
     TComPort1 &port_;

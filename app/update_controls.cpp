@@ -2,6 +2,7 @@
 // program", "Stop", progress, status line, lamp and error icon.
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <mutex>
@@ -53,9 +54,25 @@ void TForm1::Button21Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
-    prot_.OpenImage(OpenDialog1.FileName);
+    OpenChosenImage();
+    // Set for a refused file too: "Load program" then says again why.
     FileChosen = 1;
     ui->Button22->setEnabled(true);
+}
+
+bool TForm1::OpenChosenImage()
+{
+    if (prot_.OpenImage(OpenDialog1.FileName))
+        return true;
+    if (!prot_.ImageVerdict().Accepted())
+        ShowImageRefused();
+    return false;
+}
+
+void TForm1::ShowImageRefused()
+{
+    platform::ShowError(QStringLiteral("The firmware file cannot be used!\n%1\n%2.")
+                            .arg(QDir::toNativeSeparators(OpenDialog1.FileName), prot_.ImageVerdict().reason));
 }
 
 void TForm1::Button22Click()
@@ -68,6 +85,10 @@ void TForm1::Button22Click()
         platform::ShowError(QStringLiteral("Select the firmware file!"));
         return;
     }
+    // Checked before the hand-over: for a file that is gone or is no image
+    // the reader is not touched at all.
+    if (!OpenChosenImage())
+        return;
     Handover_->TakeFromMonitor();
     SetUpdateRunning(true);
     prot_.StartUpdate(OpenDialog1.FileName);
@@ -75,6 +96,9 @@ void TForm1::Button22Click()
     port_.PurgeOutput();
     SetUpdateRunning(false);
     Handover_->GiveBackToMonitor();
+    // The file was changed since the check above; the update sent nothing.
+    if (!prot_.ImageVerdict().Accepted())
+        ShowImageRefused();
 }
 
 // The enabled states around an update, in one place. While the update runs,

@@ -3,9 +3,11 @@
 // (32 bits at size - 4), and the program section, the last S bytes of the file.
 // Only the trailer and the ranges the boot loader asks for are ever read.
 
+#include <QDir>
 #include <algorithm>
 #include <cstring>
 
+#include "firmware/image_check.h"
 #include "firmware/update_procedure.h"
 #include "platform/message_box.h"
 
@@ -61,14 +63,24 @@ int TProt::OpenImage(const QString &fileName)
 {
     // The file of an earlier choice is not needed any more.
     CloseImage();
+    imageVerdict_ = {};
     ImageFile.setFileName(fileName);
     if (fileName.isEmpty() || !ImageFile.open(QIODevice::ReadOnly)) {
-        platform::ShowError(update_text::CouldNotOpen);
+        // The file named, and the system's reason beneath.
+        const QString detail = fileName.isEmpty() ? QStringLiteral("No file name was given.")
+                                                  : QDir::toNativeSeparators(fileName) + QLatin1Char('\n') +
+                                                        ImageFile.errorString();
+        platform::ShowError(update_text::CouldNotOpen + QLatin1Char('\n') + detail);
         return 0;
     }
     imageSize_ = ImageFile.size();
     ReadImageTrailer();
     View().ShowFileName(fileName);
+    if (!imageVerdict_.Accepted()) {
+        // Nothing of it may reach the reader; the window says why.
+        CloseImage();
+        return 0;
+    }
     return 1;
 }
 
@@ -92,10 +104,17 @@ void TProt::ReadImageTrailer()
         SectionSize = static_cast<int32_t>(LittleEndian(trailer + (kTrailerBytes - kSectionAt), 4));
     }
 
-    // The description ends early after its first line feed (kept) or at a
-    // zero byte; it is cut at 99 bytes. A length reaching before the start of
-    // the file gives an empty description: the text is not in this file.
+    // A refused file shows no description and leaves the progress bar alone.
     descriptionLength_ = 0;
+    description_[0] = 0;
+    imageVerdict_ = image_check::CheckImage(imageSize_, descriptionLength, SectionSize);
+    if (!imageVerdict_.Accepted()) {
+        BlockCount = 0;
+        return;
+    }
+
+    // The description ends early after its first line feed (kept) or at a
+    // zero byte; it is cut at 99 bytes.
     const int64_t descriptionStart = imageSize_ - kLengthAt - int64_t(descriptionLength);
     if (descriptionStart >= 0) {
         const size_t wanted = std::min<size_t>(descriptionLength, kDescriptionCapacity - 1);

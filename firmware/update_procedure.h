@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "firmware/image_check.h"
 #include "firmware/update_view.h"
 #include "link/frame_codec.h"
 
@@ -58,9 +59,12 @@ public:
     void SetView(UpdateView *view) { view_ = view; }
 
     // Image file. OpenImage opens fileName, reads its trailer and shows the
-    // description, the name and the block count; 1 on success, 0 (after
-    // "Could not open file!") when the file cannot be opened.
+    // description, the name and the block count; 1 on success. 0 when the file
+    // cannot be opened (after "Could not open file!" and the system's reason)
+    // or is refused by the image rules (ImageVerdict() says why; no box here).
     int OpenImage(const QString &fileName);
+    // The image rules' verdict on the file opened last; accepted when none was read.
+    const image_check::Verdict &ImageVerdict() const { return imageVerdict_; }
     void ReadImageTrailer();
     // Fills the first count bytes of Block from the program section at offset;
     // bytes that do not lie in the file are zeros. Returns the bytes taken from the file.
@@ -113,6 +117,7 @@ private:
     char description_[kDescriptionCapacity] = {};
     size_t descriptionLength_ = 0;
     qint64 imageSize_ = 0;
+    image_check::Verdict imageVerdict_;
 };
 
 // The description bytes as text: single-byte characters of the Windows

@@ -1,13 +1,16 @@
-// Firmware image files: the trailer (description, section size, block count)
-// and the block reads the boot loader's requests are served from.
+// Firmware image files: the rules that refuse a file before the reader is
+// touched, the trailer (description, section size, block count) and the block
+// reads the boot loader's requests are served from.
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstring>
 
+#include "firmware/image_check.h"
 #include "firmware/update_procedure.h"
 #include "firmware_images.h"
 #include "link/com_port.h"
@@ -49,7 +52,12 @@ class BlockCountTest : public ImageFileTest, public ::testing::WithParamInterfac
 TEST_P(BlockCountTest, SectionSizeGivesTheBlockCount)
 {
     const CountCase c = GetParam();
-    const QString path = Put(QByteArray(40, 'x') + Trailer(0, c.sectionSize));
+    // The file is as long as its section; large ones are sparse.
+    const QString path = Put(QByteArray());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.resize(c.sectionSize - 8));
+    ASSERT_TRUE(file.seek(c.sectionSize - 8) && file.write(Trailer(0, c.sectionSize)) == 8);
+    file.close();
     ASSERT_EQ(prot.OpenImage(path), 1);
     EXPECT_EQ(prot.SectionSize, c.sectionSize);
     EXPECT_EQ(prot.BlockCount, c.blockCount);
@@ -59,16 +67,11 @@ TEST_P(BlockCountTest, SectionSizeGivesTheBlockCount)
 }
 
 INSTANTIATE_TEST_SUITE_P(Trailer, BlockCountTest,
-                         ::testing::Values(CountCase{"one_block_counts_none", 66, 0},
+                         ::testing::Values(CountCase{"smallest_section", 132, 1},
+                                           CountCase{"partial_block_dropped", 200, 2},
                                            CountCase{"ten_blocks_count_nine", 660, 9},
                                            CountCase{"eleven_blocks_count_ten", 726, 10},
-                                           CountCase{"just_short_of_two", 131, 0},
-                                           CountCase{"two_blocks", 132, 1},
-                                           CountCase{"partial_block_dropped", 200, 2},
-                                           CountCase{"empty_section_is_not_65535", 0, 0},
-                                           CountCase{"tiny_section", 1, 0},
-                                           CountCase{"negative_section", -1000, 0},
-                                           CountCase{"huge_section_holds_the_most", 0x7FFFFFFF, 0xFFFF}),
+                                           CountCase{"huge_section_holds_the_most", 66 * 65537, 0xFFFF}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 struct DescriptionCase {
@@ -82,7 +85,7 @@ class DescriptionTest : public ImageFileTest, public ::testing::WithParamInterfa
 TEST_P(DescriptionTest, DescriptionIsReadByTheRules)
 {
     const DescriptionCase c = GetParam();
-    const QString path = Put(test_images::Image(QByteArray(100, 'p'), c.description));
+    const QString path = Put(test_images::Image(QByteArray(200, 'p'), c.description));
     ASSERT_EQ(prot.OpenImage(path), 1);
     EXPECT_EQ(prot.Description(), c.shown);
     ASSERT_EQ(view.descriptionLines.size(), 1);
@@ -103,73 +106,137 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ImageFileTest, CyrillicDescriptionIsShownInItsLetters)
 {
     const QByteArray cp1251("\xCF\xF0\xEE\xF8\xE8\xE2\xEA\xE0 \xA8\xB8", 11);
-    ASSERT_EQ(prot.OpenImage(Put(test_images::Image(QByteArray(70, 0), cp1251))), 1);
+    ASSERT_EQ(prot.OpenImage(Put(test_images::Image(QByteArray(200, 0), cp1251))), 1);
     ASSERT_EQ(view.descriptionLines.size(), 1);
     EXPECT_EQ(view.descriptionLines[0], QString::fromUtf8("Прошивка Ёё"));
 }
 
-TEST_F(ImageFileTest, HexTextIsReadByTheSameTrailerRules)
+struct VerdictCase {
+    const char *name;
+    QByteArray bytes;
+    image_check::Fault fault;
+    const char *reason;  // empty when accepted
+};
+
+QByteArray Zeros(int size) { return QByteArray(size, 0); }
+
+// Intel HEX lines are read by the same trailer rules as any other file.
+const QByteArray kHexLine(":10000000214601360121470136007EFE09D2190140\r\n");
+const QByteArray kHexEnd(":00000001FF\r\n");
+
+class ImageVerdictTest : public ImageFileTest, public ::testing::WithParamInterface<VerdictCase> {};
+
+TEST_P(ImageVerdictTest, CertainlyWrongFilesAreRefusedWithTheirReason)
 {
-    // An Intel HEX text: its last 8 characters are taken as L and S. "000" as
-    // a length reaches far before the file's start, so no description; "FF\r\n"
-    // as a section size is larger than the 16-bit count holds.
-    const QByteArray hex(":10000000214601360121470136007EFE09D2190140\r\n:00000001FF\r\n");
-    ASSERT_EQ(prot.OpenImage(Put(hex, QStringLiteral("firmware.hex"))), 1);
-    EXPECT_EQ(prot.SectionSize, int32_t(0x0A0D4646));
-    EXPECT_EQ(prot.BlockCount, 0xFFFF);
-    EXPECT_EQ(prot.Description(), QByteArray());
+    const VerdictCase c = GetParam();
+    const bool accepted = c.fault == image_check::Fault::None;
+    const QString path = Put(c.bytes);
+
+    const image_check::Verdict pure =
+        image_check::CheckImageBytes(reinterpret_cast<const uint8_t *>(c.bytes.constData()), size_t(c.bytes.size()));
+    EXPECT_EQ(pure.fault, c.fault);
+    EXPECT_EQ(pure.reason, QString::fromLatin1(c.reason));
+
+    EXPECT_EQ(prot.OpenImage(path), accepted ? 1 : 0);
+    EXPECT_EQ(prot.ImageVerdict().fault, c.fault);
+    EXPECT_EQ(prot.ImageVerdict().reason, pure.reason);
+    EXPECT_EQ(prot.ImageFile.isOpen(), accepted);
+    // The engine shows no box for a refused file (the window does), and a
+    // refused file's trailer values reach neither the description nor the bar.
     EXPECT_EQ(boxes.Count(), 0u);
-
-    // The same rules give a description when the text happens to fit them.
-    const QByteArray fitting = QByteArray(":00000001FF\n") + Trailer(12, 300);
-    ASSERT_EQ(prot.OpenImage(Put(fitting, QStringLiteral("other.hex"))), 1);
-    EXPECT_EQ(prot.Description(), QByteArray(":00000001FF\n"));
-    EXPECT_EQ(prot.BlockCount, (300 - 66) / 66);
-}
-
-TEST_F(ImageFileTest, ShortAndInconsistentFilesOpenWithoutComplaint)
-{
-    struct Case {
-        const char *name;
-        QByteArray bytes;
-        int32_t sectionSize;
-        QByteArray description;
-    };
-    const Case cases[] = {
-        {"empty file", QByteArray(), 0, ""},
-        {"shorter than the trailer", QByteArray("\x05\x00\x00\x00\x10\x01\x00", 7), 0, ""},
-        {"description longer than the file", QByteArray("abcdefgh") + Trailer(5000, 66), 66, ""},
-        {"length just fits", QByteArray("desc") + Trailer(4, 12), 12, "desc"},
-        {"section larger than the file", QByteArray(20, 'z') + Trailer(0, 100000), 100000, ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        view.descriptionLines.clear();
-        ASSERT_EQ(prot.OpenImage(Put(c.bytes)), 1);
-        EXPECT_EQ(prot.SectionSize, c.sectionSize);
-        EXPECT_EQ(prot.Description(), c.description);
-        EXPECT_EQ(view.descriptionLines.size(), 1);
-        // Reads of such files give zeros and do not reach outside Block.
-        std::memset(prot.Block, 0xEE, sizeof prot.Block);
-        prot.ReadImageBytes(0, 255);
-        EXPECT_EQ(BlockBytes(255), test_images::Expected(c.bytes, c.sectionSize, 0, 255));
+    if (!accepted) {
+        EXPECT_TRUE(view.descriptionLines.isEmpty());
+        EXPECT_EQ(view.progressMaximum, 100);
+        EXPECT_EQ(prot.ReadImageBytes(0, 66), 0);
     }
-    EXPECT_EQ(boxes.Count(), 0u);
 }
 
-TEST_F(ImageFileTest, CouldNotOpenFileOnlyWhenTheFileCannotBeOpened)
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ImageVerdictTest,
+    ::testing::Values(
+        VerdictCase{"empty", QByteArray(), image_check::Fault::TooShort,
+                    "The file is too short to be a firmware image (0 bytes)"},
+        VerdictCase{"three_bytes", "abc", image_check::Fault::TooShort,
+                    "The file is too short to be a firmware image (3 bytes)"},
+        VerdictCase{"one_short_of_the_trailer", Trailer(0, 7).left(7), image_check::Fault::TooShort,
+                    "The file is too short to be a firmware image (7 bytes)"},
+        VerdictCase{"zeros_declaring_a_megabyte", Zeros(65536) + Trailer(0, 1 << 20),
+                    image_check::Fault::SectionBeyondFile,
+                    "The program section declared in the file (1,048,576 bytes) is larger than the file (65,544 "
+                    "bytes)"},
+        VerdictCase{"section_one_beyond_the_file", Zeros(292) + Trailer(0, 301), image_check::Fault::SectionBeyondFile,
+                    "The program section declared in the file (301 bytes) is larger than the file (300 bytes)"},
+        VerdictCase{"description_beyond_the_file", Zeros(292) + Trailer(293, 300),
+                    image_check::Fault::DescriptionBeyondFile,
+                    "The description declared in the file (293 bytes) does not fit in the file (300 bytes)"},
+        VerdictCase{"section_just_short", Zeros(292) + Trailer(0, 131), image_check::Fault::SectionTooSmall,
+                    "The program section declared in the file (131 bytes) is smaller than the smallest firmware "
+                    "program (132 bytes)"},
+        VerdictCase{"section_of_zero", Zeros(292) + Trailer(0, 0), image_check::Fault::SectionTooSmall,
+                    "The file declares no program section"},
+        VerdictCase{"negative_section", Zeros(292) + Trailer(0, -1000), image_check::Fault::SectionTooSmall,
+                    "The file declares no program section"},
+        VerdictCase{"most_negative_section", Zeros(292) + Trailer(0, INT32_MIN), image_check::Fault::SectionTooSmall,
+                    "The file declares no program section"},
+        // "000" of the end record as a description length.
+        VerdictCase{"hex_text", kHexLine + kHexEnd, image_check::Fault::DescriptionBeyondFile,
+                    "The description declared in the file (3,158,064 bytes) does not fit in the file (58 bytes)"},
+        VerdictCase{"smallest_section", Zeros(124) + Trailer(0, 132), image_check::Fault::None, ""},
+        VerdictCase{"section_takes_in_description_and_trailer",
+                    test_images::Image(Zeros(300), "TALVOR IV 6.5"), image_check::Fault::None, ""},
+        VerdictCase{"description_from_the_first_byte", QByteArray(200, 'd') + Trailer(200, 208),
+                    image_check::Fault::None, ""},
+        VerdictCase{"section_after_a_header", Zeros(500) + Trailer(0, 300), image_check::Fault::None, ""},
+        VerdictCase{"beyond_what_the_boot_loader_addresses", Zeros(69992) + Trailer(0, 70000),
+                    image_check::Fault::None, ""},
+        VerdictCase{"hex_text_that_fits_the_rules", kHexLine.repeated(3) + kHexEnd + Trailer(13, 156),
+                    image_check::Fault::None, ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(GroupedNumber, ThousandsSeparated)
 {
-    const QString missing = dir.filePath(QStringLiteral("missing.rom"));
-    for (const QString &name : {missing, QString(), dir.path()}) {
-        SCOPED_TRACE(name.toStdString());
+    EXPECT_EQ(image_check::GroupedNumber(0), "0");
+    EXPECT_EQ(image_check::GroupedNumber(999), "999");
+    EXPECT_EQ(image_check::GroupedNumber(1000), "1,000");
+    EXPECT_EQ(image_check::GroupedNumber(65544), "65,544");
+    EXPECT_EQ(image_check::GroupedNumber(-2147483648LL), "-2,147,483,648");
+    EXPECT_EQ(image_check::GroupedNumber(INT64_MIN), "-9,223,372,036,854,775,808");
+}
+
+TEST_F(ImageFileTest, CouldNotOpenFileSaysWhy)
+{
+    const QString plain = Put(test_images::Image(Zeros(300), "plain"));
+    struct Case {
+        QString name;
+        QString reason;
+    };
+    std::vector<Case> cases = {
+        {dir.filePath(QStringLiteral("missing.rom")), QStringLiteral("No such file or directory")},
+        {plain + QStringLiteral("/inner.rom"), QStringLiteral("Not a directory")},
+        {QString(), QStringLiteral("No file name was given.")},
+    };
+    // The superuser reads any file: no denial to show then.
+    if (geteuid() != 0) {
+        const QString locked = Put(test_images::Image(Zeros(300), "locked"), QStringLiteral("locked.rom"));
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        cases.push_back({locked, QStringLiteral("Permission denied")});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
         boxes.Clear();
-        EXPECT_EQ(prot.OpenImage(name), 0);
+        EXPECT_EQ(prot.OpenImage(c.name), 0);
         ASSERT_EQ(boxes.Count(), 1u);
         const auto box = boxes.Boxes()[0];
-        EXPECT_EQ(box.text, "Could not open file!");
+        const QStringList lines = box.text.split(QLatin1Char('\n'));
+        EXPECT_EQ(lines.first(), "Could not open file!");
+        EXPECT_EQ(lines.last(), c.reason);
+        if (!c.name.isEmpty()) {
+            EXPECT_EQ(lines, QStringList({"Could not open file!", c.name, c.reason}));
+        }
         EXPECT_EQ(box.caption, "Error");
         EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
         EXPECT_FALSE(prot.ImageFile.isOpen());
+        EXPECT_TRUE(prot.ImageVerdict().Accepted());  // no rule judged it
     }
 }
 
@@ -224,11 +291,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"reaches_past_the_end", true, 0, 280, 66},
                       RangeCase{"wholly_past_the_end", true, 0, 5000, 66},
                       RangeCase{"highest_offset", true, 0, 65535, 255},
-                      RangeCase{"section_larger_than_the_file", false, 1000, 0, 255},
-                      RangeCase{"section_of_zero", false, 0, 0, 66},
-                      RangeCase{"negative_section", false, -50, 0, 66},
-                      RangeCase{"most_negative_section", false, INT32_MIN, 100, 66},
-                      RangeCase{"largest_section", false, INT32_MAX, 65535, 255},
+                      RangeCase{"section_after_a_header", false, 200, 0, 66},
+                      RangeCase{"section_after_a_header_read_past_its_end", false, 200, 150, 255},
                       RangeCase{"nothing_asked", true, 0, 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 

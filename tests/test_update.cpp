@@ -386,23 +386,41 @@ TEST_F(UpdateEngineTest, ClosingAnsweredFirstStillSendsOneBlockFromOffsetZero)
     EXPECT_EQ(view.status, text::Completed);
 }
 
-TEST_F(UpdateEngineTest, SectionWithoutCountedBlocksShowsZeroUntilSuccess)
-{
-    const ImageFile image(dir, 66);
-    reader.Set(For(image));
-    prot.StartUpdate(image.path);
-    EXPECT_EQ(prot.BlockCount, 0);
-    EXPECT_EQ(view.percentages, QStringList({"0%", "100%"}));
-    ExpectSuccess();
+// Files that are certainly no image: the three a technician met, and a
+// section too small for one counted block.
+struct RefusedImage {
+    const char *name;
+    QByteArray bytes;
+    QString reason;
+};
 
-    // Two blocks counted as 0 too (S = 131): the accepted one shows "0%".
-    const ImageFile twoBlocks(dir, 131);
-    reader.boot->Reset();
-    view = RecordingView();
-    reader.Set(For(twoBlocks));
-    prot.StartUpdate(twoBlocks.path);
-    EXPECT_EQ(view.percentages, QStringList({"0%", "0%", "100%"}));
-    ExpectSuccess();
+std::vector<RefusedImage> RefusedImages()
+{
+    return {
+        {"empty", QByteArray(), "The file is too short to be a firmware image (0 bytes)"},
+        {"three_bytes", QByteArray("\x01\x02\x03", 3), "The file is too short to be a firmware image (3 bytes)"},
+        {"zeros_declaring_a_megabyte", QByteArray(65536, 0) + test_images::Trailer(0, 1 << 20),
+         "The program section declared in the file (1,048,576 bytes) is larger than the file (65,544 bytes)"},
+        {"no_counted_block", test_images::Image(test_images::SectionBytes(100), "short"),
+         "The program section declared in the file (113 bytes) is smaller than the smallest firmware program (132 "
+         "bytes)"},
+    };
+}
+
+TEST_F(UpdateEngineTest, RefusedImageEndsBeforeAnyTraffic)
+{
+    for (const RefusedImage &image : RefusedImages()) {
+        SCOPED_TRACE(image.name);
+        view = RecordingView();
+        const QString path = dir.filePath(QString::fromLatin1(image.name) + QStringLiteral(".rom"));
+        ASSERT_TRUE(test_images::Write(path, image.bytes));
+        prot.StartUpdate(path);
+        EXPECT_EQ(prot.ImageVerdict().reason, image.reason);
+        EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
+        EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
+        ExpectNoReport();
+        ExpectIdleAfterwards();
+    }
 }
 
 TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
@@ -435,8 +453,9 @@ TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
 
 TEST_F(UpdateEngineTest, UnopenableFileEndsBeforeAnyTraffic)
 {
-    prot.StartUpdate(dir.filePath(QStringLiteral("missing.rom")));
-    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen});
+    const QString missing = dir.filePath(QStringLiteral("missing.rom"));
+    prot.StartUpdate(missing);
+    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen + "\n" + missing + "\nNo such file or directory"});
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
     EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
     EXPECT_EQ(view.caption, text::LoadProgram);
@@ -517,10 +536,44 @@ TEST_F(UpdateWindowTest, PreconditionsAreCheckedPortFirst)
 
 TEST_F(UpdateWindowTest, UnopenableChoiceStillEnablesLoadProgram)
 {
-    ChooseFile(fileDir.filePath(QStringLiteral("missing.rom")));
-    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen});
+    const QString missing = fileDir.filePath(QStringLiteral("missing.rom"));
+    ChooseFile(missing);
+    const QStringList couldNotOpen{text::CouldNotOpen + "\n" + missing + "\nNo such file or directory"};
+    EXPECT_EQ(boxes.Texts(), couldNotOpen);
     EXPECT_EQ(app->form1->FileChosen, 1);
     EXPECT_TRUE(ui().Button22->isEnabled());
+
+    // "Load program" says it again and leaves the reader alone.
+    OpenPort();
+    boxes.Clear();
+    LoadProgram();
+    EXPECT_EQ(boxes.Texts(), couldNotOpen);
+    EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
+}
+
+TEST_F(UpdateWindowTest, RefusedImageIsExplainedAndNeverSent)
+{
+    OpenPort();
+    for (const RefusedImage &image : RefusedImages()) {
+        SCOPED_TRACE(image.name);
+        const QString path = fileDir.filePath(QString::fromLatin1(image.name) + QStringLiteral(".rom"));
+        ASSERT_TRUE(test_images::Write(path, image.bytes));
+        boxes.Clear();
+        ChooseFile(path);
+        ASSERT_EQ(boxes.Count(), 1u);
+        const auto box = boxes.Boxes()[0];
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
+        EXPECT_EQ(box.text, "The firmware file cannot be used!\n" + path + "\n" + image.reason + ".");
+        EXPECT_TRUE(ui().Memo1->toPlainText().isEmpty());
+
+        LoadProgram();
+        EXPECT_EQ(boxes.Texts(), QStringList({box.text, box.text}));
+        EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
+        EXPECT_FALSE(ui().SpeedButton2->isEnabled());
+        ExpectIdleControls();
+    }
+    EXPECT_TRUE(beeps.empty());
 }
 
 TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)

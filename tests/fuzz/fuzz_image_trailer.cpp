@@ -1,7 +1,9 @@
-// The image trailer reader on any file: the whole input is the file. Its
-// first bytes also choose one block request, besides the edge requests that
-// every run makes. Each block must hold the file's bytes where the section
-// lies in the file and zeros elsewhere.
+// The image rules and the trailer reader on any file: the whole input is the
+// file. The rules must refuse exactly the files that are certainly no image,
+// and the reader must agree with them. For an accepted file the first bytes
+// also choose one block request, besides the edge requests that every run
+// makes. Each block must hold the file's bytes where the section lies in the
+// file and zeros elsewhere.
 
 #include <QString>
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "firmware/image_check.h"
 #include "firmware/update_procedure.h"
 #include "link/com_port.h"
 
@@ -76,8 +79,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (size > 64 * 1024 || !WriteFile(file.path, data, size))
         return 0;
-    Require(prot.OpenImage(QString::fromStdString(file.path)) == 1);
+    const image_check::Verdict verdict = image_check::CheckImageBytes(data, size);
+    Require(verdict.Accepted() == verdict.reason.isEmpty());
+    if (size >= 8) {
+        const int64_t descriptionLength = data[size - 8] | (data[size - 7] << 8) | (data[size - 6] << 16);
+        const auto sectionSize = int32_t(uint32_t(data[size - 4]) | (uint32_t(data[size - 3]) << 8) |
+                                         (uint32_t(data[size - 2]) << 16) | (uint32_t(data[size - 1]) << 24));
+        Require(verdict.Accepted() == (descriptionLength + 8 <= int64_t(size) && sectionSize <= int64_t(size) &&
+                                       sectionSize >= image_check::kSmallestSection));
+    } else {
+        Require(verdict.fault == image_check::Fault::TooShort);
+    }
+
+    Require(prot.OpenImage(QString::fromStdString(file.path)) == (verdict.Accepted() ? 1 : 0));
+    Require(prot.ImageVerdict().fault == verdict.fault && prot.ImageVerdict().reason == verdict.reason);
     Require(prot.ImageSize() == int64_t(size));
+    if (!verdict.Accepted()) {
+        // Nothing of a refused file is read or shown.
+        Require(!prot.ImageFile.isOpen() && prot.Description().isEmpty());
+        Require(prot.ReadImageBytes(0, 255) == 0);
+        return 0;
+    }
+    Require(prot.BlockCount >= 1);
 
     const QByteArray description = prot.Description();
     Require(description.size() < int(TProt::kDescriptionCapacity));
@@ -85,8 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int lineFeed = description.indexOf('\n');
     Require(lineFeed < 0 || lineFeed == description.size() - 1);
     Require(DescriptionText(description).size() == description.size());
-    if (size < 8)
-        Require(prot.SectionSize == 0 && description.isEmpty());
 
     const int64_t steps = (int64_t(prot.SectionSize) - TProt::kBlockBytes) / TProt::kBlockBytes;
     Require(prot.BlockCount == std::clamp<int64_t>(steps, 0, 0xFFFF));
