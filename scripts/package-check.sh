@@ -78,6 +78,9 @@ check_install() {
             || fail "appstreamcli validate: $(appstreamcli validate --no-net "$metainfo" 2>&1)"
         grep -qF "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
             || fail "the metadata does not launch $app_id.desktop"
+        for program in "${programs[@]}"; do
+            grep -qF "<binary>$program</binary>" "$metainfo" || fail "the metadata does not provide $program"
+        done
         local newest
         newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -1 | cut -d'"' -f2)
         [ "$newest" = "$version" ] || fail "newest release in the metadata is $newest, the project is $version"
