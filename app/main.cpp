@@ -6,12 +6,17 @@
 #include <exception>
 
 #include "app/application.h"
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "platform/ini_file.h"
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = HandleCommandLine(argc, argv))
+        return *status;
     QApplication application(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TALVOR_APP_ID));
     ConfigureApplication();
     try {
         AppOptions options;

@@ -23,10 +23,21 @@ bool WriteIniString(const QString &path, const QString &section, const QString &
     return ini.status() == QSettings::NoError;
 }
 
+bool IsSystemProgramFolder(const QString &folder)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    for (const char *system : {"/bin", "/sbin", "/usr/bin", "/usr/sbin", "/usr/local/bin", "/usr/local/sbin"}) {
+        if (canonical == QLatin1String(system))
+            return true;
+    }
+    return false;
+}
+
 QString IniFolder(const QString &executableFolder)
 {
     QString folder = executableFolder;
-    if (!QFileInfo(folder).isWritable()) {
+    // An installed copy run by root could write there, but must not.
+    if (!QFileInfo(folder).isWritable() || IsSystemProgramFolder(folder)) {
         folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                  QStringLiteral("/talvor");
         QDir().mkpath(folder);

@@ -13,8 +13,10 @@ bool WriteIniString(const QString &path, const QString &section, const QString &
                     const QString &value);
 
 // The folder for the tool's ini file: the executable's folder when the user may
-// write there, else the user's configuration folder (an installed copy under
-// /usr/bin, say). Ends in '/'.
+// write there and it is not a system program folder, else the user's
+// configuration folder (an installed copy under /usr/bin, say). Ends in '/'.
 QString IniFolder(const QString &executableFolder);
+// /usr/bin and its kin, where only installed programs live.
+bool IsSystemProgramFolder(const QString &folder);
 
 }  // namespace platform

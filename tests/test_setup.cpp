@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/ini_file.h"
 #include "platform/port_directory.h"
 #include "ports/port_chooser.h"
 #include "ports/setup.h"
@@ -225,3 +226,15 @@ TEST_F(ChooserTest, NoPortsDisablesListAndOk)
 }
 
 }  // namespace
+
+TEST(IniFolderTest, InstalledCopyKeepsItsChoiceInTheUsersFolderEvenForRoot)
+{
+    QTemporaryDir buildFolder;
+    EXPECT_FALSE(platform::IsSystemProgramFolder(buildFolder.path()));
+    EXPECT_EQ(platform::IniFolder(buildFolder.path()), buildFolder.path() + QLatin1Char('/'));
+    for (const char *installed : {"/usr/bin", "/usr/local/bin"}) {
+        EXPECT_TRUE(platform::IsSystemProgramFolder(QLatin1String(installed))) << installed;
+        EXPECT_TRUE(platform::IniFolder(QLatin1String(installed)).endsWith(QLatin1String("/talvor/")))
+            << installed;
+    }
+}

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Checks what a user gets from a built tree, as ctest tests (label "package"):
+#   package-check.sh install BUILD VERSION APP_ID PROGRAM...
+#       `cmake --install` into a scratch prefix: programs, man pages, desktop
+#       entry, icons, AppStream metadata and the device rules, with the validators.
+#   package-check.sh deb BUILD VERSION APP_ID PROGRAM...
+#       the Debian package from cpack: name, dependencies, and the programs
+#       unpacked from it answering.
+# Everything goes to folders of its own, so parallel runs do not meet.
+set -euo pipefail
+
+mode=$1 build=$2 version=$3 app_id=$4
+shift 4
+programs=("$@")
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# The programs run as from a menu or a terminal without any display.
+headless() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"
+}
+
+# check_programs ROOT: the installed programs under ROOT/bin answer without a display.
+check_programs() {
+    local root=$1 out status
+    for program in "${programs[@]}"; do
+        [ -x "$root/bin/$program" ] || { fail "$program not installed in bin/"; continue; }
+        status=0
+        out=$(headless "$root/bin/$program" --help 2>&1) || status=$?
+        [ "$status" -eq 0 ] || fail "$program --help: status $status: $out"
+    done
+    status=0
+    out=$(headless "$root/bin/talvor" --version 2>&1) || status=$?
+    [ "$status" -eq 0 ] && [ "$out" = "talvor $version" ] \
+        || fail "talvor --version: status $status, said \"$out\", expected \"talvor $version\""
+}
+
+check_install() {
+    local prefix=$scratch/prefix share
+    cmake --install "$build" --prefix "$prefix" >/dev/null
+    share=$prefix/share
+    check_programs "$prefix"
+
+    # Man pages render without warnings, and name every option the program lists
+    # (looked up in the source: the rendering may break a line inside an option).
+    for program in "${programs[@]}"; do
+        local page=$share/man/man1/$program.1 rendered warnings page_text
+        [ -f "$page" ] || { fail "no man page for $program"; continue; }
+        warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+        rendered=$(MANWIDTH=80 man -l "$page" 2>/dev/null)
+        [ -z "$warnings" ] || fail "man -l $program.1: $warnings"
+        grep -q '^NAME' <<<"$rendered" || fail "man -l $program.1 renders no NAME section"
+        page_text=$(sed 's/\\-/-/g' "$page")
+        for option in $(headless "$prefix/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+            grep -qF -- "$option" <<<"$page_text" || fail "$program.1 does not describe $option"
+        done
+    done
+
+    local desktop=$share/applications/$app_id.desktop
+    if [ -f "$desktop" ]; then
+        desktop-file-validate "$desktop" || fail "desktop-file-validate $app_id.desktop"
+        grep -qx "Exec=talvor" "$desktop" || fail "the desktop entry does not start talvor"
+        grep -qx "Icon=$app_id" "$desktop" || fail "the desktop entry's icon is not $app_id"
+    else
+        fail "no desktop entry $app_id.desktop"
+    fi
+
+    local metainfo=$share/metainfo/$app_id.metainfo.xml
+    if [ -f "$metainfo" ]; then
+        appstreamcli validate --no-net "$metainfo" >/dev/null \
+            || fail "appstreamcli validate: $(appstreamcli validate --no-net "$metainfo" 2>&1)"
+        grep -qF "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
+            || fail "the metadata does not launch $app_id.desktop"
+        for program in "${programs[@]}"; do
+            grep -qF "<binary>$program</binary>" "$metainfo" || fail "the metadata does not provide $program"
+        done
+        local newest
+        newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -1 | cut -d'"' -f2)
+        [ "$newest" = "$version" ] || fail "newest release in the metadata is $newest, the project is $version"
+    else
+        fail "no AppStream metadata $app_id.metainfo.xml"
+    fi
+
+    local icons=$share/icons/hicolor
+    [ -f "$icons/scalable/apps/$app_id.svg" ] || fail "no scalable icon"
+    for size in 16 22 24 32 48 64 128 256; do
+        file -b "$icons/${size}x${size}/apps/$app_id.png" 2>/dev/null | grep -q "PNG image data, $size x $size" \
+            || fail "no ${size}x${size} PNG icon"
+    done
+
+    # The device rules are documentation: nothing lands where udev reads rules.
+    [ -f "$share/doc/talvor/60-talvor-serial.rules" ] || fail "device rules not in share/doc/talvor"
+    if find "$prefix" -path '*/rules.d/*' | grep -q .; then
+        fail "a rules.d file is installed: $(find "$prefix" -path '*/rules.d/*')"
+    fi
+}
+
+check_deb() {
+    local arch deb depends
+    arch=$(dpkg --print-architecture)
+    cpack --config "$build/CPackConfig.cmake" -B "$scratch/cpack" >/dev/null
+    deb=$scratch/cpack/talvor_${version}_${arch}.deb
+    [ -f "$deb" ] || { fail "no talvor_${version}_${arch}.deb: $(find "$scratch/cpack" -name '*.deb')"; return; }
+
+    [ "$(dpkg-deb -f "$deb" Package)" = talvor ] || fail "package name $(dpkg-deb -f "$deb" Package)"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version)"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6printsupport6 fonts-liberation; do
+        grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
+    done
+    # Every dependency is a real package of this Debian release (the build needs them all).
+    for name in $(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*)//; s/ //g' | grep .); do
+        dpkg-query -W "$name" >/dev/null 2>&1 || fail "dependency $name is no package here"
+    done
+
+    local root=$scratch/unpacked
+    dpkg -x "$deb" "$root"
+    check_programs "$root/usr"
+    for program in "${programs[@]}"; do
+        file -b "$root/usr/bin/$program" | grep -q ', stripped' || fail "$program in the package is not stripped"
+        [ -f "$root/usr/share/man/man1/$program.1" ] || fail "the package lacks $program.1"
+    done
+    for path in "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
+                "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/doc/talvor/60-talvor-serial.rules"; do
+        [ -f "$root/$path" ] || fail "the package lacks /$path"
+    done
+}
+
+case $mode in
+    install) check_install ;;
+    deb) check_deb ;;
+    *) echo "usage: $0 install|deb BUILD VERSION APP_ID PROGRAM..." >&2; exit 2 ;;
+esac
+if [ "$failures" -ne 0 ]; then
+    echo "$mode: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "$mode: all checks passed"
