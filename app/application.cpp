@@ -59,8 +59,8 @@ TalvorApp::TalvorApp(const AppOptions &options)
     Form4 = form4.get();
     form5 = std::make_unique<TForm5>(mainWindow);
     Form5 = form5.get();
-    // "COMpBusy" gives "COMpBusy1"; tests with their own port lock get their own settings lock.
-    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow, options.portLockName + "1");
+    // The settings lock comes with the port: "COMpBusy" gives "COMpBusy1-<port>".
+    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow->SettingsLock(), mainWindow);
     Form6 = form6.get();
 }
 

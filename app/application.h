@@ -21,6 +21,7 @@ struct AppOptions {
     QString iniFolder;  // where "com.ini" lives
     QString virtualPortFolder = platform::kVirtualPortFolder;
     platform::PortDirectory::HardwareSource hardwarePorts = platform::PortDirectory::SystemSerialPorts();
+    // Each port's locks add its name: "COMpBusy-ttyUSB0", "COMpBusy1-ttyUSB0".
     std::string portLockName = "COMpBusy";
 };
 

@@ -94,7 +94,8 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
                QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      ui(std::make_unique<Ui::TForm1>()), setup_(setup), port_(port), prot_(prot)
+      ui(std::make_unique<Ui::TForm1>()), setup_(setup), port_(port), prot_(prot),
+      portLockPrefix_(portLockName)
 {
     Form1 = this;  // the monitor started below may reach for the window at once
     ui->setupUi(this);
@@ -141,7 +142,9 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
     prot_.SetPortOpenFlag(&PortOpen);
     prot_.SetView(this);
 
-    COMpBusy_ = std::make_unique<platform::NamedMutex>(portLockName);
+    // Opened with the port, named after it: see OpenPortLocks.
+    COMpBusy_ = std::make_unique<platform::NamedMutex>();
+    COMpBusy1_ = std::make_unique<platform::NamedMutex>();
     try {
         Monitor_ = std::make_unique<ConnectSaver>(true, prot_, port_, *COMpBusy_, PortOpen, *this);
         Monitor_->Resume();
@@ -239,10 +242,36 @@ void TForm1::Button1Click()
 
 void TForm1::OpenPort()
 {
+    if (!OpenPortLocks(setup_.PortName))
+        return;
     if (OpenPortPath(setup_.PortName))
         PortOpen = 1;
     else
         platform::ShowError(QStringLiteral("The COM port is busy!"));
+}
+
+// The locks keep two users of one port apart, so each port has its own: copies
+// of the tool on other ports never wait for this one. A lock that cannot be
+// created leaves the port closed, with one message that says why.
+bool TForm1::OpenPortLocks(const QString &portName)
+{
+    const std::string port = portName.toStdString();
+    const std::string portLock = platform::PortLockName(portLockPrefix_, port);
+    const std::string settingsLock = platform::PortLockName(portLockPrefix_ + "1", port);
+    if (COMpBusy_->valid() && COMpBusy_->name() == portLock && COMpBusy1_->valid() &&
+        COMpBusy1_->name() == settingsLock)
+        return true;
+
+    // The monitor may still be on its way out of a wait for the previous lock.
+    Monitor_->Suspend();
+    platform::WaitServingGui([this] { return Monitor_->Suspended() || Monitor_->Terminated(); }, -1);
+    const bool opened = COMpBusy_->open(portLock) && COMpBusy1_->open(settingsLock);
+    Monitor_->Resume();
+    if (!opened) {
+        const platform::NamedMutex &failed = COMpBusy_->valid() ? *COMpBusy1_ : *COMpBusy_;
+        platform::ShowError(QString::fromStdString(failed.failureText()));
+    }
+    return opened;
 }
 
 bool TForm1::OpenPortPath(const QString &name)
@@ -258,8 +287,7 @@ void TForm1::ClosePort()
     // No new poll starts once the flag is down; a poll in flight ends before the
     // descriptor goes away under it (its window calls are served meanwhile).
     PortOpen = 0;
-    bool gotLock = false;
-    platform::WaitServingGui([&] { return gotLock || (gotLock = COMpBusy_->wait(0)); }, kPortCloseWaitMs);
+    const bool gotLock = platform::WaitForLockServingGui(*COMpBusy_, kPortCloseWaitMs);
     port_.Close();
     if (gotLock)
         COMpBusy_->release();

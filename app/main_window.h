@@ -82,6 +82,8 @@ public:
     QColor LampColour() const;
     ConnectSaver &Monitor() { return *Monitor_; }
     PortHandover &Handover() { return *Handover_; }
+    // "COMpBusy1" of the open port, between the settings window and its thread.
+    platform::NamedMutex &SettingsLock() { return *COMpBusy1_; }
 
     // Screen height used by FormShow's scaling; 0 means the real screen.
     static void SetScreenHeightForTests(int height);
@@ -99,6 +101,7 @@ protected:
 
 private:
     void SetPortButtons(bool openEnabled);
+    bool OpenPortLocks(const QString &portName);
     void SetUpdateRunning(bool running);
     // Opens the chosen file as an image; a refused one gets its box here.
     bool OpenChosenImage();
@@ -107,7 +110,10 @@ private:
     TSetup &setup_;
     TComPort1 &port_;
     TProt &prot_;
+    // Named after the open port: "COMpBusy-ttyUSB0", "COMpBusy1-ttyUSB0".
+    std::string portLockPrefix_;
     std::unique_ptr<platform::NamedMutex> COMpBusy_;
+    std::unique_ptr<platform::NamedMutex> COMpBusy1_;
     std::unique_ptr<ConnectSaver> Monitor_;
     std::unique_ptr<PortHandover> Handover_;
     bool shownOnce_ = false;

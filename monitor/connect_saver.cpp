@@ -99,6 +99,12 @@ void ConnectSaver::Pause(int ms)
 
 bool ConnectSaver::TakePortLock()
 {
+    if (!portBusy_.valid()) {
+        // A lock that could not be created is never got: do not poll, and do
+        // not spin either (the window has said why the port is not usable).
+        Pause(kClosedPauseMs);
+        return false;
+    }
     while (!portBusy_.wait(kLockSliceMs)) {
         if (parkRequested_ || terminated_)
             return false;

@@ -23,9 +23,7 @@ void PortHandover::TakeFromMonitor()
 
     // The monitor may hold the lock while it waits for a window update of
     // ours, so the wait is bounded and keeps serving those updates.
-    gotLock_ = false;
-    platform::WaitServingGui([this] { return gotLock_ || (gotLock_ = portBusy_.wait(0)); },
-                             kPortLockWaitMs);
+    gotLock_ = platform::WaitForLockServingGui(portBusy_, kPortLockWaitMs);
 
     monitor_.Suspend();
     platform::WaitServingGui([this] { return monitor_.Suspended() || monitor_.Terminated(); }, -1);

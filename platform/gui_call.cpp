@@ -4,11 +4,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
+
+#include "platform/named_mutex.h"
 
 namespace platform {
 
@@ -90,6 +93,14 @@ bool WaitServingGui(const std::function<bool()> &done, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool WaitForLockServingGui(NamedMutex &lock, int timeoutMs)
+{
+    if (!lock.valid())
+        return false;
+    bool got = false;
+    return WaitServingGui([&] { return got || (got = lock.wait(0)); }, std::max(0, timeoutMs));
 }
 
 }  // namespace platform

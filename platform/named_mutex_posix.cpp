@@ -5,9 +5,10 @@
 #include "platform/named_mutex.h"
 
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -26,6 +27,7 @@ namespace {
 constexpr uint32_t kReadyMagic = 0x544C5631u;  // "TLV1"
 // How long an opener waits for a creator that is still initialising.
 constexpr auto kReadyWait = std::chrono::milliseconds(500);
+constexpr const char *kNotALock = "the object there is not a finished lock of this tool";
 
 struct Region {
     std::atomic<uint32_t> ready;
@@ -61,36 +63,59 @@ Region *MapRegion(int fd)
     return p == MAP_FAILED ? nullptr : static_cast<Region *>(p);
 }
 
-// Creates the object if nobody has yet, else opens it and waits for its creator.
-Region *CreateOrOpen(const std::string &object)
+// shm_open reports a directory in the object's place and an overlong name
+// both as EINVAL; the user is told the real cause.
+std::string OpenFailureText(int error, const std::string &object)
+{
+    if (error == EINVAL) {
+        struct stat st {};
+        if (object.size() >= NAME_MAX)
+            error = ENAMETOOLONG;
+        else if (stat(("/dev/shm" + object).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            error = EISDIR;
+    }
+    return std::strerror(error);
+}
+
+// Creates the object if nobody has yet, else opens it and waits for its
+// creator. On failure reason says why.
+Region *CreateOrOpen(const std::string &object, std::string &reason)
 {
     const auto deadline = std::chrono::steady_clock::now() + kReadyWait;
+    const auto fail = [&reason](const std::string &why) -> Region * {
+        reason = why;
+        return nullptr;
+    };
     for (;;) {
         int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
         if (fd >= 0) {
             // umask may have narrowed the mode; root and user copies must share it.
             fchmod(fd, 0666);
             Region *region = nullptr;
+            int error = 0;
             if (ftruncate(fd, sizeof(Region)) == 0)
                 region = MapRegion(fd);
+            if (region == nullptr)
+                error = errno;
             close(fd);
-            if (region == nullptr || !InitMutex(&region->mutex)) {
-                if (region != nullptr)
-                    munmap(region, sizeof(Region));
-                return nullptr;
+            if (region == nullptr)
+                return fail(std::strerror(error));
+            if (!InitMutex(&region->mutex)) {
+                munmap(region, sizeof(Region));
+                return fail("the mutex in it could not be set up");
             }
             region->ready.store(kReadyMagic, std::memory_order_release);
             return region;
         }
         if (errno != EEXIST)
-            return nullptr;
+            return fail(OpenFailureText(errno, object));
 
         fd = shm_open(object.c_str(), O_RDWR, 0);
         if (fd < 0) {
             // Removed between the two opens (by hand): try to create it again.
             if (errno == ENOENT && std::chrono::steady_clock::now() < deadline)
                 continue;
-            return nullptr;
+            return fail(OpenFailureText(errno, object));
         }
         // Until the creator has sized it, mapping and touching it would fault.
         struct stat st {};
@@ -98,19 +123,39 @@ Region *CreateOrOpen(const std::string &object)
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         Region *region = nullptr;
-        if (st.st_size >= static_cast<off_t>(sizeof(Region)))
+        int error = 0;
+        if (st.st_size >= static_cast<off_t>(sizeof(Region))) {
             region = MapRegion(fd);
+            error = errno;
+        }
         close(fd);
+        if (st.st_size < static_cast<off_t>(sizeof(Region)))
+            return fail(kNotALock);
         if (region == nullptr)
-            return nullptr;
+            return fail(std::strerror(error));
         while (region->ready.load(std::memory_order_acquire) != kReadyMagic) {
             if (std::chrono::steady_clock::now() >= deadline) {
                 munmap(region, sizeof(Region));
-                return nullptr;
+                return fail(kNotALock);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return region;
+    }
+}
+
+// A lock attempt with a limit, polled on the monotonic clock: setting the
+// wall clock neither stretches nor cuts it.
+int TimedLock(pthread_mutex_t *mutex, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int rc = pthread_mutex_trylock(mutex);
+        if (rc != EBUSY)
+            return rc;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return ETIMEDOUT;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -149,8 +194,21 @@ std::map<std::string, Mapping *> &Registry()
 
 struct NamedMutex::Shared : Mapping {};
 
-NamedMutex::NamedMutex(const std::string &name) : name_(name)
+NamedMutex::NamedMutex(const std::string &name)
 {
+    open(name);
+}
+
+NamedMutex::~NamedMutex()
+{
+    close();
+}
+
+bool NamedMutex::open(const std::string &name)
+{
+    close();
+    name_ = name;
+    failure_.clear();
     const std::string object = ObjectName(name);
     std::lock_guard<std::mutex> guard(RegistryLock());
     auto &registry = Registry();
@@ -158,31 +216,41 @@ NamedMutex::NamedMutex(const std::string &name) : name_(name)
     if (it != registry.end()) {
         shared_ = static_cast<Shared *>(it->second);
         ++shared_->users;
-        return;
+        return true;
     }
-    Region *region = CreateOrOpen(object);
-    if (region == nullptr)
-        return;
+    std::string reason;
+    Region *region = CreateOrOpen(object, reason);
+    if (region == nullptr) {
+        failure_ = "The lock \"" + name + "\" (" + location() + ") cannot be created: " + reason;
+        return false;
+    }
     shared_ = new Shared;
     shared_->object = object;
     shared_->region = region;
     shared_->users = 1;
     registry[object] = shared_;
+    return true;
 }
 
-NamedMutex::~NamedMutex()
+void NamedMutex::close()
 {
     if (shared_ == nullptr)
         return;
     std::lock_guard<std::mutex> guard(RegistryLock());
-    if (--shared_->users > 0)
-        return;
-    Registry().erase(shared_->object);
-    // While a thread here still holds it, the kernel's robust list points into
-    // the mapping; unmapping would stop the dead-owner hand-over, so keep it.
-    if (shared_->held.load() <= 0)
-        munmap(shared_->region, sizeof(Region));
-    delete shared_;
+    if (--shared_->users == 0) {
+        Registry().erase(shared_->object);
+        // While a thread here still holds it, the kernel's robust list points into
+        // the mapping; unmapping would stop the dead-owner hand-over, so keep it.
+        if (shared_->held.load() <= 0)
+            munmap(shared_->region, sizeof(Region));
+        delete shared_;
+    }
+    shared_ = nullptr;
+}
+
+std::string NamedMutex::location() const
+{
+    return "/dev/shm" + ObjectName(name_);
 }
 
 bool NamedMutex::wait(int timeoutMs)
@@ -190,22 +258,7 @@ bool NamedMutex::wait(int timeoutMs)
     if (shared_ == nullptr)
         return false;
     pthread_mutex_t *mutex = &shared_->region->mutex;
-    int rc;
-    if (timeoutMs < 0) {
-        rc = pthread_mutex_lock(mutex);
-    } else if (timeoutMs == 0) {
-        rc = pthread_mutex_trylock(mutex);
-    } else {
-        timespec until {};
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_sec += timeoutMs / 1000;
-        until.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000L;
-        }
-        rc = pthread_mutex_timedlock(mutex, &until);
-    }
+    int rc = timeoutMs < 0 ? pthread_mutex_lock(mutex) : TimedLock(mutex, timeoutMs);
     if (rc == EOWNERDEAD) {
         // The holder died: the mutex is ours, as an abandoned mutex would be.
         pthread_mutex_consistent(mutex);
@@ -232,6 +285,17 @@ void NamedMutex::release()
     --shared_->held;
     if (--it->second == 0)
         levels.erase(it);
+}
+
+std::string PortLockName(const std::string &prefix, const std::string &portName)
+{
+    std::string name = prefix + "-";
+    for (char c : portName) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          c == '.' || c == '_' || c == '-';
+        name += kept ? c : '_';
+    }
+    return name;
 }
 
 }  // namespace platform

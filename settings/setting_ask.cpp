@@ -59,6 +59,12 @@ bool SettingAsk::PauseUnlessTerminated(int ms)
 
 bool SettingAsk::TakeSettingsLock()
 {
+    if (!settingsBusy_.valid()) {
+        // Never to be had: no exchange, and no spinning until Close.
+        std::unique_lock<std::mutex> guard(lock_);
+        wake_.wait(guard, [this] { return terminated_.load(); });
+        return false;
+    }
     while (!settingsBusy_.wait(kLockSliceMs)) {
         if (terminated_)
             return false;
@@ -125,6 +131,9 @@ void SettingAsk::Evaluate(bool answered)
     }
 
     if (failCount_ == kFailLimit) {
+        // The box waits for the user, who may press a button of this window or
+        // of another copy: none of them may wait for this lock meanwhile.
+        settingsBusy_.release();
         OnGui([this] {
             if (!view_.NoticeVisible())
                 DeviceLost();

@@ -54,10 +54,9 @@ int Bit0(int index)
 
 }  // namespace
 
-TForm6::TForm6(PortHandover &handover, TComPort1 &port, QWidget *parent, const std::string &settingsLockName)
+TForm6::TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &settingsBusy, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      ui(std::make_unique<Ui::TForm6>()), handover_(handover), port_(port),
-      settingsBusy_(std::make_unique<platform::NamedMutex>(settingsLockName))
+      ui(std::make_unique<Ui::TForm6>()), handover_(handover), port_(port), settingsBusy_(settingsBusy)
 {
     ui->setupUi(this);
     platform::ApplyDesignFonts(this);
@@ -129,7 +128,7 @@ void TForm6::FormShow()
 
     StopThread();  // a showing that was not closed through "Close"
     try {
-        ask_ = std::make_unique<SettingAsk>(true, Exchange, *this, port_, *settingsBusy_);
+        ask_ = std::make_unique<SettingAsk>(true, Exchange, *this, port_, settingsBusy_);
         handover_.ReleasePortLock();
         ask_->Resume();
     } catch (const std::system_error &) {
@@ -362,26 +361,35 @@ void TForm6::ApplyFieldRules()
         SetTitleColour(box, combo->isEnabled() ? colours::WindowText : colours::Grey);
 }
 
+// The thread holds the lock for one exchange and may wait for a window step of
+// ours meanwhile (never for a box): the wait is bounded and serves those steps.
+bool TForm6::TakeSettingsLock()
+{
+    if (platform::WaitForLockServingGui(settingsBusy_, kSettingsLockWaitMs))
+        return true;
+    platform::ShowError(settingsBusy_.valid() ? QStringLiteral("The COM port is busy!")
+                                              : QString::fromStdString(settingsBusy_.failureText()));
+    return false;
+}
+
 void TForm6::Button1Click()
 {
     CollectSettings();
-    // The thread may hold the lock while it waits for a window step of ours:
-    // wait serving those steps, so neither side waits for the other.
-    bool got = false;
-    platform::WaitServingGui([&] { return got || (got = settingsBusy_->wait(0)); }, -1);
+    if (!TakeSettingsLock())
+        return;
     Exchange.PendingCommand = settings_protocol::kWriteCommand;
     ui->Button1->setEnabled(false);
     ui->Button3->setEnabled(false);
-    settingsBusy_->release();
+    settingsBusy_.release();
 }
 
 void TForm6::Button2Click()
 {
-    bool got = false;
-    platform::WaitServingGui([&] { return got || (got = settingsBusy_->wait(0)); }, -1);
+    if (!TakeSettingsLock())
+        return;
     Exchange.PendingCommand = settings_protocol::kReadCommand;
     ui->Button2->setEnabled(false);
-    settingsBusy_->release();
+    settingsBusy_.release();
 }
 
 void TForm6::Button4Click()

@@ -26,13 +26,14 @@ struct TMessageButtons {
 };
 extern TMessageButtons MessageButtons;
 
-inline const QString kSettingsLockName = QStringLiteral("COMpBusy1");
-
 class TForm6 : public QDialog, public SettingsView {
     Q_OBJECT
 public:
-    TForm6(PortHandover &handover, TComPort1 &port, QWidget *parent = nullptr,
-           const std::string &settingsLockName = kSettingsLockName.toStdString());
+    // A button waits this long for the thread's cycle in flight to end.
+    static constexpr int kSettingsLockWaitMs = 1000;
+
+    // settingsBusy: "COMpBusy1" of the open port, shared with the thread.
+    TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &settingsBusy, QWidget *parent = nullptr);
     ~TForm6() override;
 
     // Handlers, named after their control and event.
@@ -75,10 +76,11 @@ protected:
 private:
     void AssignHints();
     void StopThread();
+    bool TakeSettingsLock();
 
     PortHandover &handover_;
     TComPort1 &port_;
-    std::unique_ptr<platform::NamedMutex> settingsBusy_;
+    platform::NamedMutex &settingsBusy_;
     std::unique_ptr<SettingAsk> ask_;
     QHash<QWidget *, QRect> designGeometry_;
     QSize designSize_;

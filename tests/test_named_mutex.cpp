@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -264,6 +265,95 @@ TEST_F(NamedMutexTest, ThreadThatEndsHoldingItDoesNotBlockOthers)
     EXPECT_TRUE(m.wait(2000));
     m.release();
     EXPECT_TRUE(WaitOnOtherThread(m, 0));
+}
+
+// A lock that cannot be created: not valid, never got, and the text for the
+// user names it, where it lives and why. All of these also hold for root.
+struct UnusableCase {
+    const char *name;
+    // Spoils the place of lock (its /dev/shm path given); returns the lock name to use.
+    std::function<std::string(const std::string &name, const std::string &path)> spoil;
+    const char *reason;
+};
+
+void PrintTo(const UnusableCase &c, std::ostream *os) { *os << c.name; }
+
+class UnusableLock : public NamedMutexTest, public ::testing::WithParamInterface<UnusableCase> {
+protected:
+    void TearDown() override
+    {
+        rmdir(("/dev/shm/talvor-" + name_).c_str());
+        NamedMutexTest::TearDown();
+    }
+};
+
+TEST_P(UnusableLock, FailsAtOnceAndSaysWhy)
+{
+    const std::string name = GetParam().spoil(name_, "/dev/shm/talvor-" + name_);
+    NamedMutex m(name);
+    EXPECT_FALSE(m.valid());
+    const auto start = Clock::now();
+    EXPECT_FALSE(m.wait());
+    EXPECT_FALSE(m.wait(100));
+    EXPECT_LT(MsSince(start), 100) << "a wait for a lock that does not exist returns at once";
+    m.release();
+    EXPECT_NE(m.failureText().find("\"" + name + "\""), std::string::npos) << m.failureText();
+    EXPECT_NE(m.failureText().find(m.location()), std::string::npos) << m.failureText();
+    EXPECT_NE(m.failureText().find(GetParam().reason), std::string::npos) << m.failureText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, UnusableLock,
+    ::testing::Values(
+        UnusableCase{"directory_in_its_place",
+                     [](const std::string &name, const std::string &path) {
+                         EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
+                         return name;
+                     },
+                     "Is a directory"},
+        UnusableCase{"name_too_long",
+                     [](const std::string &name, const std::string &) { return name + std::string(300, 'x'); },
+                     "File name too long"},
+        UnusableCase{"foreign_empty_object",
+                     [](const std::string &name, const std::string &path) {
+                         const int fd = open(path.c_str(), O_CREAT | O_RDWR, 0600);
+                         EXPECT_GE(fd, 0);
+                         close(fd);
+                         return name;
+                     },
+                     "not a finished lock"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(NamedMutexTest, OpenedAgainUnderAnotherNameIsThatLockOnly)
+{
+    NamedMutex first(name_ + "-a");
+    NamedMutex reopened(name_ + "-a");
+    ASSERT_TRUE(first.wait());
+    EXPECT_FALSE(WaitOnOtherThread(reopened, 0));
+
+    // Another port's lock: the holder of the first does not stand in its way.
+    ASSERT_TRUE(reopened.open(name_ + "-b"));
+    EXPECT_EQ(reopened.name(), name_ + "-b");
+    EXPECT_TRUE(WaitOnOtherThread(reopened, 0));
+    NamedMutex second(name_ + "-b");
+    ASSERT_TRUE(second.wait(0));
+    EXPECT_FALSE(WaitOnOtherThread(reopened, 0));
+    second.release();
+    first.release();
+    shm_unlink(("/talvor-" + name_ + "-a").c_str());
+    shm_unlink(("/talvor-" + name_ + "-b").c_str());
+}
+
+TEST(PortLockName, PortNameMadeSafeForTheLockName)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"ttyUSB0", "COMpBusy-ttyUSB0"},
+        {"talvor-sim", "COMpBusy-talvor-sim"},
+        {"usb/0 a.b", "COMpBusy-usb_0_a.b"},
+        {"", "COMpBusy-"},
+    };
+    for (const auto &[port, lock] : cases)
+        EXPECT_EQ(platform::PortLockName("COMpBusy", port), lock) << port;
 }
 
 }  // namespace

@@ -335,6 +335,30 @@ INSTANTIATE_TEST_SUITE_P(
                  [](sim::SettingsStore &s) { s.Unplug(0); }}),
     [](const auto &info) { return std::string(info.param.name); });
 
+TEST_F(SettingsLinkTest, NoAnswerBoxWaitsWithTheSettingsLockFree)
+{
+    OpenAndWaitForFirstRead();
+    // What "From Device" of another window on this port would wait for.
+    platform::NamedMutex probe(platform::PortLockName(lockName + "1", "talvor-sim"));
+    ASSERT_TRUE(probe.valid()) << probe.failureText();
+    std::atomic<int> shown{0};
+    std::atomic<bool> freeWhileShown{false};
+    platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &) {
+        freeWhileShown = platform::WaitForLockServingGui(probe, 0);
+        if (freeWhileShown)
+            probe.release();
+        ++shown;
+        return int(platform::ResultOk);
+    });
+    store->SetSilent(true);
+    ASSERT_TRUE(WaitUntil([&] { return shown > 0; }));
+    EXPECT_TRUE(freeWhileShown) << "the settings thread kept its lock while the box waited";
+    ASSERT_TRUE(WaitUntil([&] { return !ui().Memo1->isHidden(); }));
+    EXPECT_EQ(shown, 1);
+    // The handler above refers to this test's locals.
+    platform::SetMessageBoxHandler([](const platform::MessageBoxRequest &) { return int(platform::ResultOk); });
+}
+
 TEST_F(SettingsLinkTest, UnpluggedForSomeCyclesComesBackByItself)
 {
     OpenAndWaitForFirstRead();
@@ -348,7 +372,7 @@ TEST_F(SettingsLinkTest, UnpluggedForSomeCyclesComesBackByItself)
 TEST_F(SettingsLinkTest, ButtonPressedWhileTheThreadNeedsTheWindowDoesNotDeadlock)
 {
     OpenAndWaitForFirstRead();
-    platform::NamedMutex probe(lockName + "1");
+    platform::NamedMutex probe(platform::PortLockName(lockName + "1", "talvor-sim"));
     // The thread holds the settings lock from taking it to its window step.
     auto threadHoldsLock = [&] {
         if (probe.wait(0)) {

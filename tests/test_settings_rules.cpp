@@ -53,7 +53,8 @@ struct Rig {
     QuietMonitorView monitorView;
     ConnectSaver monitor{true, prot, port, portBusy, portOpen, monitorView};
     PortHandover handover{port, portBusy, monitor};
-    TForm6 form{handover, port, nullptr, UniqueName("settings")};
+    platform::NamedMutex settingsBusy{UniqueName("settings")};
+    TForm6 form{handover, port, settingsBusy};
 };
 
 QComboBox *Combo(Ui::TForm6 &ui, int n)

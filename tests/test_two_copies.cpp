@@ -1,12 +1,14 @@
 // Two copies of the tool on one machine, through the layers: a port held by
 // a copy in another process cannot be opened (the window says the port is
-// busy); two copies on two ports both work while they share one "COMpBusy";
-// a copy killed while it holds "COMpBusy" blocks the other for one wait at most.
+// busy); two copies on two ports, in two processes, never wait for each other;
+// a copy on the same port killed while it holds its lock blocks the other for
+// one wait at most.
 // Children are forked before the test starts any thread of its own.
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -35,7 +37,6 @@
 #include "ports/setup.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
-#include "recording_view.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
@@ -238,122 +239,90 @@ INSTANTIATE_TEST_SUITE_P(Processes, PortHeldByAnotherProcess,
                          [](const auto &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
-// Two ports, one "COMpBusy".
+// Two ports, two processes: each port has its own lock, so neither copy waits
+// for the other.
 
-class RecordingMonitorView : public MonitorView {
+// The second copy, a process of its own (tests/second_copy.cpp).
+class SecondCopyProcess {
 public:
-    void SetControlText(MonitorField field, const QString &value) override
+    SecondCopyProcess(const QString &iniFolder, const QString &portFolder, const std::string &lockName,
+                      const QString &portName)
     {
-        if (field == MonitorField::StaticText3)
-            status = value;
-        if (field == MonitorField::Memo2)
-            firmware = value;
+        process_.start(QStringLiteral(TALVOR_SECOND_COPY),
+                       {iniFolder, portFolder, QString::fromStdString(lockName), portName});
     }
-    void SetSerialLabelWindowText(bool) override {}
-    QString status, firmware;  // GUI thread only
+    ~SecondCopyProcess()
+    {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(kDeadlineMs))
+            process_.kill();
+    }
+    void Send(const QString &command) { process_.write((command + QLatin1Char('\n')).toLocal8Bit()); }
+    // Its next line, or empty when none came in time; this window is served meanwhile.
+    QString NextLine()
+    {
+        if (!WaitFor([&] { return process_.canReadLine(); }, kDeadlineMs))
+            return QString();
+        return QString::fromLocal8Bit(process_.readLine()).trimmed();
+    }
+
+private:
+    QProcess process_;
 };
 
-// The second copy: its own port, engine and monitor, the shared lock name.
-struct SecondCopy {
-    TComPort1 port;
-    TProt prot{port};
-    std::atomic<uint8_t> portOpen{0};
-    platform::NamedMutex portBusy;
-    RecordingMonitorView monitorView;
-    RecordingView updateView;
-    ConnectSaver monitor{true, prot, port, portBusy, portOpen, monitorView};
-    PortHandover handover{port, portBusy, monitor};
-
-    explicit SecondCopy(const std::string &lockName) : portBusy(lockName)
-    {
-        prot.SetPortOpenFlag(&portOpen);
-        prot.SetView(&updateView);
-    }
-    bool Open(const std::string &path)
-    {
-        if (port.Open(path, 19200, 8, 0, 0) == NullHandle)
-            return false;
-        portOpen = 1;
-        monitor.Resume();
-        return true;
-    }
-    bool ShowsTheReader() const
-    {
-        return monitorView.status == "Device is ready" && monitorView.firmware == "vesion  6.4";
-    }
-    void Update(const QString &file)
-    {
-        handover.TakeFromMonitor();
-        prot.StartUpdate(file);
-        handover.GiveBackToMonitor();
-    }
-};
-
-TEST_F(TwoCopiesTest, TwoPortsSharingTheLockBothPollAndUpdate)
+TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
 {
-    const std::string lockName = LockName("shared");
+    const std::string lockName = LockName("two-ports");
     Reader readerA(portDir.path(), "copy-a");
     Reader readerB(portDir.path(), "copy-b");
     ASSERT_TRUE(readerA.line->Start()) << readerA.line->ErrorText();
     ASSERT_TRUE(readerB.line->Start()) << readerB.line->ErrorText();
+    // At the line's real pace the second copy's update takes more than a second.
+    readerB.line->SetBaud(19200);
+    const QByteArray image = test_images::Image(test_images::SectionBytes(2048), "TALVOR two copies");
+    const QString file = fileDir.filePath(QStringLiteral("two.rom"));
+    ASSERT_TRUE(test_images::Write(file, image));
+    sim::BootLoaderOptions options;
+    options.sectionSize = uint32_t(image.size());
+    readerB.boot->SetOptions(options);
 
     TalvorApp first(OptionsFor(iniDir, portDir, lockName));
     first.form1->show();
     first.setup->PortName = QStringLiteral("copy-a");
     first.form1->OpenPort();
     ASSERT_EQ(first.form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
-    SecondCopy second(lockName);
-    ASSERT_TRUE(second.Open(readerB.line->LinkPath()));
-
     auto &ui = *first.form1->ui;
-    const auto firstShowsTheReader = [&] {
-        return ui.StaticText3->text() == "Device is ready" && ui.Memo2->toPlainText() == "vesion  6.4";
-    };
-    ASSERT_TRUE(WaitFor([&] { return firstShowsTheReader() && second.ShowsTheReader(); }, kDeadlineMs))
-        << ui.StaticText3->text().toStdString() << " / " << second.monitorView.status.toStdString();
+    ConnectSaver &monitorA = first.form1->Monitor();
 
-    // Both monitors take turns on the one lock: each keeps polling.
-    const uint64_t pollsA = first.form1->Monitor().PollCount(), pollsB = second.monitor.PollCount();
-    EXPECT_TRUE(WaitFor([&] {
-        return first.form1->Monitor().PollCount() >= pollsA + 5 && second.monitor.PollCount() >= pollsB + 5;
-    }, kDeadlineMs));
+    QTemporaryDir secondIniDir;
+    SecondCopyProcess second(secondIniDir.path(), portDir.path(), lockName, QStringLiteral("copy-b"));
+    ASSERT_EQ(second.NextLine(), "ready");
+    ASSERT_TRUE(WaitFor([&] { return ui.StaticText3->text() == "Device is ready"; }, kDeadlineMs));
 
-    // The first copy updates through its window; then the second its reader.
-    const QByteArray image = test_images::Image(test_images::SectionBytes(700), "TALVOR two copies");
-    const QString file = fileDir.filePath(QStringLiteral("two.rom"));
-    ASSERT_TRUE(test_images::Write(file, image));
-    sim::BootLoaderOptions options;
-    options.sectionSize = uint32_t(image.size());
-    readerA.boot->SetOptions(options);
-    readerB.boot->SetOptions(options);
-
-    TOpenDialog::SetChooserForTests([file](QWidget *, const QString &) { return file; });
-    ui.Button21->click();
-    ui.Button22->click();
-    TOpenDialog::SetChooserForTests({});
-    EXPECT_EQ(ui.StaticText2->text(), text::Completed);
-    EXPECT_TRUE(readerA.boot->Record().completed);
-
-    // The second copy's monitor polls again once the first has given the lock back.
-    const uint64_t afterFirst = second.monitor.PollCount();
-    EXPECT_TRUE(WaitFor([&] { return second.monitor.PollCount() > afterFirst; }, kDeadlineMs));
-
-    second.Update(file);
-    EXPECT_EQ(second.updateView.status, text::Completed);
-    EXPECT_TRUE(second.updateView.errorLines.isEmpty()) << second.updateView.errorLines.join('|').toStdString();
+    // The second copy updates its reader: this copy's monitor polls on all through it.
+    second.Send(QStringLiteral("update ") + file);
+    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(sim::BootLoader::kCommand) > 0; },
+                        kDeadlineMs));
+    const uint64_t pollsBeforeUpdate = monitorA.PollCount();
+    EXPECT_EQ(second.NextLine(), QStringLiteral("updated ") + text::Completed);
     EXPECT_TRUE(readerB.boot->Record().completed);
-    EXPECT_EQ(readerA.boot->Received(), readerB.boot->Received());
+    EXPECT_GE(monitorA.PollCount(), pollsBeforeUpdate + 4) << "polls stalled by the other copy's update";
+    EXPECT_EQ(readerA.line->FramesReceived(sim::BootLoader::kCommand), 0u);
 
-    // Both monitors are back.
-    const uint64_t nowA = first.form1->Monitor().PollCount(), nowB = second.monitor.PollCount();
-    EXPECT_TRUE(WaitFor([&] {
-        return first.form1->Monitor().PollCount() > nowA && second.monitor.PollCount() > nowB;
-    }, kDeadlineMs));
+    // Its reader falls silent: each of its polls keeps its lock for a whole
+    // read time-out, and this copy's polls keep their pace.
+    sim::Faults silent;
+    silent.silence = sim::kAlways;
+    readerB.line->SetFaults(silent);
+    const uint64_t framesB = readerB.line->FramesReceived(ConnectSaver::kStatusRequest);
+    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(ConnectSaver::kStatusRequest) > framesB; },
+                        kDeadlineMs));
+    const uint64_t pollsBeforeSilence = monitorA.PollCount();
+    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(ConnectSaver::kStatusRequest) >= framesB + 3; },
+                        kDeadlineMs));
+    EXPECT_GE(monitorA.PollCount(), pollsBeforeSilence + 6) << "polls slowed by the other copy's silent reader";
+    EXPECT_EQ(ui.StaticText3->text(), "Device is ready");
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-
-    second.monitor.Terminate();
-    second.monitor.WaitFor();
-    second.port.Close();
     first.form1->ClosePort();
 }
 
@@ -364,7 +333,8 @@ TEST_F(TwoCopiesTest, CopyKilledHoldingTheLockBlocksTheOtherForOneWaitAtMost)
 {
     const std::string lockName = LockName("killed");
     Child dead([&] {
-        static platform::NamedMutex theirs(lockName);  // never released: the process dies with it
+        // A copy on the same port: never released, the process dies with it.
+        static platform::NamedMutex theirs(platform::PortLockName(lockName, "killed-copy"));
         return theirs.wait(0) ? 'y' : 'n';
     });
     ASSERT_TRUE(dead.Started());

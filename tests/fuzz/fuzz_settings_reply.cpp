@@ -51,7 +51,8 @@ struct Rig {
     QuietMonitorView monitorView;
     ConnectSaver monitor{true, prot, port, portBusy, portOpen, monitorView};
     PortHandover handover{port, portBusy, monitor};
-    TForm6 form{handover, port, nullptr, Name("settings")};
+    platform::NamedMutex settingsBusy{Name("settings")};
+    TForm6 form{handover, port, settingsBusy};
 };
 
 Rig *rig = nullptr;
