@@ -181,6 +181,24 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    // Quitting in the middle of an update leaves the reader in its boot loader
+    // with half a program: the user decides, "Continue" being the safe answer.
+    if (prot_.Updating != 0) {
+        platform::MessageBoxRequest box;
+        box.caption = QStringLiteral("Warning");
+        box.text = QStringLiteral("The firmware update is running.\nIf you quit now, the reader stays in its "
+                                  "boot loader until it is updated again.");
+        box.icon = platform::BoxIcon::Warning;
+        box.buttons = platform::BoxButtons::OkCancel;
+        box.okText = QStringLiteral("Quit");
+        box.cancelText = QStringLiteral("Continue");
+        box.cancelIsDefault = true;
+        box.owner = this;
+        if (platform::ShowMessageBox(box) != platform::ResultOk) {
+            event->ignore();
+            return;
+        }
+    }
     FormClose();
     event->accept();
     // The main window's close ends the application, whatever else is open.
@@ -197,6 +215,8 @@ void TForm1::FormShow()
         screenHeight = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry().height();
     const double factor = double(screenHeight) / kDesignScreenHeight;
     platform::ScaleWidgetTree(this, factor);
+    // Rounded font sizes and the free fonts' widths do not scale with the boxes.
+    platform::FitTextsToControls(this);
 
     const int outerHeight = ui->Button3->y() + ui->Button3->height() + 28;
     const int frameExtra = frameGeometry().height() - geometry().height();
