@@ -215,13 +215,14 @@ void TForm1::FormShow()
         screenHeight = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry().height();
     const double factor = double(screenHeight) / kDesignScreenHeight;
     platform::ScaleWidgetTree(this, factor);
-    // Rounded font sizes and the free fonts' widths do not scale with the boxes.
-    platform::FitTextsToControls(this);
 
     const int outerHeight = ui->Button3->y() + ui->Button3->height() + 28;
     const int frameExtra = frameGeometry().height() - geometry().height();
     const int clientWidth = static_cast<int>(std::lround(521 * factor));
     setFixedSize(clientWidth, outerHeight - std::max(0, frameExtra));
+    // Rounded font sizes and the free fonts' widths do not scale with the
+    // boxes; captions may use the room of the window's final width.
+    platform::FitTextsToControls(this);
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - QPoint(clientWidth / 2, outerHeight / 2));
 }

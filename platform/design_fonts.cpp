@@ -76,6 +76,9 @@ void ScaleWidgetTree(QWidget *root, double factor)
             continue;
         const QRect g = child->geometry();
         child->setGeometry(scaled(g.x()), scaled(g.y()), scaled(g.width()), scaled(g.height()));
+        // The pictures of the flat buttons grow and shrink with them.
+        if (auto *button = qobject_cast<QAbstractButton *>(child); button && !button->icon().isNull())
+            button->setIconSize(QSize(scaled(button->iconSize().width()), scaled(button->iconSize().height())));
         if (child->testAttribute(Qt::WA_SetFont) && child->font().pixelSize() > 0) {
             QFont font = child->font();
             font.setPixelSize(std::max(1, scaled(font.pixelSize())));

@@ -188,7 +188,9 @@ void TForm6::ScaleToScreen()
     QSize screenSize = screenSizeForTests_;
     if (screenSize.isEmpty()) {
         QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
-        screenSize = s ? s->geometry().size() : QSize(kDesignScreenWidth, kDesignScreenHeight);
+        // In device pixels: under Qt's own scaling (QT_SCALE_FACTOR) the window
+        // is already enlarged, and the logical size would shrink it once more.
+        screenSize = s ? s->geometry().size() * s->devicePixelRatio() : QSize(kDesignScreenWidth, kDesignScreenHeight);
     }
     const int width = screenSize.width() < 1024 ? 1000 : screenSize.width();
     int horizontal = kDesignScreenWidth / width;

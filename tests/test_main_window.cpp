@@ -308,6 +308,10 @@ TEST_P(MainWindowScaling, ScalesControlsAndSetsTheHeightFromButton3)
     EXPECT_NEAR(button3.height(), 41 * factor, 1);
     EXPECT_NEAR(ui().Memo3->x(), 74 * factor, 1);  // inside a group box
     EXPECT_NEAR(ui().Button1->font().pixelSize(), 19 * factor, 1);
+    EXPECT_NEAR(ui().SpeedButton1->iconSize().width(), 46 * factor, 1);
+    // Fitting shrinks a caption only by what it lacks, never to a crumb.
+    for (QLabel *label : {ui().Label2, ui().Label3, ui().Label6, ui().Label7, ui().Label10})
+        EXPECT_NEAR(label->font().pixelSize(), 19 * factor, 2) << label->objectName().toStdString();
     EXPECT_EQ(app->form1->frameGeometry().height(), button3.y() + button3.height() + 28);
     EXPECT_NEAR(app->form1->width(), 521 * factor, 1);
 }
