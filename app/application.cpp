@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QProxyStyle>
 
 #include "app/main_window.h"
@@ -16,7 +17,7 @@
 
 namespace {
 
-// Hints come up 10 ms after the pointer rests and stay until it moves on.
+// Hints come up 10 ms after the pointer rests.
 class HintTimingStyle : public QProxyStyle {
 public:
     int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
@@ -24,9 +25,24 @@ public:
     {
         if (hint == SH_ToolTip_WakeUpDelay)
             return 10;
-        if (hint == SH_ToolTip_FallAsleepDelay)
-            return 0;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Hints stay until the pointer leaves their control: Qt would hide them after
+// 10 s or so, too soon to read the settings window's long ones. A widget that
+// asks for a duration of its own keeps it.
+class HintsStayUntilLeft : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ToolTip && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (widget->toolTipDuration() <= 0 && !widget->toolTip().isEmpty())
+                widget->setToolTipDuration(kHintDisplayMs);
+        }
+        return false;
     }
 };
 
@@ -36,6 +52,7 @@ void ConfigureApplication()
 {
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setStyle(new HintTimingStyle);
+    qApp->installEventFilter(new HintsStayUntilLeft(qApp));
     platform::InstallDesignFontSubstitutes();
 }
 

@@ -27,6 +27,10 @@ struct AppOptions {
 
 inline const QString kApplicationTitle = QStringLiteral("Veltrane Firmware update TALVOR-IV-M");
 
+// How long a hint may stay while the pointer rests on its control: a day, so
+// in practice until the pointer leaves.
+constexpr int kHintDisplayMs = 24 * 60 * 60 * 1000;
+
 // Application-wide settings made once the QApplication exists: title, hint
 // timing, the free fonts standing in for the design fonts.
 void ConfigureApplication();

@@ -184,6 +184,24 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    // Quitting in the middle of an update leaves the reader in its boot loader
+    // with half a program: the user decides, "Continue" being the safe answer.
+    if (prot_.Updating != 0) {
+        platform::MessageBoxRequest box;
+        box.caption = QStringLiteral("Warning");
+        box.text = QStringLiteral("The firmware update is running.\nIf you quit now, the reader stays in its "
+                                  "boot loader until it is updated again.");
+        box.icon = platform::BoxIcon::Warning;
+        box.buttons = platform::BoxButtons::OkCancel;
+        box.okText = QStringLiteral("Quit");
+        box.cancelText = QStringLiteral("Continue");
+        box.cancelIsDefault = true;
+        box.owner = this;
+        if (platform::ShowMessageBox(box) != platform::ResultOk) {
+            event->ignore();
+            return;
+        }
+    }
     FormClose();
     event->accept();
     // The main window's close ends the application, whatever else is open.
@@ -205,6 +223,9 @@ void TForm1::FormShow()
     const int frameExtra = frameGeometry().height() - geometry().height();
     const int clientWidth = static_cast<int>(std::lround(521 * factor));
     setFixedSize(clientWidth, outerHeight - std::max(0, frameExtra));
+    // Rounded font sizes and the free fonts' widths do not scale with the
+    // boxes; captions may use the room of the window's final width.
+    platform::FitTextsToControls(this);
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - QPoint(clientWidth / 2, outerHeight / 2));
 }

@@ -16,7 +16,12 @@ void ApplyDesignFonts(QWidget *root);
 // Shrinks widget's font, from the size it had at the first call, just enough
 // for text to fit its width less margin (a stage caption longer than its button).
 void FitFontToText(QWidget *widget, const QString &text, int margin);
-// Scales position, size and own font of every descendant of root by factor.
+// Scales position, size and own font of root's own controls by factor; the
+// windows among its children keep theirs.
 void ScaleWidgetTree(QWidget *root, double factor);
+// Makes every label and button of window show its whole text: a plain label
+// grows into free room, stops short of the control beside it, and whatever
+// still does not fit is drawn smaller (as FitFontToText).
+void FitTextsToControls(QWidget *window);
 
 }  // namespace platform

@@ -37,10 +37,11 @@ int ShowQtBox(const MessageBoxRequest &request)
         if (!request.cancelText.isEmpty())
             cancel->setText(request.cancelText);
         box.setEscapeButton(cancel);
+        box.setDefaultButton(request.cancelIsDefault ? cancel : ok);
     } else {
         box.setEscapeButton(ok);
+        box.setDefaultButton(ok);
     }
-    box.setDefaultButton(ok);
     box.exec();
     return box.clickedButton() == ok ? ResultOk : ResultCancel;
 }

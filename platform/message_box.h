@@ -23,6 +23,7 @@ struct MessageBoxRequest {
     BoxButtons buttons = BoxButtons::Ok;
     QString okText;      // empty: the toolkit's own label
     QString cancelText;  // empty: the toolkit's own label
+    bool cancelIsDefault = false;  // Enter answers Cancel: for a question whose OK loses work
     QWidget *owner = nullptr;
 };
 

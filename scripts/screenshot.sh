@@ -1,35 +1,66 @@
 #!/usr/bin/env bash
-# Screenshot of the tool's main window under a virtual 1920x1080 display, with
-# the simulated reader on the line and the port opened.
-# Usage: scripts/screenshot.sh OUTPUT.png
+# Screenshots of the tool under a virtual display, with the simulated reader on
+# the line and the port opened: the main window, and with ALL=1 also the
+# chooser, the settings window and the instruction window (OUTPUT-chooser.png,
+# OUTPUT-settings.png, OUTPUT-instruction.png).
+# Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] scripts/screenshot.sh OUTPUT.png
+# BUILD names a build tree that already holds talvor and talvor-sim.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 out=$(realpath -m "${1:-main-window.png}")
+base=${out%.png}
+screen=${SCREEN:-1920x1080}
+height=${screen#*x}
+scale=${QT_SCALE_FACTOR:-1}
 PACKAGES+=(imagemagick x11-utils xdotool)
 install_missing_packages
-build_preset default
+build=${BUILD:-}
+if [ -z "$build" ]; then
+    build="$ROOT/build"
+    build_preset default
+fi
+build=$(realpath "$build")
 
 # A copy of the tool in a scratch folder, so its com.ini (chosen port:
 # the simulated reader) leaves the user's choice alone.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-cp "$ROOT/build/talvor" "$scratch/"
+cp "$build/talvor" "$scratch/"
 printf '[ComPort]\nCom=talvor-shot\n' > "$scratch/com.ini"
 
-xvfb-run -a -s '-screen 0 1920x1080x24' bash -c "
-    coproc SIM { exec '$ROOT/build/sim/talvor-sim' --link talvor-shot 2>/dev/null; }
+# Main window controls are clicked at their design place times height/1080,
+# in device pixels whatever QT_SCALE_FACTOR says.
+xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
+    at() { echo \$(( \$1 * $height / 1080 )); }
+    wait_for() { for i in \$(seq 100); do xdotool search --name \"\$1\" >/dev/null 2>&1 && return; sleep 0.1; done; }
+    coproc SIM { exec '$build/sim/talvor-sim' --link talvor-shot 2>/dev/null; }
     trap 'kill \$SIM_PID 2>/dev/null' EXIT
     read -r -t 10 port <&\${SIM[0]} || exit 1
     '$scratch/talvor' & pid=\$!
-    for i in \$(seq 100); do xdotool search --name Veltrane >/dev/null 2>&1 && break; sleep 0.1; done
+    wait_for Veltrane
     window=\$(xdotool search --name Veltrane | head -1)
     eval \$(xdotool getwindowgeometry --shell \$window)
-    xdotool mousemove \$((X + 100)) \$((Y + 72)) click 1       # Open
-    for i in \$(seq 50); do xdotool search --name COM-port >/dev/null 2>&1 && break; sleep 0.1; done
+    mainX=\$X mainY=\$Y
+    xdotool mousemove \$((mainX + \$(at 100))) \$((mainY + \$(at 72))) click 1       # Open
+    wait_for COM-port
+    sleep 0.5
+    [ -n '${ALL:-}' ] && import -window root '$base-chooser.png'
     chooser=\$(xdotool search --name COM-port | head -1)
     eval \$(xdotool getwindowgeometry --shell \$chooser)
-    xdotool mousemove \$((X + 50)) \$((Y + 52)) click 1       # OK
-    sleep 2                                                   # a few polls
+    xdotool mousemove \$((X + 50 * $scale)) \$((Y + 52 * $scale)) click 1          # OK
+    sleep 2                                                                        # a few polls
     import -window root '$out'
+    if [ -n '${ALL:-}' ]; then
+        xdotool mousemove \$((mainX + \$(at 76))) \$((mainY + \$(at 484))) click 1   # Device Setting
+        wait_for Setting
+        sleep 1.5                                                                  # the first read
+        import -window root '$base-settings.png'
+        xdotool search --name Setting windowfocus --sync key Escape                 # leaves through Close
+        sleep 2
+        xdotool mousemove \$((mainX + \$(at 468))) \$((mainY + \$(at 68))) sleep 0.3 click 1   # instructions
+        wait_for Instruction
+        sleep 0.5
+        import -window root '$base-instruction.png'
+    fi
     kill \$pid
 " || true
 [ -s "$out" ] && echo "written: $out"

@@ -172,12 +172,18 @@ void SettingAsk::SettingsRead(const SettingsRecord &record)
     exchange_.DeviceSettings = record;
     view_.ShowSettings();
     view_.SetNoticeVisible(false);
+    const std::optional<SettingsRecord> written = exchange_.AwaitedReadBack;
+    exchange_.AwaitedReadBack.reset();
+    if (written && *written != record)
+        view_.ShowSettingsNotTaken(*written, record);
 }
 
 void SettingAsk::SettingsWritten()
 {
-    exchange_.PendingCommand = settings_protocol::kNoCommand;
+    // The reply to a write does not say what the reader stored: read it back.
+    exchange_.PendingCommand = settings_protocol::kReadCommand;
     exchange_.DeviceSettings = exchange_.EditedSettings();
+    exchange_.AwaitedReadBack = exchange_.DeviceSettings;
     view_.SetButtonEnabled(SettingsButton::ToDevice, true);
     view_.SetButtonEnabled(SettingsButton::Close, true);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "settings/settings_record.h"
@@ -30,6 +31,9 @@ public:
     virtual void ShowSettings() = 0;
     // The modal "Device no answer" box; returns once it is dismissed.
     virtual void ShowNoAnswer() = 0;
+    // The reader answered a write but its record read back afterwards differs:
+    // names the fields it did not take. Returns once the user has seen it.
+    virtual void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) = 0;
 };
 
 // The exchange state the window and the thread share. PendingCommand changes
@@ -40,6 +44,10 @@ public:
     std::atomic<uint8_t> PendingCommand{settings_protocol::kNoCommand};
     SettingsRecord DeviceSettings{};
     SettingsRecord ShownSettings{};
+    // What the last answered write sent, until the read that follows it shows
+    // what the reader really holds. A reader may answer a write and keep a
+    // field it does not accept.
+    std::optional<SettingsRecord> AwaitedReadBack;
 
     // The payload of every request; collected on the GUI thread, copied by the thread.
     SettingsRecord EditedSettings() const

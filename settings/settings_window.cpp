@@ -2,9 +2,11 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -110,11 +112,21 @@ void TForm6::showEvent(QShowEvent *event)
 
 void TForm6::closeEvent(QCloseEvent *event)
 {
-    // "Close" is the only way out: it stops the thread and hands the port back.
-    if (closing_)
+    // Every way out goes through "Close": it asks about unsaved edits, stops
+    // the thread and hands the port back.
+    if (closing_) {
         event->accept();
-    else
-        event->ignore();
+        return;
+    }
+    event->ignore();
+    reject();
+}
+
+void TForm6::reject()
+{
+    // While a write is pending "Close" is off, and so are these.
+    if (ui->Button3->isEnabled())
+        Button3Click();
 }
 
 void TForm6::FormShow()
@@ -156,7 +168,17 @@ void TForm6::FormShow()
         radio->setAutoExclusive(true);
     }
     ui->Memo1->hide();
+    Exchange.AwaitedReadBack.reset();
     ScaleToScreen();
+    platform::FitTextsToControls(this);
+    // The notice is a memo: its longest line decides its font.
+    const QStringList noticeLines = ui->Memo1->toPlainText().split(QLatin1Char('\n'));
+    const QString longest = *std::max_element(noticeLines.begin(), noticeLines.end(), [this](auto &a, auto &b) {
+        return ui->Memo1->fontMetrics().horizontalAdvance(a) < ui->Memo1->fontMetrics().horizontalAdvance(b);
+    });
+    const int noticeMargin = ui->Memo1->width() - ui->Memo1->contentsRect().width() +
+                             2 * int(ui->Memo1->document()->documentMargin()) + 2;
+    platform::FitFontToText(ui->Memo1, longest, noticeMargin);
     AssignHints();
 }
 
@@ -165,7 +187,9 @@ void TForm6::ScaleToScreen()
     QSize screenSize = screenSizeForTests_;
     if (screenSize.isEmpty()) {
         QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
-        screenSize = s ? s->geometry().size() : QSize(kDesignScreenWidth, kDesignScreenHeight);
+        // In device pixels: under Qt's own scaling (QT_SCALE_FACTOR) the window
+        // is already enlarged, and the logical size would shrink it once more.
+        screenSize = s ? s->geometry().size() * s->devicePixelRatio() : QSize(kDesignScreenWidth, kDesignScreenHeight);
     }
     const int width = screenSize.width() < 1024 ? 1000 : screenSize.width();
     int horizontal = kDesignScreenWidth / width;
@@ -375,6 +399,7 @@ bool TForm6::TakeSettingsLock()
 void TForm6::Button1Click()
 {
     CollectSettings();
+    Exchange.AwaitedReadBack.reset();
     if (!TakeSettingsLock())
         return;
     Exchange.PendingCommand = settings_protocol::kWriteCommand;
@@ -481,6 +506,52 @@ void TForm6::ShowNoAnswer()
     platform::MessageBoxRequest request;
     request.caption = QStringLiteral("Error");
     request.text = QStringLiteral("Device no answer");
+    request.owner = this;
+    platform::ShowMessageBox(request);
+}
+
+QStringList TForm6::FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const
+{
+    auto caption = [](const QGroupBox *box) { return box->title(); };
+    struct Field {
+        size_t byte;
+        uint8_t bits;
+        QString name;
+    };
+    // The interface and "One Time" sending share byte 7: iButton with and
+    // without it differ in bit 0 only.
+    const bool bothIButton = (a[7] & 2) && (b[7] & 2);
+    const Field fields[] = {
+        {0, 0x01, caption(ui->GroupBox6)},
+        {1, 0x01, caption(ui->GroupBox3)},
+        {2, 0x01, caption(ui->GroupBox4)},
+        {3, 0x01, caption(ui->GroupBox5)},
+        {4, 0x03, caption(ui->GroupBox12)},
+        {4, 0x0C, caption(ui->GroupBox15)},
+        {5, 0x01, caption(ui->GroupBox10)},
+        {6, 0x01, caption(ui->GroupBox11)},
+        {7, 0x03, bothIButton ? caption(ui->GroupBox13) : ui->Label1->text()},
+        {8, 0x01, caption(ui->GroupBox9)},
+        {8, 0x06, caption(ui->GroupBox7)},
+    };
+    QStringList names;
+    for (const Field &field : fields) {
+        if ((a[field.byte] ^ b[field.byte]) & field.bits)
+            names << field.name;
+    }
+    return names;
+}
+
+void TForm6::ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held)
+{
+    const QStringList names = FieldsThatDiffer(written, held);
+    if (names.isEmpty())
+        return;  // only bits the window does not show differ
+    platform::MessageBoxRequest request;
+    request.caption = QStringLiteral("Warning");
+    request.text = QStringLiteral("The device did not take these settings:\r\n") + names.join(QStringLiteral("\r\n")) +
+                   QStringLiteral("\r\nThe window now shows what the device holds.");
+    request.icon = platform::BoxIcon::Warning;
     request.owner = this;
     platform::ShowMessageBox(request);
 }

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
 
@@ -58,6 +59,9 @@ public:
     void SetNoticeVisible(bool visible) override;
     void ShowSettings() override;
     void ShowNoAnswer() override;
+    void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) override;
+    // The captions of the fields in which two records differ, in window order.
+    QStringList FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const;
 
     // An empty size means the real screen.
     void SetScreenSizeForTests(const QSize &size) { screenSizeForTests_ = size; }
@@ -70,8 +74,8 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    // Esc must not close the window behind the thread's back.
-    void reject() override {}
+    // Esc and the window manager's close go the way of "Close".
+    void reject() override;
 
 private:
     void AssignHints();

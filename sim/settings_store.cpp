@@ -33,7 +33,11 @@ std::optional<Bytes> SettingsStore::OnBlock(ReaderState & /*state*/, const Setti
     if (options_.silent || (write && options_.writes == WriteMode::IgnoreWrites))
         return std::nullopt;
     if (write && options_.writes == WriteMode::Store) {
-        options_.record = RecordOfBlock(block.data());
+        const SettingsRecord written = RecordOfBlock(block.data());
+        for (size_t i = 0; i < written.size(); ++i) {
+            const uint8_t refused = options_.refusedBits[i];
+            options_.record[i] = uint8_t((options_.record[i] & refused) | (written[i] & ~refused));
+        }
         ++stores_;
     }
 
@@ -91,6 +95,12 @@ void SettingsStore::SetWriteMode(WriteMode mode)
 {
     std::lock_guard<std::mutex> guard(lock_);
     options_.writes = mode;
+}
+
+void SettingsStore::SetRefusedBits(const SettingsRecord &bits)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    options_.refusedBits = bits;
 }
 
 void SettingsStore::Unplug(int blocks)

@@ -28,6 +28,9 @@ public:
         bool wrongCrc = false;   // replies with a spoiled CRC
         size_t shortReply = 0;   // 1 to 11: only that many bytes of each reply; 0: whole replies
         WriteMode writes = WriteMode::Store;
+        // Bits a stored write leaves as they were: fields this reader refuses
+        // while it answers the write as if all went well.
+        SettingsRecord refusedBits{};
     };
 
     SettingsStore() = default;
@@ -44,6 +47,7 @@ public:
     void SetWrongCrc(bool on);
     void SetShortReply(size_t bytes);
     void SetWriteMode(WriteMode mode);
+    void SetRefusedBits(const SettingsRecord &bits);
     // The reader is away for the next n blocks: none of them gets an answer.
     void Unplug(int blocks);
     int UnpluggedBlocksLeft() const;

@@ -1,12 +1,22 @@
-// The main window's port states, its start-up caption and its scaling.
+// The main window's port states, its start-up caption, its scaling, the texts
+// of every window fitting their controls, and its hints.
 
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
+#include <QHash>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
@@ -17,9 +27,13 @@
 #include "ports/port_chooser.h"
 #include "ports/setup.h"
 #include "recorded_boxes.h"
+#include "windows/information_window.h"
+#include "windows/instruction_window.h"
+#include "settings/settings_window.h"
 #include "test_app.h"
 #include "ui_main_window.h"
 #include "ui_port_chooser.h"
+#include "ui_settings_window.h"
 
 namespace {
 
@@ -163,6 +177,7 @@ TEST_F(MainWindowTest, ClosingTheWindowClosesThePort)
     app->form1->close();
     EXPECT_EQ(app->form1->PortOpen.load(), 0);
     EXPECT_EQ(app->comPort->Handle, NullHandle);
+    EXPECT_EQ(boxes.Count(), 0u);  // no update runs: nothing to ask
 }
 
 TEST_F(MainWindowTest, GroupBoxShowsThePortNameOneSecondAfterStart)
@@ -203,11 +218,82 @@ TEST_F(MainWindowTest, StageTextsFitTheirControls)
     EXPECT_EQ(ui().Button22->font().pixelSize(), 19);
 }
 
+// Each designer-named control of window: where it is, inside its own window only.
+QHash<QWidget *, QRect> OwnControls(QWidget *window)
+{
+    QHash<QWidget *, QRect> controls;
+    for (QWidget *child : window->findChildren<QWidget *>()) {
+        const QString name = child->objectName();
+        if (child->window() == window && !name.isEmpty() && !name.startsWith(QLatin1String("qt_")))
+            controls.insert(child, child->geometry());
+    }
+    return controls;
+}
+
+// Why text does not fit control, or empty when it does.
+std::string TextOverflow(QWidget *control)
+{
+    const QString name = control->objectName();
+    if (auto *label = qobject_cast<QLabel *>(control)) {
+        if (label->text().isEmpty())
+            return {};
+        const QRect room = label->contentsRect();
+        const int needed = label->wordWrap()
+                               ? label->fontMetrics().boundingRect(room, Qt::TextWordWrap, label->text()).height()
+                               : label->fontMetrics().horizontalAdvance(label->text()) + std::max(0, label->indent());
+        const int available = label->wordWrap() ? room.height() : room.width();
+        if (needed > available)
+            return (name + ": " + label->text()).toStdString() + " needs " + std::to_string(needed) + " of " +
+                   std::to_string(available);
+        // Nothing drawn later in the same parent may cover the text.
+        const QRect text(label->mapToParent(room.topLeft()), QSize(needed, room.height()));
+        const QWidgetList siblings = label->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        for (qsizetype i = siblings.indexOf(label) + 1; i < siblings.size(); ++i) {
+            const QRect over = siblings[i]->geometry().intersected(text);
+            if (!siblings[i]->isWindow() && siblings[i]->isVisibleTo(label->window()) && over.width() > 1 &&
+                over.height() > text.height() / 2)
+                return (name + " is covered by " + siblings[i]->objectName()).toStdString();
+        }
+        return {};
+    }
+    if (auto *button = qobject_cast<QAbstractButton *>(control)) {
+        int room = button->width() - 8;
+        if (qobject_cast<QRadioButton *>(button)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            room = button->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
+        }
+        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        if (!button->text().isEmpty() && needed > room)
+            return (name + ": " + button->text()).toStdString() + " needs " + std::to_string(needed) + " of " +
+                   std::to_string(room);
+    }
+    return {};
+}
+
 struct ScaleCase {
     int screenHeight;
 };
 
-class MainWindowScaling : public MainWindowTest, public ::testing::WithParamInterface<ScaleCase> {};
+class MainWindowScaling : public MainWindowTest, public ::testing::WithParamInterface<ScaleCase> {
+protected:
+    void SetUp() override
+    {
+        ConfigureApplication();  // the free fonts, as the tool measures them
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        if (app && app->form6->isVisible())
+            app->form6->ui->Button3->click();
+        MainWindowTest::TearDown();
+    }
+    // The chooser, instructions, information and settings windows, then the main window.
+    std::vector<QWidget *> Windows()
+    {
+        return {app->form2.get(), app->form4.get(), app->form5.get(), app->form6.get(), app->form1.get()};
+    }
+};
 
 TEST_P(MainWindowScaling, ScalesControlsAndSetsTheHeightFromButton3)
 {
@@ -222,11 +308,81 @@ TEST_P(MainWindowScaling, ScalesControlsAndSetsTheHeightFromButton3)
     EXPECT_NEAR(button3.height(), 41 * factor, 1);
     EXPECT_NEAR(ui().Memo3->x(), 74 * factor, 1);  // inside a group box
     EXPECT_NEAR(ui().Button1->font().pixelSize(), 19 * factor, 1);
+    EXPECT_NEAR(ui().SpeedButton1->iconSize().width(), 46 * factor, 1);
+    // Fitting shrinks a caption only by what it lacks, never to a crumb.
+    for (QLabel *label : {ui().Label2, ui().Label3, ui().Label6, ui().Label7, ui().Label10})
+        EXPECT_NEAR(label->font().pixelSize(), 19 * factor, 2) << label->objectName().toStdString();
     EXPECT_EQ(app->form1->frameGeometry().height(), button3.y() + button3.height() + 28);
     EXPECT_NEAR(app->form1->width(), 521 * factor, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, MainWindowScaling, ::testing::Values(ScaleCase{768}, ScaleCase{1080}),
+TEST_P(MainWindowScaling, OnlyTheMainWindowScalesAndEveryControlStaysInside)
+{
+    const int height = GetParam().screenHeight;
+    TForm1::SetScreenHeightForTests(height);
+    app->form6->SetScreenSizeForTests(QSize(height * 16 / 9, height));
+    std::vector<std::pair<QWidget *, QHash<QWidget *, QRect>>> before;
+    std::vector<QWidget *> secondary = Windows();
+    secondary.pop_back();
+    for (QWidget *window : secondary)
+        before.emplace_back(window, OwnControls(window));
+
+    app->form1->show();
+    for (const auto &[window, controls] : before) {
+        EXPECT_EQ(OwnControls(window), controls) << window->objectName().toStdString();
+        // The instruction window's "Close" and the chooser's "OK" lie inside their windows.
+        for (QWidget *control : controls.keys()) {
+            if (control->parentWidget() == window) {
+                EXPECT_TRUE(window->rect().contains(control->geometry()))
+                    << window->objectName().toStdString() << ' ' << control->objectName().toStdString();
+            }
+        }
+    }
+    for (QWidget *control : OwnControls(app->form1.get()).keys())
+        EXPECT_TRUE(control->parentWidget()->rect().contains(control->geometry())) << control->objectName().toStdString();
+}
+
+TEST_P(MainWindowScaling, EveryTextFitsItsControl)
+{
+    const int height = GetParam().screenHeight;
+    TForm1::SetScreenHeightForTests(height);
+    app->form6->SetScreenSizeForTests(QSize(height * 16 / 9, height));
+    for (QWidget *window : Windows())
+        window->show();
+    for (QWidget *window : Windows()) {
+        for (QWidget *control : OwnControls(window).keys()) {
+            const std::string overflow = TextOverflow(control);
+            EXPECT_TRUE(overflow.empty()) << height << ": " << overflow;
+        }
+    }
+    // The settings window's notice: two lines in a memo.
+    QPlainTextEdit *notice = app->form6->ui->Memo1;
+    const int room = notice->contentsRect().width() - 2 * int(notice->document()->documentMargin());
+    for (const QString &line : notice->toPlainText().split('\n'))
+        EXPECT_LE(notice->fontMetrics().horizontalAdvance(line), room) << line.toStdString();
+    for (QWidget *window : Windows()) {
+        if (window != app->form6.get())
+            window->hide();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, MainWindowScaling,
+                         ::testing::Values(ScaleCase{768}, ScaleCase{1080}, ScaleCase{1440}, ScaleCase{2160}),
                          [](const auto &info) { return std::to_string(info.param.screenHeight); });
+
+TEST_F(MainWindowTest, HintsStayUntilThePointerLeaves)
+{
+    ConfigureApplication();
+    app->form1->show();
+    QWidget *button = ui().SpeedButton1;
+    ASSERT_FALSE(button->toolTip().isEmpty());
+    QHelpEvent hint(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(button, &hint);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), button->toolTip());
+    // Qt's own choice would hide it after about 10 s.
+    EXPECT_EQ(button->toolTipDuration(), kHintDisplayMs);
+    QToolTip::hideText();
+}
 
 }  // namespace

@@ -1,11 +1,16 @@
 // The settings window and its exchange thread against the simulated reader
 // over a pseudo-terminal, inside the whole tool: reading, writing, failed
 // writes, a reader that goes away and comes back, the close question, a
-// button pressed while the thread waits for the window, and the hand-back of
-// the port to the monitor.
+// button pressed while the thread waits for the window, the hand-back of the
+// port to the monitor, the window manager's close and Esc, and a write the
+// reader answers without taking every field.
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -526,5 +531,95 @@ INSTANTIATE_TEST_SUITE_P(
                       // Bits 2-3 of byte 4 = 1 cannot be shown, so the collected record differs.
                       QuestionCase{"unrepresentable_record", {0, 0, 0, 0, 0x04, 1, 0, 0, 0}, false, false, true}),
     [](const auto &info) { return std::string(info.param.name); });
+
+struct WayOutCase {
+    const char *name;
+    std::function<void(TForm6 &)> leave;
+};
+
+void PrintTo(const WayOutCase &c, std::ostream *os) { *os << c.name; }
+
+class WayOut : public SettingsLinkTest, public ::testing::WithParamInterface<WayOutCase> {};
+
+TEST_P(WayOut, GoesThroughTheCloseQuestion)
+{
+    OpenAndWaitForFirstRead();
+    ui().Button4->click();  // unsaved edits
+
+    boxes.AnswerNext(platform::ResultCancel);
+    GetParam().leave(form());
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].okText, "YES");
+    EXPECT_TRUE(form().isVisible());
+    ASSERT_NE(form().CurrentThread(), nullptr);
+
+    boxes.AnswerNext(platform::ResultOk);
+    GetParam().leave(form());
+    EXPECT_EQ(boxes.Count(), 2u);
+    EXPECT_FALSE(form().isVisible());
+    EXPECT_EQ(form().CurrentThread(), nullptr);
+    // The port went back to the monitor.
+    EXPECT_TRUE(WaitUntil([&] { return app->form1->ui->StaticText3->text() == "Device is ready"; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, WayOut,
+    ::testing::Values(WayOutCase{"window_manager_close", [](TForm6 &window) { window.close(); }},
+                      WayOutCase{"escape",
+                                 [](TForm6 &window) {
+                                     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                                     QCoreApplication::sendEvent(&window, &escape);
+                                 }}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SettingsLinkTest, EscapeDuringAPendingWriteKeepsTheWindow)
+{
+    OpenAndWaitForFirstRead();
+    store->SetWriteMode(sim::SettingsStore::WriteMode::IgnoreWrites);
+    ui().Button1->click();
+    ASSERT_FALSE(ui().Button3->isEnabled());
+    form().close();
+    EXPECT_TRUE(form().isVisible());
+    EXPECT_EQ(boxes.Count(), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return ui().Button3->isEnabled(); }));
+}
+
+TEST_F(SettingsLinkTest, ReadBackNamesTheFieldsTheReaderDidNotTake)
+{
+    // The reader answers every write but keeps its "Temic Only" and its backlight.
+    SettingsRecord refused{};
+    refused[0] = 0x01;
+    refused[8] = 0x06;
+    store->SetRefusedBits(refused);
+    OpenAndWaitForFirstRead();
+    ui().ComboBox1->setCurrentIndex(1);
+    form().ComboBox1Select();
+    ui().ComboBox5->setCurrentIndex(0);  // "Temic Only": was ON
+    ui().ComboBox6->setCurrentIndex(0);  // backlight: was 2
+    ui().ComboBox2->setCurrentIndex(1);  // "Red Led": taken
+    ui().Button1->click();
+    ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled() && boxes.Count() > 0; }));
+
+    ASSERT_EQ(boxes.Count(), 1u);
+    const auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_TRUE(box.text.contains(ui().GroupBox6->title())) << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(ui().GroupBox7->title())) << box.text.toStdString();
+    EXPECT_FALSE(box.text.contains(ui().GroupBox3->title())) << box.text.toStdString();
+    // The window shows and remembers what the reader holds.
+    SettingsRecord held = kReaderRecord;
+    held[1] = 1;
+    EXPECT_EQ(store->Record(), held);
+    EXPECT_EQ(form().Exchange.DeviceSettings, held);
+    EXPECT_EQ(ui().ComboBox5->currentIndex(), 1);
+    EXPECT_EQ(ui().ComboBox2->currentIndex(), 1);
+
+    // A write that takes every field says nothing.
+    ui().ComboBox2->setCurrentIndex(0);
+    ui().Button1->click();
+    ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
+    EXPECT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(store->Record(), kReaderRecord);
+}
 
 }  // namespace

@@ -753,8 +753,19 @@ TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
     ExpectIdleControls();
 }
 
-TEST_F(UpdateWindowTest, ClosingTheWindowDuringAnUpdateKeepsThePortAndEndsTheUpdate)
+struct QuitCase {
+    const char *name;
+    int answer;
+    bool quits;
+};
+
+void PrintTo(const QuitCase &c, std::ostream *os) { *os << c.name; }
+
+class QuitDuringUpdate : public UpdateWindowTest, public ::testing::WithParamInterface<QuitCase> {};
+
+TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateKeepingThePort)
 {
+    const QuitCase c = GetParam();
     OpenPort();
     const ImageFile image(fileDir, 726);
     BootLoaderOptions options;
@@ -763,6 +774,7 @@ TEST_F(UpdateWindowTest, ClosingTheWindowDuringAnUpdateKeepsThePortAndEndsTheUpd
     ChooseFile(image.path);
 
     bool closed = false;
+    boxes.AnswerNext(c.answer);
     LoadProgram([&] {
         if (!closed && ui().ProgressBar1->value() == 2) {
             closed = true;
@@ -770,14 +782,30 @@ TEST_F(UpdateWindowTest, ClosingTheWindowDuringAnUpdateKeepsThePortAndEndsTheUpd
         }
     });
     ASSERT_TRUE(closed);
-    EXPECT_FALSE(app->form1->isVisible());
+    ASSERT_EQ(boxes.Count(), 1u);
+    const auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_TRUE(box.text.contains("boot loader")) << box.text.toStdString();
+    EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
+    EXPECT_EQ(box.okText, "Quit");
+    EXPECT_EQ(box.cancelText, "Continue");
+    EXPECT_TRUE(box.cancelIsDefault);
+
+    EXPECT_EQ(app->form1->isVisible(), !c.quits);
     EXPECT_EQ(app->prot->Updating.load(), 0);
-    EXPECT_EQ(reader.boot->Record().dataBlocks, 2);
-    EXPECT_FALSE(reader.boot->Record().completed);
+    EXPECT_EQ(reader.boot->Record().completed, !c.quits);
+    if (c.quits)
+        EXPECT_EQ(reader.boot->Record().dataBlocks, 2);
+    else
+        EXPECT_EQ(ui().StaticText2->text(), text::Completed);
     EXPECT_EQ(app->form1->PortOpen.load(), 1);
     EXPECT_NE(app->comPort->Handle, NullHandle);
     EXPECT_TRUE(ErrorList().isEmpty());
-    EXPECT_TRUE(beeps.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, QuitDuringUpdate,
+                         ::testing::Values(QuitCase{"quit", platform::ResultOk, true},
+                                           QuitCase{"continue", platform::ResultCancel, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
