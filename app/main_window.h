@@ -99,6 +99,8 @@ protected:
 
 private:
     void SetPortButtons(bool openEnabled);
+    // When other programs hold the chosen port, asks whether to open it anyway.
+    bool ConfirmOpenHeldPort();
     void SetUpdateRunning(bool running);
 
     TSetup &setup_;
