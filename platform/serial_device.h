@@ -115,9 +115,9 @@ private:
     bool openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
                         uint8_t parity, uint8_t stopBits);
     void closeDescriptor(bool restoreSettings);
-    // Closes the hung-up line seen as descriptor and opens its path again;
+    // Closes the hung-up line of that generation and opens its path again;
     // false when that failed or after close(). Holds lineLock_.
-    bool reopenLine(int descriptor);
+    bool reopenLine(unsigned generation);
     bool takeLineErrorLocked();
     // Moves kept bytes to buffer, up to count and up to an end byte (sets ended).
     size_t takeKept(uint8_t *buffer, size_t count, int endByte, bool &ended);
@@ -133,6 +133,8 @@ private:
     // the GUI thread never waits for a read's budget.
     mutable std::mutex lineLock_;
     int fd_ = -1;
+    // Counts the lines opened: a descriptor number may come back for another line.
+    unsigned lineGeneration_ = 0;
     ReadTimeouts timeouts_;
     std::string error_;
     OpenFailure openFailure_;

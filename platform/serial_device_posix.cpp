@@ -269,6 +269,7 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
         return fail("cannot purge the line");
 
     fd_ = fd;
+    ++lineGeneration_;
     writeFailing_ = false;
     std::memcpy(savedTermios_, &saved, sizeof saved);
     haveSavedTermios_ = true;
@@ -355,12 +356,12 @@ void SerialDevice::closeDescriptor(bool restoreSettings)
     haveErrorCounts_ = false;
 }
 
-bool SerialDevice::reopenLine(int descriptor)
+bool SerialDevice::reopenLine(unsigned generation)
 {
     if (!reopenArmed_)
         return false;
     // Someone else closed or replaced the line meanwhile: theirs stands.
-    if (fd_ != descriptor)
+    if (lineGeneration_ != generation)
         return fd_ >= 0;
     // The old line is gone with whatever settings it had: nothing to restore.
     closeDescriptor(false);
@@ -456,7 +457,7 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
             if (!reopenArmed_)
                 return 0;
             reopenTried = true;
-            if (!reopenLine(fd_)) {
+            if (!reopenLine(lineGeneration_)) {
                 guard.unlock();
                 sleepOutBudget(timeouts, Clock::now(), count);
                 return 0;
@@ -487,6 +488,7 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
     while (got < count && !ended) {
         std::unique_lock<std::mutex> guard(lineLock_);
         const int fd = fd_;
+        const unsigned generation = lineGeneration_;
         if (fd < 0)
             break;  // closed on another thread: nothing more will come
         int error = 0;
@@ -501,7 +503,7 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
         if (n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
             if (got == 0 && !reopenTried) {
                 reopenTried = true;
-                if (reopenLine(fd))
+                if (reopenLine(generation))
                     continue;
             }
             hungUp = true;
@@ -532,11 +534,11 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
         }
         if (r > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             guard.lock();
-            if (fd_ != fd)
+            if (lineGeneration_ != generation)
                 continue;  // closed or replaced meanwhile: the next round tells
             if (got == 0 && !reopenTried) {
                 reopenTried = true;
-                if (reopenLine(fd))
+                if (reopenLine(generation))
                     continue;
             }
             hungUp = true;
@@ -560,6 +562,7 @@ size_t SerialDevice::write(const uint8_t *buffer, size_t count)
     while (done < count) {
         std::unique_lock<std::mutex> guard(lineLock_);
         const int fd = fd_;
+        const unsigned generation = lineGeneration_;
         if (fd < 0 || writeFailing_)
             return 0;
         const ssize_t n = ::write(fd, buffer + done, count - done);
@@ -581,7 +584,7 @@ size_t SerialDevice::write(const uint8_t *buffer, size_t count)
             if (r == 0) {
                 // The output did not move within the deadline: the line is failing.
                 guard.lock();
-                if (fd_ == fd)
+                if (lineGeneration_ == generation)
                     writeFailing_ = true;
                 return 0;
             }
