@@ -85,18 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"no_port_chosen", "", {Cause::Other, "", ""}, {}, {"No port was chosen"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(HeldPortQuestion, IsAWarningThatOffersToOpenAnywayOrCancel)
-{
-    const auto box = HeldPortQuestion(QStringLiteral("ttyUSB0"), {{812, "ModemManager"}});
-    EXPECT_EQ(box.caption, "Warning");
-    EXPECT_EQ(box.icon, platform::BoxIcon::Warning);
-    EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
-    EXPECT_EQ(box.okText, "Open anyway");
-    EXPECT_EQ(box.cancelText, "Cancel");
-    EXPECT_TRUE(box.text.startsWith(QStringLiteral("ttyUSB0 is also open in ModemManager (pid 812).\n")))
-        << box.text.toStdString();
-}
-
 // The causes that can be provoked for real, also as root (where a device
 // without permission bits still opens).
 class RealOpenFailure : public ::testing::Test {
