@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace platform {
@@ -21,23 +22,58 @@ bool SameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool HasOpen(const std::string &fdFolder, const struct stat &device)
+// The index of a pseudo-terminal's far side (a Unix98 slave, majors 136 to
+// 143), or -1 for any other device.
+int PseudoTerminalIndex(const struct stat &device)
 {
+    if (!S_ISCHR(device.st_mode) || major(device.st_rdev) < 136 || major(device.st_rdev) > 143)
+        return -1;
+    return int((major(device.st_rdev) - 136) * 256 + minor(device.st_rdev));
+}
+
+bool IsMultiplexer(const struct stat &st)
+{
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2;
+}
+
+// Which pseudo-terminal a master descriptor serves, as its fdinfo says.
+int MasterIndex(const std::string &fdInfoPath)
+{
+    std::ifstream info(fdInfoPath);
+    std::string line;
+    while (std::getline(info, line)) {
+        if (line.rfind("tty-index:", 0) == 0)
+            return std::atoi(line.c_str() + 10);
+    }
+    return -1;
+}
+
+// True when the process has the device open as a rival user would. The
+// process holding the master side of a pseudo-terminal is the line's far end
+// (the simulated reader), not a rival, even when it keeps the slave open too.
+bool HoldsAsRival(const std::string &processFolder, const struct stat &device)
+{
+    const std::string fdFolder = processFolder + "/fd";
     DIR *folder = ::opendir(fdFolder.c_str());
     if (!folder)
         return false;  // gone meanwhile, or not ours to look at
-    bool found = false;
+    const int ptyIndex = PseudoTerminalIndex(device);
+    bool holds = false;
+    bool farEnd = false;
     while (const dirent *entry = ::readdir(folder)) {
         if (entry->d_name[0] == '.')
             continue;
         struct stat st {};
-        if (::stat((fdFolder + '/' + entry->d_name).c_str(), &st) == 0 && SameFile(st, device)) {
-            found = true;
-            break;
-        }
+        if (::stat((fdFolder + '/' + entry->d_name).c_str(), &st) != 0)
+            continue;
+        if (SameFile(st, device))
+            holds = true;
+        else if (ptyIndex >= 0 && IsMultiplexer(st) &&
+                 MasterIndex(processFolder + "/fdinfo/" + entry->d_name) == ptyIndex)
+            farEnd = true;
     }
     ::closedir(folder);
-    return found;
+    return holds && !farEnd;
 }
 
 std::string CommandName(const std::string &processFolder)
@@ -66,7 +102,7 @@ std::vector<DeviceHolder> OtherDeviceHolders(const std::string &path, const std:
         if (pid <= 0 || *end != '\0' || pid == self)
             continue;
         const std::string processFolder = procRoot + '/' + entry->d_name;
-        if (HasOpen(processFolder + "/fd", device))
+        if (HoldsAsRival(processFolder, device))
             holders.push_back({pid_t(pid), CommandName(processFolder)});
     }
     ::closedir(proc);

@@ -19,7 +19,8 @@ struct DeviceHolder {
 
 // The processes other than this one with a descriptor on the device that path
 // leads to (links followed), in process id order. Processes whose descriptors
-// this user may not see are not found.
+// this user may not see are not found, nor is the process at the far end of a
+// pseudo-terminal (it holds the master side: it is the reader, not a rival).
 std::vector<DeviceHolder> OtherDeviceHolders(const std::string &path, const std::string &procRoot = "/proc");
 
 // "ttyUSB0 is also open in ModemManager (pid 812)." for one holder; several

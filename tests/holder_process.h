@@ -23,8 +23,12 @@ public:
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(go[1]);
+            // Only the device of its own: an inherited pseudo-terminal master
+            // would make it that line's far end rather than a rival.
+            for (int fd = 3; fd < 1024; ++fd) {
+                if (fd != ready[1] && fd != go[0])
+                    ::close(fd);
+            }
             ::prctl(PR_SET_NAME, kName);
             const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             const char report = fd >= 0 ? 'y' : 'n';

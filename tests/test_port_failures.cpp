@@ -186,4 +186,43 @@ TEST_F(RealOpenFailure, HoldersAreFoundThroughProcByTheDeviceBehindTheLink)
     EXPECT_TRUE(platform::OtherDeviceHolders(folder + "/absent").empty());
 }
 
+TEST_F(RealOpenFailure, FarEndOfAPseudoTerminalIsTheReaderNotARival)
+{
+    // A simulated reader holds the master side and keeps the slave open too.
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        ::close(ready[0]);
+        ::close(go[1]);
+        int readerMaster = -1, readerSlave = -1;
+        char name[256] = {};
+        if (::openpty(&readerMaster, &readerSlave, name, nullptr, nullptr) != 0)
+            name[0] = 0;
+        (void)!::write(ready[1], name, sizeof name);
+        char c;
+        (void)!::read(go[0], &c, 1);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(go[0]);
+    char name[256] = {};
+    ASSERT_EQ(::read(ready[0], name, sizeof name), ssize_t(sizeof name));
+    ::close(ready[0]);
+    const std::string readerSlave = name;
+    ASSERT_FALSE(readerSlave.empty());
+
+    EXPECT_TRUE(platform::OtherDeviceHolders(readerSlave).empty());
+    {
+        HolderProcess rival(readerSlave);
+        ASSERT_TRUE(rival.Holding());
+        const std::vector<DeviceHolder> expected{{rival.Pid(), HolderProcess::kName}};
+        EXPECT_EQ(platform::OtherDeviceHolders(readerSlave), expected);
+    }
+    ::close(go[1]);
+    int status = 0;
+    ::waitpid(reader, &status, 0);
+}
+
 }  // namespace
