@@ -71,7 +71,7 @@
     <name>TForm1</name>
     <message>
         <source>Device:</source>
-        <translation>Устройство:</translation>
+        <translation>Модель:</translation>
     </message>
     <message>
         <source>COM-port</source>
@@ -103,7 +103,7 @@
     </message>
     <message>
         <source>Serial N:</source>
-        <translation>Серийный №:</translation>
+        <translation>Сер. №:</translation>
     </message>
     <message>
         <source>COM-port is closed</source>
@@ -127,7 +127,7 @@
     </message>
     <message>
         <source>Load program</source>
-        <translation>Загрузить программу</translation>
+        <translation>Загрузить</translation>
     </message>
     <message>
         <source>Stop</source>
@@ -237,15 +237,15 @@ If you quit now, the reader stays in its boot loader until it is updated again.<
     </message>
     <message>
         <source>Ext. control   &quot;Activ Level&quot;</source>
-        <translation>Внешнее управление   «Активный уровень»</translation>
+        <translation>Уровни внешнего управления</translation>
     </message>
     <message>
         <source>Red Led</source>
-        <translation>Красный светодиод</translation>
+        <translation>Красный</translation>
     </message>
     <message>
         <source>Green Led</source>
-        <translation>Зелёный светодиод</translation>
+        <translation>Зелёный</translation>
     </message>
     <message>
         <source>Beep</source>
@@ -544,7 +544,7 @@ The window now shows what the device holds.</source>
     </message>
     <message>
         <source>Load program</source>
-        <translation>Загрузить программу</translation>
+        <translation>Загрузить</translation>
     </message>
     <message>
         <source>Connect the device...</source>
