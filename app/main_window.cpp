@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "app/port_open_text.h"
 #include "firmware/update_procedure.h"
 #include "link/com_port.h"
 #include "monitor/port_handover.h"
 #include "platform/design_fonts.h"
+#include "platform/device_holders.h"
 #include "platform/gui_call.h"
 #include "platform/message_box.h"
 #include "platform/named_mutex.h"
@@ -256,6 +258,8 @@ void TForm1::Button1Click()
 {
     if (!Form2 || Form2->exec() != QDialog::Accepted)
         return;
+    if (!ConfirmOpenHeldPort())
+        return;  // cancelled: the port stays closed and "Open" stays enabled
     OpenPort();
     // Also after a failed open: the user clears that state with "Close".
     SetPortButtons(false);
@@ -263,12 +267,30 @@ void TForm1::Button1Click()
 
 void TForm1::OpenPort()
 {
-    if (!OpenPortLocks(setup_.PortName))
+    const QString name = setup_.PortName;
+    if (!OpenPortLocks(name))
         return;
-    if (OpenPortPath(setup_.PortName))
+    if (OpenPortPath(name)) {
         PortOpen = 1;
-    else
-        platform::ShowError(tr("The COM port is busy!"));
+        return;
+    }
+    platform::OpenFailure failure = port_.Device().openFailure();
+    if (name.size() > platform::kMaxPortNameLength)
+        failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
+    const QString path = setup_.DevicePathFor(name);
+    std::vector<platform::DeviceHolder> holders;
+    if (failure.cause == platform::OpenFailureCause::Busy)
+        holders = platform::OtherDeviceHolders(path.toStdString());
+    platform::ShowError(PortOpenFailureText(name, path, failure, holders, CurrentUserName()));
+}
+
+bool TForm1::ConfirmOpenHeldPort()
+{
+    const QString name = setup_.PortName;
+    if (name.isEmpty() || name.size() > platform::kMaxPortNameLength)
+        return true;  // the open fails and says why
+    const auto holders = platform::OtherDeviceHolders(setup_.DevicePathFor(name).toStdString());
+    return holders.empty() || platform::ShowMessageBox(HeldPortQuestion(name, holders)) == platform::ResultOk;
 }
 
 // The locks keep two users of one port apart, so each port has its own: copies

@@ -102,6 +102,8 @@ protected:
 private:
     void SetPortButtons(bool openEnabled);
     bool OpenPortLocks(const QString &portName);
+    // When other programs hold the chosen port, asks whether to open it anyway.
+    bool ConfirmOpenHeldPort();
     void SetUpdateRunning(bool running);
     // Opens the chosen file as an image; a refused one gets its box here.
     bool OpenChosenImage();

@@ -47,7 +47,7 @@ uint16_t TComPort1::ReadUpTo(uint8_t *buffer, uint16_t count, int endByte)
 {
     const size_t n = device_.read(buffer, count, endByte);
     // The read may have closed a hung-up line or opened it again.
-    Handle = device_.isOpen() ? device_.descriptor() : NullHandle;
+    Handle = device_.descriptor();
     if (n > 0)
         LastReadCount = uint16_t(n);
     return uint16_t(n);

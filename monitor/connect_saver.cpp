@@ -4,6 +4,7 @@
 
 #include "link/com_port.h"
 #include "link/frame_codec.h"
+#include "platform/device_holders.h"
 #include "platform/gui_call.h"
 #include "platform/named_mutex.h"
 
@@ -16,6 +17,10 @@ constexpr uint16_t kReplyReadBytes = 100;
 // The port lock is awaited in slices so that a park or stop request is still
 // honoured before the lock is taken.
 constexpr int kLockSliceMs = 50;
+// A reader silent this many polls in a row may have its answers taken by
+// another program on the port; look for one no more often than this.
+constexpr int kSilentPollsBeforeHolderLookup = 2;
+constexpr auto kHolderLookupInterval = std::chrono::seconds(5);
 
 QString LoaderVersion(uint8_t loader)
 {
@@ -157,10 +162,10 @@ std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply)
     return changes;
 }
 
-void ConnectSaver::ShowAnswer(uint32_t &rememberedKey)
+void ConnectSaver::ShowAnswer(uint32_t &rememberedKey, bool redraw)
 {
     const uint32_t key = MonitorAnswerKey(prot_.RxBuffer);
-    if (key == rememberedKey)
+    if (key == rememberedKey && !redraw)
         return;  // repeated identical answers cause no window traffic
     rememberedKey = key;
 
@@ -172,10 +177,27 @@ void ConnectSaver::ShowAnswer(uint32_t &rememberedKey)
     }
 }
 
+void ConnectSaver::ShowHoldersIfSilent(int silentPolls)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (silentPolls < kSilentPollsBeforeHolderLookup ||
+        (lastHolderLookup_.time_since_epoch().count() != 0 && now - lastHolderLookup_ < kHolderLookupInterval))
+        return;
+    lastHolderLookup_ = now;
+    const std::string path = port_.Device().path();
+    const QString portName = QString::fromStdString(path.substr(path.find_last_of('/') + 1));
+    const QString text = platform::HolderSentence(portName, platform::OtherDeviceHolders(path));
+    if (text == holderText_)
+        return;
+    holderText_ = text;
+    SetControlText(MonitorField::Memo4, text);
+}
+
 void ConnectSaver::Execute()
 {
     DisplayState state = DisplayState::Closed;
     uint32_t rememberedKey = 0;
+    int silentPolls = 0;
 
     while (!terminated_) {
         ParkIfAsked();
@@ -219,7 +241,11 @@ void ConnectSaver::Execute()
                 SetControlText(MonitorField::StaticText3, monitor_text::Ready());
                 state = DisplayState::Ready;
             }
-            ShowAnswer(rememberedKey);
+            // An answer puts the remark line back over a holder sentence.
+            ShowAnswer(rememberedKey, !holderText_.isEmpty());
+            holderText_.clear();
+            silentPolls = 0;
+            lastHolderLookup_ = {};
         } else {
             rememberedKey = 0;
             SetSerialLabelWindowText(false);
@@ -228,8 +254,11 @@ void ConnectSaver::Execute()
             SetControlText(MonitorField::Memo5, QString());
             state = DisplayState::Lost;
             pause = kSilentPauseMs;
+            ++silentPolls;
         }
         portBusy_.release();
+        if (received == 0)
+            ShowHoldersIfSilent(silentPolls);
         Pause(pause);
     }
     finished_ = true;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -99,7 +100,10 @@ private:
     bool TakePortLock();
     void SetControlText(MonitorField field, const QString &text);
     void SetSerialLabelWindowText(bool windowText);
-    void ShowAnswer(uint32_t &rememberedKey);
+    void ShowAnswer(uint32_t &rememberedKey, bool redraw);
+    // After a few silent polls, names the other programs that hold the port
+    // (they may be taking the reader's answers) in the remark line.
+    void ShowHoldersIfSilent(int silentPolls);
 
     TProtFrame &prot_;
     TComPort1 &port_;
@@ -115,5 +119,8 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
     std::atomic<uint64_t> polls_{0};
+    // The holder look-up walks /proc: at most once per interval, monitor thread only.
+    std::chrono::steady_clock::time_point lastHolderLookup_{};
+    QString holderText_;
     std::thread thread_;
 };

@@ -23,6 +23,34 @@ struct ReadTimeouts {
 void SetTimeoutScaleForTests(double scale);
 double TimeoutScale();
 
+// A write must be done within this long, scaled by TimeoutScale(): a converter
+// whose output stalls (flow control stuck, driver wedged) must not hang the writer.
+struct WriteDeadline {
+    static constexpr unsigned kPerByteMs = 10;
+    static constexpr unsigned kConstantMs = 500;
+};
+
+// Why open() failed, in the terms the user can act on; the system's own text
+// is kept apart in OpenFailure::systemText.
+enum class OpenFailureCause {
+    None,
+    PermissionDenied,  // the user may not open the device (deviceGroup names its group)
+    NoSuchDevice,      // unplugged, or never there
+    NameTooLong,
+    Busy,              // another program holds it
+    NotADevice,        // the path leads to something that is not a character device
+    Other,
+};
+
+struct OpenFailure {
+    OpenFailureCause cause = OpenFailureCause::None;
+    std::string deviceGroup;  // PermissionDenied: the group that owns the device, when known
+    std::string systemText;   // what the system said, for the curious
+};
+
+// The cause an errno from opening or locking a device stands for.
+OpenFailureCause OpenFailureCauseFor(int error);
+
 class SerialDevice {
 public:
     SerialDevice() = default;
@@ -33,16 +61,18 @@ public:
     // Opens the device for exclusive use, raw, at the given line settings
     // (parity 0 none, 1 odd, 2 even; stopBits 0 one, 2 two), DTR and RTS
     // inactive, no flow control; purges both queues. Any failure closes what
-    // was opened and returns false; errorText() says why.
+    // was opened and returns false; errorText() and openFailure() say why.
     bool open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
               uint8_t parity, uint8_t stopBits);
     // Restores the terminal settings found at open and releases the device.
     void close();
-    bool isOpen() const { return fd_ >= 0; }
-    int descriptor() const { return fd_; }
+    bool isOpen() const;
+    int descriptor() const;
+    // The path open() was given (also while a hung-up line is away).
+    std::string path() const;
 
-    void setReadTimeouts(const ReadTimeouts &timeouts) { timeouts_ = timeouts; }
-    const ReadTimeouts &readTimeouts() const { return timeouts_; }
+    void setReadTimeouts(const ReadTimeouts &timeouts);
+    ReadTimeouts readTimeouts() const;
 
     static constexpr int kNoEndByte = -1;
 
@@ -57,7 +87,10 @@ public:
     // fails, isOpen() is false and every read tries again and returns 0 after
     // its budget. close() ends the retries.
     size_t read(uint8_t *buffer, size_t count, int endByte = kNoEndByte);
-    // Blocking write of the whole buffer; returns the number written (0 on failure).
+    // Blocking write of the whole buffer within its WriteDeadline; returns the
+    // number written, or 0 on failure. An expired deadline counts as a failing
+    // line: until the next read, purge or open, writes fail at once, so a
+    // frame sent byte by byte costs one deadline, not one per byte.
     size_t write(const uint8_t *buffer, size_t count);
 
     bool purgeInput();
@@ -70,9 +103,10 @@ public:
     // error since the last call.
     bool takeLineError();
 
-    const std::string &errorText() const { return error_; }
+    std::string errorText() const;
+    OpenFailure openFailure() const;
     // How often a hung-up line has been opened again since open().
-    unsigned reopenCount() const { return reopens_; }
+    unsigned reopenCount() const;
     // Bytes taken from and handed to the line since open(), for the benchmarks.
     uint64_t bytesReceived() const { return received_.load(std::memory_order_relaxed); }
     uint64_t bytesSent() const { return sent_.load(std::memory_order_relaxed); }
@@ -81,18 +115,30 @@ private:
     bool openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
                         uint8_t parity, uint8_t stopBits);
     void closeDescriptor(bool restoreSettings);
-    // Closes a hung-up line and opens its path again; false when that failed or after close().
-    bool reopenLine();
+    // Closes the hung-up line of that generation and opens its path again;
+    // false when that failed or after close(). Holds lineLock_.
+    bool reopenLine(unsigned generation);
+    bool takeLineErrorLocked();
     // Moves kept bytes to buffer, up to count and up to an end byte (sets ended).
     size_t takeKept(uint8_t *buffer, size_t count, int endByte, bool &ended);
     // One non-blocking read() of the line; with an end byte it stops the result
-    // there (sets ended) and keeps the rest. Results as read().
-    ssize_t fetch(uint8_t *buffer, size_t count, int endByte, bool &ended);
-    void dropKept();
+    // there (sets ended) and keeps the rest. Results as read(), the errno in error.
+    ssize_t fetch(uint8_t *buffer, size_t count, int endByte, bool &ended, int &error);
+    void failOpen(const std::string &text, int error);
 
+    // Everything below is the line's state. The descriptor has one owner,
+    // this object, and one lock, lineLock_: open, close, the reopen after a
+    // hang-up, reads, writes and purges all take it around each use of the
+    // descriptor, and never hold it across a wait on the line, so a purge on
+    // the GUI thread never waits for a read's budget.
+    mutable std::mutex lineLock_;
     int fd_ = -1;
+    // Counts the lines opened: a descriptor number may come back for another line.
+    unsigned lineGeneration_ = 0;
     ReadTimeouts timeouts_;
     std::string error_;
+    OpenFailure openFailure_;
+    bool writeFailing_ = false;
     // Saved at open, restored at close; opaque here to keep termios out of the header.
     alignas(8) unsigned char savedTermios_[128] = {};
     bool haveSavedTermios_ = false;
@@ -105,16 +151,12 @@ private:
     uint8_t byteSize_ = 8, parity_ = 0, stopBits_ = 0;
     bool reopenArmed_ = false;
     unsigned reopens_ = 0;
-    // Orders the reopen on the reading thread against close() on another.
-    std::mutex lineLock_;
     // Bytes read past an end byte. A read that looks for an end byte fetches
-    // at most this many per call, so the rest always fits.
+    // at most this many per call, so the rest always fits. A purge cannot slip
+    // between fetching bytes and keeping them: both happen under lineLock_.
     static constexpr size_t kKeptCapacity = 256;
     uint8_t kept_[kKeptCapacity] = {};
     size_t keptLength_ = 0;
-    // A purge on another thread (the port hand-over) must not slip between
-    // fetching bytes and keeping them; taken after lineLock_, never before.
-    std::mutex keptLock_;
     std::atomic<uint64_t> received_{0};
     std::atomic<uint64_t> sent_{0};
 };

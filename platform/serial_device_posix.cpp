@@ -10,9 +10,11 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -29,9 +31,26 @@ std::atomic<double> g_timeoutScale{1.0};
 
 static_assert(sizeof(termios) <= 128, "saved terminal settings do not fit");
 
-std::string errnoText(const char *what)
+std::string errnoText(const std::string &what, int error)
 {
-    return std::string(what) + ": " + std::strerror(errno);
+    return what + ": " + std::strerror(error);
+}
+
+Clock::duration scaledMs(double ms)
+{
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(ms * TimeoutScale()));
+}
+
+// The group that may open the device (dialout on most systems), empty when unknown.
+std::string deviceGroupOf(const std::string &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    if (const group *g = ::getgrgid(st.st_gid))
+        return g->gr_name;
+    return std::to_string(st.st_gid);
 }
 
 bool baudConstant(uint32_t baud, speed_t &out)
@@ -100,6 +119,23 @@ bool readErrorCounts(int, int[5]) { return false; }
 
 }  // namespace
 
+OpenFailureCause OpenFailureCauseFor(int error)
+{
+    switch (error) {
+    case 0: return OpenFailureCause::None;
+    case EACCES:
+    case EPERM: return OpenFailureCause::PermissionDenied;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return OpenFailureCause::NoSuchDevice;
+    case ENAMETOOLONG: return OpenFailureCause::NameTooLong;
+    case EBUSY:
+    case EWOULDBLOCK: return OpenFailureCause::Busy;
+    default: return OpenFailureCause::Other;
+    }
+}
+
 void SetTimeoutScaleForTests(double scale)
 {
     g_timeoutScale.store(scale > 0.0 ? scale : 1.0);
@@ -115,6 +151,7 @@ bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byte
     close();
     std::lock_guard<std::mutex> guard(lineLock_);
     error_.clear();
+    openFailure_ = {};
     reopens_ = 0;
     received_ = 0;
     sent_ = 0;
@@ -133,13 +170,13 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
                                   uint8_t parity, uint8_t stopBits)
 {
     if (path.empty()) {
-        error_ = "no device path";
+        failOpen("no device path", ENOENT);
         return false;
     }
 
     speed_t speed;
     if (!baudConstant(baudRate, speed)) {
-        error_ = "unsupported baud rate " + std::to_string(baudRate);
+        failOpen("unsupported baud rate " + std::to_string(baudRate), EINVAL);
         return false;
     }
     tcflag_t size;
@@ -149,22 +186,25 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
     case 7: size = CS7; break;
     case 8: size = CS8; break;
     default:
-        error_ = "unsupported byte size " + std::to_string(byteSize);
+        failOpen("unsupported byte size " + std::to_string(byteSize), EINVAL);
         return false;
     }
     if (parity > 2) {
-        error_ = "unsupported parity " + std::to_string(parity);
+        failOpen("unsupported parity " + std::to_string(parity), EINVAL);
         return false;
     }
     // 1 would be one and a half stop bits, which termios cannot express.
     if (stopBits != 0 && stopBits != 2) {
-        error_ = "unsupported stop bits " + std::to_string(stopBits);
+        failOpen("unsupported stop bits " + std::to_string(stopBits), EINVAL);
         return false;
     }
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error_ = errnoText(("cannot open " + path).c_str());
+        const int error = errno;
+        failOpen(errnoText("cannot open " + path, error), error);
+        if (openFailure_.cause == OpenFailureCause::PermissionDenied)
+            openFailure_.deviceGroup = deviceGroupOf(path);
         return false;
     }
     termios saved{};
@@ -173,7 +213,8 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
     // No half-open handle: undo only what this call did (the exclusive flag
     // belongs to the device, so a refused opener must not clear the holder's).
     auto fail = [&](const char *what) {
-        error_ = errnoText(what);
+        const int error = errno;
+        failOpen(errnoText(what, error), error);
         if (changed)
             ::tcsetattr(fd, TCSANOW, &saved);
         if (exclusive)
@@ -182,6 +223,14 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
         return false;
     };
 
+    // A link in the virtual port folder may lead anywhere: only a terminal is a line.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        errno = ENOTTY;
+        fail("not a character device");
+        openFailure_.cause = OpenFailureCause::NotADevice;
+        return false;
+    }
     // TIOCEXCL does not stop root; the lock on the device node does.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return fail("device is in use");
@@ -220,6 +269,8 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
         return fail("cannot purge the line");
 
     fd_ = fd;
+    ++lineGeneration_;
+    writeFailing_ = false;
     std::memcpy(savedTermios_, &saved, sizeof saved);
     haveSavedTermios_ = true;
     haveErrorCounts_ = readErrorCounts(fd_, lastErrorCounts_);
@@ -233,9 +284,63 @@ void SerialDevice::close()
     closeDescriptor(true);
 }
 
+void SerialDevice::failOpen(const std::string &text, int error)
+{
+    error_ = text;
+    openFailure_ = {OpenFailureCauseFor(error), std::string(), text};
+}
+
+bool SerialDevice::isOpen() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return fd_ >= 0;
+}
+
+int SerialDevice::descriptor() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return fd_;
+}
+
+std::string SerialDevice::path() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return path_;
+}
+
+void SerialDevice::setReadTimeouts(const ReadTimeouts &timeouts)
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    timeouts_ = timeouts;
+}
+
+ReadTimeouts SerialDevice::readTimeouts() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return timeouts_;
+}
+
+std::string SerialDevice::errorText() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return error_;
+}
+
+OpenFailure SerialDevice::openFailure() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return openFailure_;
+}
+
+unsigned SerialDevice::reopenCount() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return reopens_;
+}
+
 void SerialDevice::closeDescriptor(bool restoreSettings)
 {
-    dropKept();
+    keptLength_ = 0;
     if (fd_ < 0)
         return;
     if (haveSavedTermios_ && restoreSettings) {
@@ -251,11 +356,13 @@ void SerialDevice::closeDescriptor(bool restoreSettings)
     haveErrorCounts_ = false;
 }
 
-bool SerialDevice::reopenLine()
+bool SerialDevice::reopenLine(unsigned generation)
 {
-    std::lock_guard<std::mutex> guard(lineLock_);
     if (!reopenArmed_)
         return false;
+    // Someone else closed or replaced the line meanwhile: theirs stands.
+    if (lineGeneration_ != generation)
+        return fd_ >= 0;
     // The old line is gone with whatever settings it had: nothing to restore.
     closeDescriptor(false);
     if (!openDescriptor(path_, baudRate_, byteSize_, parity_, stopBits_))
@@ -265,6 +372,12 @@ bool SerialDevice::reopenLine()
 }
 
 bool SerialDevice::takeLineError()
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return takeLineErrorLocked();
+}
+
+bool SerialDevice::takeLineErrorLocked()
 {
     if (fd_ < 0)
         return false;
@@ -281,15 +394,9 @@ bool SerialDevice::takeLineError()
     return changed;
 }
 
-void SerialDevice::dropKept()
-{
-    std::lock_guard<std::mutex> guard(keptLock_);
-    keptLength_ = 0;
-}
-
 size_t SerialDevice::takeKept(uint8_t *buffer, size_t count, int endByte, bool &ended)
 {
-    std::lock_guard<std::mutex> guard(keptLock_);
+    std::lock_guard<std::mutex> guard(lineLock_);
     size_t n = std::min(count, keptLength_);
     if (endByte >= 0) {
         if (const void *end = std::memchr(kept_, endByte, n)) {
@@ -303,17 +410,21 @@ size_t SerialDevice::takeKept(uint8_t *buffer, size_t count, int endByte, bool &
     return n;
 }
 
-ssize_t SerialDevice::fetch(uint8_t *buffer, size_t count, int endByte, bool &ended)
+ssize_t SerialDevice::fetch(uint8_t *buffer, size_t count, int endByte, bool &ended, int &error)
 {
+    error = 0;
     if (endByte < 0) {
         const ssize_t n = ::read(fd_, buffer, count);
         if (n > 0)
             received_ += uint64_t(n);
+        else if (n < 0)
+            error = errno;
         return n;
     }
-    std::lock_guard<std::mutex> guard(keptLock_);
     uint8_t chunk[kKeptCapacity];
     const ssize_t n = ::read(fd_, chunk, std::min(count, kKeptCapacity));
+    if (n < 0)
+        error = errno;
     if (n <= 0)
         return n;
     received_ += uint64_t(n);
@@ -337,33 +448,37 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
         return 0;
     // One reopen per read at most: a line that keeps hanging up must not spin.
     bool reopenTried = false;
-    if (fd_ < 0) {
-        {
-            std::lock_guard<std::mutex> guard(lineLock_);
+    ReadTimeouts timeouts;
+    {
+        std::unique_lock<std::mutex> guard(lineLock_);
+        timeouts = timeouts_;
+        writeFailing_ = false;
+        if (fd_ < 0) {
             if (!reopenArmed_)
                 return 0;
+            reopenTried = true;
+            if (!reopenLine(lineGeneration_)) {
+                guard.unlock();
+                sleepOutBudget(timeouts, Clock::now(), count);
+                return 0;
+            }
         }
-        reopenTried = true;
-        if (!reopenLine()) {
-            sleepOutBudget(timeouts_, Clock::now(), count);
+        if (takeLineErrorLocked())
             return 0;
-        }
     }
-    if (takeLineError())
-        return 0;
 
     const double scale = TimeoutScale();
     const auto start = Clock::now();
     // A zero setting switches that time-out off.
     const double totalMs =
-        (double(timeouts_.totalMultiplierMs) * double(count) + timeouts_.totalConstantMs) * scale;
-    const bool haveTotal = timeouts_.totalMultiplierMs != 0 || timeouts_.totalConstantMs != 0;
+        (double(timeouts.totalMultiplierMs) * double(count) + timeouts.totalConstantMs) * scale;
+    const bool haveTotal = timeouts.totalMultiplierMs != 0 || timeouts.totalConstantMs != 0;
     const auto totalDeadline =
         start + std::chrono::duration_cast<Clock::duration>(
                     std::chrono::duration<double, std::milli>(totalMs));
-    const bool haveInterval = timeouts_.intervalMs != 0;
+    const bool haveInterval = timeouts.intervalMs != 0;
     const auto interval = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double, std::milli>(timeouts_.intervalMs * scale));
+        std::chrono::duration<double, std::milli>(timeouts.intervalMs * scale));
 
     bool ended = false;
     size_t got = takeKept(buffer, count, endByte, ended);
@@ -371,23 +486,30 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
     Clock::time_point lastByte = got > 0 ? Clock::now() : Clock::time_point{};
     bool hungUp = false;
     while (got < count && !ended) {
-        const ssize_t n = fetch(buffer + got, count - got, endByte, ended);
+        std::unique_lock<std::mutex> guard(lineLock_);
+        const int fd = fd_;
+        const unsigned generation = lineGeneration_;
+        if (fd < 0)
+            break;  // closed on another thread: nothing more will come
+        int error = 0;
+        const ssize_t n = fetch(buffer + got, count - got, endByte, ended, error);
         if (n > 0) {
             got += size_t(n);
             lastByte = Clock::now();
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && error == EINTR)
             continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        if (n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
             if (got == 0 && !reopenTried) {
                 reopenTried = true;
-                if (reopenLine())
+                if (reopenLine(generation))
                     continue;
             }
             hungUp = true;
             break;
         }
+        guard.unlock();
 
         bool bounded = haveTotal;
         Clock::time_point deadline = totalDeadline;
@@ -400,7 +522,9 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
         if (bounded && Clock::now() >= deadline)
             break;
 
-        pollfd p{fd_, POLLIN, 0};
+        // The wait runs without the lock; a descriptor closed meanwhile shows
+        // up as POLLNVAL or at the next fetch, which looks at fd_ again.
+        pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, bounded ? pollMs(deadline) : -1);
         if (r < 0) {
             if (errno == EINTR)
@@ -409,9 +533,12 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
             break;
         }
         if (r > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            guard.lock();
+            if (lineGeneration_ != generation)
+                continue;  // closed or replaced meanwhile: the next round tells
             if (got == 0 && !reopenTried) {
                 reopenTried = true;
-                if (reopenLine())
+                if (reopenLine(generation))
                     continue;
             }
             hungUp = true;
@@ -421,30 +548,46 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
     }
 
     if (hungUp && got == 0)
-        sleepOutBudget(timeouts_, start, count);
+        sleepOutBudget(timeouts, start, count);
     return got;
 }
 
 size_t SerialDevice::write(const uint8_t *buffer, size_t count)
 {
-    if (fd_ < 0 || count == 0)
+    if (count == 0)
         return 0;
+    const auto deadline =
+        Clock::now() + scaledMs(double(WriteDeadline::kPerByteMs) * double(count) + WriteDeadline::kConstantMs);
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::write(fd_, buffer + done, count - done);
+        std::unique_lock<std::mutex> guard(lineLock_);
+        const int fd = fd_;
+        const unsigned generation = lineGeneration_;
+        if (fd < 0 || writeFailing_)
+            return 0;
+        const ssize_t n = ::write(fd, buffer + done, count - done);
+        const int error = errno;
         if (n > 0) {
             done += size_t(n);
             sent_ += uint64_t(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && error == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // No time limit on writes, but a line that hangs up ends the wait.
-            pollfd p{fd_, POLLOUT, 0};
-            const int r = ::poll(&p, 1, -1);
+        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            guard.unlock();
+            const int waitMs = pollMs(deadline);
+            pollfd p{fd, POLLOUT, 0};
+            const int r = waitMs > 0 ? ::poll(&p, 1, waitMs) : 0;
             if (r < 0 && errno == EINTR)
                 continue;
+            if (r == 0) {
+                // The output did not move within the deadline: the line is failing.
+                guard.lock();
+                if (lineGeneration_ == generation)
+                    writeFailing_ = true;
+                return 0;
+            }
             if (r < 0 || (!(p.revents & POLLOUT) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))))
                 return 0;
             continue;
@@ -456,22 +599,30 @@ size_t SerialDevice::write(const uint8_t *buffer, size_t count)
 
 bool SerialDevice::purgeInput()
 {
-    std::lock_guard<std::mutex> guard(keptLock_);
+    std::lock_guard<std::mutex> guard(lineLock_);
     keptLength_ = 0;
+    writeFailing_ = false;
     return fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) == 0;
 }
 
-bool SerialDevice::purgeOutput() { return fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) == 0; }
+bool SerialDevice::purgeOutput()
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    writeFailing_ = false;
+    return fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) == 0;
+}
 
 bool SerialDevice::purgeAll()
 {
-    std::lock_guard<std::mutex> guard(keptLock_);
+    std::lock_guard<std::mutex> guard(lineLock_);
     keptLength_ = 0;
+    writeFailing_ = false;
     return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
 }
 
 size_t SerialDevice::outputQueueLevel() const
 {
+    std::lock_guard<std::mutex> guard(lineLock_);
     if (fd_ < 0)
         return 0;
     int queued = 0;

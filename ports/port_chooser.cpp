@@ -15,6 +15,11 @@ TForm2::TForm2(TSetup &setup, std::function<void(const QString &)> showPortName,
     setFixedSize(size());
     connect(ui->Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(ui->Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
+    // The closed list shows the chosen entry's details too.
+    connect(ui->ComboBox1, &QComboBox::currentIndexChanged, this, [this](int index) {
+        ui->ComboBox1->setToolTip(index >= 0 ? ui->ComboBox1->itemData(index, Qt::ToolTipRole).toString()
+                                             : QString());
+    });
 }
 
 TForm2::~TForm2() = default;
@@ -29,13 +34,17 @@ void TForm2::showEvent(QShowEvent *event)
 
 void TForm2::FillPortList()
 {
+    // Afresh at every showing: a converter plugged in since start-up is offered.
+    setup_.RefreshPortList();
     const bool havePorts = !setup_.PortList.isEmpty();
     ui->ComboBox1->setEnabled(havePorts);
     ui->Button1->setEnabled(havePorts);
-    if (!havePorts)
-        return;
     ui->ComboBox1->clear();
     ui->ComboBox1->addItems(setup_.PortList);
+    for (int i = 0; i < setup_.PortDetails.size() && i < ui->ComboBox1->count(); ++i) {
+        if (!setup_.PortDetails[i].isEmpty())
+            ui->ComboBox1->setItemData(i, setup_.PortDetails[i], Qt::ToolTipRole);
+    }
 }
 
 void TForm2::FormShow()

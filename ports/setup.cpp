@@ -39,15 +39,29 @@ TSetup::TSetup(const QString &appDir, std::shared_ptr<const platform::PortDirect
 
 void TSetup::ReadPortList()
 {
-    const auto ports = Directory->Enumerate();
-    if (!ports) {
+    if (!RefreshList())
         ShowPortsMissing();
-        return;
-    }
+}
+
+void TSetup::RefreshPortList()
+{
+    RefreshList();
+}
+
+bool TSetup::RefreshList()
+{
+    ValueNames.clear();
+    PortList.clear();
+    PortDetails.clear();
+    const auto ports = Directory->Enumerate();
+    if (!ports)
+        return false;
     for (const platform::PortEntry &port : *ports) {
         ValueNames << port.devicePath;
         PortList << port.portName;
+        PortDetails << port.details;
     }
+    return true;
 }
 
 void TSetup::LoadChoice()

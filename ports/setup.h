@@ -16,6 +16,9 @@ public:
     TSetup(const QString &appDir, std::shared_ptr<const platform::PortDirectory> directory);
 
     void ReadPortList();
+    // Reads the list afresh (a converter plugged in since), without the
+    // start-up warning when no source can be read.
+    void RefreshPortList();
     void LoadChoice();
     void WriteDefaultChoice();
     void SaveChoice();
@@ -27,8 +30,16 @@ public:
     QString IniPath;
     QString PortName;
     std::shared_ptr<const platform::PortDirectory> Directory;
+
     QStringList PortList;
     QStringList ValueNames;
+    // What a port is, by PortList's order: a USB converter's description and
+    // serial number; empty when nothing is known.
+    QStringList PortDetails;
+
+private:
+    // Fills the lists from the directory; false when no source could be read.
+    bool RefreshList();
 };
 
 extern TSetup *Setup1;

@@ -32,6 +32,7 @@
 #include "monitor/connect_saver.h"
 #include "ports/port_chooser.h"
 #include "ports/setup.h"
+#include "holder_process.h"
 #include "recorded_boxes.h"
 #include "windows/information_window.h"
 #include "windows/instruction_window.h"
@@ -126,7 +127,8 @@ TEST_F(MainWindowTest, BusyPortFailsAndCloseClearsTheState)
     OpenThroughChooser();
     ASSERT_EQ(boxes.Count(), 1u);
     const auto box = boxes.Boxes()[0];
-    EXPECT_EQ(box.text, "The COM port is busy!");
+    EXPECT_TRUE(box.text.startsWith("The COM port is busy!\n\nAnother program holds talvor-test."))
+        << box.text.toStdString();
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.icon, platform::BoxIcon::None);
     EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
@@ -145,7 +147,9 @@ TEST_F(MainWindowTest, EmptyChoiceFailsToOpen)
     app->setup->PortName = QStringLiteral("absent-port");  // the chooser then selects nothing
     OpenThroughChooser();
     EXPECT_EQ(app->setup->PortName, "");
-    EXPECT_EQ(boxes.Texts(), QStringList({"The COM port is busy!"}));
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("The COM port is busy!\n\nNo port was chosen."))
+        << boxes.Texts()[0].toStdString();
     EXPECT_EQ(app->form1->PortOpen.load(), 0);
 }
 
@@ -153,6 +157,62 @@ TEST_F(MainWindowTest, OverlongPortNameIsRefused)
 {
     EXPECT_FALSE(app->form1->OpenPortPath(QStringLiteral("a-name-of-16-chr")));
     EXPECT_EQ(app->comPort->Handle, NullHandle);
+}
+
+TEST_F(MainWindowTest, EachOpenFailureShowsItsCauseUnderTheKnownLine)
+{
+    // A converter unplugged after it was chosen: its link leads nowhere.
+    ASSERT_TRUE(QFile::link(portDir.filePath(QStringLiteral("gone")), portDir.filePath(QStringLiteral("unplugged"))));
+    const struct { const char *portName; const char *cause; } table[] = {
+        {"unplugged", "unplugged is not there: the converter may be unplugged.\nPlug it in"},
+        {"a-name-of-16-chr", "The port name a-name-of-16-chr is too long"},
+    };
+    for (const auto &row : table) {
+        boxes.Clear();
+        app->setup->PortName = QString::fromUtf8(row.portName);
+        app->form1->OpenPort();
+        ASSERT_EQ(boxes.Count(), 1u) << row.portName;
+        const auto box = boxes.Boxes()[0];
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_TRUE(box.text.startsWith(QStringLiteral("The COM port is busy!\n\n") + QString::fromUtf8(row.cause)))
+            << box.text.toStdString();
+        EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    }
+}
+
+TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
+{
+    HolderProcess other(port->Link().toStdString());
+    ASSERT_TRUE(other.Holding());
+    const QString question = QStringLiteral("talvor-test is also open in port-holder (pid %1).\n").arg(other.Pid());
+
+    boxes.AnswerNext(platform::ResultCancel);
+    OpenThroughChooser();
+    ASSERT_EQ(boxes.Count(), 1u);
+    auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
+    EXPECT_EQ(box.okText, "Open anyway");
+    EXPECT_TRUE(box.text.startsWith(question)) << box.text.toStdString();
+    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->comPort->Handle, NullHandle);
+    EXPECT_TRUE(ui().Button1->isEnabled()) << "cancelled: the port stays closed";
+
+    boxes.Clear();
+    boxes.AnswerNext(platform::ResultOk);
+    OpenThroughChooser();
+    ASSERT_EQ(boxes.Count(), 1u) << boxes.Texts().join('|').toStdString();
+    EXPECT_TRUE(boxes.Texts()[0].startsWith(question));
+    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_FALSE(ui().Button1->isEnabled());
+    ui().Button2->click();
+
+    // Once it has let go, the port opens without a question.
+    other.LetGo();
+    boxes.Clear();
+    OpenThroughChooser();
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    EXPECT_EQ(app->form1->PortOpen.load(), 1);
 }
 
 TEST_F(MainWindowTest, CancelledChooserChangesNothing)

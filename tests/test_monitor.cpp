@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "platform/gui_call.h"
 #include "platform/named_mutex.h"
 #include "platform/serial_device.h"
+#include "holder_process.h"
 #include "recorded_boxes.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
@@ -507,6 +509,48 @@ TEST_F(MonitorTest, StoppedReaderShowsNoAnswerAndARestartedOneIsShownWithoutReop
     EXPECT_NE(port.Handle, NullHandle);
     EXPECT_EQ(port.Handle, port.Device().descriptor());
     EXPECT_EQ(portOpen.load(), 1);
+}
+
+TEST_F(MonitorTest, SilentPortThatAnotherProgramHoldsNamesItUntilTheReaderAnswers)
+{
+    // The other program had the port first (as ModemManager would), so the
+    // exclusive open does not keep it out.
+    StartReader(State(0x83, 6, 4, 12345));
+    sim::Faults silent;
+    silent.silence = sim::kAlways;
+    reader->SetFaults(silent);
+    HolderProcess other(LinkPath());
+    ASSERT_TRUE(other.Holding());
+    StartMonitor();
+    OpenPort();
+
+    const Call named = T(F::Memo4, QStringLiteral("%1 is also open in %2 (pid %3).")
+                                       .arg(QString::fromUtf8(kLinkName), QString::fromUtf8(HolderProcess::kName))
+                                       .arg(other.Pid()));
+    const auto timesNamed = [&] {
+        const auto calls = view.Calls();
+        return std::count(calls.begin(), calls.end(), named);
+    };
+    ASSERT_TRUE(Serve([&] { return timesNamed() > 0; }, 8000));
+    const auto calls = view.Calls();
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(std::vector<Call>(calls.begin(), calls.begin() + 5), Join({T(F::StaticText3, text::NoAnswer())}, kEmptied));
+    // Said once, not at every silent poll.
+    ASSERT_TRUE(WaitForPolls(3, 5000));
+    EXPECT_EQ(timesNamed(), 1);
+
+    // The reader answers again: the remark line is its own again.
+    const size_t shown = view.Count();
+    reader->SetFaults(sim::Faults{});
+    const auto expected =
+        Join({T(F::StaticText3, text::Ready())}, FieldsFor(State(0x83, 6, 4, 12345), "8.3", "12345"));
+    const auto fromReady = [&] {
+        const auto after = view.Calls(shown);
+        const auto ready = std::find(after.begin(), after.end(), expected.front());
+        return std::vector<Call>(ready, after.end());
+    };
+    ASSERT_TRUE(Serve([&] { return fromReady().size() >= expected.size(); }, 5000));
+    EXPECT_EQ(fromReady(), expected);
 }
 
 TEST_F(MonitorTest, LineThatComesBackIsShownAgain)

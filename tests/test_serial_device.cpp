@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <thread>
@@ -326,6 +327,43 @@ TEST_F(SerialPortTest, VanishedLineFailsWithinTheReadBudget)
     EXPECT_EQ(port.Handle, NullHandle);
 }
 
+TEST_F(SerialPortTest, StalledWriteEndsByItsDeadlineAndTheLineCountsAsFailing)
+{
+    // The far end never reads, so the kernel buffer fills and the output stalls.
+    // Deadline of a 256-byte write here: (10 ms x 256 + 500 ms) x 0.05 = 153 ms.
+    platform::SetTimeoutScaleForTests(0.05);
+    const Bytes chunk(256, 0x55);
+    size_t written = 0;
+    long long took = 0;
+    for (int i = 0; i < 8192; ++i) {  // 2 MiB, far beyond any pseudo-terminal's buffer
+        const auto start = Clock::now();
+        const size_t n = port.Device().write(chunk.data(), chunk.size());
+        took = msSince(start);
+        if (n == 0)
+            break;
+        ASSERT_EQ(n, chunk.size());
+        written += n;
+    }
+    ASSERT_LT(written, size_t(8192) * 256) << "the output never stalled";
+    EXPECT_GE(took, 140) << "the stalled write gave up before its deadline";
+    EXPECT_LE(took, 3000) << "the stalled write hung";
+
+    // A failing line: the next writes fail at once instead of each waiting out
+    // a deadline (a frame goes out byte by byte).
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(port.WriteByte(0x3D), 0);
+    EXPECT_LT(msSince(start), 140);
+
+    // The far end reads again; the next read (the reply's) lifts the failure.
+    while (pty.receive(65536, 50).size() > 0) {
+    }
+    EXPECT_TRUE(readPort(1).empty());
+    platform::SetTimeoutScaleForTests(1.0);
+    EXPECT_EQ(port.WriteByte(0x42), 1);
+    EXPECT_EQ(pty.receive(1), Bytes({0x42}));
+}
+
 // The port opens a link, as it opens a virtual port; the test replaces the
 // pseudo-terminal behind it, as a restarted simulator or a re-plugged
 // converter would.
@@ -443,6 +481,63 @@ TEST_F(HungUpLineTest, LineReplacedBeforeTheNextReadIsTakenUpByIt)
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got.front(), 0x33);
     EXPECT_EQ(port.Device().reopenCount(), 1u);
+}
+
+TEST_F(HungUpLineTest, HangUpDuringAHandOverKeepsOneDescriptorForBothThreads)
+{
+    auto first = std::make_unique<Pty>();
+    pointLinkAt(first->slave);
+    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    platform::SetTimeoutScaleForTests(0.1);
+
+    // The monitor's side polls (request out, reply read, which reopens a
+    // hung-up line); the GUI side purges and looks at the port, as the
+    // hand-over does. Both touch the descriptor while it is replaced.
+    std::atomic<bool> stop{false};
+    std::atomic<int> purges{0};
+    std::thread monitor([&] {
+        uint8_t reply[20];
+        while (!stop) {
+            port.WriteByte(0x3D);
+            port.Read(reply, sizeof reply);
+        }
+    });
+    std::thread handover([&] {
+        while (!stop) {
+            port.PurgeAll();
+            port.Device().outputQueueLevel();
+            port.Device().isOpen();
+            ++purges;
+        }
+    });
+    const auto waitUntil = [](const std::function<bool()> &done) {
+        const auto start = Clock::now();
+        while (!done() && msSince(start) < 5000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    };
+    EXPECT_TRUE(waitUntil([&] { return purges > 100; }));
+
+    Pty second;
+    ASSERT_GE(second.master, 0);
+    second.makeRaw();
+    pointLinkAt(second.slave);
+    first->closeMaster();
+    EXPECT_TRUE(waitUntil([&] { return port.Device().reopenCount() >= 1; }));
+    const int purgesAtReopen = purges;
+    EXPECT_TRUE(waitUntil([&] { return purges > purgesAtReopen + 100; }));
+    stop = true;
+    monitor.join();
+    handover.join();
+    platform::SetTimeoutScaleForTests(1.0);
+
+    EXPECT_EQ(port.Device().reopenCount(), 1u);
+    EXPECT_NE(port.Handle, NullHandle);
+    EXPECT_EQ(port.Handle, port.Device().descriptor());
+    EXPECT_TRUE(port.PurgeAll());
+    second.receive(4096, 100);  // the polls that reached the new line
+    EXPECT_EQ(port.WriteByte(0x42), 1);
+    EXPECT_EQ(second.receive(1), Bytes({0x42}));
 }
 
 TEST_F(HungUpLineTest, ExplicitCloseEndsTheReopening)

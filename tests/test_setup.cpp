@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/ini_file.h"
@@ -209,6 +210,88 @@ TEST_F(ChooserTest, CancelChangesNothing)
     EXPECT_EQ(setup.PortName, "ttyS3");
     EXPECT_EQ(SavedName(), "ttyS3");
     EXPECT_EQ(shownCaption, "untouched");
+}
+
+TEST_F(ChooserTest, ListIsReadAfreshAtEveryShowingWithTheSavedChoiceAndUsbDetails)
+{
+    WriteIni("[ComPort]\nCom=ttyUSB0\n");
+    QStringList hardware{"ttyS0"};
+    const auto directory = std::make_shared<platform::PortDirectory>(
+        portDir.path(), [&hardware] { return hardware; },
+        [] { return QHash<QString, QString>{{"ttyUSB0", "FT232R USB UART\nSerial number: A50285BI"}}; });
+    TSetup setup(appDir.path(), directory);
+    ASSERT_EQ(boxes.Count(), 1u);  // ttyUSB0 was not plugged in at start
+    auto dialog = Chooser(setup);
+    QStringList entries;
+    QString selected, tooltip, shownTooltip;
+    const auto look = [&](TForm2 &d) {
+        entries.clear();
+        for (int i = 0; i < d.ui->ComboBox1->count(); ++i)
+            entries << d.ui->ComboBox1->itemText(i);
+        selected = d.ui->ComboBox1->currentText();
+        tooltip = d.ui->ComboBox1->itemData(d.ui->ComboBox1->currentIndex(), Qt::ToolTipRole).toString();
+        shownTooltip = d.ui->ComboBox1->toolTip();
+        d.ui->Button2->click();
+    };
+    RunModal(*dialog, look);
+    EXPECT_EQ(entries, QStringList({"ttyS0"}));
+    EXPECT_EQ(selected, "");
+
+    // The converter is plugged in, and a simulator publishes itself.
+    hardware << "ttyUSB0";
+    ASSERT_TRUE(QFile::link("/dev/null", portDir.filePath(QStringLiteral("talvor-sim"))));
+    RunModal(*dialog, look);
+    EXPECT_EQ(entries, QStringList({"ttyS0", "ttyUSB0", "talvor-sim"}));
+    EXPECT_EQ(selected, "ttyUSB0");
+    EXPECT_EQ(tooltip, "FT232R USB UART\nSerial number: A50285BI");
+    EXPECT_EQ(shownTooltip, tooltip);
+    EXPECT_EQ(setup.PortDetails, QStringList({"", "FT232R USB UART\nSerial number: A50285BI", ""}));
+
+    hardware = QStringList{"ttyS0"};
+    RunModal(*dialog, look);
+    EXPECT_EQ(entries, QStringList({"ttyS0", "talvor-sim"}));
+    EXPECT_EQ(boxes.Count(), 1u) << "re-reading the list warns about nothing";
+}
+
+TEST_F(SetupTest, VirtualLinksOfOtherUsersOrToNonDevicesAreIgnored)
+{
+    // What a link leads to, and who owns it: only our own (or root's) links
+    // to character devices are ports.
+    QFile plain(portDir.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(portDir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+    const struct { const char *link; QString target; bool ours; bool listed; } table[] = {
+        {"good-sim", QStringLiteral("/dev/null"), true, true},
+        {"foreign-sim", QStringLiteral("/dev/null"), false, false},
+        {"to-a-file", portDir.filePath(QStringLiteral("plain")), true, false},
+        {"to-a-fifo", portDir.filePath(QStringLiteral("fifo")), true, false},
+        {"to-a-folder", QStringLiteral("/tmp"), true, false},
+    };
+    QStringList expected;
+    for (const auto &row : table) {
+        const QString link = portDir.filePath(QString::fromUtf8(row.link));
+        ASSERT_TRUE(QFile::link(row.target, link));
+        if (row.listed)
+            expected << QString::fromUtf8(row.link);
+        if (!row.ours && ::getuid() != 0) {
+            // Only root can hand a link to another user; any other user sees
+            // the link as a stranger (neither its owner nor root) would.
+            EXPECT_FALSE(platform::PortDirectory::TrustedVirtualPort(link, ::getuid() + 1)) << row.link;
+            ASSERT_TRUE(QFile::remove(link));
+            continue;
+        }
+        if (!row.ours) {
+            const uid_t stranger = 4242;
+            ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), stranger, stranger), 0);
+        }
+        EXPECT_EQ(platform::PortDirectory::TrustedVirtualPort(link), row.listed) << row.link;
+        EXPECT_EQ(Ports({})->DevicePathFor(QString::fromUtf8(row.link)),
+                  row.listed ? link : QStringLiteral("/dev/") + QString::fromUtf8(row.link))
+            << row.link;
+    }
+    TSetup setup(appDir.path(), Ports({}));
+    EXPECT_EQ(setup.PortList, expected);
 }
 
 TEST_F(ChooserTest, NoPortsDisablesListAndOk)

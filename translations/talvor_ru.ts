@@ -33,6 +33,21 @@
     </message>
 </context>
 <context>
+    <name>DeviceHolders</name>
+    <message>
+        <source>%1 (pid %2)</source>
+        <translation>%1 (PID %2)</translation>
+    </message>
+    <message>
+        <source>%1 is also open in %2.</source>
+        <translation>Порт %1 также открыт в: %2.</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> и </translation>
+    </message>
+</context>
+<context>
     <name>ImageCheck</name>
     <message>
         <source>The file is too short to be a firmware image (%1 bytes)</source>
@@ -65,6 +80,88 @@
     <message>
         <source>Error</source>
         <translation>Ошибка</translation>
+    </message>
+</context>
+<context>
+    <name>PortDirectory</name>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PortOpenText</name>
+    <message>
+        <source>The COM port is busy!</source>
+        <translation>COM-порт занят!</translation>
+    </message>
+    <message>
+        <source>No port was chosen. Press &quot;Open&quot; and choose one from the list.</source>
+        <translation>Порт не выбран. Нажмите «Открыть» и выберите порт из списка.</translation>
+    </message>
+    <message>
+        <source>You may not open %1. Ask the administrator for access to it.</source>
+        <translation>У вас нет права открывать %1. Попросите администратора дать доступ к нему.</translation>
+    </message>
+    <message>
+        <source>You may not open %1: only members of the group %2 may.
+Add yourself to it with
+    sudo usermod -aG %2 %3
+then log out and log in again: the new group counts from the next login.</source>
+        <translation>У вас нет права открывать %1: это разрешено только членам группы %2.
+Добавьте себя в неё командой
+    sudo usermod -aG %2 %3
+затем выйдите из системы и войдите снова: новая группа действует со следующего входа.</translation>
+    </message>
+    <message>
+        <source>%1 is not there: the converter may be unplugged.
+Plug it in, or press &quot;Open&quot; and choose the port again.</source>
+        <translation>Порта %1 нет: возможно, конвертер отключён.
+Подключите его или нажмите «Открыть» и снова выберите порт.</translation>
+    </message>
+    <message>
+        <source>The port name %1 is too long: the tool takes names of at most %2 characters.
+Choose another port.</source>
+        <translation>Имя порта %1 слишком длинное: программа принимает имена не длиннее %2 символов.
+Выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>Another program holds %1. Close it, or choose another port.</source>
+        <translation>Порт %1 занят другой программой. Закройте её или выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>
+Close that program, or choose another port.</source>
+        <translation>
+Закройте эту программу или выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>%1 does not lead to a serial port. Choose another port.</source>
+        <translation>%1 не ведёт к последовательному порту. Выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>%1 could not be opened. Check the converter, or choose another port.</source>
+        <translation>Не удалось открыть %1. Проверьте конвертер или выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>Open anyway</source>
+        <translation>Всё равно открыть</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>
+That program may take the reader&apos;s answers, and the tool would then see none.
+Open the port anyway?</source>
+        <translation>
+Эта программа может перехватывать ответы считывателя, и тогда сервисная программа их не увидит.
+Всё равно открыть порт?</translation>
     </message>
 </context>
 <context>
@@ -162,10 +259,6 @@ If you quit now, the reader stays in its boot loader until it is updated again.<
     <message>
         <source>Continue</source>
         <translation>Продолжить</translation>
-    </message>
-    <message>
-        <source>The COM port is busy!</source>
-        <translation>COM-порт занят!</translation>
     </message>
     <message>
         <source>Select the COM port!</source>

@@ -1,0 +1,189 @@
+// Why a port does not open, and who else holds it: the system's error turned
+// into a cause, the cause into the box text, and the other programs found
+// through /proc.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "app/port_open_text.h"
+#include "holder_process.h"
+#include "platform/device_holders.h"
+#include "platform/serial_device.h"
+
+namespace {
+
+using platform::DeviceHolder;
+using platform::OpenFailure;
+using Cause = platform::OpenFailureCause;
+
+TEST(OpenFailureCause, FollowsTheSystemError)
+{
+    const struct { int error; Cause cause; } table[] = {
+        {EACCES, Cause::PermissionDenied}, {EPERM, Cause::PermissionDenied},
+        {ENOENT, Cause::NoSuchDevice},     {ENODEV, Cause::NoSuchDevice},
+        {ENXIO, Cause::NoSuchDevice},      {ENAMETOOLONG, Cause::NameTooLong},
+        {EBUSY, Cause::Busy},              {EWOULDBLOCK, Cause::Busy},
+        {EIO, Cause::Other},
+    };
+    for (const auto &row : table)
+        EXPECT_EQ(platform::OpenFailureCauseFor(row.error), row.cause) << std::strerror(row.error);
+}
+
+struct TextCase {
+    const char *name;
+    const char *portName;
+    OpenFailure failure;
+    std::vector<DeviceHolder> holders;
+    std::vector<const char *> says;  // each in the text, in this order
+};
+
+class OpenFailureText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(OpenFailureText, KeepsTheKnownFirstLineThenSaysWhyAndWhatToDo)
+{
+    const TextCase &c = GetParam();
+    const QString text = PortOpenFailureText(QString::fromUtf8(c.portName),
+                                             QStringLiteral("/dev/") + QString::fromUtf8(c.portName), c.failure,
+                                             c.holders, QStringLiteral("alice"));
+    EXPECT_TRUE(text.startsWith(QStringLiteral("The COM port is busy!\n\n"))) << text.toStdString();
+    int from = 0;
+    for (const char *words : c.says) {
+        const int at = text.indexOf(QString::fromUtf8(words), from);
+        EXPECT_GE(at, from) << "missing \"" << words << "\" in: " << text.toStdString();
+        from = std::max(at, from);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, OpenFailureText,
+    ::testing::Values(
+        TextCase{"permission_with_group", "ttyUSB0",
+                 {Cause::PermissionDenied, "dialout", "cannot open /dev/ttyUSB0: Permission denied"},
+                 {},
+                 {"You may not open /dev/ttyUSB0", "group dialout", "sudo usermod -aG dialout alice",
+                  "log in again", "(cannot open /dev/ttyUSB0: Permission denied)"}},
+        TextCase{"permission_group_unknown", "ttyS0", {Cause::PermissionDenied, "", ""}, {}, {"Ask the administrator"}},
+        TextCase{"no_such_device", "ttyUSB1",
+                 {Cause::NoSuchDevice, "", "cannot open /dev/ttyUSB1: No such file or directory"},
+                 {},
+                 {"ttyUSB1 is not there", "unplugged", "Plug it in", "choose the port again"}},
+        TextCase{"name_too_long", "a-name-of-16-chr", {Cause::NameTooLong, "", ""}, {},
+                 {"a-name-of-16-chr is too long", "at most 15 characters", "Choose another port"}},
+        TextCase{"busy_with_holder", "ttyUSB0", {Cause::Busy, "", "device is in use"}, {{812, "ModemManager"}},
+                 {"ttyUSB0 is also open in ModemManager (pid 812).", "Close that program"}},
+        TextCase{"busy_with_two_holders", "ttyUSB0", {Cause::Busy, "", ""}, {{812, "ModemManager"}, {900, "cat"}},
+                 {"ttyUSB0 is also open in ModemManager (pid 812) and cat (pid 900)."}},
+        TextCase{"busy_holder_unseen", "ttyUSB0", {Cause::Busy, "", ""}, {}, {"Another program holds ttyUSB0"}},
+        TextCase{"not_a_device", "talvor-sim", {Cause::NotADevice, "", ""}, {}, {"not lead to a serial port"}},
+        TextCase{"no_port_chosen", "", {Cause::Other, "", ""}, {}, {"No port was chosen"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The causes that can be provoked for real, also as root (where a device
+// without permission bits still opens).
+class RealOpenFailure : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char folderTemplate[] = "/tmp/talvor-open-failure-XXXXXX";
+        ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
+        folder = folderTemplate;
+        int slave = -1;
+        char name[256] = {};
+        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        ::close(slave);
+        slavePath = name;
+    }
+    void TearDown() override
+    {
+        if (master >= 0)
+            ::close(master);
+        for (const std::string &file : made)
+            ::unlink(file.c_str());
+        ::rmdir(folder.c_str());
+    }
+    std::string Link(const std::string &name, const std::string &target)
+    {
+        const std::string path = folder + "/" + name;
+        EXPECT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+        made.push_back(path);
+        return path;
+    }
+    OpenFailure Open(const std::string &path)
+    {
+        platform::SerialDevice device;
+        EXPECT_FALSE(device.open(path, 19200, 8, 0, 0));
+        EXPECT_FALSE(device.isOpen());
+        return device.openFailure();
+    }
+
+    std::string folder;
+    std::string slavePath;
+    int master = -1;
+    std::vector<std::string> made;
+};
+
+TEST_F(RealOpenFailure, VanishedLineTooLongNameHeldDeviceAndNonDeviceEachGiveTheirCause)
+{
+    // A converter unplugged: the link is left pointing at nothing.
+    const std::string vanished = Link("vanished", folder + "/gone");
+    OpenFailure failure = Open(vanished);
+    EXPECT_EQ(failure.cause, Cause::NoSuchDevice);
+    EXPECT_NE(failure.systemText.find("No such file"), std::string::npos) << failure.systemText;
+
+    failure = Open("/dev/" + std::string(300, 'x'));
+    EXPECT_EQ(failure.cause, Cause::NameTooLong) << failure.systemText;
+
+    platform::SerialDevice holder;
+    ASSERT_TRUE(holder.open(slavePath, 19200, 8, 0, 0)) << holder.errorText();
+    EXPECT_EQ(Open(slavePath).cause, Cause::Busy);
+    holder.close();
+
+    const std::string file = folder + "/plain-file";
+    ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+    made.push_back(file);
+    EXPECT_EQ(Open(Link("to-a-file", file)).cause, Cause::NotADevice);
+
+    platform::SerialDevice device;
+    ASSERT_TRUE(device.open(slavePath, 19200, 8, 0, 0)) << device.errorText();
+    EXPECT_EQ(device.openFailure().cause, Cause::None);
+}
+
+TEST_F(RealOpenFailure, HoldersAreFoundThroughProcByTheDeviceBehindTheLink)
+{
+    const std::string link = Link("held", slavePath);
+    // This process's own descriptors are not "another program".
+    platform::SerialDevice mine;
+    ASSERT_TRUE(mine.open(link, 19200, 8, 0, 0)) << mine.errorText();
+    EXPECT_TRUE(platform::OtherDeviceHolders(link).empty());
+    mine.close();
+
+    HolderProcess other(slavePath);
+    ASSERT_TRUE(other.Holding());
+    const pid_t pid = other.Pid();
+    const std::vector<DeviceHolder> expected{{pid, HolderProcess::kName}};
+    EXPECT_EQ(platform::OtherDeviceHolders(link), expected);
+    EXPECT_EQ(platform::OtherDeviceHolders(slavePath), expected);
+    EXPECT_EQ(platform::HolderSentence(QStringLiteral("held"), platform::OtherDeviceHolders(link)),
+              QStringLiteral("held is also open in port-holder (pid %1).").arg(pid));
+
+    // Another pseudo-terminal is not this one.
+    int otherMaster = -1, otherSlave = -1;
+    char otherName[256] = {};
+    ASSERT_EQ(::openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
+    EXPECT_TRUE(platform::OtherDeviceHolders(otherName).empty());
+    ::close(otherSlave);
+    ::close(otherMaster);
+
+    other.LetGo();
+    EXPECT_TRUE(platform::OtherDeviceHolders(link).empty());
+    EXPECT_TRUE(platform::OtherDeviceHolders(folder + "/absent").empty());
+}
+
+}  // namespace
