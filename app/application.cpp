@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLibraryInfo>
 #include <QProxyStyle>
+#include <QTranslator>
 
 #include "app/main_window.h"
 #include "firmware/update_procedure.h"
@@ -54,6 +56,30 @@ void ConfigureApplication()
     QApplication::setStyle(new HintTimingStyle);
     qApp->installEventFilter(new HintsStayUntilLeft(qApp));
     platform::InstallDesignFontSubstitutes();
+}
+
+Translations::Translations(const QLocale &locale)
+{
+    auto toolTexts = std::make_unique<QTranslator>();
+    // English, and any language the tool has no texts for, keeps the source texts.
+    if (!toolTexts->load(locale, QStringLiteral("talvor"), QStringLiteral("_"), QStringLiteral(":/i18n")))
+        return;
+    // The standard buttons come from the system's Qt translations, which need
+    // not be installed.
+    auto qtTexts = std::make_unique<QTranslator>();
+    if (qtTexts->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qtTexts.get());
+        translators_.push_back(std::move(qtTexts));
+    }
+    QCoreApplication::installTranslator(toolTexts.get());
+    translators_.push_back(std::move(toolTexts));
+}
+
+Translations::~Translations()
+{
+    for (const auto &translator : translators_)
+        QCoreApplication::removeTranslator(translator.get());
 }
 
 TalvorApp::TalvorApp(const AppOptions &options)

@@ -2,12 +2,15 @@
 // Builds the tool's objects in their start-up order and takes them down in
 // reverse, stopping the monitor before anything it uses goes away.
 
+#include <QLocale>
 #include <QString>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/port_directory.h"
 
+class QTranslator;
 class TSetup;
 class TComPort1;
 class TProt;
@@ -34,6 +37,22 @@ constexpr int kHintDisplayMs = 24 * 60 * 60 * 1000;
 // Application-wide settings made once the QApplication exists: title, hint
 // timing, the free fonts standing in for the design fonts.
 void ConfigureApplication();
+
+// The window texts in the language of locale, with Qt's own for the standard
+// buttons when the system has them, installed while the object lives. Made
+// before any window is built, so the windows come up translated.
+class Translations {
+public:
+    explicit Translations(const QLocale &locale);
+    ~Translations();
+    Translations(const Translations &) = delete;
+    Translations &operator=(const Translations &) = delete;
+    // False when the tool has no translation for the locale: its texts stay English.
+    bool Installed() const { return !translators_.empty(); }
+
+private:
+    std::vector<std::unique_ptr<QTranslator>> translators_;
+};
 
 class TalvorApp {
 public:

@@ -18,6 +18,8 @@ int main(int argc, char *argv[])
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(TALVOR_APP_ID));
     ConfigureApplication();
+    // LANG, LC_MESSAGES or LC_ALL choose the language of the windows.
+    const Translations translations(QLocale::system());
     try {
         AppOptions options;
         options.iniFolder = platform::IniFolder(QCoreApplication::applicationDirPath());

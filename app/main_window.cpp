@@ -153,7 +153,7 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
     } catch (const std::system_error &) {
         platform::MessageBoxRequest box;
         box.caption = QApplication::applicationName();
-        box.text = QStringLiteral("New Thread Error");
+        box.text = tr("New Thread Error");
         platform::ShowMessageBox(box);
         std::exit(EXIT_FAILURE);
     }
@@ -190,13 +190,13 @@ void TForm1::closeEvent(QCloseEvent *event)
     // with half a program: the user decides, "Continue" being the safe answer.
     if (prot_.Updating != 0) {
         platform::MessageBoxRequest box;
-        box.caption = QStringLiteral("Warning");
-        box.text = QStringLiteral("The firmware update is running.\nIf you quit now, the reader stays in its "
-                                  "boot loader until it is updated again.");
+        box.caption = tr("Warning");
+        box.text = tr("The firmware update is running.\nIf you quit now, the reader stays in its "
+                      "boot loader until it is updated again.");
         box.icon = platform::BoxIcon::Warning;
         box.buttons = platform::BoxButtons::OkCancel;
-        box.okText = QStringLiteral("Quit");
-        box.cancelText = QStringLiteral("Continue");
+        box.okText = tr("Quit");
+        box.cancelText = tr("Continue");
         box.cancelIsDefault = true;
         box.owner = this;
         if (platform::ShowMessageBox(box) != platform::ResultOk) {
@@ -350,7 +350,7 @@ void TForm1::Button3Click()
 void TForm1::Button5Click()
 {
     if (PortOpen != 1) {
-        platform::ShowError(QStringLiteral("Select the COM port!"));
+        platform::ShowError(tr("Select the COM port!"));
         return;
     }
     Handover_->TakeFromMonitor();

@@ -2,6 +2,7 @@
 // What the main window tells the user when a port does not open, and what it
 // asks before opening a port that another program holds.
 
+#include <QCoreApplication>
 #include <QString>
 #include <vector>
 
@@ -9,7 +10,7 @@
 #include "platform/message_box.h"
 #include "platform/serial_device.h"
 
-inline const QString kPortBusyText = QStringLiteral("The COM port is busy!");
+inline QString PortBusyText() { return QCoreApplication::translate("PortOpenText", "The COM port is busy!"); }
 
 // The box text for a failed open: "The COM port is busy!" first (users and
 // their documents know it), then the cause and what to do, then the system's

@@ -71,18 +71,18 @@ bool TForm1::OpenChosenImage()
 
 void TForm1::ShowImageRefused()
 {
-    platform::ShowError(QStringLiteral("The firmware file cannot be used!\n%1\n%2.")
+    platform::ShowError(tr("The firmware file cannot be used!\n%1\n%2.")
                             .arg(QDir::toNativeSeparators(OpenDialog1.FileName), prot_.ImageVerdict().reason));
 }
 
 void TForm1::Button22Click()
 {
     if (PortOpen != 1) {
-        platform::ShowError(QStringLiteral("Select the COM port!"));
+        platform::ShowError(tr("Select the COM port!"));
         return;
     }
     if (FileChosen == 0) {
-        platform::ShowError(QStringLiteral("Select the firmware file!"));
+        platform::ShowError(tr("Select the firmware file!"));
         return;
     }
     // Checked before the hand-over: for a file that is gone or is no image

@@ -119,7 +119,7 @@ Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder,
     port.Close();
     sim.Stop();  // the received image is on disk once it has ended
 
-    const bool completed = view.status == update_text::Completed && view.beeps == 1 && view.errorLines.isEmpty();
+    const bool completed = view.status == update_text::Completed() && view.beeps == 1 && view.errorLines.isEmpty();
     const bool intact = ReadFile(output) == image;
     if (!completed)
         std::fprintf(stderr, "update_speed: the update did not complete: %s\n",

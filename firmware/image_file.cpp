@@ -3,6 +3,7 @@
 // (32 bits at size - 4), and the program section, the last S bytes of the file.
 // Only the trailer and the ranges the boot loader asks for are ever read.
 
+#include <QCoreApplication>
 #include <QDir>
 #include <algorithm>
 #include <cstring>
@@ -67,10 +68,10 @@ int TProt::OpenImage(const QString &fileName)
     ImageFile.setFileName(fileName);
     if (fileName.isEmpty() || !ImageFile.open(QIODevice::ReadOnly)) {
         // The file named, and the system's reason beneath.
-        const QString detail = fileName.isEmpty() ? QStringLiteral("No file name was given.")
+        const QString detail = fileName.isEmpty() ? QCoreApplication::translate("TProt", "No file name was given.")
                                                   : QDir::toNativeSeparators(fileName) + QLatin1Char('\n') +
                                                         ImageFile.errorString();
-        platform::ShowError(update_text::CouldNotOpen + QLatin1Char('\n') + detail);
+        platform::ShowError(update_text::CouldNotOpen() + QLatin1Char('\n') + detail);
         return 0;
     }
     imageSize_ = ImageFile.size();

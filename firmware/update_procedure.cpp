@@ -53,12 +53,12 @@ public:
 QString OutcomeLine(unsigned outcome)
 {
     switch (outcome) {
-    case TProt::kWrongModel: return update_text::WrongModel;
-    case TProt::kDeviceNumber: return update_text::DeviceNumber;
-    case TProt::kProgramSize: return update_text::ProgramSize;
-    case TProt::kBlockNumber: return update_text::BlockNumber;
-    case TProt::kChecksumTransmission: return update_text::ChecksumTransmission;
-    default: return update_text::NoResponse;
+    case TProt::kWrongModel: return update_text::WrongModel();
+    case TProt::kDeviceNumber: return update_text::DeviceNumber();
+    case TProt::kProgramSize: return update_text::ProgramSize();
+    case TProt::kBlockNumber: return update_text::BlockNumber();
+    case TProt::kChecksumTransmission: return update_text::ChecksumTransmission();
+    default: return update_text::NoResponse();
     }
 }
 
@@ -110,7 +110,7 @@ void TProt::StartUpdate(const QString &fileName)
         RunUpdate();
     }
     Updating = 0;
-    View().SetLoadCaption(update_text::LoadProgram);
+    View().SetLoadCaption(update_text::LoadProgram());
     View().SetStopEnabled(false);
     CloseImage();
 }
@@ -130,7 +130,7 @@ int TProt::RunUpdate()
     }
 
     View().SetLampBlinking(true);
-    View().SetStatusLine(update_text::Transfer);
+    View().SetStatusLine(update_text::Transfer());
     bool aborted = ProcessMessages();
 
     unsigned outcome = kGoOn;
@@ -162,7 +162,7 @@ int TProt::RunUpdate()
         return 1;
 
     if (outcome == kCompleted) {
-        View().SetStatusLine(update_text::Completed);
+        View().SetStatusLine(update_text::Completed());
         View().SetPercentage(QStringLiteral("100%"));
         View().SetLamp(Lamp::Green);
         ProcessMessages();
@@ -180,7 +180,7 @@ int64_t TProt::DataBlockLimit() const
 
 int TProt::EnterBootLoader()
 {
-    View().SetStatusLine(update_text::Connect);
+    View().SetStatusLine(update_text::Connect());
     bool found = false;
     bool aborted = false;
     for (int i = 0; i < kConnectAttempts; ++i) {
@@ -195,14 +195,13 @@ int TProt::EnterBootLoader()
             found = true;
             break;
         }
-        View().SetLoadCaption(update_text::WaitingPrefix + QString::number(kConnectAttempts - i) +
-                              QLatin1Char(')'));
+        View().SetLoadCaption(update_text::Waiting(kConnectAttempts - i));
         aborted = ProcessMessages();
         if (StopRequested != 0 || aborted)
             break;
     }
-    View().SetLoadCaption(update_text::Updating);
-    View().SetStatusLine(update_text::StartFirmware);
+    View().SetLoadCaption(update_text::Updating());
+    View().SetStatusLine(update_text::StartFirmware());
     aborted = ProcessMessages() || aborted;
     if (!found || aborted)
         return 0;
@@ -244,7 +243,7 @@ unsigned TProt::SendDataBlock(uint32_t count)
     case ReplyOutcome::NoReply:
         return kNoAnswer;
     case ReplyOutcome::ChecksumError:
-        ReportError(update_text::ChecksumReceiving);
+        ReportError(update_text::ChecksumReceiving());
         return kNoAnswer;
     case ReplyOutcome::Valid:
         break;

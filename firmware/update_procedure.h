@@ -2,6 +2,7 @@
 // TProt: the frame layer plus the firmware update engine that leads the
 // reader's boot loader through an update from an image file.
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 #include <atomic>
@@ -12,21 +13,32 @@
 #include "link/frame_codec.h"
 
 namespace update_text {
-inline const QString CouldNotOpen = QStringLiteral("Could not open file!");
-inline const QString LoadProgram = QStringLiteral("Load program");
-inline const QString Connect = QStringLiteral("Connect the device...");
-inline const QString WaitingPrefix = QStringLiteral("Waiting for connection (");
-inline const QString Updating = QStringLiteral("Process of updating the program...");
-inline const QString StartFirmware = QStringLiteral("Start the firmware...");
-inline const QString Transfer = QStringLiteral("Process of firmware update...");
-inline const QString Completed = QStringLiteral("Firmware update completed successfully!");
-inline const QString NoResponse = QStringLiteral("There is no response from the device!");
-inline const QString ChecksumReceiving = QStringLiteral("Checksum error receiving!");
-inline const QString WrongModel = QStringLiteral("Did not match the model!");
-inline const QString DeviceNumber = QStringLiteral("The device number outside the allowed range!");
-inline const QString ProgramSize = QStringLiteral("You have exceeded the maximum program size!");
-inline const QString BlockNumber = QStringLiteral("An incorrect block number!");
-inline const QString ChecksumTransmission = QStringLiteral("Checksum error transmission!");
+// Shown in the language of the user.
+inline QString CouldNotOpen() { return QCoreApplication::translate("TProt", "Could not open file!"); }
+inline QString LoadProgram() { return QCoreApplication::translate("TProt", "Load program"); }
+inline QString Connect() { return QCoreApplication::translate("TProt", "Connect the device..."); }
+// The boot requests left before the update gives up.
+inline QString Waiting(int attemptsLeft)
+{
+    return QCoreApplication::translate("TProt", "Waiting for connection (%1)").arg(attemptsLeft);
+}
+inline QString Updating() { return QCoreApplication::translate("TProt", "Process of updating the program..."); }
+inline QString StartFirmware() { return QCoreApplication::translate("TProt", "Start the firmware..."); }
+inline QString Transfer() { return QCoreApplication::translate("TProt", "Process of firmware update..."); }
+inline QString Completed() { return QCoreApplication::translate("TProt", "Firmware update completed successfully!"); }
+inline QString NoResponse() { return QCoreApplication::translate("TProt", "There is no response from the device!"); }
+inline QString ChecksumReceiving() { return QCoreApplication::translate("TProt", "Checksum error receiving!"); }
+inline QString WrongModel() { return QCoreApplication::translate("TProt", "Did not match the model!"); }
+inline QString DeviceNumber()
+{
+    return QCoreApplication::translate("TProt", "The device number outside the allowed range!");
+}
+inline QString ProgramSize()
+{
+    return QCoreApplication::translate("TProt", "You have exceeded the maximum program size!");
+}
+inline QString BlockNumber() { return QCoreApplication::translate("TProt", "An incorrect block number!"); }
+inline QString ChecksumTransmission() { return QCoreApplication::translate("TProt", "Checksum error transmission!"); }
 }  // namespace update_text
 
 class TProt : public TProtFrame {

@@ -1,5 +1,6 @@
 #include "link/frame_codec.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <algorithm>
 #include <chrono>
@@ -92,7 +93,7 @@ bool TProtFrame::SendCommand(uint8_t command)
     overflow_ = false;
 
     if (portOpen_ == nullptr || portOpen_->load() != 1) {
-        platform::ShowError(QStringLiteral("You have not opened the port!"));
+        platform::ShowError(QCoreApplication::translate("TProtFrame", "You have not opened the port!"));
         return false;
     }
     if (overflowed || TxLength > kMaxBody)

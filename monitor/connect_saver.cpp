@@ -24,7 +24,7 @@ constexpr auto kHolderLookupInterval = std::chrono::seconds(5);
 
 QString LoaderVersion(uint8_t loader)
 {
-    return monitor_text::VersionPrefix + QString::number(loader >> 4) + QLatin1Char('.') +
+    return monitor_text::VersionPrefix() + QString::number(loader >> 4) + QLatin1Char('.') +
            QString::number(loader & 0x0F);
 }
 
@@ -142,8 +142,8 @@ std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply)
     const uint8_t loader = reply[10];
     text(MonitorField::Memo3, LoaderVersion(loader));
     if (loader <= 0x81) {
-        text(MonitorField::Memo4, monitor_text::OldLoader);
-        text(MonitorField::Memo2, monitor_text::Unknown);
+        text(MonitorField::Memo4, monitor_text::OldLoader());
+        text(MonitorField::Memo2, monitor_text::Unknown());
         return changes;
     }
     if (loader >= 0x83) {
@@ -153,11 +153,11 @@ std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply)
     const uint8_t major = reply[8];
     if (major != 0) {
         text(MonitorField::Memo4, QString());
-        text(MonitorField::Memo2, monitor_text::VersionPrefix + QString::number(major) + QLatin1Char('.') +
+        text(MonitorField::Memo2, monitor_text::VersionPrefix() + QString::number(major) + QLatin1Char('.') +
                                       QString::number(reply[9]));
     } else {
-        text(MonitorField::Memo4, monitor_text::OldFirmware);
-        text(MonitorField::Memo2, monitor_text::Unknown);
+        text(MonitorField::Memo4, monitor_text::OldFirmware());
+        text(MonitorField::Memo2, monitor_text::Unknown());
     }
     return changes;
 }
@@ -206,13 +206,13 @@ void ConnectSaver::Execute()
 
         if (portOpen_.load() != 1) {
             if (state != DisplayState::Closed)
-                SetControlText(MonitorField::StaticText3, monitor_text::PortClosed);
+                SetControlText(MonitorField::StaticText3, monitor_text::PortClosed());
             state = DisplayState::Closed;
             Pause(kClosedPauseMs);
             continue;
         }
         if (state != DisplayState::Waiting && state != DisplayState::Ready) {
-            SetControlText(MonitorField::StaticText3, monitor_text::NoAnswer);
+            SetControlText(MonitorField::StaticText3, monitor_text::NoAnswer());
             state = DisplayState::Waiting;
         }
         if (!TakePortLock())
@@ -238,7 +238,7 @@ void ConnectSaver::Execute()
             const uint16_t length = prot_.Unescape(prot_.RxBuffer, received);
             TProtFrame::ClearBuffer(prot_.RxBuffer + length, received - length);
             if (state != DisplayState::Ready) {
-                SetControlText(MonitorField::StaticText3, monitor_text::Ready);
+                SetControlText(MonitorField::StaticText3, monitor_text::Ready());
                 state = DisplayState::Ready;
             }
             // An answer puts the remark line back over a holder sentence.

@@ -3,6 +3,7 @@
 // device information request about every 100 ms and shows whether it answers,
 // its boot loader and firmware versions and its serial number.
 
+#include <QCoreApplication>
 #include <QString>
 #include <atomic>
 #include <chrono>
@@ -30,16 +31,23 @@ public:
 };
 
 namespace monitor_text {
-inline const QString PortClosed = QStringLiteral("COM-port is closed");
-inline const QString NoAnswer = QStringLiteral("Device no answer");
-inline const QString Ready = QStringLiteral("Device is ready");
-inline const QString VersionPrefix = QStringLiteral("vesion  ");
-inline const QString Unknown = QStringLiteral("unknown");
-inline const QString OldLoader = QStringLiteral(
-    "With a bootloader version lower than 8.2, accurate information about the device firmware "
-    "version is not available");
-inline const QString OldFirmware =
-    QStringLiteral("Firmware versions prior to 5.3 do not contain the necessary information");
+// Shown in the language of the user; what the reader sends is shown as sent.
+inline QString PortClosed() { return QCoreApplication::translate("ConnectSaver", "COM-port is closed"); }
+inline QString NoAnswer() { return QCoreApplication::translate("ConnectSaver", "Device no answer"); }
+inline QString Ready() { return QCoreApplication::translate("ConnectSaver", "Device is ready"); }
+inline QString VersionPrefix() { return QCoreApplication::translate("ConnectSaver", "vesion  "); }
+inline QString Unknown() { return QCoreApplication::translate("ConnectSaver", "unknown"); }
+inline QString OldLoader()
+{
+    return QCoreApplication::translate("ConnectSaver",
+                                       "With a bootloader version lower than 8.2, accurate information about the "
+                                       "device firmware version is not available");
+}
+inline QString OldFirmware()
+{
+    return QCoreApplication::translate("ConnectSaver",
+                                       "Firmware versions prior to 5.3 do not contain the necessary information");
+}
 }  // namespace monitor_text
 
 // One change an answer makes on the window: a field's text, or (field

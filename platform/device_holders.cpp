@@ -1,5 +1,6 @@
 #include "platform/device_holders.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
 #include <cstdlib>
@@ -117,8 +118,11 @@ QString HolderSentence(const QString &portName, const std::vector<DeviceHolder> 
         return QString();
     QStringList programs;
     for (const DeviceHolder &holder : holders)
-        programs << QStringLiteral("%1 (pid %2)").arg(QString::fromStdString(holder.name)).arg(holder.pid);
-    return QStringLiteral("%1 is also open in %2.").arg(portName, programs.join(QStringLiteral(" and ")));
+        programs << QCoreApplication::translate("DeviceHolders", "%1 (pid %2)")
+                        .arg(QString::fromStdString(holder.name))
+                        .arg(holder.pid);
+    return QCoreApplication::translate("DeviceHolders", "%1 is also open in %2.")
+        .arg(portName, programs.join(QCoreApplication::translate("DeviceHolders", " and ")));
 }
 
 }  // namespace platform

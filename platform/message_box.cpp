@@ -64,7 +64,7 @@ int ShowMessageBox(const MessageBoxRequest &request)
 void ShowError(const QString &text)
 {
     MessageBoxRequest request;
-    request.caption = QStringLiteral("Error");
+    request.caption = QCoreApplication::translate("MessageBox", "Error");
     request.text = text;
     ShowMessageBox(request);
 }

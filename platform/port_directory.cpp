@@ -1,5 +1,6 @@
 #include "platform/port_directory.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,7 +27,7 @@ PortDirectory::DetailsSource PortDirectory::SystemPortDetails()
             if (!info.description().isEmpty())
                 lines << info.description();
             if (!info.serialNumber().isEmpty())
-                lines << QStringLiteral("Serial number: ") + info.serialNumber();
+                lines << QCoreApplication::translate("PortDirectory", "Serial number: %1").arg(info.serialNumber());
             if (!lines.isEmpty())
                 details.insert(info.portName(), lines.join(QLatin1Char('\n')));
         }

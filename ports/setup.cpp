@@ -1,5 +1,6 @@
 #include "ports/setup.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include "platform/ini_file.h"
@@ -15,8 +16,8 @@ const QString kKey = QStringLiteral("Com");
 void ShowPortsMissing()
 {
     platform::MessageBoxRequest box;
-    box.caption = QStringLiteral("Error");
-    box.text = QStringLiteral("The COM ports are missing!!!");
+    box.caption = QCoreApplication::translate("TSetup", "Error");
+    box.text = QCoreApplication::translate("TSetup", "The COM ports are missing!!!");
     box.icon = platform::BoxIcon::Error;
     platform::ShowMessageBox(box);
 }
@@ -73,9 +74,11 @@ void TSetup::LoadChoice()
     if (PortList.contains(PortName, Qt::CaseSensitive))
         return;
     platform::MessageBoxRequest box;
-    box.caption = QStringLiteral("Warning");
-    box.text = QStringLiteral("The previously selected ") + PortName +
-               QStringLiteral(" on the computer does not exist.\nSelect another COM port.");
+    box.caption = QCoreApplication::translate("TSetup", "Warning");
+    box.text = QCoreApplication::translate("TSetup",
+                                           "The previously selected %1 on the computer does not exist.\n"
+                                           "Select another COM port.")
+                   .arg(PortName);
     box.icon = platform::BoxIcon::Warning;
     platform::ShowMessageBox(box);
 }

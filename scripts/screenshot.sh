@@ -3,8 +3,9 @@
 # the line and the port opened: the main window, and with ALL=1 also the
 # chooser, the settings window and the instruction window (OUTPUT-chooser.png,
 # OUTPUT-settings.png, OUTPUT-instruction.png).
-# Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] scripts/screenshot.sh OUTPUT.png
-# BUILD names a build tree that already holds talvor and talvor-sim.
+# Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] [LANG=ru_RU.UTF-8] scripts/screenshot.sh OUTPUT.png
+# BUILD names a build tree that already holds talvor and talvor-sim. LANG (or
+# LC_ALL, LC_MESSAGES) chooses the language of the windows, as for the tool.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 out=$(realpath -m "${1:-main-window.png}")
 base=${out%.png}
@@ -19,6 +20,11 @@ if [ -z "$build" ]; then
     build_preset default
 fi
 build=$(realpath "$build")
+# The windows are found by their titles, which follow the language.
+case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in
+    ru*) chooser_title='COM-порт' settings_title='Настройки' instruction_title='Инструкция' ;;
+    *) chooser_title='COM-port' settings_title='Setting' instruction_title='Instruction' ;;
+esac
 
 # A copy of the tool in a scratch folder, so its com.ini (chosen port:
 # the simulated reader) leaves the user's choice alone.
@@ -31,33 +37,41 @@ printf '[ComPort]\nCom=talvor-shot\n' > "$scratch/com.ini"
 # in device pixels whatever QT_SCALE_FACTOR says.
 xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
     at() { echo \$(( \$1 * $height / 1080 )); }
-    wait_for() { for i in \$(seq 100); do xdotool search --name \"\$1\" >/dev/null 2>&1 && return; sleep 0.1; done; }
+    # The tool's window whose title starts with \$1; by comparing names, since
+    # xdotool's own search misses titles that are not Latin-1.
+    window_named() {
+        for id in \$(xdotool search --pid \$pid 2>/dev/null); do
+            [[ \"\$(xdotool getwindowname \$id)\" == \"\$1\"* ]] && echo \$id && return
+        done
+        return 1
+    }
+    wait_for() { for i in \$(seq 100); do window_named \"\$1\" >/dev/null && return; sleep 0.1; done; }
     coproc SIM { exec '$build/sim/talvor-sim' --link talvor-shot 2>/dev/null; }
     trap 'kill \$SIM_PID 2>/dev/null' EXIT
     read -r -t 10 port <&\${SIM[0]} || exit 1
     '$scratch/talvor' & pid=\$!
     wait_for Veltrane
-    window=\$(xdotool search --name Veltrane | head -1)
+    window=\$(window_named Veltrane)
     eval \$(xdotool getwindowgeometry --shell \$window)
     mainX=\$X mainY=\$Y
     xdotool mousemove \$((mainX + \$(at 100))) \$((mainY + \$(at 72))) click 1       # Open
-    wait_for COM-port
+    wait_for $chooser_title
     sleep 0.5
     [ -n '${ALL:-}' ] && import -window root '$base-chooser.png'
-    chooser=\$(xdotool search --name COM-port | head -1)
+    chooser=\$(window_named $chooser_title)
     eval \$(xdotool getwindowgeometry --shell \$chooser)
     xdotool mousemove \$((X + 50 * $scale)) \$((Y + 52 * $scale)) click 1          # OK
     sleep 2                                                                        # a few polls
     import -window root '$out'
     if [ -n '${ALL:-}' ]; then
         xdotool mousemove \$((mainX + \$(at 76))) \$((mainY + \$(at 484))) click 1   # Device Setting
-        wait_for Setting
+        wait_for $settings_title
         sleep 1.5                                                                  # the first read
         import -window root '$base-settings.png'
-        xdotool search --name Setting windowfocus --sync key Escape                 # leaves through Close
+        xdotool windowfocus --sync \$(window_named $settings_title) key Escape  # leaves through Close
         sleep 2
         xdotool mousemove \$((mainX + \$(at 468))) \$((mainY + \$(at 68))) sleep 0.3 click 1   # instructions
-        wait_for Instruction
+        wait_for $instruction_title
         sleep 0.5
         import -window root '$base-instruction.png'
     fi

@@ -146,7 +146,7 @@ void TForm6::FormShow()
     } catch (const std::system_error &) {
         platform::MessageBoxRequest box;
         box.caption = QGuiApplication::applicationName();
-        box.text = QStringLiteral("New Thread Error");
+        box.text = tr("New Thread Error");
         platform::ShowMessageBox(box);
         std::exit(EXIT_FAILURE);
     }
@@ -210,44 +210,44 @@ void TForm6::ScaleToScreen()
 
 void TForm6::AssignHints()
 {
-    const QString manual = QStringLiteral("See par. 4.2 of operatin manual\r\n");
-    ui->GroupBox1->setToolTip(QStringLiteral(
+    const QString manual = tr("See par. 4.2 of operatin manual\r\n");
+    ui->GroupBox1->setToolTip(tr(
         "Select device type \r\nNOTE: Keyboard input and keyboard backlight brightness settings \r\n"
         "are only available for TalvorIV-M ETH KEYS"));
-    ui->GroupBox7->setToolTip(manual + QStringLiteral("Param. 12 - Set keyboard backlight brightness\r\n"
-                                                      "NOTE: TalvorIV-M ETH devices do not have backlight"));
+    ui->GroupBox7->setToolTip(manual + tr("Param. 12 - Set keyboard backlight brightness\r\n"
+                                          "NOTE: TalvorIV-M ETH devices do not have backlight"));
     ui->GroupBox10->setToolTip(
-        manual + QStringLiteral("Param. 08 - Selecting of identifier format when using the iButton interface\r\n"
-                                " NOTE: characters typed from the keyboard are always transmitted in a 5 byte "
-                                "packet"));
-    ui->GroupBox9->setToolTip(manual + QStringLiteral("Param. 11 - Setting the iButton device code for keyboard "
-                                                      "input\r\nNOTE: iButton device code for identificators - "
-                                                      "is 01 always"));
-    ui->GroupBox13->setToolTip(manual + QStringLiteral("Param. 10 - Selecting of Wiegand / iButton interface - "
-                                                       "setting value 4 \r\nNOTE: only for iButton interface"));
-    ui->GroupBox8->setToolTip(QStringLiteral(
+        manual + tr("Param. 08 - Selecting of identifier format when using the iButton interface\r\n"
+                    " NOTE: characters typed from the keyboard are always transmitted in a 5 byte "
+                    "packet"));
+    ui->GroupBox9->setToolTip(manual + tr("Param. 11 - Setting the iButton device code for keyboard "
+                                          "input\r\nNOTE: iButton device code for identificators - "
+                                          "is 01 always"));
+    ui->GroupBox13->setToolTip(manual + tr("Param. 10 - Selecting of Wiegand / iButton interface - "
+                                           "setting value 4 \r\nNOTE: only for iButton interface"));
+    ui->GroupBox8->setToolTip(tr(
         "Choice of Communication protocol\r\nNOTE: The selected interface (iButton or Wiegand) cannot be "
         "changed by connecting the device cable)"));
-    ui->GroupBox14->setToolTip(QStringLiteral(
+    ui->GroupBox14->setToolTip(tr(
         "Keyboard input - Selecting the card emulation or character-by-character transfer mode\r\nNOTE: "
         "character-by-character transfer mode can only be selected if Wiegand interface is selected"));
-    ui->GroupBox15->setToolTip(manual + QStringLiteral("Param. 05 - Selecting the card emulation mode and "
-                                                       "setting the card emulation format"));
-    ui->GroupBox11->setToolTip(manual + QStringLiteral("Param. 09 - Choosing an identifier format when using "
-                                                       "the Wiegand interface"));
-    ui->GroupBox12->setToolTip(manual + QStringLiteral("Param. 06 Setting the format of character-by-character "
-                                                       "transfer mode (only if the Wiegand interface is "
-                                                       "selected)"));
-    ui->Button4->setToolTip(QStringLiteral("Fill form fields with default values\r\nNOTE: the transfer of values "
-                                           "to the equipment is performed by 'pressing' the 'ToDevice' button"));
-    ui->Button2->setToolTip(QStringLiteral("Read setting from TalvorIV"));
-    ui->Button1->setToolTip(QStringLiteral("Store setting to TalvorIV"));
-    ui->GroupBox16->setToolTip(QStringLiteral(
+    ui->GroupBox15->setToolTip(manual + tr("Param. 05 - Selecting the card emulation mode and "
+                                           "setting the card emulation format"));
+    ui->GroupBox11->setToolTip(manual + tr("Param. 09 - Choosing an identifier format when using "
+                                           "the Wiegand interface"));
+    ui->GroupBox12->setToolTip(manual + tr("Param. 06 Setting the format of character-by-character "
+                                           "transfer mode (only if the Wiegand interface is "
+                                           "selected)"));
+    ui->Button4->setToolTip(tr("Fill form fields with default values\r\nNOTE: the transfer of values "
+                               "to the equipment is performed by 'pressing' the 'ToDevice' button"));
+    ui->Button2->setToolTip(tr("Read setting from TalvorIV"));
+    ui->Button1->setToolTip(tr("Store setting to TalvorIV"));
+    ui->GroupBox16->setToolTip(tr(
         "Read current device setting from device - 'From Device' 'button' or  \r\nsave setting to device - "
         "'To Device' 'button' "));
-    ui->GroupBox2->setToolTip(manual + QStringLiteral("Param. 02, 03, 04\r\nSetting active levels of external "
-                                                      "indication control"));
-    ui->GroupBox6->setToolTip(QStringLiteral(
+    ui->GroupBox2->setToolTip(manual + tr("Param. 02, 03, 04\r\nSetting active levels of external "
+                                          "indication control"));
+    ui->GroupBox6->setToolTip(tr(
         "See par. 4.2 of operatin manual \r\nParam. 07 - function 'Anticlone' ON/OFF \r\nNOTE:\r\n"
         "for versions 6.x, 7.x 'Anticlone'/'Temic only'\r\nfor version 5.x 'Anticlone' ON/OFF"));
 }
@@ -391,7 +391,7 @@ bool TForm6::TakeSettingsLock()
 {
     if (platform::WaitForLockServingGui(settingsBusy_, kSettingsLockWaitMs))
         return true;
-    platform::ShowError(settingsBusy_.valid() ? QStringLiteral("The COM port is busy!")
+    platform::ShowError(settingsBusy_.valid() ? tr("The COM port is busy!")
                                               : QString::fromStdString(settingsBusy_.failureText()));
     return false;
 }
@@ -431,10 +431,10 @@ void TForm6::InterfaceChengeClick() { ApplyFieldRules(); }
 
 void TForm6::Button3Click()
 {
-    MessageButtons.Ok = QStringLiteral("YES");
-    MessageButtons.Cancel = QStringLiteral(" NO ");
-    MessageButtons.No = QStringLiteral("NO");
-    MessageButtons.Yes = QStringLiteral(" YES ");
+    MessageButtons.Ok = tr("YES");
+    MessageButtons.Cancel = tr(" NO ");
+    MessageButtons.No = tr("NO");
+    MessageButtons.Yes = tr(" YES ");
     MessageButtons.Abort = QString::fromUtf8("Прервать");
     MessageButtons.Retry = QString::fromUtf8("Повторить ещё разок!");
 
@@ -442,8 +442,8 @@ void TForm6::Button3Click()
         CollectSettings();
         Exchange.ShownSettings = Exchange.EditedSettings();
         if (Exchange.ShownSettings != Exchange.DeviceSettings &&
-            AskWithButtonTexts(QStringLiteral("The settings have been changed but not saved in the device\r\n "
-                                              "finish editing the settings anyway?"),
+            AskWithButtonTexts(tr("The settings have been changed but not saved in the device\r\n "
+                                  "finish editing the settings anyway?"),
                                QString(), platform::BoxButtons::OkCancel,
                                platform::BoxIcon::Warning) == platform::ResultCancel)
             return;
@@ -504,8 +504,8 @@ void TForm6::SetNoticeVisible(bool visible)
 void TForm6::ShowNoAnswer()
 {
     platform::MessageBoxRequest request;
-    request.caption = QStringLiteral("Error");
-    request.text = QStringLiteral("Device no answer");
+    request.caption = tr("Error");
+    request.text = tr("Device no answer");
     request.owner = this;
     platform::ShowMessageBox(request);
 }
@@ -548,9 +548,9 @@ void TForm6::ShowSettingsNotTaken(const SettingsRecord &written, const SettingsR
     if (names.isEmpty())
         return;  // only bits the window does not show differ
     platform::MessageBoxRequest request;
-    request.caption = QStringLiteral("Warning");
-    request.text = QStringLiteral("The device did not take these settings:\r\n") + names.join(QStringLiteral("\r\n")) +
-                   QStringLiteral("\r\nThe window now shows what the device holds.");
+    request.caption = tr("Warning");
+    request.text = tr("The device did not take these settings:\r\n%1\r\nThe window now shows what the device holds.")
+                       .arg(names.join(QStringLiteral("\r\n")));
     request.icon = platform::BoxIcon::Warning;
     request.owner = this;
     platform::ShowMessageBox(request);

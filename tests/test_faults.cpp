@@ -92,7 +92,7 @@ BootLoaderOptions Plain(int sectionSize)
     return options;
 }
 
-QString Waiting(int n) { return text::WaitingPrefix + QString::number(n) + QLatin1Char(')'); }
+QString Waiting(int n) { return text::Waiting(n); }
 
 class FaultTest : public ::testing::Test {
 protected:
@@ -172,7 +172,7 @@ protected:
     // buttons unchanged.
     void ExpectControlsBack(bool openBefore, bool closeBefore)
     {
-        EXPECT_EQ(ui().Button22->text(), text::LoadProgram);
+        EXPECT_EQ(ui().Button22->text(), text::LoadProgram());
         EXPECT_TRUE(ui().Button22->isEnabled());
         EXPECT_TRUE(ui().Button5->isEnabled());
         EXPECT_TRUE(ui().Button21->isEnabled());
@@ -261,17 +261,17 @@ const UpdateFault kUpdateFaults[] = {
      }},
     {"same_block_for_ever", 300, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.plan = Repeat({{0, 66}}, 5000); },
-     {}, {}, Outcome::Reported, {text::NoResponse}, false, LineAfter::Up, 60000,
+     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Up, 60000,
      ExpectSpinningStoppedAtTheLimit},
     {"never_sends_the_end", 300, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) {
          o.plan = Repeat({{0, 66}, {66, 66}, {132, 66}, {198, 66}, {264, 36}}, 5000);
      },
-     {}, {}, Outcome::Reported, {text::NoResponse}, false, LineAfter::Up, 60000,
+     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Up, 60000,
      ExpectSpinningStoppedAtTheLimit},
     {"line_goes_away_mid_block", 726, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.unplugAtBlock = 3; },
-     {}, {}, Outcome::Reported, {text::NoResponse}, false, LineAfter::Gone, 20000,
+     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Gone, 20000,
      [](const sim::BootLoader &boot, const ImageFile &, const TProt &) {
          EXPECT_EQ(boot.Record().dataBlocks, 3);
      }},
@@ -280,7 +280,7 @@ const UpdateFault kUpdateFaults[] = {
          o.unplugAtBlock = 3;
          f.comeBackAfterMs = 300;
      },
-     {}, {}, Outcome::Reported, {text::NoResponse}, false, LineAfter::Up, 20000, {}},
+     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Up, 20000, {}},
     // The burst is random: it may happen to hold an end byte, so only the
     // last line is certain.
     {"garbage_ahead_of_a_reply", 726, kFastLine, {}, AtStep(2),
@@ -289,7 +289,7 @@ const UpdateFault kUpdateFaults[] = {
          f.garbage = 1;
          r.SetFaults(f);
      },
-     Outcome::Reported, {text::NoResponse}, true, LineAfter::Up, 20000, {}},
+     Outcome::Reported, {text::NoResponse()}, true, LineAfter::Up, 20000, {}},
     // Every reply pauses after four bytes, for less than the quiet time that
     // ends a read (20 ms at full scale): the replies still arrive whole.
     {"replies_split_by_short_gaps", 726, 1.0,
@@ -308,7 +308,7 @@ const UpdateFault kUpdateFaults[] = {
          f.gapMs = 80;
          r.SetFaults(f);
      },
-     Outcome::Reported, {text::ChecksumReceiving, text::NoResponse}, false, LineAfter::Up, 20000, {}},
+     Outcome::Reported, {text::ChecksumReceiving(), text::NoResponse()}, false, LineAfter::Up, 20000, {}},
     {"line_goes_away_during_the_countdown_and_comes_back", 264, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.bootAfterAttempts = 4; }, AtCaption(Waiting(99)),
      [](sim::SimulatedReader &r) { r.DropLine(300); },
@@ -358,7 +358,7 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
     const QStringList lines = ErrorList().isEmpty() ? QStringList() : ErrorList().split('\n');
     switch (c.outcome) {
     case Outcome::Completed:
-        EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+        EXPECT_EQ(ui().StaticText2->text(), text::Completed());
         EXPECT_TRUE(boot->Record().completed);
         EXPECT_TRUE(lines.isEmpty()) << ErrorList().toStdString();
         break;
@@ -368,7 +368,7 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
             ASSERT_FALSE(lines.isEmpty());
             EXPECT_EQ(lines.back(), c.lines.back());
             for (const QString &line : lines)
-                EXPECT_TRUE(line == text::ChecksumReceiving || line == text::NoResponse) << line.toStdString();
+                EXPECT_TRUE(line == text::ChecksumReceiving() || line == text::NoResponse()) << line.toStdString();
         } else {
             EXPECT_EQ(lines, c.lines);
         }
@@ -377,7 +377,7 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
     case Outcome::EndedWithoutReport:
         EXPECT_FALSE(boot->Record().completed);
         EXPECT_TRUE(lines.isEmpty()) << ErrorList().toStdString();
-        EXPECT_EQ(ui().StaticText2->text(), text::StartFirmware);
+        EXPECT_EQ(ui().StaticText2->text(), text::StartFirmware());
         break;
     }
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
@@ -394,7 +394,7 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
         boot->SetOptions(Plain(c.sectionSize));
         reader->ClearFaults();
         LoadProgram();
-        EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+        EXPECT_EQ(ui().StaticText2->text(), text::Completed());
         EXPECT_TRUE(ErrorList().isEmpty()) << ErrorList().toStdString();
         EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     } else {
@@ -443,7 +443,7 @@ TEST_P(PollFaults, LineGoingAwayDuringAPollShowsNoAnswerAndTheReaderAgainWhenBac
         boot->SetOptions(Plain(330));
         ChooseFile(image.path);
         LoadProgram();
-        EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+        EXPECT_EQ(ui().StaticText2->text(), text::Completed());
         EXPECT_GE(app->comPort->Device().reopenCount(), 1u);
     }
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();

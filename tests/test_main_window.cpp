@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLocale>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
@@ -18,12 +19,17 @@
 #include <QTimer>
 #include <QToolTip>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
+#include <optional>
 #include <pty.h>
 #include <unistd.h>
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "firmware/update_procedure.h"
 #include "link/com_port.h"
+#include "monitor/connect_saver.h"
 #include "ports/port_chooser.h"
 #include "ports/setup.h"
 #include "holder_process.h"
@@ -257,25 +263,150 @@ TEST_F(MainWindowTest, GroupBoxCaptionIsEmptyWhenNoPortIsKnown)
     EXPECT_EQ(ui().GroupBox1->title(), "");
 }
 
-TEST_F(MainWindowTest, StageTextsFitTheirControls)
+TEST_F(MainWindowTest, StageTextsFitTheirControlsInBothLanguages)
 {
     TForm1::SetScreenHeightForTests(1080);
     app->form1->show();
-    for (const QString text : {"Firmware update completed successfully!", "Process of firmware update...",
-                               "Start the firmware...", "Connect the device..."}) {
-        app->form1->SetStatusLine(text);
-        QLabel *line = ui().StaticText2;
-        EXPECT_LE(line->fontMetrics().horizontalAdvance(text), line->contentsRect().width() - line->indent())
-            << text.toStdString();
-    }
-    for (const QString text : {"Waiting for connection (100)", "Process of updating the program...",
-                               "Load program"}) {
-        app->form1->SetLoadCaption(text);
-        EXPECT_LE(ui().Button22->fontMetrics().horizontalAdvance(text), ui().Button22->width() - 8)
-            << text.toStdString();
+    for (const bool russian : {false, true}) {
+        std::optional<Translations> translations;
+        if (russian)
+            translations.emplace(QLocale(QLocale::Russian, QLocale::Russia));
+        for (const QString &text : {update_text::Completed(), update_text::Transfer(), update_text::StartFirmware(),
+                                    update_text::Connect()}) {
+            app->form1->SetStatusLine(text);
+            QLabel *line = ui().StaticText2;
+            EXPECT_LE(line->fontMetrics().horizontalAdvance(text), line->contentsRect().width() - line->indent())
+                << text.toStdString();
+        }
+        for (const QString &text : {update_text::Waiting(100), update_text::Updating(), update_text::LoadProgram()}) {
+            app->form1->SetLoadCaption(text);
+            EXPECT_LE(ui().Button22->fontMetrics().horizontalAdvance(text), ui().Button22->width() - 8)
+                << text.toStdString();
+        }
     }
     // Back to the short caption, the button's own size comes back.
     EXPECT_EQ(ui().Button22->font().pixelSize(), 19);
+}
+
+// What a control shows: a caption, a group box's title.
+QString Caption(const QWidget *control)
+{
+    if (auto *label = qobject_cast<const QLabel *>(control))
+        return label->text();
+    if (auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    if (auto *box = qobject_cast<const QGroupBox *>(control))
+        return box->title();
+    return control->windowTitle();
+}
+
+// Without a translation for the locale (C, English) the windows and boxes
+// keep their texts byte for byte.
+TEST_F(MainWindowTest, WithoutATranslationTheTextsAreTheEnglishOnes)
+{
+    EXPECT_FALSE(Translations(QLocale::c()).Installed());
+    EXPECT_FALSE(Translations(QLocale(QLocale::English, QLocale::UnitedStates)).Installed());
+    const std::pair<QWidget *, const char *> captions[] = {
+        {app->form1.get(), "Veltrane Firmware update TALVOR-IV-M V3.4"},
+        {ui().Label2, "Device:"}, {ui().Label3, "TALVOR IV METAL"}, {ui().GroupBox1, "COM-port"},
+        {ui().Button1, "Open"}, {ui().Button2, "Close"}, {ui().GroupBox3, "Current firmware:"},
+        {ui().Label7, "Loader:"}, {ui().Label6, "Firmware:"}, {ui().Label10, "Serial N:"},
+        {ui().StaticText3, "COM-port is closed"}, {ui().GroupBox2, "Update firmware:"},
+        {ui().Button21, "Specify the firmware file:"}, {ui().Label1, "Firmware file description:"},
+        {ui().Button5, "Device Setting"}, {ui().Button22, "Load program"}, {ui().Button4, "Stop"},
+        {ui().Label4, "Program loaded:"}, {ui().Label5, "0%"}, {ui().Label8, "Status:"}, {ui().Button3, "Close"},
+        {app->form2.get(), "COM-port"}, {app->form2->ui->Button1, "OK"}, {app->form2->ui->Button2, "Cancel"},
+        {app->form4.get(), "Instruction"}, {app->form5.get(), "Information"}, {app->form6.get(), "Setting"},
+    };
+    for (const auto &[control, text] : captions)
+        EXPECT_EQ(Caption(control), text) << control->objectName().toStdString();
+    EXPECT_EQ(ui().SpeedButton1->toolTip(), "Instructions for updating the program");
+
+    const std::pair<QString, const char *> shown[] = {
+        {monitor_text::NoAnswer(), "Device no answer"}, {monitor_text::Ready(), "Device is ready"},
+        {monitor_text::VersionPrefix(), "vesion  "}, {monitor_text::Unknown(), "unknown"},
+        {monitor_text::OldFirmware(), "Firmware versions prior to 5.3 do not contain the necessary information"},
+        {update_text::CouldNotOpen(), "Could not open file!"}, {update_text::Waiting(7), "Waiting for connection (7)"},
+        {update_text::Completed(), "Firmware update completed successfully!"},
+        {update_text::NoResponse(), "There is no response from the device!"},
+        {update_text::ChecksumTransmission(), "Checksum error transmission!"},
+    };
+    for (const auto &[text, expected] : shown)
+        EXPECT_EQ(text, expected);
+
+    // The boxes of the main window with the port closed and with no file.
+    ui().Button5->click();
+    OpenThroughChooser();
+    ui().Button22->setEnabled(true);
+    ui().Button22->click();
+    EXPECT_EQ(boxes.Texts(), QStringList({"Select the COM port!", "Select the firmware file!"}));
+    for (const auto &box : boxes.Boxes())
+        EXPECT_EQ(box.caption, "Error");
+}
+
+// Texts that stay as they are in every language: names, numbers, the title.
+bool KeptInEveryLanguage(const QString &text)
+{
+    static const QStringList kept = {"Veltrane Firmware update TALVOR-IV-M V3.4", "TALVOR IV METAL", "0%",
+                                     "TalvorIV-M ETH", "TalvorIV-M ETH KEYS", "iButton", "Wiegand", "0", "1",
+                                     "0x01", "0x03", "0% -:- 100%", "50% -:-100%", "talvor-test"};
+    return text.isEmpty() || kept.contains(text);
+}
+
+bool HasCyrillic(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
+}
+
+class MainWindowInRussian : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        translations.emplace(QLocale(QLocale::Russian, QLocale::Russia));
+        ASSERT_TRUE(translations->Installed());
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowTest::TearDown();
+        translations.reset();
+    }
+    std::optional<Translations> translations;
+};
+
+TEST_F(MainWindowInRussian, WindowsComeUpInRussian)
+{
+    const std::pair<QWidget *, const char *> captions[] = {
+        {app->form1.get(), "Veltrane Firmware update TALVOR-IV-M V3.4"},
+        {ui().Button1, "Открыть"}, {ui().StaticText3, "COM-порт закрыт"}, {ui().Button22, "Загрузить"},
+        {ui().GroupBox3, "Текущая прошивка:"}, {app->form2->ui->Button2, "Отмена"}, {app->form6.get(), "Настройки"},
+    };
+    for (const auto &[control, text] : captions)
+        EXPECT_EQ(Caption(control), QString::fromUtf8(text)) << control->objectName().toStdString();
+
+    // Every caption, title, hint and list entry of every window: a text that
+    // was added without its translation still shows in English.
+    for (QWidget *window : {static_cast<QWidget *>(app->form1.get()), static_cast<QWidget *>(app->form2.get()),
+                            static_cast<QWidget *>(app->form4.get()), static_cast<QWidget *>(app->form5.get()),
+                            static_cast<QWidget *>(app->form6.get())}) {
+        QWidgetList controls = window->findChildren<QWidget *>();
+        controls.prepend(window);
+        for (QWidget *control : controls) {
+            QStringList texts = {Caption(control), control->toolTip()};
+            if (auto *combo = qobject_cast<QComboBox *>(control)) {
+                for (int i = 0; i < combo->count(); ++i)
+                    texts << combo->itemText(i);
+            }
+            for (const QString &text : texts)
+                EXPECT_TRUE(KeptInEveryLanguage(text) || HasCyrillic(text))
+                    << control->objectName().toStdString() << ": " << text.toStdString();
+        }
+    }
+
+    ui().Button5->click();
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].caption, QString::fromUtf8("Ошибка"));
+    EXPECT_EQ(boxes.Boxes()[0].text, QString::fromUtf8("Выберите COM-порт!"));
 }
 
 // Each designer-named control of window: where it is, inside its own window only.
@@ -316,6 +447,13 @@ std::string TextOverflow(QWidget *control)
         }
         return {};
     }
+    // A group box title is cut at the box's edge.
+    if (auto *box = qobject_cast<QGroupBox *>(control)) {
+        const int needed = box->fontMetrics().horizontalAdvance(box->title()) + 8;
+        if (!box->title().isEmpty() && needed > box->width())
+            return (name + ": " + box->title()).toStdString() + " needs " + std::to_string(needed) + " of " +
+                   std::to_string(box->width());
+    }
     if (auto *button = qobject_cast<QAbstractButton *>(control)) {
         int room = button->width() - 8;
         if (qobject_cast<QRadioButton *>(button)) {
@@ -333,6 +471,7 @@ std::string TextOverflow(QWidget *control)
 
 struct ScaleCase {
     int screenHeight;
+    bool russian = false;
 };
 
 class MainWindowScaling : public MainWindowTest, public ::testing::WithParamInterface<ScaleCase> {
@@ -340,6 +479,9 @@ protected:
     void SetUp() override
     {
         ConfigureApplication();  // the free fonts, as the tool measures them
+        // Before the windows are built, as the tool does: they come up translated.
+        if (GetParam().russian)
+            translations.emplace(QLocale(QLocale::Russian, QLocale::Russia));
         MainWindowTest::SetUp();
     }
     void TearDown() override
@@ -347,7 +489,9 @@ protected:
         if (app && app->form6->isVisible())
             app->form6->ui->Button3->click();
         MainWindowTest::TearDown();
+        translations.reset();
     }
+    std::optional<Translations> translations;
     // The chooser, instructions, information and settings windows, then the main window.
     std::vector<QWidget *> Windows()
     {
@@ -369,9 +513,16 @@ TEST_P(MainWindowScaling, ScalesControlsAndSetsTheHeightFromButton3)
     EXPECT_NEAR(ui().Memo3->x(), 74 * factor, 1);  // inside a group box
     EXPECT_NEAR(ui().Button1->font().pixelSize(), 19 * factor, 1);
     EXPECT_NEAR(ui().SpeedButton1->iconSize().width(), 46 * factor, 1);
-    // Fitting shrinks a caption only by what it lacks, never to a crumb.
-    for (QLabel *label : {ui().Label2, ui().Label3, ui().Label6, ui().Label7, ui().Label10})
-        EXPECT_NEAR(label->font().pixelSize(), 19 * factor, 2) << label->objectName().toStdString();
+    // Fitting shrinks a caption only by what it lacks, never to a crumb; the
+    // longer Russian captions beside the version fields lose up to a third.
+    for (QLabel *label : {ui().Label2, ui().Label3, ui().Label6, ui().Label7, ui().Label10}) {
+        if (GetParam().russian) {
+            EXPECT_GE(label->font().pixelSize(), std::floor(19 * factor * 2 / 3)) << label->objectName().toStdString();
+            EXPECT_LE(label->font().pixelSize(), 19 * factor + 1) << label->objectName().toStdString();
+        } else {
+            EXPECT_NEAR(label->font().pixelSize(), 19 * factor, 2) << label->objectName().toStdString();
+        }
+    }
     EXPECT_EQ(app->form1->frameGeometry().height(), button3.y() + button3.height() + 28);
     EXPECT_NEAR(app->form1->width(), 521 * factor, 1);
 }
@@ -427,8 +578,11 @@ TEST_P(MainWindowScaling, EveryTextFitsItsControl)
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, MainWindowScaling,
-                         ::testing::Values(ScaleCase{768}, ScaleCase{1080}, ScaleCase{1440}, ScaleCase{2160}),
-                         [](const auto &info) { return std::to_string(info.param.screenHeight); });
+                         ::testing::Values(ScaleCase{768}, ScaleCase{1080}, ScaleCase{1440}, ScaleCase{2160},
+                                           ScaleCase{768, true}, ScaleCase{1080, true}, ScaleCase{2160, true}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.screenHeight) + (info.param.russian ? "_ru" : "");
+                         });
 
 TEST_F(MainWindowTest, HintsStayUntilThePointerLeaves)
 {

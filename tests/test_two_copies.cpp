@@ -306,7 +306,7 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(sim::BootLoader::kCommand) > 0; },
                         kDeadlineMs));
     const uint64_t pollsBeforeUpdate = monitorA.PollCount();
-    EXPECT_EQ(second.NextLine(), QStringLiteral("updated ") + text::Completed);
+    EXPECT_EQ(second.NextLine(), QStringLiteral("updated ") + text::Completed());
     EXPECT_TRUE(readerB.boot->Record().completed);
     EXPECT_GE(monitorA.PollCount(), pollsBeforeUpdate + 4) << "polls stalled by the other copy's update";
     EXPECT_EQ(readerA.line->FramesReceived(sim::BootLoader::kCommand), 0u);

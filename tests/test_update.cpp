@@ -92,7 +92,7 @@ QStringList Countdown(int from, int to)
 {
     QStringList captions;
     for (int n = from; n >= to; --n)
-        captions << text::WaitingPrefix + QString::number(n) + QLatin1Char(')');
+        captions << text::Waiting(n);
     return captions;
 }
 
@@ -139,7 +139,7 @@ protected:
     }
     void ExpectIdleAfterwards()
     {
-        EXPECT_EQ(view.caption, text::LoadProgram);
+        EXPECT_EQ(view.caption, text::LoadProgram());
         EXPECT_FALSE(view.stopEnabled);
         EXPECT_FALSE(view.blinking);
         EXPECT_EQ(prot.Updating.load(), 0);
@@ -149,7 +149,7 @@ protected:
     void ExpectSuccess()
     {
         EXPECT_TRUE(reader.boot->Record().completed);
-        EXPECT_EQ(view.status, text::Completed);
+        EXPECT_EQ(view.status, text::Completed());
         EXPECT_EQ(view.percentage, "100%");
         EXPECT_EQ(view.lamp, Lamp::Green);
         EXPECT_EQ(view.beeps, 1);
@@ -176,8 +176,8 @@ TEST_F(UpdateEngineTest, CompletesWithEveryBlockAndItsProgress)
     EXPECT_EQ(view.percentages, QStringList({"0%", "10%", "20%", "30%", "40%", "50%", "60%", "70%", "80%",
                                              "90%", "100%", "100%"}));
     // Found at the first attempt: no countdown at all.
-    EXPECT_EQ(view.Captions(), QStringList({text::Updating, text::LoadProgram}));
-    EXPECT_EQ(view.Statuses(), QStringList({text::Connect, text::StartFirmware, text::Transfer, text::Completed}));
+    EXPECT_EQ(view.Captions(), QStringList({text::Updating(), text::LoadProgram()}));
+    EXPECT_EQ(view.Statuses(), QStringList({text::Connect(), text::StartFirmware(), text::Transfer(), text::Completed()}));
     EXPECT_EQ(view.Count(Lamp::Maroon), 0);
     // The lamp blinks during the transfer and ends green; the beep comes last.
     const int blinkOn = view.log.indexOf("blink:1");
@@ -187,7 +187,7 @@ TEST_F(UpdateEngineTest, CompletesWithEveryBlockAndItsProgress)
     const int beep = view.log.indexOf("beep");
     ASSERT_GE(beep, 3);
     EXPECT_EQ(view.log.mid(beep - 3, 4),
-              QStringList({"status:" + text::Completed, "percent:100%",
+              QStringList({"status:" + text::Completed(), "percent:100%",
                            QStringLiteral("lamp:%1").arg(int(Lamp::Green)), "beep"}));
 }
 
@@ -272,7 +272,7 @@ TEST_F(UpdateEngineTest, LineGoingAwayMidTransferEndsWithNoResponse)
     options.unplugAtBlock = 4;
     reader.Set(options);
     prot.StartUpdate(image.path);
-    EXPECT_EQ(view.errorLines, QStringList{text::NoResponse});
+    EXPECT_EQ(view.errorLines, QStringList{text::NoResponse()});
     EXPECT_EQ(view.percentage, "30%");
     EXPECT_EQ(reader.line->Snapshot().lineDrops, 1u);
     ExpectIdleAfterwards();
@@ -297,7 +297,7 @@ TEST_F(UpdateEngineTest, CountdownRunsUntilTheBootLoaderAnswers)
         reader.Set(options);
         prot.StartUpdate(image.path);
 
-        EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating, text::LoadProgram}));
+        EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
         EXPECT_EQ(view.Count(Lamp::Maroon), c.maroon);
         EXPECT_EQ(reader.boot->Record().bootRequests, 4);
         ExpectSuccess();
@@ -314,10 +314,10 @@ TEST_F(UpdateEngineTest, SilentReaderCountsDownFromHundredAndEndsWithoutReport)
     reader.Set(options);
     prot.StartUpdate(image.path);
 
-    EXPECT_EQ(view.Captions(), Countdown(100, 1) + QStringList({text::Updating, text::LoadProgram}));
+    EXPECT_EQ(view.Captions(), Countdown(100, 1) + QStringList({text::Updating(), text::LoadProgram()}));
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 100u);
     EXPECT_EQ(view.Count(Lamp::Maroon), 100);
-    EXPECT_EQ(view.status, text::StartFirmware);
+    EXPECT_EQ(view.status, text::StartFirmware());
     EXPECT_EQ(view.lamp, Lamp::ButtonFace);
     EXPECT_EQ(view.percentage, "0%");
     ExpectNoReport();
@@ -338,9 +338,9 @@ TEST_F(UpdateEngineTest, StopEndsTheWaitAfterTheAttemptInProgress)
     prot.StopRequested = 1;  // a press before the update started is forgotten
     prot.StartUpdate(image.path);
 
-    EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating, text::LoadProgram}));
+    EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
-    EXPECT_EQ(view.status, text::StartFirmware);
+    EXPECT_EQ(view.status, text::StartFirmware());
     EXPECT_EQ(view.lamp, Lamp::ButtonFace);
     ExpectNoReport();
     ExpectIdleAfterwards();
@@ -364,7 +364,7 @@ TEST_F(UpdateEngineTest, UnansweredFirstQueryEndsWithoutReport)
     prot.StartUpdate(image.path);
     EXPECT_EQ(reader.boot->Record().nextQueries, 1);
     EXPECT_EQ(reader.boot->Record().dataBlocks, 0);
-    EXPECT_EQ(view.status, text::StartFirmware);
+    EXPECT_EQ(view.status, text::StartFirmware());
     EXPECT_EQ(view.log.indexOf("blink:1"), -1);
     ExpectNoReport();
     ExpectIdleAfterwards();
@@ -383,7 +383,7 @@ TEST_F(UpdateEngineTest, ClosingAnsweredFirstStillSendsOneBlockFromOffsetZero)
     const auto record = reader.boot->Record();
     EXPECT_EQ(record.headers, (std::vector<sim::BlockRequest>{{0, 0}}));
     EXPECT_TRUE(record.completed);
-    EXPECT_EQ(view.status, text::Completed);
+    EXPECT_EQ(view.status, text::Completed());
 }
 
 // Files that are certainly no image: the three a technician met, and a
@@ -455,10 +455,10 @@ TEST_F(UpdateEngineTest, UnopenableFileEndsBeforeAnyTraffic)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.rom"));
     prot.StartUpdate(missing);
-    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen + "\n" + missing + "\nNo such file or directory"});
+    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen() + "\n" + missing + "\nNo such file or directory"});
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
     EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
-    EXPECT_EQ(view.caption, text::LoadProgram);
+    EXPECT_EQ(view.caption, text::LoadProgram());
     EXPECT_FALSE(view.stopEnabled);
     EXPECT_EQ(prot.Updating.load(), 0);
 }
@@ -506,7 +506,7 @@ protected:
     void LoadProgram(const std::function<void()> &sample = {}) { test_app::LoadProgram(*app, sample); }
     void ExpectIdleControls()
     {
-        EXPECT_EQ(ui().Button22->text(), text::LoadProgram);
+        EXPECT_EQ(ui().Button22->text(), text::LoadProgram());
         EXPECT_TRUE(ui().Button22->isEnabled());
         EXPECT_TRUE(ui().Button5->isEnabled());
         EXPECT_TRUE(ui().Button21->isEnabled());
@@ -538,7 +538,7 @@ TEST_F(UpdateWindowTest, UnopenableChoiceStillEnablesLoadProgram)
 {
     const QString missing = fileDir.filePath(QStringLiteral("missing.rom"));
     ChooseFile(missing);
-    const QStringList couldNotOpen{text::CouldNotOpen + "\n" + missing + "\nNo such file or directory"};
+    const QStringList couldNotOpen{text::CouldNotOpen() + "\n" + missing + "\nNo such file or directory"};
     EXPECT_EQ(boxes.Texts(), couldNotOpen);
     EXPECT_EQ(app->form1->FileChosen, 1);
     EXPECT_TRUE(ui().Button22->isEnabled());
@@ -621,7 +621,7 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     EXPECT_TRUE(blinking);
 
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+    EXPECT_EQ(ui().StaticText2->text(), text::Completed());
     EXPECT_EQ(ui().Label5->text(), "100%");
     EXPECT_EQ(app->form1->LampColour(), colours::Green);
     EXPECT_EQ(beeps, (std::vector<std::pair<int, int>>{{1000, 200}}));
@@ -662,8 +662,8 @@ TEST_F(UpdateWindowTest, PercentageKeepsItsLastValueWhenTheReaderFallsSilent)
         LoadProgram();
         EXPECT_EQ(ui().Label5->text(), c.shown);
         EXPECT_EQ(ui().ProgressBar1->value(), c.silentFrom - 1);
-        EXPECT_EQ(ErrorList(), text::NoResponse);
-        EXPECT_EQ(ui().StaticText2->text(), text::Transfer);
+        EXPECT_EQ(ErrorList(), text::NoResponse());
+        EXPECT_EQ(ui().StaticText2->text(), text::Transfer());
         EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
         ExpectIdleControls();
     }
@@ -681,13 +681,13 @@ TEST_F(UpdateWindowTest, ErrorsReachTheInformationWindowAndTheNextUpdateClearsTh
         QStringList lines;
     };
     const Case cases[] = {
-        {1, 0, {text::WrongModel}},
-        {2, 0, {text::DeviceNumber}},
-        {3, 0, {text::ProgramSize}},
-        {10, 0, {text::BlockNumber}},
-        {11, 0, {text::ChecksumTransmission}},
-        {4, 0, {text::NoResponse}},
-        {0, 2, {text::ChecksumReceiving, text::NoResponse}},
+        {1, 0, {text::WrongModel()}},
+        {2, 0, {text::DeviceNumber()}},
+        {3, 0, {text::ProgramSize()}},
+        {10, 0, {text::BlockNumber()}},
+        {11, 0, {text::ChecksumTransmission()}},
+        {4, 0, {text::NoResponse()}},
+        {0, 2, {text::ChecksumReceiving(), text::NoResponse()}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.lines.join('|').toStdString());
@@ -716,7 +716,7 @@ TEST_F(UpdateWindowTest, ErrorsReachTheInformationWindowAndTheNextUpdateClearsTh
     EXPECT_TRUE(clearedAtStart);
     EXPECT_TRUE(ErrorList().isEmpty());
     EXPECT_FALSE(ui().SpeedButton2->isEnabled());
-    EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+    EXPECT_EQ(ui().StaticText2->text(), text::Completed());
     EXPECT_EQ(beeps.size(), 1u);
 }
 
@@ -743,10 +743,10 @@ TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
             ui().Button4->click();
     });
     EXPECT_EQ(captions.mid(captions.indexOf(Countdown(100, 100).front())),
-              Countdown(100, 98) + QStringList{text::Updating});
+              Countdown(100, 98) + QStringList{text::Updating()});
     EXPECT_TRUE(maroon);
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
-    EXPECT_EQ(ui().StaticText2->text(), text::StartFirmware);
+    EXPECT_EQ(ui().StaticText2->text(), text::StartFirmware());
     EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
     EXPECT_TRUE(ErrorList().isEmpty());
     EXPECT_FALSE(ui().SpeedButton2->isEnabled());
@@ -797,7 +797,7 @@ TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateKeepingThePort)
     if (c.quits)
         EXPECT_EQ(reader.boot->Record().dataBlocks, 2);
     else
-        EXPECT_EQ(ui().StaticText2->text(), text::Completed);
+        EXPECT_EQ(ui().StaticText2->text(), text::Completed());
     EXPECT_EQ(app->form1->PortOpen.load(), 1);
     EXPECT_NE(app->comPort->Handle, NullHandle);
     EXPECT_TRUE(ErrorList().isEmpty());

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Require(changes.size() == 3 || changes.size() == 5);
     // The loader version first, the firmware version last, each field once.
     Require(!changes.front().serialLabel && changes.front().field == MonitorField::Memo3);
-    Require(changes.front().text.startsWith(monitor_text::VersionPrefix));
+    Require(changes.front().text.startsWith(monitor_text::VersionPrefix()));
     Require(!changes.back().serialLabel && changes.back().field == MonitorField::Memo2);
     int seen[5] = {};
     for (const MonitorChange &change : changes) {

@@ -1,0 +1,723 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en">
+<context>
+    <name>ConnectSaver</name>
+    <message>
+        <source>COM-port is closed</source>
+        <translation>COM-порт закрыт</translation>
+    </message>
+    <message>
+        <source>Device no answer</source>
+        <translation>Устройство не отвечает</translation>
+    </message>
+    <message>
+        <source>Device is ready</source>
+        <translation>Устройство готово</translation>
+    </message>
+    <message>
+        <source>vesion  </source>
+        <translation>версия  </translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>неизвестна</translation>
+    </message>
+    <message>
+        <source>With a bootloader version lower than 8.2, accurate information about the device firmware version is not available</source>
+        <translation>При версии загрузчика ниже 8.2 точные сведения о версии прошивки устройства недоступны</translation>
+    </message>
+    <message>
+        <source>Firmware versions prior to 5.3 do not contain the necessary information</source>
+        <translation>Прошивки версий ниже 5.3 не содержат необходимых сведений</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceHolders</name>
+    <message>
+        <source>%1 (pid %2)</source>
+        <translation>%1 (PID %2)</translation>
+    </message>
+    <message>
+        <source>%1 is also open in %2.</source>
+        <translation>Порт %1 также открыт в: %2.</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> и </translation>
+    </message>
+</context>
+<context>
+    <name>ImageCheck</name>
+    <message>
+        <source>The file is too short to be a firmware image (%1 bytes)</source>
+        <translation>Файл слишком короткий для образа прошивки (%1 байт)</translation>
+    </message>
+    <message>
+        <source>The description declared in the file (%1 bytes) does not fit in the file (%2 bytes)</source>
+        <translation>Заявленное в файле описание (%1 байт) не помещается в файле (%2 байт)</translation>
+    </message>
+    <message>
+        <source>The program section declared in the file (%1 bytes) is larger than the file (%2 bytes)</source>
+        <translation>Заявленный в файле раздел программы (%1 байт) больше самого файла (%2 байт)</translation>
+    </message>
+    <message>
+        <source>The file declares no program section</source>
+        <translation>В файле не задан раздел программы</translation>
+    </message>
+    <message>
+        <source>The program section declared in the file (%1 bytes) is smaller than the smallest firmware program (%2 bytes)</source>
+        <translation>Заявленный в файле раздел программы (%1 байт) меньше наименьшей программы прошивки (%2 байт)</translation>
+    </message>
+    <message>
+        <source>,</source>
+        <comment>digit group separator</comment>
+        <translation>&#xa0;</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBox</name>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+</context>
+<context>
+    <name>PortDirectory</name>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PortOpenText</name>
+    <message>
+        <source>The COM port is busy!</source>
+        <translation>COM-порт занят!</translation>
+    </message>
+    <message>
+        <source>No port was chosen. Press &quot;Open&quot; and choose one from the list.</source>
+        <translation>Порт не выбран. Нажмите «Открыть» и выберите порт из списка.</translation>
+    </message>
+    <message>
+        <source>You may not open %1. Ask the administrator for access to it.</source>
+        <translation>У вас нет права открывать %1. Попросите администратора дать доступ к нему.</translation>
+    </message>
+    <message>
+        <source>You may not open %1: only members of the group %2 may.
+Add yourself to it with
+    sudo usermod -aG %2 %3
+then log out and log in again: the new group counts from the next login.</source>
+        <translation>У вас нет права открывать %1: это разрешено только членам группы %2.
+Добавьте себя в неё командой
+    sudo usermod -aG %2 %3
+затем выйдите из системы и войдите снова: новая группа действует со следующего входа.</translation>
+    </message>
+    <message>
+        <source>%1 is not there: the converter may be unplugged.
+Plug it in, or press &quot;Open&quot; and choose the port again.</source>
+        <translation>Порта %1 нет: возможно, конвертер отключён.
+Подключите его или нажмите «Открыть» и снова выберите порт.</translation>
+    </message>
+    <message>
+        <source>The port name %1 is too long: the tool takes names of at most %2 characters.
+Choose another port.</source>
+        <translation>Имя порта %1 слишком длинное: программа принимает имена не длиннее %2 символов.
+Выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>Another program holds %1. Close it, or choose another port.</source>
+        <translation>Порт %1 занят другой программой. Закройте её или выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>
+Close that program, or choose another port.</source>
+        <translation>
+Закройте эту программу или выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>%1 does not lead to a serial port. Choose another port.</source>
+        <translation>%1 не ведёт к последовательному порту. Выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>%1 could not be opened. Check the converter, or choose another port.</source>
+        <translation>Не удалось открыть %1. Проверьте конвертер или выберите другой порт.</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>Open anyway</source>
+        <translation>Всё равно открыть</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>
+That program may take the reader&apos;s answers, and the tool would then see none.
+Open the port anyway?</source>
+        <translation>
+Эта программа может перехватывать ответы считывателя, и тогда сервисная программа их не увидит.
+Всё равно открыть порт?</translation>
+    </message>
+</context>
+<context>
+    <name>TForm1</name>
+    <message>
+        <source>Device:</source>
+        <translation>Модель:</translation>
+    </message>
+    <message>
+        <source>COM-port</source>
+        <translation>COM-порт</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Открыть</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
+        <source>Instructions for updating the program</source>
+        <translation>Инструкция по обновлению программы</translation>
+    </message>
+    <message>
+        <source>Current firmware:</source>
+        <translation>Текущая прошивка:</translation>
+    </message>
+    <message>
+        <source>Loader:</source>
+        <translation>Загрузчик:</translation>
+    </message>
+    <message>
+        <source>Firmware:</source>
+        <translation>Прошивка:</translation>
+    </message>
+    <message>
+        <source>Serial N:</source>
+        <translation>Сер. №:</translation>
+    </message>
+    <message>
+        <source>COM-port is closed</source>
+        <translation>COM-порт закрыт</translation>
+    </message>
+    <message>
+        <source>Update firmware:</source>
+        <translation>Обновление прошивки:</translation>
+    </message>
+    <message>
+        <source>Specify the firmware file:</source>
+        <translation>Укажите файл прошивки:</translation>
+    </message>
+    <message>
+        <source>Firmware file description:</source>
+        <translation>Описание файла прошивки:</translation>
+    </message>
+    <message>
+        <source>Device Setting</source>
+        <translation>Настройки устройства</translation>
+    </message>
+    <message>
+        <source>Load program</source>
+        <translation>Загрузить</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Стоп</translation>
+    </message>
+    <message>
+        <source>Program loaded:</source>
+        <translation>Загружено:</translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation>Состояние:</translation>
+    </message>
+    <message>
+        <source>New Thread Error</source>
+        <translation>Ошибка создания потока</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>The firmware update is running.
+If you quit now, the reader stays in its boot loader until it is updated again.</source>
+        <translation>Идёт обновление прошивки.
+Если выйти сейчас, считыватель останется в загрузчике до следующего обновления.</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Выйти</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>Продолжить</translation>
+    </message>
+    <message>
+        <source>Select the COM port!</source>
+        <translation>Выберите COM-порт!</translation>
+    </message>
+    <message>
+        <source>The firmware file cannot be used!
+%1
+%2.</source>
+        <translation>Файл прошивки непригоден!
+%1
+%2.</translation>
+    </message>
+    <message>
+        <source>Select the firmware file!</source>
+        <translation>Выберите файл прошивки!</translation>
+    </message>
+</context>
+<context>
+    <name>TForm2</name>
+    <message>
+        <source>COM-port</source>
+        <translation>COM-порт</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+</context>
+<context>
+    <name>TForm4</name>
+    <message>
+        <source>Instruction</source>
+        <translation>Инструкция</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+</context>
+<context>
+    <name>TForm5</name>
+    <message>
+        <source>Information</source>
+        <translation>Информация</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+</context>
+<context>
+    <name>TForm6</name>
+    <message>
+        <source>Setting</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
+        <source>DeviceType</source>
+        <translation>Тип устройства</translation>
+    </message>
+    <message>
+        <source>Ext. control   &quot;Activ Level&quot;</source>
+        <translation>Уровни внешнего управления</translation>
+    </message>
+    <message>
+        <source>Red Led</source>
+        <translation>Красный</translation>
+    </message>
+    <message>
+        <source>Green Led</source>
+        <translation>Зелёный</translation>
+    </message>
+    <message>
+        <source>Beep</source>
+        <translation>Зуммер</translation>
+    </message>
+    <message>
+        <source>&quot;Temic Only&quot;</source>
+        <translation>«Только Temic»</translation>
+    </message>
+    <message>
+        <source>OFF</source>
+        <translation>ВЫКЛ</translation>
+    </message>
+    <message>
+        <source>ON</source>
+        <translation>ВКЛ</translation>
+    </message>
+    <message>
+        <source>Keyboard Backlight Brightness</source>
+        <translation>Яркость подсветки клавиатуры</translation>
+    </message>
+    <message>
+        <source>Always OFF</source>
+        <translation>Всегда выкл.</translation>
+    </message>
+    <message>
+        <source>Always ON</source>
+        <translation>Всегда вкл.</translation>
+    </message>
+    <message>
+        <source>Default Settings</source>
+        <translation>По умолчанию</translation>
+    </message>
+    <message>
+        <source>Interface</source>
+        <translation>Интерфейс</translation>
+    </message>
+    <message>
+        <source>Selected by cable connection</source>
+        <translation>Задаётся подключением кабеля</translation>
+    </message>
+    <message>
+        <source>iButton FC from Keybord</source>
+        <translation>Код iButton с клавиатуры</translation>
+    </message>
+    <message>
+        <source>iButton &quot;Card&quot; Length</source>
+        <translation>Длина «карты» iButton</translation>
+    </message>
+    <message>
+        <source>3 bytes</source>
+        <translation>3 байта</translation>
+    </message>
+    <message>
+        <source>5 bytes</source>
+        <translation>5 байт</translation>
+    </message>
+    <message>
+        <source>Wiegand &quot;Card&quot; Length</source>
+        <translation>Длина «карты» Wiegand</translation>
+    </message>
+    <message>
+        <source>26 bits</source>
+        <translation>26 бит</translation>
+    </message>
+    <message>
+        <source>42 bits</source>
+        <translation>42 бита</translation>
+    </message>
+    <message>
+        <source>Wiegand &quot;Button&quot; Format</source>
+        <translation>Формат «кнопки» Wiegand</translation>
+    </message>
+    <message>
+        <source>hid-09 (8 bits)</source>
+        <translation>hid-09 (8 бит)</translation>
+    </message>
+    <message>
+        <source>hid-00 (4 bits)</source>
+        <translation>hid-00 (4 бита)</translation>
+    </message>
+    <message>
+        <source>hid-11 (6 bits)</source>
+        <translation>hid-11 (6 бит)</translation>
+    </message>
+    <message>
+        <source>&quot;One Time&quot; Sending</source>
+        <translation>«Однократная» передача</translation>
+    </message>
+    <message>
+        <source>Input from Keyboard</source>
+        <translation>Ввод с клавиатуры</translation>
+    </message>
+    <message>
+        <source>sending full buffer by &quot;Enter&quot;</source>
+        <translation>передача всего буфера по «Enter»</translation>
+    </message>
+    <message>
+        <source>sending code of pressed button</source>
+        <translation>передача кода нажатой кнопки</translation>
+    </message>
+    <message>
+        <source>Rule of button &apos;&apos;0&quot; input in buffer</source>
+        <translation>Правило ввода кнопки «0» в буфер</translation>
+    </message>
+    <message>
+        <source>befor: 0000, &quot;0&quot;-&gt;0x0a, after: 000a</source>
+        <translation>до: 0000, «0»-&gt;0x0a, после: 000a</translation>
+    </message>
+    <message>
+        <source>befor: 0000, &quot;0&quot;-&gt;0x00, after: 0000</source>
+        <translation>до: 0000, «0»-&gt;0x00, после: 0000</translation>
+    </message>
+    <message>
+        <source>befor: FFFF, &quot;0&quot;-&gt;0x00, after: FFF0</source>
+        <translation>до: FFFF, «0»-&gt;0x00, после: FFF0</translation>
+    </message>
+    <message>
+        <source>There is no connection with the device, or the
+current Firmware version does not support this service</source>
+        <translation>Нет связи с устройством, или текущая
+версия прошивки не поддерживает эту функцию</translation>
+    </message>
+    <message>
+        <source>Load Setting</source>
+        <translation>Загрузка настроек</translation>
+    </message>
+    <message>
+        <source>To Device</source>
+        <translation>В устройство</translation>
+    </message>
+    <message>
+        <source>From Device</source>
+        <translation>Из устройства</translation>
+    </message>
+    <message>
+        <source>New Thread Error</source>
+        <translation>Ошибка создания потока</translation>
+    </message>
+    <message>
+        <source>See par. 4.2 of operatin manual<byte value="xd"/>
+</source>
+        <translation>См. п. 4.2 руководства по эксплуатации<byte value="xd"/>
+</translation>
+    </message>
+    <message>
+        <source>Select device type <byte value="xd"/>
+NOTE: Keyboard input and keyboard backlight brightness settings <byte value="xd"/>
+are only available for TalvorIV-M ETH KEYS</source>
+        <translation>Выберите тип устройства<byte value="xd"/>
+ПРИМЕЧАНИЕ: настройки ввода с клавиатуры и яркости подсветки клавиатуры<byte value="xd"/>
+есть только у TalvorIV-M ETH KEYS</translation>
+    </message>
+    <message>
+        <source>Param. 12 - Set keyboard backlight brightness<byte value="xd"/>
+NOTE: TalvorIV-M ETH devices do not have backlight</source>
+        <translation>Парам. 12 — яркость подсветки клавиатуры<byte value="xd"/>
+ПРИМЕЧАНИЕ: у устройств TalvorIV-M ETH подсветки нет</translation>
+    </message>
+    <message>
+        <source>Param. 08 - Selecting of identifier format when using the iButton interface<byte value="xd"/>
+ NOTE: characters typed from the keyboard are always transmitted in a 5 byte packet</source>
+        <translation>Парам. 08 — выбор формата идентификатора для интерфейса iButton<byte value="xd"/>
+ ПРИМЕЧАНИЕ: символы, набранные на клавиатуре, всегда передаются пакетом из 5 байт</translation>
+    </message>
+    <message>
+        <source>Param. 11 - Setting the iButton device code for keyboard input<byte value="xd"/>
+NOTE: iButton device code for identificators - is 01 always</source>
+        <translation>Парам. 11 — код устройства iButton для ввода с клавиатуры<byte value="xd"/>
+ПРИМЕЧАНИЕ: для идентификаторов код устройства iButton всегда 01</translation>
+    </message>
+    <message>
+        <source>Param. 10 - Selecting of Wiegand / iButton interface - setting value 4 <byte value="xd"/>
+NOTE: only for iButton interface</source>
+        <translation>Парам. 10 — выбор интерфейса Wiegand / iButton — значение 4<byte value="xd"/>
+ПРИМЕЧАНИЕ: только для интерфейса iButton</translation>
+    </message>
+    <message>
+        <source>Choice of Communication protocol<byte value="xd"/>
+NOTE: The selected interface (iButton or Wiegand) cannot be changed by connecting the device cable)</source>
+        <translation>Выбор протокола связи<byte value="xd"/>
+ПРИМЕЧАНИЕ: выбранный здесь интерфейс (iButton или Wiegand) подключением кабеля устройства не меняется</translation>
+    </message>
+    <message>
+        <source>Keyboard input - Selecting the card emulation or character-by-character transfer mode<byte value="xd"/>
+NOTE: character-by-character transfer mode can only be selected if Wiegand interface is selected</source>
+        <translation>Ввод с клавиатуры — выбор режима эмуляции карты или посимвольной передачи<byte value="xd"/>
+ПРИМЕЧАНИЕ: посимвольную передачу можно выбрать, только если выбран интерфейс Wiegand</translation>
+    </message>
+    <message>
+        <source>Param. 05 - Selecting the card emulation mode and setting the card emulation format</source>
+        <translation>Парам. 05 — выбор режима эмуляции карты и формата эмуляции</translation>
+    </message>
+    <message>
+        <source>Param. 09 - Choosing an identifier format when using the Wiegand interface</source>
+        <translation>Парам. 09 — выбор формата идентификатора для интерфейса Wiegand</translation>
+    </message>
+    <message>
+        <source>Param. 06 Setting the format of character-by-character transfer mode (only if the Wiegand interface is selected)</source>
+        <translation>Парам. 06 — формат посимвольной передачи (только при выбранном интерфейсе Wiegand)</translation>
+    </message>
+    <message>
+        <source>Fill form fields with default values<byte value="xd"/>
+NOTE: the transfer of values to the equipment is performed by &apos;pressing&apos; the &apos;ToDevice&apos; button</source>
+        <translation>Заполнить поля значениями по умолчанию<byte value="xd"/>
+ПРИМЕЧАНИЕ: в устройство значения передаются кнопкой «В устройство»</translation>
+    </message>
+    <message>
+        <source>Read setting from TalvorIV</source>
+        <translation>Прочитать настройки из TalvorIV</translation>
+    </message>
+    <message>
+        <source>Store setting to TalvorIV</source>
+        <translation>Записать настройки в TalvorIV</translation>
+    </message>
+    <message>
+        <source>Read current device setting from device - &apos;From Device&apos; &apos;button&apos; or  <byte value="xd"/>
+save setting to device - &apos;To Device&apos; &apos;button&apos; </source>
+        <translation>Прочитать текущие настройки из устройства — кнопка «Из устройства», или<byte value="xd"/>
+записать настройки в устройство — кнопка «В устройство»</translation>
+    </message>
+    <message>
+        <source>Param. 02, 03, 04<byte value="xd"/>
+Setting active levels of external indication control</source>
+        <translation>Парам. 02, 03, 04<byte value="xd"/>
+Активные уровни внешнего управления индикацией</translation>
+    </message>
+    <message>
+        <source>See par. 4.2 of operatin manual <byte value="xd"/>
+Param. 07 - function &apos;Anticlone&apos; ON/OFF <byte value="xd"/>
+NOTE:<byte value="xd"/>
+for versions 6.x, 7.x &apos;Anticlone&apos;/&apos;Temic only&apos;<byte value="xd"/>
+for version 5.x &apos;Anticlone&apos; ON/OFF</source>
+        <translation>См. п. 4.2 руководства по эксплуатации<byte value="xd"/>
+Парам. 07 — функция «Антиклон» ВКЛ/ВЫКЛ<byte value="xd"/>
+ПРИМЕЧАНИЕ:<byte value="xd"/>
+для версий 6.x, 7.x — «Антиклон»/«Только Temic»<byte value="xd"/>
+для версии 5.x — «Антиклон» ВКЛ/ВЫКЛ</translation>
+    </message>
+    <message>
+        <source>The COM port is busy!</source>
+        <translation>COM-порт занят!</translation>
+    </message>
+    <message>
+        <source>YES</source>
+        <translation>ДА</translation>
+    </message>
+    <message>
+        <source> NO </source>
+        <translation> НЕТ </translation>
+    </message>
+    <message>
+        <source>NO</source>
+        <translation>НЕТ</translation>
+    </message>
+    <message>
+        <source> YES </source>
+        <translation> ДА </translation>
+    </message>
+    <message>
+        <source>The settings have been changed but not saved in the device<byte value="xd"/>
+ finish editing the settings anyway?</source>
+        <translation>Настройки изменены, но не записаны в устройство.<byte value="xd"/>
+ Всё равно закончить редактирование?</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Device no answer</source>
+        <translation>Устройство не отвечает</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>The device did not take these settings:<byte value="xd"/>
+%1<byte value="xd"/>
+The window now shows what the device holds.</source>
+        <translation>Устройство не приняло эти настройки:<byte value="xd"/>
+%1<byte value="xd"/>
+Теперь в окне показано то, что хранится в устройстве.</translation>
+    </message>
+</context>
+<context>
+    <name>TProt</name>
+    <message>
+        <source>No file name was given.</source>
+        <translation>Имя файла не указано.</translation>
+    </message>
+    <message>
+        <source>Could not open file!</source>
+        <translation>Не удалось открыть файл!</translation>
+    </message>
+    <message>
+        <source>Load program</source>
+        <translation>Загрузить</translation>
+    </message>
+    <message>
+        <source>Connect the device...</source>
+        <translation>Подключите устройство...</translation>
+    </message>
+    <message>
+        <source>Waiting for connection (%1)</source>
+        <translation>Ожидание связи (%1)</translation>
+    </message>
+    <message>
+        <source>Process of updating the program...</source>
+        <translation>Идёт обновление программы...</translation>
+    </message>
+    <message>
+        <source>Start the firmware...</source>
+        <translation>Запуск прошивки...</translation>
+    </message>
+    <message>
+        <source>Process of firmware update...</source>
+        <translation>Идёт обновление прошивки...</translation>
+    </message>
+    <message>
+        <source>Firmware update completed successfully!</source>
+        <translation>Обновление прошивки успешно завершено!</translation>
+    </message>
+    <message>
+        <source>There is no response from the device!</source>
+        <translation>Нет ответа от устройства!</translation>
+    </message>
+    <message>
+        <source>Checksum error receiving!</source>
+        <translation>Ошибка контрольной суммы при приёме!</translation>
+    </message>
+    <message>
+        <source>Did not match the model!</source>
+        <translation>Модель устройства не совпадает!</translation>
+    </message>
+    <message>
+        <source>The device number outside the allowed range!</source>
+        <translation>Номер устройства вне допустимого диапазона!</translation>
+    </message>
+    <message>
+        <source>You have exceeded the maximum program size!</source>
+        <translation>Превышен максимальный размер программы!</translation>
+    </message>
+    <message>
+        <source>An incorrect block number!</source>
+        <translation>Неверный номер блока!</translation>
+    </message>
+    <message>
+        <source>Checksum error transmission!</source>
+        <translation>Ошибка контрольной суммы при передаче!</translation>
+    </message>
+</context>
+<context>
+    <name>TProtFrame</name>
+    <message>
+        <source>You have not opened the port!</source>
+        <translation>Порт не открыт!</translation>
+    </message>
+</context>
+<context>
+    <name>TSetup</name>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>The COM ports are missing!!!</source>
+        <translation>COM-порты отсутствуют!!!</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>The previously selected %1 on the computer does not exist.
+Select another COM port.</source>
+        <translation>Ранее выбранного порта %1 на компьютере нет.
+Выберите другой COM-порт.</translation>
+    </message>
+</context>
+</TS>
