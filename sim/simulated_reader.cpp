@@ -13,7 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "link/frame_codec.h"
+#include "core/engine/frame_codec.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/message_box.h"
+#include "gui/message_box.h"
 
 class RecordedBoxes {
 public:

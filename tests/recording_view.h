@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "firmware/update_view.h"
+#include "core/engine/update_view.h"
 
 class RecordingView : public UpdateView {
 public:

@@ -20,25 +20,25 @@
 #include <functional>
 #include <memory>
 
-#include "app/application.h"
-#include "app/main_window.h"
-#include "firmware/update_procedure.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
+#include "core/engine/update_procedure.h"
 #include "firmware_images.h"
-#include "link/com_port.h"
-#include "monitor/port_handover.h"
-#include "platform/gui_call.h"
-#include "platform/serial_device.h"
-#include "ports/setup.h"
+#include "core/engine/com_port.h"
+#include "core/engine/port_handover.h"
+#include "core/engine/gui_call.h"
+#include "core/line/serial_device.h"
+#include "gui/setup.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
-#include "settings/settings_window.h"
+#include "gui/settings_window.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/settings_store.h"
 #include "sim/simulated_reader.h"
 #include "ui_main_window.h"
 #include "ui_settings_window.h"
-#include "windows/information_window.h"
+#include "gui/information_window.h"
 
 namespace {
 

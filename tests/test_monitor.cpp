@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
-#include "monitor/port_handover.h"
-#include "platform/gui_call.h"
-#include "platform/named_mutex.h"
-#include "platform/serial_device.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/port_handover.h"
+#include "core/engine/gui_call.h"
+#include "core/line/named_mutex.h"
+#include "core/line/serial_device.h"
 #include "holder_process.h"
 #include "recorded_boxes.h"
 #include "sim/device_info.h"

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "link/com_port.h"
-#include "platform/message_box.h"
-#include "platform/serial_device.h"
+#include "core/engine/com_port.h"
+#include "gui/message_box.h"
+#include "core/line/serial_device.h"
 
 namespace {
 

@@ -14,15 +14,15 @@
 
 #include <memory>
 
-#include "app/application.h"
-#include "app/main_window.h"
-#include "firmware/update_procedure.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
+#include "core/engine/update_procedure.h"
 #include "firmware_images.h"
-#include "link/com_port.h"
-#include "platform/beep.h"
-#include "platform/serial_device.h"
-#include "platform/system_colours.h"
-#include "ports/setup.h"
+#include "core/engine/com_port.h"
+#include "gui/beep.h"
+#include "core/line/serial_device.h"
+#include "gui/system_colours.h"
+#include "gui/setup.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
 #include "recording_view.h"
@@ -30,7 +30,7 @@
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
 #include "ui_main_window.h"
-#include "windows/information_window.h"
+#include "gui/information_window.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
 
 namespace {
 

@@ -1,0 +1,127 @@
+#pragma once
+// TProt: the frame layer plus the firmware update engine that leads the
+// reader's boot loader through an update from an image file.
+
+#include <QFile>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+#include "core/protocol/image_check.h"
+#include "core/engine/update_view.h"
+#include "core/engine/frame_codec.h"
+
+namespace update_text {
+inline const QString CouldNotOpen = QStringLiteral("Could not open file!");
+inline const QString LoadProgram = QStringLiteral("Load program");
+inline const QString Connect = QStringLiteral("Connect the device...");
+inline const QString WaitingPrefix = QStringLiteral("Waiting for connection (");
+inline const QString Updating = QStringLiteral("Process of updating the program...");
+inline const QString StartFirmware = QStringLiteral("Start the firmware...");
+inline const QString Transfer = QStringLiteral("Process of firmware update...");
+inline const QString Completed = QStringLiteral("Firmware update completed successfully!");
+inline const QString NoResponse = QStringLiteral("There is no response from the device!");
+inline const QString ChecksumReceiving = QStringLiteral("Checksum error receiving!");
+inline const QString WrongModel = QStringLiteral("Did not match the model!");
+inline const QString DeviceNumber = QStringLiteral("The device number outside the allowed range!");
+inline const QString ProgramSize = QStringLiteral("You have exceeded the maximum program size!");
+inline const QString BlockNumber = QStringLiteral("An incorrect block number!");
+inline const QString ChecksumTransmission = QStringLiteral("Checksum error transmission!");
+}  // namespace update_text
+
+class TProt : public TProtFrame {
+public:
+    static constexpr uint8_t kBootCommand = 0x3E;
+    static constexpr size_t kDescriptionCapacity = 100;  // 99 bytes and the terminator
+    static constexpr int kBlockBytes = 66;               // one progress step of the section
+    static constexpr int kClosingBytes = 66;
+    // The boot loader's byte count is one byte, so any request fits.
+    static constexpr size_t kBlockSize = 255;
+    static constexpr int kConnectAttempts = 100;
+    static constexpr uint16_t kBootReplyBytes = 100;
+    static constexpr uint16_t kBlockReplyBytes = 20;
+
+    // Outcomes of SendDataBlock.
+    enum : unsigned {
+        kNoAnswer = 0,
+        kGoOn = 1,
+        kWrongModel = 2,
+        kDeviceNumber = 3,
+        kProgramSize = 4,
+        kBlockNumber = 5,
+        kChecksumTransmission = 6,
+        kCompleted = 255,
+    };
+
+    explicit TProt(TComPort1 &port);
+    ~TProt() override;
+
+    void SetView(UpdateView *view) { view_ = view; }
+
+    // Image file. OpenImage opens fileName, reads its trailer and shows the
+    // description, the name and the block count; 1 on success. 0 when the file
+    // cannot be opened (after "Could not open file!" and the system's reason)
+    // or is refused by the image rules (ImageVerdict() says why; no box here).
+    int OpenImage(const QString &fileName);
+    // The image rules' verdict on the file opened last; accepted when none was read.
+    const image_check::Verdict &ImageVerdict() const { return imageVerdict_; }
+    void ReadImageTrailer();
+    // Fills the first count bytes of Block from the program section at offset;
+    // bytes that do not lie in the file are zeros. Returns the bytes taken from the file.
+    int ReadImageBytes(int32_t offset, uint32_t count);
+    void CloseImage();
+
+    // Runs a whole update on the calling (GUI) thread; fileName is the file
+    // dialog's current file name.
+    void StartUpdate(const QString &fileName);
+    int RunUpdate();
+    int EnterBootLoader();
+    int RequestNext();
+    unsigned SendDataBlock(uint32_t count);
+    int SendClosingBlock();
+    static int MatchAt(const uint8_t *buffer, const char *text, size_t index);
+    // Data blocks one update may take before the boot loader counts as going
+    // round in circles: one per byte of the section (a block carries at least
+    // one; the 16-bit offset reaches 65536 bytes) and some repeats.
+    static constexpr int64_t kMaxSectionOffsets = 0x10000;
+    static constexpr int64_t kRepeatedBlocks = 256;
+    int64_t DataBlockLimit() const;
+
+    // The description as last read (at most 99 bytes), for tests and the view.
+    QByteArray Description() const { return QByteArray(description_, int(descriptionLength_)); }
+    qint64 ImageSize() const { return imageSize_; }
+
+    QFile ImageFile;
+    int32_t SectionSize = 0;
+    uint32_t RequestCount = 0;
+    int32_t RequestOffset = 0;
+    uint8_t Block[kBlockSize] = {};
+    std::atomic<uint16_t> StopRequested{0};
+    uint16_t BlockCount = 0;
+    std::atomic<uint16_t> Updating{0};
+    // Set when the main window closes during an update: the engine ends at
+    // its next message-processing point instead of running on unseen.
+    std::atomic<uint16_t> AbortRequested{0};
+
+private:
+    // The window, or a view that shows nothing when none is set.
+    UpdateView &View();
+    // Processes pending messages; true when the window has asked the update to end.
+    bool ProcessMessages();
+    void ReportError(const QString &line);
+    void TakeBlockRequest();
+    // Bytes [position, position + count) of the file into out, zeros outside it.
+    int ReadFileRange(int64_t position, size_t count, uint8_t *out);
+
+    UpdateView *view_ = nullptr;
+    char description_[kDescriptionCapacity] = {};
+    size_t descriptionLength_ = 0;
+    qint64 imageSize_ = 0;
+    image_check::Verdict imageVerdict_;
+};
+
+// The description bytes as text: single-byte characters of the Windows
+// Cyrillic code page (ASCII below 0x80).
+QString DescriptionText(const QByteArray &bytes);
+
+extern TProt *Prot1;
