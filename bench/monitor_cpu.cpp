@@ -31,8 +31,8 @@ constexpr double kGoalPercent = 1.0;
 
 class IdleView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override { ++calls; }
-    void SetSerialLabelWindowText(bool) override { ++calls; }
+    void SetLineText(MonitorLine, const QString &) override { ++calls; }
+    void SetSerialCaptionLit(bool) override { ++calls; }
     int calls = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "core/engine/update_procedure.h"
 #include "core/engine/com_port.h"
 #include "gui/design_fonts.h"
+#include "gui/engine_boxes.h"
 #include "gui/port_chooser.h"
 #include "gui/setup.h"
 #include "gui/settings_window.h"
@@ -61,11 +62,9 @@ TalvorApp::TalvorApp(const AppOptions &options)
     auto directory = std::make_shared<platform::PortDirectory>(options.virtualPortFolder,
                                                                options.hardwarePorts);
     setup = std::make_unique<TSetup>(options.iniFolder, directory);
-    Setup1 = setup.get();
+    ShowEngineNoticesAsBoxes();
     comPort = std::make_unique<TComPort1>();
-    ComPort1 = comPort.get();
     prot = std::make_unique<TProt>(*comPort);
-    Prot1 = prot.get();
 
     form1 = std::make_unique<TForm1>(*setup, *comPort, *prot, options.portLockName);
     TForm1 *mainWindow = form1.get();
@@ -97,10 +96,7 @@ TalvorApp::~TalvorApp()
     form2.reset();
     form1.reset();
     comPort->Close();
-    Prot1 = nullptr;
     prot.reset();
-    ComPort1 = nullptr;
     comPort.reset();
-    Setup1 = nullptr;
     setup.reset();
 }

@@ -26,8 +26,6 @@
 #include "gui/information_window.h"
 #include "gui/instruction_window.h"
 
-TForm1 *Form1 = nullptr;
-
 namespace {
 
 int screenHeightForTests = 0;
@@ -99,7 +97,6 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
       ui(std::make_unique<Ui::TForm1>()), setup_(setup), port_(port), prot_(prot),
       portLockPrefix_(portLockName)
 {
-    Form1 = this;  // the monitor started below may reach for the window at once
     ui->setupUi(this);
     platform::ApplyDesignFonts(this);
     SetTextColour(this, colours::WindowFrame);
@@ -122,7 +119,7 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
         label->adjustSize();
     ui->SpeedButton1->setIcon(QuestionMarkPicture());
     ui->SpeedButton2->setIcon(WarningPicture());
-    SetLamp(Lamp::ButtonFace);
+    SetLamp(Lamp::Off);
     setFixedWidth(width());
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -166,8 +163,6 @@ TForm1::~TForm1()
     Monitor_.reset();
     prot_.SetView(nullptr);
     prot_.SetPortOpenFlag(nullptr);
-    if (Form1 == this)
-        Form1 = nullptr;
 }
 
 void TForm1::SetScreenHeightForTests(int height)
@@ -374,18 +369,18 @@ void TForm1::SpeedButton2Click()
         Form5->exec();
 }
 
-void TForm1::SetControlText(MonitorField field, const QString &text)
+void TForm1::SetLineText(MonitorLine line, const QString &text)
 {
-    switch (field) {
-    case MonitorField::StaticText3: ui->StaticText3->setText(text); break;
-    case MonitorField::Memo2: ui->Memo2->setPlainText(text); break;
-    case MonitorField::Memo3: ui->Memo3->setPlainText(text); break;
-    case MonitorField::Memo4: ui->Memo4->setPlainText(text); break;
-    case MonitorField::Memo5: ui->Memo5->setPlainText(text); break;
+    switch (line) {
+    case MonitorLine::Status: ui->StaticText3->setText(text); break;
+    case MonitorLine::FirmwareVersion: ui->Memo2->setPlainText(text); break;
+    case MonitorLine::LoaderVersion: ui->Memo3->setPlainText(text); break;
+    case MonitorLine::Remark: ui->Memo4->setPlainText(text); break;
+    case MonitorLine::SerialNumber: ui->Memo5->setPlainText(text); break;
     }
 }
 
-void TForm1::SetSerialLabelWindowText(bool windowText)
+void TForm1::SetSerialCaptionLit(bool lit)
 {
-    SetTextColour(ui->Label10, windowText ? colours::WindowText : colours::ActiveBorder);
+    SetTextColour(ui->Label10, lit ? colours::WindowText : colours::ActiveBorder);
 }

@@ -57,8 +57,8 @@ public:
     void ClosePort();
 
     // MonitorView
-    void SetControlText(MonitorField field, const QString &text) override;
-    void SetSerialLabelWindowText(bool windowText) override;
+    void SetLineText(MonitorLine line, const QString &text) override;
+    void SetSerialCaptionLit(bool lit) override;
 
     // UpdateView
     void SetLoadCaption(const QString &text) override;
@@ -129,5 +129,3 @@ private:
     PortButtons portButtonsBeforeUpdate_;
     // --- end of update controls ---
 };
-
-extern TForm1 *Form1;

@@ -433,10 +433,6 @@ void TForm6::Button3Click()
 {
     MessageButtons.Ok = QStringLiteral("YES");
     MessageButtons.Cancel = QStringLiteral(" NO ");
-    MessageButtons.No = QStringLiteral("NO");
-    MessageButtons.Yes = QStringLiteral(" YES ");
-    MessageButtons.Abort = QString::fromUtf8("Прервать");
-    MessageButtons.Retry = QString::fromUtf8("Повторить ещё разок!");
 
     if (ui->Button1->isEnabled()) {
         CollectSettings();

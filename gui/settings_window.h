@@ -19,11 +19,9 @@ class TComPort1;
 namespace platform { class NamedMutex; }
 namespace Ui { class TForm6; }
 
-// Texts for the buttons of a message box, in the slots OK, Yes, Cancel, No,
-// Abort, Retry. The boxes of this tool have OK and Cancel only; the other
-// slots are kept as the window fills them.
+// Texts for the OK and Cancel buttons of the close question.
 struct TMessageButtons {
-    QString Ok, Yes, Cancel, No, Abort, Retry;
+    QString Ok, Cancel;
 };
 extern TMessageButtons MessageButtons;
 

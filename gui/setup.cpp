@@ -5,8 +5,6 @@
 #include "core/line/ini_file.h"
 #include "gui/message_box.h"
 
-TSetup *Setup1 = nullptr;
-
 namespace {
 
 const QString kSection = QStringLiteral("ComPort");

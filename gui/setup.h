@@ -41,5 +41,3 @@ private:
     // Fills the lists from the directory; false when no source could be read.
     bool RefreshList();
 };
-
-extern TSetup *Setup1;

@@ -125,7 +125,7 @@ void TForm1::Button4Click()
 
 void TForm1::Timer2Timer()
 {
-    SetLamp(LampColour() == colours::ButtonFace ? Lamp::Blue : Lamp::ButtonFace);
+    SetLamp(LampColour() == colours::ButtonFace ? Lamp::Busy : Lamp::Off);
 }
 
 QColor TForm1::LampColour() const
@@ -158,10 +158,10 @@ void TForm1::SetLamp(Lamp lamp)
 {
     QColor colour = colours::ButtonFace;
     switch (lamp) {
-    case Lamp::ButtonFace: break;
-    case Lamp::Maroon: colour = colours::Maroon; break;
-    case Lamp::Blue: colour = colours::Blue; break;
-    case Lamp::Green: colour = colours::Green; break;
+    case Lamp::Off: break;
+    case Lamp::NoReply: colour = colours::Maroon; break;
+    case Lamp::Busy: colour = colours::Blue; break;
+    case Lamp::Done: colour = colours::Green; break;
     }
     QPalette palette = ui->Shape1->palette();
     palette.setColor(QPalette::Window, colour);

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "core/engine/com_port.h"
+#include "gui/engine_boxes.h"
 #include "gui/message_box.h"
 #include "core/line/serial_device.h"
 
@@ -243,6 +244,7 @@ protected:
             boxes.push_back(r);
             return int(platform::ResultOk);
         });
+        ShowEngineNoticesAsBoxes();
     }
 
     void TearDown() override

@@ -200,12 +200,12 @@ INSTANTIATE_TEST_SUITE_P(Locks, LockCannotBeCreated,
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField field, const QString &text) override
+    void SetLineText(MonitorLine field, const QString &text) override
     {
-        if (field == MonitorField::StaticText3)
+        if (field == MonitorLine::Status)
             status = text;
     }
-    void SetSerialLabelWindowText(bool) override {}
+    void SetSerialCaptionLit(bool) override {}
     QString status;  // GUI thread only
 };
 

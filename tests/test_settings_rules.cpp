@@ -38,8 +38,8 @@ std::string UniqueName(const char *what)
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override {}
-    void SetSerialLabelWindowText(bool) override {}
+    void SetLineText(MonitorLine, const QString &) override {}
+    void SetSerialCaptionLit(bool) override {}
 };
 
 // The settings window with the monitor and hand-over it expects, on a port

@@ -1,13 +1,9 @@
 #include "core/engine/com_port.h"
 
-#include <QString>
-
-#include "gui/message_box.h"
-
-TComPort1 *ComPort1 = nullptr;
+#include "core/engine/engine_notices.h"
 
 namespace {
-// The driver's output queue; a write that would fill it earns a warning.
+// The driver's output queue; a write that would fill it earns a notice.
 constexpr size_t OutputQueueSize = 1024;
 }
 
@@ -61,11 +57,7 @@ uint16_t TComPort1::Write(const uint8_t *buffer, uint16_t count)
     // after a request spoil the read of its reply.
     device_.takeLineError();
     if (count + device_.outputQueueLevel() >= OutputQueueSize) {
-        platform::MessageBoxRequest box;
-        box.text = QString::fromUtf8("Невозможно поместить в выходной буфер ");
-        box.icon = platform::BoxIcon::None;
-        box.buttons = platform::BoxButtons::Ok;
-        platform::ShowMessageBox(box);
+        engine::Notices().OutputQueueFull();
     }
     return uint16_t(device_.write(buffer, count));
 }

@@ -29,8 +29,8 @@ public:
     // As Read, and also ends as soon as endByte has arrived; bytes after it
     // wait for the next read, as bytes that come late do.
     uint16_t ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte);
-    // Writes count bytes; 0 for count 0 or a failed write. Warns when the output
-    // queue would reach 1024 bytes, then writes all the same.
+    // Writes count bytes; 0 for count 0 or a failed write. Gives the output queue
+    // notice when it would reach 1024 bytes, then writes all the same.
     uint16_t Write(const uint8_t *buffer, uint16_t count);
     // Writes one byte; 1, or 0 when the write failed.
     uint8_t WriteByte(uint8_t value);
@@ -52,5 +52,3 @@ private:
 
     platform::SerialDevice device_;
 };
-
-extern TComPort1 *ComPort1;

@@ -6,6 +6,7 @@
 #include "core/engine/frame_codec.h"
 #include "core/line/device_holders.h"
 #include "core/engine/gui_call.h"
+#include "core/protocol/device_info.h"
 #include "core/line/named_mutex.h"
 
 namespace {
@@ -22,10 +23,10 @@ constexpr int kLockSliceMs = 50;
 constexpr int kSilentPollsBeforeHolderLookup = 2;
 constexpr auto kHolderLookupInterval = std::chrono::seconds(5);
 
-QString LoaderVersion(uint8_t loader)
+QString VersionText(const device_info::Version &version)
 {
-    return monitor_text::VersionPrefix + QString::number(loader >> 4) + QLatin1Char('.') +
-           QString::number(loader & 0x0F);
+    return monitor_text::VersionPrefix + QString::number(version.major) + QLatin1Char('.') +
+           QString::number(version.minor);
 }
 
 }  // namespace
@@ -117,63 +118,56 @@ bool ConnectSaver::TakePortLock()
     return true;
 }
 
-void ConnectSaver::SetControlText(MonitorField field, const QString &text)
+void ConnectSaver::SetLineText(MonitorLine line, const QString &text)
 {
-    platform::RunOnGuiThread([&] { view_.SetControlText(field, text); });
+    platform::RunOnGuiThread([&] { view_.SetLineText(line, text); });
 }
 
-void ConnectSaver::SetSerialLabelWindowText(bool windowText)
+void ConnectSaver::SetSerialCaptionLit(bool lit)
 {
-    platform::RunOnGuiThread([&] { view_.SetSerialLabelWindowText(windowText); });
+    platform::RunOnGuiThread([&] { view_.SetSerialCaptionLit(lit); });
 }
 
-uint32_t MonitorAnswerKey(const uint8_t *reply)
+std::vector<MonitorChange> MonitorAnswerChanges(const device_info::DeviceInfo &info)
 {
-    return reply[7] | (reply[8] << 8) | (reply[9] << 16) | (uint32_t(reply[10]) << 24);
-}
-
-std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply)
-{
+    using device_info::FirmwareUnknown;
     std::vector<MonitorChange> changes;
-    const auto text = [&](MonitorField field, const QString &value) {
-        changes.push_back(MonitorChange{false, field, value, false});
+    const auto text = [&](MonitorLine line, const QString &value) {
+        changes.push_back(MonitorChange{false, line, value});
     };
 
-    const uint8_t loader = reply[10];
-    text(MonitorField::Memo3, LoaderVersion(loader));
-    if (loader <= 0x81) {
-        text(MonitorField::Memo4, monitor_text::OldLoader);
-        text(MonitorField::Memo2, monitor_text::Unknown);
+    text(MonitorLine::LoaderVersion, VersionText(info.loader));
+    if (info.unknownBecause == FirmwareUnknown::OldLoader) {
+        text(MonitorLine::Remark, monitor_text::OldLoader);
+        text(MonitorLine::FirmwareVersion, monitor_text::Unknown);
         return changes;
     }
-    if (loader >= 0x83) {
-        changes.push_back(MonitorChange{true, MonitorField::StaticText3, QString(), true});
-        text(MonitorField::Memo5, QString::number(reply[11] | (reply[12] << 8)));
+    if (info.serialNumber) {
+        changes.push_back(MonitorChange{true, MonitorLine::Status, QString()});
+        text(MonitorLine::SerialNumber, QString::number(*info.serialNumber));
     }
-    const uint8_t major = reply[8];
-    if (major != 0) {
-        text(MonitorField::Memo4, QString());
-        text(MonitorField::Memo2, monitor_text::VersionPrefix + QString::number(major) + QLatin1Char('.') +
-                                      QString::number(reply[9]));
+    if (info.firmware) {
+        text(MonitorLine::Remark, QString());
+        text(MonitorLine::FirmwareVersion, VersionText(*info.firmware));
     } else {
-        text(MonitorField::Memo4, monitor_text::OldFirmware);
-        text(MonitorField::Memo2, monitor_text::Unknown);
+        text(MonitorLine::Remark, monitor_text::OldFirmware);
+        text(MonitorLine::FirmwareVersion, monitor_text::Unknown);
     }
     return changes;
 }
 
 void ConnectSaver::ShowAnswer(uint32_t &rememberedKey, bool redraw)
 {
-    const uint32_t key = MonitorAnswerKey(prot_.RxBuffer);
+    const uint32_t key = device_info::AnswerKey(prot_.RxBuffer);
     if (key == rememberedKey && !redraw)
         return;  // repeated identical answers cause no window traffic
     rememberedKey = key;
 
-    for (const MonitorChange &change : MonitorAnswerChanges(prot_.RxBuffer)) {
-        if (change.serialLabel)
-            SetSerialLabelWindowText(change.windowText);
+    for (const MonitorChange &change : MonitorAnswerChanges(device_info::Decode(prot_.RxBuffer))) {
+        if (change.serialCaption)
+            SetSerialCaptionLit(true);
         else
-            SetControlText(change.field, change.text);
+            SetLineText(change.line, change.text);
     }
 }
 
@@ -190,7 +184,7 @@ void ConnectSaver::ShowHoldersIfSilent(int silentPolls)
     if (text == holderText_)
         return;
     holderText_ = text;
-    SetControlText(MonitorField::Memo4, text);
+    SetLineText(MonitorLine::Remark, text);
 }
 
 void ConnectSaver::Execute()
@@ -206,13 +200,13 @@ void ConnectSaver::Execute()
 
         if (portOpen_.load() != 1) {
             if (state != DisplayState::Closed)
-                SetControlText(MonitorField::StaticText3, monitor_text::PortClosed);
+                SetLineText(MonitorLine::Status, monitor_text::PortClosed);
             state = DisplayState::Closed;
             Pause(kClosedPauseMs);
             continue;
         }
         if (state != DisplayState::Waiting && state != DisplayState::Ready) {
-            SetControlText(MonitorField::StaticText3, monitor_text::NoAnswer);
+            SetLineText(MonitorLine::Status, monitor_text::NoAnswer);
             state = DisplayState::Waiting;
         }
         if (!TakePortLock())
@@ -238,7 +232,7 @@ void ConnectSaver::Execute()
             const uint16_t length = prot_.Unescape(prot_.RxBuffer, received);
             TProtFrame::ClearBuffer(prot_.RxBuffer + length, received - length);
             if (state != DisplayState::Ready) {
-                SetControlText(MonitorField::StaticText3, monitor_text::Ready);
+                SetLineText(MonitorLine::Status, monitor_text::Ready);
                 state = DisplayState::Ready;
             }
             // An answer puts the remark line back over a holder sentence.
@@ -248,10 +242,10 @@ void ConnectSaver::Execute()
             lastHolderLookup_ = {};
         } else {
             rememberedKey = 0;
-            SetSerialLabelWindowText(false);
-            SetControlText(MonitorField::Memo2, QString());
-            SetControlText(MonitorField::Memo3, QString());
-            SetControlText(MonitorField::Memo5, QString());
+            SetSerialCaptionLit(false);
+            SetLineText(MonitorLine::FirmwareVersion, QString());
+            SetLineText(MonitorLine::LoaderVersion, QString());
+            SetLineText(MonitorLine::SerialNumber, QString());
             state = DisplayState::Lost;
             pause = kSilentPauseMs;
             ++silentPolls;

@@ -15,18 +15,17 @@
 class TComPort1;
 class TProtFrame;
 namespace platform { class NamedMutex; }
+namespace device_info { struct DeviceInfo; }
 
-enum class MonitorField { StaticText3, Memo2, Memo3, Memo4, Memo5 };
+// The monitor's lines on the main window.
+enum class MonitorLine { Status, FirmwareVersion, LoaderVersion, Remark, SerialNumber };
 
-// What the monitor changes on the main window. Called on the GUI thread only;
-// the monitor waits for each call to be done.
 class MonitorView {
 public:
     virtual ~MonitorView() = default;
-    virtual void SetControlText(MonitorField field, const QString &text) = 0;
-    // Label10's font: the window-text colour once a serial number is shown,
-    // the active-border colour otherwise.
-    virtual void SetSerialLabelWindowText(bool windowText) = 0;
+    virtual void SetLineText(MonitorLine line, const QString &text) = 0;
+    // The serial number's caption: lit once a serial number is shown, dimmed otherwise.
+    virtual void SetSerialCaptionLit(bool lit) = 0;
 };
 
 namespace monitor_text {
@@ -42,20 +41,14 @@ inline const QString OldFirmware =
     QStringLiteral("Firmware versions prior to 5.3 do not contain the necessary information");
 }  // namespace monitor_text
 
-// One change an answer makes on the window: a field's text, or (field
-// unused) Label10's colour.
-struct MonitorChange {
-    bool serialLabel = false;
-    MonitorField field = MonitorField::StaticText3;
-    QString text;
-    bool windowText = false;
-};
-
-// The answer's identity (bytes 7 to 10 of the unstuffed reply): a repeat changes nothing.
-uint32_t MonitorAnswerKey(const uint8_t *reply);
 // What a new answer changes, in the order the window is told. reply is the
 // unstuffed reply, at least 13 bytes readable.
-std::vector<MonitorChange> MonitorAnswerChanges(const uint8_t *reply);
+struct MonitorChange {
+    bool serialCaption = false;  // the serial number's caption is lit; line and text unused
+    MonitorLine line = MonitorLine::Status;
+    QString text;
+};
+std::vector<MonitorChange> MonitorAnswerChanges(const device_info::DeviceInfo &info);
 
 class ConnectSaver {
 public:
@@ -90,8 +83,8 @@ private:
     // Sleeps up to ms; returns early when a park or termination is requested.
     void Pause(int ms);
     bool TakePortLock();
-    void SetControlText(MonitorField field, const QString &text);
-    void SetSerialLabelWindowText(bool windowText);
+    void SetLineText(MonitorLine line, const QString &text);
+    void SetSerialCaptionLit(bool lit);
     void ShowAnswer(uint32_t &rememberedKey, bool redraw);
     // After a few silent polls, names the other programs that hold the port
     // (they may be taking the reader's answers) in the remark line.

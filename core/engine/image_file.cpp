@@ -3,13 +3,12 @@
 // (32 bits at size - 4), and the program section, the last S bytes of the file.
 // Only the trailer and the ranges the boot loader asks for are ever read.
 
-#include <QDir>
 #include <algorithm>
 #include <cstring>
 
 #include "core/protocol/image_check.h"
+#include "core/engine/engine_notices.h"
 #include "core/engine/update_procedure.h"
-#include "gui/message_box.h"
 
 namespace {
 
@@ -66,11 +65,7 @@ int TProt::OpenImage(const QString &fileName)
     imageVerdict_ = {};
     ImageFile.setFileName(fileName);
     if (fileName.isEmpty() || !ImageFile.open(QIODevice::ReadOnly)) {
-        // The file named, and the system's reason beneath.
-        const QString detail = fileName.isEmpty() ? QStringLiteral("No file name was given.")
-                                                  : QDir::toNativeSeparators(fileName) + QLatin1Char('\n') +
-                                                        ImageFile.errorString();
-        platform::ShowError(update_text::CouldNotOpen + QLatin1Char('\n') + detail);
+        engine::Notices().ImageNotOpened(fileName, fileName.isEmpty() ? QString() : ImageFile.errorString());
         return 0;
     }
     imageSize_ = ImageFile.size();

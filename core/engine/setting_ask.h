@@ -17,7 +17,7 @@
 class TComPort1;
 namespace platform { class NamedMutex; }
 
-enum class SettingsButton { ToDevice, FromDevice, Close };  // Button1, Button2, Button3
+enum class SettingsButton { ToDevice, FromDevice, Close };
 
 // What the thread changes on the settings window. Called on the GUI thread
 // only; the thread waits for each call.

@@ -12,8 +12,6 @@
 #include <cstring>
 #include <thread>
 
-TProt *Prot1 = nullptr;
-
 namespace {
 
 using boot_reply::kCountAt;
@@ -125,7 +123,7 @@ int TProt::RunUpdate()
 
     if (EnterBootLoader() == 0) {
         View().SetLampBlinking(false);
-        View().SetLamp(Lamp::ButtonFace);
+        View().SetLamp(Lamp::Off);
         return 1;
     }
 
@@ -156,7 +154,7 @@ int TProt::RunUpdate()
     }
 
     View().SetLampBlinking(false);
-    View().SetLamp(Lamp::ButtonFace);
+    View().SetLamp(Lamp::Off);
     // A window closed mid-transfer has nobody left to report to.
     if (aborted)
         return 1;
@@ -164,7 +162,7 @@ int TProt::RunUpdate()
     if (outcome == kCompleted) {
         View().SetStatusLine(update_text::Completed);
         View().SetPercentage(QStringLiteral("100%"));
-        View().SetLamp(Lamp::Green);
+        View().SetLamp(Lamp::Done);
         ProcessMessages();
         View().Beep();
     } else {
@@ -190,7 +188,7 @@ int TProt::EnterBootLoader()
         SendCommand(kBootCommand);
         const ReplyOutcome reply = ReceiveReply(kBootReplyBytes);
         if (reply == ReplyOutcome::NoReply)
-            View().SetLamp(Lamp::Maroon);
+            View().SetLamp(Lamp::NoReply);
         if (reply == ReplyOutcome::Valid && MatchAt(RxBuffer, "BOOT", kStatusAt)) {
             found = true;
             break;

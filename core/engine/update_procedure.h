@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/protocol/boot_reply.h"
 #include "core/protocol/image_check.h"
 #include "core/engine/update_view.h"
 #include "core/engine/frame_codec.h"
@@ -41,15 +42,15 @@ public:
     static constexpr uint16_t kBootReplyBytes = 100;
     static constexpr uint16_t kBlockReplyBytes = 20;
 
-    // Outcomes of SendDataBlock.
+    // Outcomes of SendDataBlock: the boot loader's, and the engine's own.
     enum : unsigned {
-        kNoAnswer = 0,
-        kGoOn = 1,
-        kWrongModel = 2,
-        kDeviceNumber = 3,
-        kProgramSize = 4,
-        kBlockNumber = 5,
-        kChecksumTransmission = 6,
+        kNoAnswer = boot_reply::kNoAnswer,
+        kGoOn = boot_reply::kGoOn,
+        kWrongModel = boot_reply::kWrongModel,
+        kDeviceNumber = boot_reply::kDeviceNumber,
+        kProgramSize = boot_reply::kProgramSize,
+        kBlockNumber = boot_reply::kBlockNumber,
+        kChecksumTransmission = boot_reply::kChecksumTransmission,
         kCompleted = 255,
     };
 
@@ -60,8 +61,8 @@ public:
 
     // Image file. OpenImage opens fileName, reads its trailer and shows the
     // description, the name and the block count; 1 on success. 0 when the file
-    // cannot be opened (after "Could not open file!" and the system's reason)
-    // or is refused by the image rules (ImageVerdict() says why; no box here).
+    // cannot be opened (after the engine's image-not-opened notice) or is
+    // refused by the image rules (ImageVerdict() says why; no notice).
     int OpenImage(const QString &fileName);
     // The image rules' verdict on the file opened last; accepted when none was read.
     const image_check::Verdict &ImageVerdict() const { return imageVerdict_; }
@@ -123,5 +124,3 @@ private:
 // The description bytes as text: single-byte characters of the Windows
 // Cyrillic code page (ASCII below 0x80).
 QString DescriptionText(const QByteArray &bytes);
-
-extern TProt *Prot1;

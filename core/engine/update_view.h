@@ -4,7 +4,9 @@
 
 #include <QString>
 
-enum class Lamp { ButtonFace, Maroon, Blue, Green };
+// The update lamp: off, no reply to a boot request, the lit phase of the
+// blinking during a transfer, the update done.
+enum class Lamp { Off, NoReply, Busy, Done };
 
 class UpdateView {
 public:

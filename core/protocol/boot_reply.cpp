@@ -1,7 +1,5 @@
 #include "core/protocol/boot_reply.h"
 
-#include "core/engine/update_procedure.h"
-
 namespace boot_reply {
 
 namespace {
@@ -9,12 +7,12 @@ namespace {
 unsigned ErrorOutcome(uint8_t code)
 {
     switch (code) {
-    case 1: return TProt::kWrongModel;
-    case 2: return TProt::kDeviceNumber;
-    case 3: return TProt::kProgramSize;
-    case 10: return TProt::kBlockNumber;
-    case 11: return TProt::kChecksumTransmission;
-    default: return TProt::kNoAnswer;
+    case 1: return kWrongModel;
+    case 2: return kDeviceNumber;
+    case 3: return kProgramSize;
+    case 10: return kBlockNumber;
+    case 11: return kChecksumTransmission;
+    default: return kNoAnswer;
     }
 }
 
@@ -26,19 +24,19 @@ Decoded DecodeBlockReply(const uint8_t *reply)
     switch (reply[kStatusAt]) {
     case kStatusRequest:
         d.step = Step::NextBlock;
-        d.outcome = TProt::kGoOn;
+        d.outcome = kGoOn;
         d.offset = reply[kOffsetLowAt] + 256 * reply[kOffsetHighAt];
         d.count = reply[kCountAt];
         break;
     case kStatusEnd:
         d.step = Step::End;
-        d.outcome = TProt::kGoOn;
+        d.outcome = kGoOn;
         break;
     case kStatusError:
         d.outcome = ErrorOutcome(reply[kErrorCodeAt]);
         break;
     default:
-        d.outcome = TProt::kNoAnswer;
+        d.outcome = kNoAnswer;
         break;
     }
     return d;

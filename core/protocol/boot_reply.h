@@ -17,6 +17,17 @@ inline constexpr uint8_t kStatusClosing = 0x02;  // next-block query: ready for 
 inline constexpr uint8_t kStatusEnd = 0x80;
 inline constexpr uint8_t kStatusError = 0xFF;
 
+// What a block reply means for the transfer.
+enum Outcome : unsigned {
+    kNoAnswer = 0,  // also an unknown status or error code
+    kGoOn = 1,
+    kWrongModel = 2,
+    kDeviceNumber = 3,
+    kProgramSize = 4,
+    kBlockNumber = 5,
+    kChecksumTransmission = 6,
+};
+
 enum class Step {
     NextBlock,  // a block request: offset and count are at their places
     End,        // 0x80: the end sequence follows
@@ -25,7 +36,7 @@ enum class Step {
 
 struct Decoded {
     Step step = Step::Stop;
-    unsigned outcome = 0;  // a TProt outcome (kGoOn, kWrongModel, ..., kNoAnswer)
+    unsigned outcome = kNoAnswer;
     int32_t offset = 0;    // for NextBlock
     uint32_t count = 0;    // for NextBlock, at most 255
 };

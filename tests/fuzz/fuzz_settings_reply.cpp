@@ -32,8 +32,8 @@ void Require(bool condition)
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override {}
-    void SetSerialLabelWindowText(bool) override {}
+    void SetLineText(MonitorLine, const QString &) override {}
+    void SetSerialCaptionLit(bool) override {}
 };
 
 std::string Name(const char *what)
