@@ -5,10 +5,10 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "app/application.h"
+#include "gui/application.h"
 #include "app/command_line.h"
-#include "app/main_window.h"
-#include "platform/ini_file.h"
+#include "gui/main_window.h"
+#include "core/line/ini_file.h"
 
 int main(int argc, char *argv[])
 {

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "firmware/update_view.h"
+#include "core/engine/update_view.h"
 
 namespace bench {
 

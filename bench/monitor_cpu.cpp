@@ -19,10 +19,10 @@
 #include <string>
 
 #include "bench/sim_process.h"
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
-#include "platform/named_mutex.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/line/named_mutex.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ constexpr double kGoalPercent = 1.0;
 
 class IdleView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override { ++calls; }
-    void SetSerialLabelWindowText(bool) override { ++calls; }
+    void SetLineText(MonitorLine, const QString &) override { ++calls; }
+    void SetSerialCaptionLit(bool) override { ++calls; }
     int calls = 0;
 };
 

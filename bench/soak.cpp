@@ -24,14 +24,15 @@
 #include <unistd.h>
 
 #include "bench/headless_view.h"
-#include "firmware/update_procedure.h"
-#include "link/com_port.h"
-#include "monitor/connect_saver.h"
-#include "monitor/port_handover.h"
-#include "platform/gui_call.h"
-#include "platform/message_box.h"
-#include "platform/named_mutex.h"
-#include "platform/serial_device.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/port_handover.h"
+#include "core/engine/gui_call.h"
+#include "gui/engine_boxes.h"
+#include "gui/message_box.h"
+#include "core/line/named_mutex.h"
+#include "core/line/serial_device.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
@@ -56,8 +57,8 @@ int Threads() { return Entries("/proc/self/task"); }
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override {}
-    void SetSerialLabelWindowText(bool) override {}
+    void SetLineText(MonitorLine, const QString &) override {}
+    void SetSerialCaptionLit(bool) override {}
 };
 
 enum class Fault {
@@ -83,6 +84,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "message box: %s\n", box.text.toLocal8Bit().constData());
         return int(platform::ResultOk);
     });
+    ShowEngineNoticesAsBoxes();
     // Quick read windows; the simulator answers at once.
     platform::SetTimeoutScaleForTests(0.1);
 

@@ -23,8 +23,8 @@
 
 #include "bench/headless_view.h"
 #include "bench/sim_process.h"
-#include "firmware/update_procedure.h"
-#include "link/com_port.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
 
 namespace {
 

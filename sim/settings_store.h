@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "settings/settings_record.h"
+#include "core/protocol/settings_record.h"
 #include "sim/responder.h"
 
 namespace sim {

@@ -13,7 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "link/frame_codec.h"
+#include "core/protocol/frame.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "firmware/update_view.h"
+#include "core/engine/update_view.h"
 
 class RecordingView : public UpdateView {
 public:
@@ -61,7 +61,7 @@ public:
     QString caption, status, percentage, fileName;
     QStringList percentages, errorLines, descriptionLines;
     std::vector<Lamp> lamps;
-    Lamp lamp = Lamp::ButtonFace;
+    Lamp lamp = Lamp::Off;
     bool stopEnabled = false, blinking = false, errorIcon = false;
     int progressMaximum = 100, position = 0, beeps = 0, messagePoints = 0;
     std::function<void()> onMessages;

@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "app/application.h"
-#include "app/main_window.h"
-#include "platform/message_box.h"
-#include "ports/setup.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
+#include "gui/message_box.h"
+#include "gui/setup.h"
 #include "test_app.h"
 #include "ui_main_window.h"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/application.h"
-#include "app/main_window.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
 #include "ui_main_window.h"
 
 namespace test_app {

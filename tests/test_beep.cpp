@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/beep.h"
+#include "gui/beep.h"
 
 namespace {
 

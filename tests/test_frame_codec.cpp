@@ -2,7 +2,7 @@
 // reading replies. Wire tests run over a pseudo-terminal pair: the port under
 // test opens the slave, the test plays the reader on the master.
 
-#include "link/frame_codec.h"
+#include "core/engine/frame_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,10 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include "link/com_port.h"
-#include "platform/message_box.h"
-#include "platform/serial_device.h"
+#include "core/engine/com_port.h"
+#include "gui/engine_boxes.h"
+#include "gui/message_box.h"
+#include "core/line/serial_device.h"
 
 namespace {
 
@@ -243,6 +244,7 @@ protected:
             boxes.push_back(r);
             return int(platform::ResultOk);
         });
+        ShowEngineNoticesAsBoxes();
     }
 
     void TearDown() override

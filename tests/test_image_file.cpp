@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "firmware/image_check.h"
-#include "firmware/update_procedure.h"
+#include "core/protocol/image_check.h"
+#include "core/engine/update_procedure.h"
 #include "firmware_images.h"
-#include "link/com_port.h"
+#include "core/engine/com_port.h"
 #include "recorded_boxes.h"
 #include "recording_view.h"
 

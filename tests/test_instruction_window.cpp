@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "ui_instruction_window.h"
-#include "windows/instruction_text.h"
-#include "windows/instruction_window.h"
+#include "gui/instruction_text.h"
+#include "gui/instruction_window.h"
 
 namespace {
 

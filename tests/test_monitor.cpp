@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
-#include "monitor/port_handover.h"
-#include "platform/gui_call.h"
-#include "platform/named_mutex.h"
-#include "platform/serial_device.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/port_handover.h"
+#include "core/engine/gui_call.h"
+#include "core/line/named_mutex.h"
+#include "core/line/serial_device.h"
 #include "holder_process.h"
 #include "recorded_boxes.h"
 #include "sim/device_info.h"
@@ -32,7 +32,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using F = MonitorField;
+using F = MonitorLine;
 namespace text = monitor_text;
 
 long long msSince(Clock::time_point t)
@@ -43,7 +43,7 @@ long long msSince(Clock::time_point t)
 // One window call of the monitor: a text, or Label10's colour.
 struct Call {
     bool colour = false;
-    F field = F::StaticText3;
+    F field = F::Status;
     QString text;
     bool windowText = false;
     uint64_t requestsSeen = 0;  // at the simulator when the call came; not compared
@@ -55,16 +55,16 @@ struct Call {
 };
 
 Call T(F field, const QString &text) { return Call{false, field, text, false, 0}; }
-Call Colour(bool windowText) { return Call{true, F::StaticText3, QString(), windowText, 0}; }
+Call Colour(bool windowText) { return Call{true, F::Status, QString(), windowText, 0}; }
 
 const char *FieldName(F f)
 {
     switch (f) {
-    case F::StaticText3: return "StaticText3";
-    case F::Memo2: return "Memo2";
-    case F::Memo3: return "Memo3";
-    case F::Memo4: return "Memo4";
-    case F::Memo5: return "Memo5";
+    case F::Status: return "Status";
+    case F::FirmwareVersion: return "FirmwareVersion";
+    case F::LoaderVersion: return "LoaderVersion";
+    case F::Remark: return "Remark";
+    case F::SerialNumber: return "SerialNumber";
     }
     return "?";
 }
@@ -81,8 +81,8 @@ class RecordingView : public MonitorView {
 public:
     std::function<uint64_t()> probe;
 
-    void SetControlText(MonitorField field, const QString &text) override { Record(T(field, text)); }
-    void SetSerialLabelWindowText(bool windowText) override { Record(Colour(windowText)); }
+    void SetLineText(MonitorLine field, const QString &text) override { Record(T(field, text)); }
+    void SetSerialCaptionLit(bool windowText) override { Record(Colour(windowText)); }
 
     std::vector<Call> Calls(size_t from = 0) const
     {
@@ -132,20 +132,20 @@ sim::ReaderState State(uint8_t loader, uint8_t major, uint8_t minor, uint16_t se
 // What a new answer of a reader with this state writes, after the status line.
 std::vector<Call> FieldsFor(const sim::ReaderState &s, const QString &loaderText, const QString &serialText)
 {
-    std::vector<Call> calls = {T(F::Memo3, text::VersionPrefix() + loaderText)};
+    std::vector<Call> calls = {T(F::LoaderVersion, text::VersionPrefix() + loaderText)};
     if (s.loaderVersion <= 0x81)
-        return {calls[0], T(F::Memo4, text::OldLoader()), T(F::Memo2, text::Unknown())};
+        return {calls[0], T(F::Remark, text::OldLoader()), T(F::FirmwareVersion, text::Unknown())};
     if (s.loaderVersion >= 0x83) {
         calls.push_back(Colour(true));
-        calls.push_back(T(F::Memo5, serialText));
+        calls.push_back(T(F::SerialNumber, serialText));
     }
     if (s.firmwareMajor != 0) {
-        calls.push_back(T(F::Memo4, QString()));
-        calls.push_back(T(F::Memo2, text::VersionPrefix() + QString::number(s.firmwareMajor) + "." +
+        calls.push_back(T(F::Remark, QString()));
+        calls.push_back(T(F::FirmwareVersion, text::VersionPrefix() + QString::number(s.firmwareMajor) + "." +
                                         QString::number(s.firmwareMinor)));
     } else {
-        calls.push_back(T(F::Memo4, text::OldFirmware()));
-        calls.push_back(T(F::Memo2, text::Unknown()));
+        calls.push_back(T(F::Remark, text::OldFirmware()));
+        calls.push_back(T(F::FirmwareVersion, text::Unknown()));
     }
     return calls;
 }
@@ -156,8 +156,8 @@ std::vector<Call> Join(std::vector<Call> a, const std::vector<Call> &b)
     return a;
 }
 
-const std::vector<Call> kEmptied = {Colour(false), T(F::Memo2, QString()), T(F::Memo3, QString()),
-                                    T(F::Memo5, QString())};
+const std::vector<Call> kEmptied = {Colour(false), T(F::FirmwareVersion, QString()), T(F::LoaderVersion, QString()),
+                                    T(F::SerialNumber, QString())};
 
 class MonitorTest : public ::testing::Test {
 protected:
@@ -233,7 +233,7 @@ protected:
         StartMonitor();
         OpenPort();
         const auto expected =
-            Join({T(F::StaticText3, text::NoAnswer()), T(F::StaticText3, text::Ready())},
+            Join({T(F::Status, text::NoAnswer()), T(F::Status, text::Ready())},
                  FieldsFor(state, loaderText, serialText));
         ASSERT_TRUE(WaitForCalls(expected.size(), 5000));
         ASSERT_EQ(view.Calls(), expected);
@@ -307,9 +307,9 @@ TEST_F(MonitorTest, ClosedPortWritesNothingThenOpeningShowsNoAnswerAtOnceThenRea
     EXPECT_LE(msSince(opened), 1000) << "within one closed-port pause";
     ASSERT_TRUE(WaitForCalls(2, 3000));
     const auto calls = view.Calls();
-    EXPECT_EQ(calls[0], T(F::StaticText3, text::NoAnswer()));
+    EXPECT_EQ(calls[0], T(F::Status, text::NoAnswer()));
     EXPECT_EQ(calls[0].requestsSeen, 0u) << "shown before the first poll went out";
-    EXPECT_EQ(calls[1], T(F::StaticText3, text::Ready()));
+    EXPECT_EQ(calls[1], T(F::Status, text::Ready()));
     EXPECT_GE(calls[1].requestsSeen, 1u);
 }
 
@@ -343,7 +343,7 @@ TEST_F(MonitorTest, UnansweredPollEmptiesVersionsInOrderKeepsTheRemarkAndTheNext
     sim::Faults once;
     once.silence = 1;
     reader->SetFaults(once);
-    const auto expected = Join(Join(kEmptied, {T(F::StaticText3, text::NoAnswer()), T(F::StaticText3, text::Ready())}),
+    const auto expected = Join(Join(kEmptied, {T(F::Status, text::NoAnswer()), T(F::Status, text::Ready())}),
                                FieldsFor(state, "8.3", "12345"));
     ASSERT_TRUE(WaitForCalls(shown + expected.size(), 5000));
     EXPECT_EQ(view.Calls(shown), expected);
@@ -372,15 +372,15 @@ TEST_F(MonitorTest, ClosingThePortWhileReadyWritesOnlyTheStatusLine)
     ASSERT_TRUE(WaitForCalls(shown + 1, 2000));
     port.Close();
     ServeFor(1200);  // two more closed cycles
-    EXPECT_EQ(view.Calls(shown), std::vector<Call>({T(F::StaticText3, text::PortClosed())}));
+    EXPECT_EQ(view.Calls(shown), std::vector<Call>({T(F::Status, text::PortClosed())}));
 
     // Opened again: the remembered answer was kept, so only the status moves.
     OpenPort();
     ASSERT_TRUE(WaitForCalls(shown + 3, 3000));
     ASSERT_TRUE(WaitForPolls(2, 3000));
     EXPECT_EQ(view.Calls(shown),
-              std::vector<Call>({T(F::StaticText3, text::PortClosed()), T(F::StaticText3, text::NoAnswer()),
-                                 T(F::StaticText3, text::Ready())}));
+              std::vector<Call>({T(F::Status, text::PortClosed()), T(F::Status, text::NoAnswer()),
+                                 T(F::Status, text::Ready())}));
 }
 
 TEST_F(MonitorTest, PortClosedWhileTheMonitorWaitsForTheLockIsNotPolled)
@@ -399,7 +399,7 @@ TEST_F(MonitorTest, PortClosedWhileTheMonitorWaitsForTheLockIsNotPolled)
     ServeFor(800);
 
     EXPECT_EQ(monitor->PollCount(), polls);
-    EXPECT_EQ(view.Calls(shown), std::vector<Call>({T(F::StaticText3, text::PortClosed())}));
+    EXPECT_EQ(view.Calls(shown), std::vector<Call>({T(F::Status, text::PortClosed())}));
     // TearDown checks that no "You have not opened the port!" box came up.
 }
 
@@ -480,7 +480,7 @@ TEST_F(MonitorTest, StoppedReaderShowsNoAnswerAndARestartedOneIsShownWithoutReop
 
     const auto stopped = Clock::now();
     reader->Stop();
-    const auto lost = Join(kEmptied, {T(F::StaticText3, text::NoAnswer())});
+    const auto lost = Join(kEmptied, {T(F::Status, text::NoAnswer())});
     ASSERT_TRUE(WaitForCalls(shown + lost.size(), 3000));
     EXPECT_LE(msSince(stopped), 1600);
     EXPECT_EQ(view.Calls(shown), lost);
@@ -489,7 +489,7 @@ TEST_F(MonitorTest, StoppedReaderShowsNoAnswerAndARestartedOneIsShownWithoutReop
     // The same port name comes back with another reader behind it.
     const auto restarted = State(0x83, 7, 1, 4321);
     StartReader(restarted);
-    const auto expected = Join({T(F::StaticText3, text::Ready())}, FieldsFor(restarted, "8.3", "4321"));
+    const auto expected = Join({T(F::Status, text::Ready())}, FieldsFor(restarted, "8.3", "4321"));
     ASSERT_TRUE(Serve(
         [&] {
             const auto calls = view.Calls(shown);
@@ -502,7 +502,7 @@ TEST_F(MonitorTest, StoppedReaderShowsNoAnswerAndARestartedOneIsShownWithoutReop
     EXPECT_EQ(std::vector<Call>(calls.end() - long(expected.size()), calls.end()), expected);
     for (size_t i = 0; i + expected.size() < calls.size(); ++i) {
         const Call &c = calls[i];
-        EXPECT_TRUE(c.colour || c == T(F::StaticText3, text::NoAnswer()) || c.text.isEmpty())
+        EXPECT_TRUE(c.colour || c == T(F::Status, text::NoAnswer()) || c.text.isEmpty())
             << "unexpected call " << ::testing::PrintToString(c);
     }
     EXPECT_GE(port.Device().reopenCount(), 1u);
@@ -524,7 +524,7 @@ TEST_F(MonitorTest, SilentPortThatAnotherProgramHoldsNamesItUntilTheReaderAnswer
     StartMonitor();
     OpenPort();
 
-    const Call named = T(F::Memo4, QStringLiteral("%1 is also open in %2 (pid %3).")
+    const Call named = T(F::Remark, QStringLiteral("%1 is also open in %2 (pid %3).")
                                        .arg(QString::fromUtf8(kLinkName), QString::fromUtf8(HolderProcess::kName))
                                        .arg(other.Pid()));
     const auto timesNamed = [&] {
@@ -534,7 +534,7 @@ TEST_F(MonitorTest, SilentPortThatAnotherProgramHoldsNamesItUntilTheReaderAnswer
     ASSERT_TRUE(Serve([&] { return timesNamed() > 0; }, 8000));
     const auto calls = view.Calls();
     ASSERT_GE(calls.size(), 5u);
-    EXPECT_EQ(std::vector<Call>(calls.begin(), calls.begin() + 5), Join({T(F::StaticText3, text::NoAnswer())}, kEmptied));
+    EXPECT_EQ(std::vector<Call>(calls.begin(), calls.begin() + 5), Join({T(F::Status, text::NoAnswer())}, kEmptied));
     // Said once, not at every silent poll.
     ASSERT_TRUE(WaitForPolls(3, 5000));
     EXPECT_EQ(timesNamed(), 1);
@@ -543,7 +543,7 @@ TEST_F(MonitorTest, SilentPortThatAnotherProgramHoldsNamesItUntilTheReaderAnswer
     const size_t shown = view.Count();
     reader->SetFaults(sim::Faults{});
     const auto expected =
-        Join({T(F::StaticText3, text::Ready())}, FieldsFor(State(0x83, 6, 4, 12345), "8.3", "12345"));
+        Join({T(F::Status, text::Ready())}, FieldsFor(State(0x83, 6, 4, 12345), "8.3", "12345"));
     const auto fromReady = [&] {
         const auto after = view.Calls(shown);
         const auto ready = std::find(after.begin(), after.end(), expected.front());
@@ -559,7 +559,7 @@ TEST_F(MonitorTest, LineThatComesBackIsShownAgain)
     const size_t shown = view.Count();
     reader->DropLine(300);
     const auto expected =
-        Join(Join(kEmptied, {T(F::StaticText3, text::NoAnswer()), T(F::StaticText3, text::Ready())}),
+        Join(Join(kEmptied, {T(F::Status, text::NoAnswer()), T(F::Status, text::Ready())}),
              FieldsFor(State(0x82, 6, 4, 12345), "8.2", ""));
     ASSERT_TRUE(Serve(
         [&] {

@@ -1,7 +1,7 @@
 // The port lock across threads and processes. Every test uses a name of its
 // own (process id and a counter), so the tool's real locks are never touched.
 
-#include "platform/named_mutex.h"
+#include "core/line/named_mutex.h"
 
 #include <gtest/gtest.h>
 

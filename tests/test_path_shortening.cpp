@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
-#include "platform/path_shortening.h"
+#include "gui/path_shortening.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/port_open_text.h"
+#include "gui/port_open_text.h"
 #include "holder_process.h"
-#include "platform/device_holders.h"
-#include "platform/serial_device.h"
+#include "core/line/device_holders.h"
+#include "core/line/serial_device.h"
 
 namespace {
 

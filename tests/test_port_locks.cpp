@@ -17,18 +17,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/application.h"
-#include "app/main_window.h"
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
-#include "monitor/port_handover.h"
-#include "platform/gui_call.h"
-#include "platform/named_mutex.h"
-#include "platform/serial_device.h"
-#include "ports/setup.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/port_handover.h"
+#include "core/engine/gui_call.h"
+#include "core/line/named_mutex.h"
+#include "core/line/serial_device.h"
+#include "gui/setup.h"
 #include "recorded_boxes.h"
-#include "settings/settings_window.h"
+#include "gui/settings_window.h"
 #include "test_app.h"
 #include "ui_main_window.h"
 #include "ui_settings_window.h"
@@ -200,12 +200,12 @@ INSTANTIATE_TEST_SUITE_P(Locks, LockCannotBeCreated,
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField field, const QString &text) override
+    void SetLineText(MonitorLine field, const QString &text) override
     {
-        if (field == MonitorField::StaticText3)
+        if (field == MonitorLine::Status)
             status = text;
     }
-    void SetSerialLabelWindowText(bool) override {}
+    void SetSerialCaptionLit(bool) override {}
     QString status;  // GUI thread only
 };
 

@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "firmware/update_procedure.h"
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "platform/serial_device.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/line/serial_device.h"
 
 namespace {
 

@@ -18,9 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "link/com_port.h"
-#include "platform/message_box.h"
-#include "platform/serial_device.h"
+#include "core/engine/com_port.h"
+#include "gui/engine_boxes.h"
+#include "gui/message_box.h"
+#include "core/line/serial_device.h"
 
 namespace {
 
@@ -291,6 +292,7 @@ TEST_F(SerialPortTest, WarnsWhenTheOutputQueueWouldFillButWritesAnyway)
         boxes.push_back(r);
         return int(platform::ResultOk);
     });
+    ShowEngineNoticesAsBoxes();
     const Bytes small = range(1, 10);
     EXPECT_EQ(port.Write(small.data(), 10), 10);
     EXPECT_TRUE(boxes.empty());

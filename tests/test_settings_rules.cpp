@@ -14,17 +14,17 @@
 #include <set>
 #include <unistd.h>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
-#include "monitor/port_handover.h"
-#include "platform/design_fonts.h"
-#include "platform/gui_call.h"
-#include "platform/named_mutex.h"
-#include "platform/system_colours.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/port_handover.h"
+#include "gui/design_fonts.h"
+#include "core/engine/gui_call.h"
+#include "core/line/named_mutex.h"
+#include "gui/system_colours.h"
 #include "recorded_boxes.h"
-#include "settings/settings_record.h"
-#include "settings/settings_window.h"
+#include "core/protocol/settings_record.h"
+#include "gui/settings_window.h"
 #include "ui_settings_window.h"
 
 namespace {
@@ -38,8 +38,8 @@ std::string UniqueName(const char *what)
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override {}
-    void SetSerialLabelWindowText(bool) override {}
+    void SetLineText(MonitorLine, const QString &) override {}
+    void SetSerialCaptionLit(bool) override {}
 };
 
 // The settings window with the monitor and hand-over it expects, on a port

@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/ini_file.h"
-#include "platform/port_directory.h"
-#include "ports/port_chooser.h"
-#include "ports/setup.h"
+#include "core/line/ini_file.h"
+#include "core/line/port_directory.h"
+#include "gui/port_chooser.h"
+#include "gui/setup.h"
 #include "recorded_boxes.h"
 #include "ui_port_chooser.h"
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <thread>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "platform/serial_device.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/line/serial_device.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
 

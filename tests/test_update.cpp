@@ -14,15 +14,15 @@
 
 #include <memory>
 
-#include "app/application.h"
-#include "app/main_window.h"
-#include "firmware/update_procedure.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
+#include "core/engine/update_procedure.h"
 #include "firmware_images.h"
-#include "link/com_port.h"
-#include "platform/beep.h"
-#include "platform/serial_device.h"
-#include "platform/system_colours.h"
-#include "ports/setup.h"
+#include "core/engine/com_port.h"
+#include "gui/beep.h"
+#include "core/line/serial_device.h"
+#include "gui/system_colours.h"
+#include "gui/setup.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
 #include "recording_view.h"
@@ -30,7 +30,7 @@
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
 #include "ui_main_window.h"
-#include "windows/information_window.h"
+#include "gui/information_window.h"
 
 namespace {
 
@@ -151,7 +151,7 @@ protected:
         EXPECT_TRUE(reader.boot->Record().completed);
         EXPECT_EQ(view.status, text::Completed());
         EXPECT_EQ(view.percentage, "100%");
-        EXPECT_EQ(view.lamp, Lamp::Green);
+        EXPECT_EQ(view.lamp, Lamp::Done);
         EXPECT_EQ(view.beeps, 1);
         EXPECT_TRUE(view.errorLines.isEmpty()) << view.errorLines.join('|').toStdString();
         ExpectIdleAfterwards();
@@ -178,7 +178,7 @@ TEST_F(UpdateEngineTest, CompletesWithEveryBlockAndItsProgress)
     // Found at the first attempt: no countdown at all.
     EXPECT_EQ(view.Captions(), QStringList({text::Updating(), text::LoadProgram()}));
     EXPECT_EQ(view.Statuses(), QStringList({text::Connect(), text::StartFirmware(), text::Transfer(), text::Completed()}));
-    EXPECT_EQ(view.Count(Lamp::Maroon), 0);
+    EXPECT_EQ(view.Count(Lamp::NoReply), 0);
     // The lamp blinks during the transfer and ends green; the beep comes last.
     const int blinkOn = view.log.indexOf("blink:1");
     const int blinkOff = view.log.indexOf("blink:0");
@@ -188,7 +188,7 @@ TEST_F(UpdateEngineTest, CompletesWithEveryBlockAndItsProgress)
     ASSERT_GE(beep, 3);
     EXPECT_EQ(view.log.mid(beep - 3, 4),
               QStringList({"status:" + text::Completed(), "percent:100%",
-                           QStringLiteral("lamp:%1").arg(int(Lamp::Green)), "beep"}));
+                           QStringLiteral("lamp:%1").arg(int(Lamp::Done)), "beep"}));
 }
 
 struct PlanCase {
@@ -298,7 +298,7 @@ TEST_F(UpdateEngineTest, CountdownRunsUntilTheBootLoaderAnswers)
         prot.StartUpdate(image.path);
 
         EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
-        EXPECT_EQ(view.Count(Lamp::Maroon), c.maroon);
+        EXPECT_EQ(view.Count(Lamp::NoReply), c.maroon);
         EXPECT_EQ(reader.boot->Record().bootRequests, 4);
         ExpectSuccess();
     }
@@ -316,9 +316,9 @@ TEST_F(UpdateEngineTest, SilentReaderCountsDownFromHundredAndEndsWithoutReport)
 
     EXPECT_EQ(view.Captions(), Countdown(100, 1) + QStringList({text::Updating(), text::LoadProgram()}));
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 100u);
-    EXPECT_EQ(view.Count(Lamp::Maroon), 100);
+    EXPECT_EQ(view.Count(Lamp::NoReply), 100);
     EXPECT_EQ(view.status, text::StartFirmware());
-    EXPECT_EQ(view.lamp, Lamp::ButtonFace);
+    EXPECT_EQ(view.lamp, Lamp::Off);
     EXPECT_EQ(view.percentage, "0%");
     ExpectNoReport();
     ExpectIdleAfterwards();
@@ -341,7 +341,7 @@ TEST_F(UpdateEngineTest, StopEndsTheWaitAfterTheAttemptInProgress)
     EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
     EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
     EXPECT_EQ(view.status, text::StartFirmware());
-    EXPECT_EQ(view.lamp, Lamp::ButtonFace);
+    EXPECT_EQ(view.lamp, Lamp::Off);
     ExpectNoReport();
     ExpectIdleAfterwards();
 }

@@ -15,9 +15,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "firmware/image_check.h"
-#include "firmware/update_procedure.h"
-#include "link/com_port.h"
+#include "core/protocol/image_check.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
 
 namespace {
 

@@ -1,15 +1,16 @@
 // The connection monitor's reply decoding on any bytes: the read as it lands
-// in the receive buffer (at most 100 bytes), unstuffed, and what the answer
-// changes on the window.
+// in the receive buffer (at most 100 bytes), unstuffed, the device information
+// decoder, and what the answer changes on the window.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/protocol/device_info.h"
 
 namespace {
 
@@ -45,26 +46,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TProtFrame::ClearBuffer(prot.RxBuffer + length, received - length);
 
     const uint8_t *reply = prot.RxBuffer;
-    const uint32_t key = MonitorAnswerKey(reply);
+    const uint32_t key = device_info::AnswerKey(reply);
     Require((key >> 24) == reply[10] && (key & 0xFF) == reply[7]);
 
-    const std::vector<MonitorChange> changes = MonitorAnswerChanges(reply);
+    using device_info::FirmwareUnknown;
+    const device_info::DeviceInfo info = device_info::Decode(reply);
+    Require(info.loader.major == reply[10] >> 4 && info.loader.minor == (reply[10] & 0x0F));
+    // A version or the reason it is unknown, never both.
+    Require(info.firmware.has_value() == (info.unknownBecause == FirmwareUnknown::None));
+    Require((info.unknownBecause == FirmwareUnknown::OldLoader) == (reply[10] <= 0x81));
+    if (info.firmware)
+        Require(info.firmware->major == reply[8] && reply[8] != 0 && info.firmware->minor == reply[9]);
+    Require(info.serialNumber.has_value() == (reply[10] >= 0x83));
+    if (info.serialNumber)
+        Require(*info.serialNumber == (reply[11] | (reply[12] << 8)));
+
+    const std::vector<MonitorChange> changes = MonitorAnswerChanges(info);
     Require(changes.size() == 3 || changes.size() == 5);
-    // The loader version first, the firmware version last, each field once.
-    Require(!changes.front().serialLabel && changes.front().field == MonitorField::Memo3);
+    // The loader version first, the firmware version last, each line once.
+    Require(!changes.front().serialCaption && changes.front().line == MonitorLine::LoaderVersion);
     Require(changes.front().text.startsWith(monitor_text::VersionPrefix()));
-    Require(!changes.back().serialLabel && changes.back().field == MonitorField::Memo2);
+    Require(!changes.back().serialCaption && changes.back().line == MonitorLine::FirmwareVersion);
     int seen[5] = {};
     for (const MonitorChange &change : changes) {
-        if (change.serialLabel) {
-            Require(change.windowText && reply[10] >= 0x83);
+        if (change.serialCaption) {
+            Require(info.serialNumber.has_value());
             continue;
         }
-        Require(++seen[int(change.field)] == 1);
-        Require(change.field != MonitorField::StaticText3);
-        if (change.field == MonitorField::Memo5)
-            Require(reply[10] >= 0x83 && IsDecimal(change.text, 0xFFFF));
+        Require(++seen[int(change.line)] == 1);
+        Require(change.line != MonitorLine::Status);
+        if (change.line == MonitorLine::SerialNumber)
+            Require(info.serialNumber && IsDecimal(change.text, 0xFFFF));
     }
-    Require((seen[int(MonitorField::Memo5)] == 1) == (reply[10] >= 0x83));
+    Require((seen[int(MonitorLine::SerialNumber)] == 1) == info.serialNumber.has_value());
     return 0;
 }

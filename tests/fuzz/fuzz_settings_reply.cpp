@@ -12,13 +12,13 @@
 
 #include <unistd.h>
 
-#include "link/com_port.h"
-#include "link/frame_codec.h"
-#include "monitor/connect_saver.h"
-#include "monitor/port_handover.h"
-#include "platform/named_mutex.h"
-#include "settings/settings_record.h"
-#include "settings/settings_window.h"
+#include "core/engine/com_port.h"
+#include "core/engine/frame_codec.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/port_handover.h"
+#include "core/line/named_mutex.h"
+#include "core/protocol/settings_record.h"
+#include "gui/settings_window.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ void Require(bool condition)
 
 class QuietMonitorView : public MonitorView {
 public:
-    void SetControlText(MonitorField, const QString &) override {}
-    void SetSerialLabelWindowText(bool) override {}
+    void SetLineText(MonitorLine, const QString &) override {}
+    void SetSerialCaptionLit(bool) override {}
 };
 
 std::string Name(const char *what)

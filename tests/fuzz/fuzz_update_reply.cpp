@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "firmware/boot_reply.h"
-#include "firmware/update_procedure.h"
-#include "link/com_port.h"
+#include "core/protocol/boot_reply.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
 
 namespace {
 

@@ -1,0 +1,41 @@
+#include "core/engine/port_handover.h"
+
+#include <QElapsedTimer>
+#include <chrono>
+#include <thread>
+
+#include "core/engine/com_port.h"
+#include "core/engine/connect_saver.h"
+#include "core/engine/gui_call.h"
+#include "core/line/named_mutex.h"
+
+PortHandover::PortHandover(TComPort1 &port, platform::NamedMutex &portBusy, ConnectSaver &monitor)
+    : port_(port), portBusy_(portBusy), monitor_(monitor)
+{
+}
+
+void PortHandover::TakeFromMonitor()
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!(purged_ = port_.PurgeAll()) && clock.elapsed() < kPurgeRetryMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    // The monitor may hold the lock while it waits for a window update of
+    // ours, so the wait is bounded and keeps serving those updates.
+    gotLock_ = platform::WaitForLockServingGui(portBusy_, kPortLockWaitMs);
+
+    monitor_.Suspend();
+    platform::WaitServingGui([this] { return monitor_.Suspended() || monitor_.Terminated(); }, -1);
+}
+
+void PortHandover::ReleasePortLock()
+{
+    portBusy_.release();
+    gotLock_ = false;
+}
+
+void PortHandover::ResumeMonitor()
+{
+    monitor_.Resume();
+}

@@ -1,0 +1,280 @@
+// The boot loader dialogue: boot entry with a countdown, then the transfer
+// that the boot loader leads block by block, the closing block, and the
+// outcome reports. Runs on the GUI thread and lets the window handle its
+// messages at fixed points.
+
+#include "core/engine/update_procedure.h"
+
+#include "core/protocol/boot_reply.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using boot_reply::kCountAt;
+using boot_reply::kOffsetHighAt;
+using boot_reply::kOffsetLowAt;
+using boot_reply::kStatusAt;
+using boot_reply::kStatusClosing;
+using boot_reply::kStatusRequest;
+
+constexpr char kClosingText[] = "0123456789";  // sent with its terminating zero
+
+// The boot loader finishes its last block before it takes the end sequence.
+constexpr std::chrono::milliseconds kEndPause(100);
+
+class NoView : public UpdateView {
+public:
+    void SetLoadCaption(const QString &) override {}
+    void SetStopEnabled(bool) override {}
+    void SetStatusLine(const QString &) override {}
+    void SetPercentage(const QString &) override {}
+    void SetProgressMaximum(int) override {}
+    void SetProgressPosition(int) override {}
+    int ProgressPosition() const override { return 0; }
+    void SetLamp(Lamp) override {}
+    void SetLampBlinking(bool) override {}
+    void SetErrorIconEnabled(bool) override {}
+    void ClearErrorLines() override {}
+    void AddErrorLine(const QString &) override {}
+    void ClearDescription() override {}
+    void AddDescriptionLine(const QString &) override {}
+    void ShowFileName(const QString &) override {}
+    void ProcessMessages() override {}
+    void Beep() override {}
+};
+
+// The line shown for each outcome that ends a transfer without success.
+QString OutcomeLine(unsigned outcome)
+{
+    switch (outcome) {
+    case TProt::kWrongModel: return update_text::WrongModel();
+    case TProt::kDeviceNumber: return update_text::DeviceNumber();
+    case TProt::kProgramSize: return update_text::ProgramSize();
+    case TProt::kBlockNumber: return update_text::BlockNumber();
+    case TProt::kChecksumTransmission: return update_text::ChecksumTransmission();
+    default: return update_text::NoResponse();
+    }
+}
+
+}  // namespace
+
+TProt::TProt(TComPort1 &port) : TProtFrame(port)
+{
+    // Every boot loader reply is read up to its end byte only: the 20 ms of
+    // quiet after a 14-byte reply would otherwise cost more than the reply.
+    SetEndByteEndsRead(true);
+}
+
+TProt::~TProt() = default;
+
+UpdateView &TProt::View()
+{
+    static NoView none;
+    return view_ ? *view_ : none;
+}
+
+bool TProt::ProcessMessages()
+{
+    View().ProcessMessages();
+    return AbortRequested != 0;
+}
+
+void TProt::ReportError(const QString &line)
+{
+    View().AddErrorLine(line);
+    View().SetErrorIconEnabled(true);
+}
+
+int TProt::MatchAt(const uint8_t *buffer, const char *text, size_t index)
+{
+    for (size_t i = 0; text[i] != 0; ++i)
+        if (buffer[index + i] != static_cast<uint8_t>(text[i]))
+            return 0;
+    return 1;
+}
+
+void TProt::StartUpdate(const QString &fileName)
+{
+    Updating = 1;
+    AbortRequested = 0;
+    if (OpenImage(fileName)) {
+        View().ClearErrorLines();
+        StopRequested = 0;
+        View().SetStopEnabled(true);
+        RunUpdate();
+    }
+    Updating = 0;
+    View().SetLoadCaption(update_text::LoadProgram());
+    View().SetStopEnabled(false);
+    CloseImage();
+}
+
+int TProt::RunUpdate()
+{
+    // Values from an earlier update must not be sent if the boot loader
+    // skips its first block request.
+    RequestOffset = 0;
+    RequestCount = 0;
+    View().SetPercentage(QStringLiteral("0%"));
+
+    if (EnterBootLoader() == 0) {
+        View().SetLampBlinking(false);
+        View().SetLamp(Lamp::Off);
+        return 1;
+    }
+
+    View().SetLampBlinking(true);
+    View().SetStatusLine(update_text::Transfer());
+    bool aborted = ProcessMessages();
+
+    unsigned outcome = kGoOn;
+    const int64_t blockLimit = DataBlockLimit();
+    int64_t blocks = 0;
+    while (!aborted) {
+        // A boot loader that never ends (the same block for ever, no 0x80)
+        // must not hold the window: it counts as not answering.
+        if (++blocks > blockLimit) {
+            outcome = kNoAnswer;
+            break;
+        }
+        ReadImageBytes(RequestOffset, RequestCount);
+        outcome = SendDataBlock(RequestCount);
+        if (outcome != kGoOn)
+            break;
+        View().SetProgressPosition(View().ProgressPosition() + 1);
+        const unsigned position = unsigned(View().ProgressPosition());
+        // No 100 % mark for a section under two blocks: "0%" until success.
+        const unsigned percent = BlockCount == 0 ? 0u : position * 100u / BlockCount;
+        View().SetPercentage(QString::number(percent) + QLatin1Char('%'));
+        aborted = ProcessMessages();
+    }
+
+    View().SetLampBlinking(false);
+    View().SetLamp(Lamp::Off);
+    // A window closed mid-transfer has nobody left to report to.
+    if (aborted)
+        return 1;
+
+    if (outcome == kCompleted) {
+        View().SetStatusLine(update_text::Completed());
+        View().SetPercentage(QStringLiteral("100%"));
+        View().SetLamp(Lamp::Done);
+        ProcessMessages();
+        View().Beep();
+    } else {
+        ReportError(OutcomeLine(outcome));
+    }
+    return 1;
+}
+
+int64_t TProt::DataBlockLimit() const
+{
+    return std::clamp<int64_t>(SectionSize, 0, kMaxSectionOffsets) + kRepeatedBlocks;
+}
+
+int TProt::EnterBootLoader()
+{
+    View().SetStatusLine(update_text::Connect());
+    bool found = false;
+    bool aborted = false;
+    for (int i = 0; i < kConnectAttempts; ++i) {
+        TxLength = 6;
+        for (char c : {'P', 'R', 'O', 'G'})
+            Put(uint8_t(c));
+        SendCommand(kBootCommand);
+        const ReplyOutcome reply = ReceiveReply(kBootReplyBytes);
+        if (reply == ReplyOutcome::NoReply)
+            View().SetLamp(Lamp::NoReply);
+        if (reply == ReplyOutcome::Valid && MatchAt(RxBuffer, "BOOT", kStatusAt)) {
+            found = true;
+            break;
+        }
+        View().SetLoadCaption(update_text::Waiting(kConnectAttempts - i));
+        aborted = ProcessMessages();
+        if (StopRequested != 0 || aborted)
+            break;
+    }
+    View().SetLoadCaption(update_text::Updating());
+    View().SetStatusLine(update_text::StartFirmware());
+    aborted = ProcessMessages() || aborted;
+    if (!found || aborted)
+        return 0;
+    return RequestNext();
+}
+
+void TProt::TakeBlockRequest()
+{
+    RequestCount = RxBuffer[kCountAt];
+    RequestOffset = RxBuffer[kOffsetLowAt] + 256 * RxBuffer[kOffsetHighAt];
+}
+
+int TProt::RequestNext()
+{
+    TxLength = 6;
+    for (char c : {'N', 'E', 'X', 'T'})
+        Put(uint8_t(c));
+    SendCommand(kBootCommand);
+    if (ReceiveReply(kBlockReplyBytes) != ReplyOutcome::Valid)
+        return 0;
+    const uint8_t status = RxBuffer[kStatusAt];
+    if (status == kStatusRequest)
+        TakeBlockRequest();
+    return status == kStatusClosing ? 2 : 1;
+}
+
+unsigned TProt::SendDataBlock(uint32_t count)
+{
+    count = std::min<uint32_t>(count, kBlockSize);
+    TxLength = 6;
+    Put(0x01);
+    Put(uint8_t(RequestOffset & 0xFF));
+    Put(uint8_t((RequestOffset >> 8) & 0xFF));
+    for (uint32_t i = 0; i < count; ++i)
+        Put(Block[i]);
+    SendCommand(kBootCommand);
+
+    switch (ReceiveReply(kBlockReplyBytes)) {
+    case ReplyOutcome::NoReply:
+        return kNoAnswer;
+    case ReplyOutcome::ChecksumError:
+        ReportError(update_text::ChecksumReceiving());
+        return kNoAnswer;
+    case ReplyOutcome::Valid:
+        break;
+    }
+
+    const boot_reply::Decoded reply = boot_reply::DecodeBlockReply(RxBuffer);
+    switch (reply.step) {
+    case boot_reply::Step::NextBlock:
+        TakeBlockRequest();
+        return kGoOn;
+    case boot_reply::Step::End:
+        std::this_thread::sleep_for(kEndPause);
+        // A failed end sequence goes on with the block as it now stands:
+        // renewed by a block request, else the same block again.
+        if (RequestNext() == 2 && SendClosingBlock() == 1)
+            return kCompleted;
+        return kGoOn;
+    case boot_reply::Step::Stop:
+        break;
+    }
+    return reply.outcome;
+}
+
+int TProt::SendClosingBlock()
+{
+    ClearBuffer(Block, kBlockSize);
+    std::memcpy(Block, kClosingText, sizeof kClosingText);
+    TxLength = 6;
+    Put(0x02);
+    Put(uint8_t(RequestOffset & 0xFF));
+    Put(uint8_t((RequestOffset >> 8) & 0xFF));
+    for (int i = 0; i < kClosingBytes; ++i)
+        Put(Block[i]);
+    SendCommand(kBootCommand);
+    return ReceiveReply(kBlockReplyBytes) == ReplyOutcome::Valid ? 1 : 0;
+}

@@ -1,0 +1,138 @@
+#pragma once
+// TProt: the frame layer plus the firmware update engine that leads the
+// reader's boot loader through an update from an image file.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+#include "core/protocol/boot_reply.h"
+#include "core/protocol/image_check.h"
+#include "core/engine/update_view.h"
+#include "core/engine/frame_codec.h"
+
+namespace update_text {
+// Shown in the language of the user.
+inline QString CouldNotOpen() { return QCoreApplication::translate("TProt", "Could not open file!"); }
+inline QString LoadProgram() { return QCoreApplication::translate("TProt", "Load program"); }
+inline QString Connect() { return QCoreApplication::translate("TProt", "Connect the device..."); }
+// The boot requests left before the update gives up.
+inline QString Waiting(int attemptsLeft)
+{
+    return QCoreApplication::translate("TProt", "Waiting for connection (%1)").arg(attemptsLeft);
+}
+inline QString Updating() { return QCoreApplication::translate("TProt", "Process of updating the program..."); }
+inline QString StartFirmware() { return QCoreApplication::translate("TProt", "Start the firmware..."); }
+inline QString Transfer() { return QCoreApplication::translate("TProt", "Process of firmware update..."); }
+inline QString Completed() { return QCoreApplication::translate("TProt", "Firmware update completed successfully!"); }
+inline QString NoResponse() { return QCoreApplication::translate("TProt", "There is no response from the device!"); }
+inline QString ChecksumReceiving() { return QCoreApplication::translate("TProt", "Checksum error receiving!"); }
+inline QString WrongModel() { return QCoreApplication::translate("TProt", "Did not match the model!"); }
+inline QString DeviceNumber()
+{
+    return QCoreApplication::translate("TProt", "The device number outside the allowed range!");
+}
+inline QString ProgramSize()
+{
+    return QCoreApplication::translate("TProt", "You have exceeded the maximum program size!");
+}
+inline QString BlockNumber() { return QCoreApplication::translate("TProt", "An incorrect block number!"); }
+inline QString ChecksumTransmission() { return QCoreApplication::translate("TProt", "Checksum error transmission!"); }
+}  // namespace update_text
+
+class TProt : public TProtFrame {
+public:
+    static constexpr uint8_t kBootCommand = 0x3E;
+    static constexpr size_t kDescriptionCapacity = 100;  // 99 bytes and the terminator
+    static constexpr int kBlockBytes = 66;               // one progress step of the section
+    static constexpr int kClosingBytes = 66;
+    // The boot loader's byte count is one byte, so any request fits.
+    static constexpr size_t kBlockSize = 255;
+    static constexpr int kConnectAttempts = 100;
+    static constexpr uint16_t kBootReplyBytes = 100;
+    static constexpr uint16_t kBlockReplyBytes = 20;
+
+    // Outcomes of SendDataBlock: the boot loader's, and the engine's own.
+    enum : unsigned {
+        kNoAnswer = boot_reply::kNoAnswer,
+        kGoOn = boot_reply::kGoOn,
+        kWrongModel = boot_reply::kWrongModel,
+        kDeviceNumber = boot_reply::kDeviceNumber,
+        kProgramSize = boot_reply::kProgramSize,
+        kBlockNumber = boot_reply::kBlockNumber,
+        kChecksumTransmission = boot_reply::kChecksumTransmission,
+        kCompleted = 255,
+    };
+
+    explicit TProt(TComPort1 &port);
+    ~TProt() override;
+
+    void SetView(UpdateView *view) { view_ = view; }
+
+    // Image file. OpenImage opens fileName, reads its trailer and shows the
+    // description, the name and the block count; 1 on success. 0 when the file
+    // cannot be opened (after the engine's image-not-opened notice) or is
+    // refused by the image rules (ImageVerdict() says why; no notice).
+    int OpenImage(const QString &fileName);
+    // The image rules' verdict on the file opened last; accepted when none was read.
+    const image_check::Verdict &ImageVerdict() const { return imageVerdict_; }
+    void ReadImageTrailer();
+    // Fills the first count bytes of Block from the program section at offset;
+    // bytes that do not lie in the file are zeros. Returns the bytes taken from the file.
+    int ReadImageBytes(int32_t offset, uint32_t count);
+    void CloseImage();
+
+    // Runs a whole update on the calling (GUI) thread; fileName is the file
+    // dialog's current file name.
+    void StartUpdate(const QString &fileName);
+    int RunUpdate();
+    int EnterBootLoader();
+    int RequestNext();
+    unsigned SendDataBlock(uint32_t count);
+    int SendClosingBlock();
+    static int MatchAt(const uint8_t *buffer, const char *text, size_t index);
+    // Data blocks one update may take before the boot loader counts as going
+    // round in circles: one per byte of the section (a block carries at least
+    // one; the 16-bit offset reaches 65536 bytes) and some repeats.
+    static constexpr int64_t kMaxSectionOffsets = 0x10000;
+    static constexpr int64_t kRepeatedBlocks = 256;
+    int64_t DataBlockLimit() const;
+
+    // The description as last read (at most 99 bytes), for tests and the view.
+    QByteArray Description() const { return QByteArray(description_, int(descriptionLength_)); }
+    qint64 ImageSize() const { return imageSize_; }
+
+    QFile ImageFile;
+    int32_t SectionSize = 0;
+    uint32_t RequestCount = 0;
+    int32_t RequestOffset = 0;
+    uint8_t Block[kBlockSize] = {};
+    std::atomic<uint16_t> StopRequested{0};
+    uint16_t BlockCount = 0;
+    std::atomic<uint16_t> Updating{0};
+    // Set when the main window closes during an update: the engine ends at
+    // its next message-processing point instead of running on unseen.
+    std::atomic<uint16_t> AbortRequested{0};
+
+private:
+    // The window, or a view that shows nothing when none is set.
+    UpdateView &View();
+    // Processes pending messages; true when the window has asked the update to end.
+    bool ProcessMessages();
+    void ReportError(const QString &line);
+    void TakeBlockRequest();
+    // Bytes [position, position + count) of the file into out, zeros outside it.
+    int ReadFileRange(int64_t position, size_t count, uint8_t *out);
+
+    UpdateView *view_ = nullptr;
+    char description_[kDescriptionCapacity] = {};
+    size_t descriptionLength_ = 0;
+    qint64 imageSize_ = 0;
+    image_check::Verdict imageVerdict_;
+};
+
+// The description bytes as text: single-byte characters of the Windows
+// Cyrillic code page (ASCII below 0x80).
+QString DescriptionText(const QByteArray &bytes);

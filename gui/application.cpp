@@ -1,0 +1,128 @@
+#include "gui/application.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLibraryInfo>
+#include <QProxyStyle>
+#include <QTranslator>
+
+#include "gui/main_window.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
+#include "gui/design_fonts.h"
+#include "gui/engine_boxes.h"
+#include "gui/port_chooser.h"
+#include "gui/setup.h"
+#include "gui/settings_window.h"
+#include "ui_main_window.h"
+#include "gui/information_window.h"
+#include "gui/instruction_window.h"
+
+namespace {
+
+// Hints come up 10 ms after the pointer rests.
+class HintTimingStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ToolTip_WakeUpDelay)
+            return 10;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Hints stay until the pointer leaves their control: Qt would hide them after
+// 10 s or so, too soon to read the settings window's long ones. A widget that
+// asks for a duration of its own keeps it.
+class HintsStayUntilLeft : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ToolTip && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (widget->toolTipDuration() <= 0 && !widget->toolTip().isEmpty())
+                widget->setToolTipDuration(kHintDisplayMs);
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void ConfigureApplication()
+{
+    QApplication::setApplicationName(kApplicationTitle);
+    QApplication::setStyle(new HintTimingStyle);
+    qApp->installEventFilter(new HintsStayUntilLeft(qApp));
+    platform::InstallDesignFontSubstitutes();
+}
+
+Translations::Translations(const QLocale &locale)
+{
+    auto toolTexts = std::make_unique<QTranslator>();
+    // English, and any language the tool has no texts for, keeps the source texts.
+    if (!toolTexts->load(locale, QStringLiteral("talvor"), QStringLiteral("_"), QStringLiteral(":/i18n")))
+        return;
+    // The standard buttons come from the system's Qt translations, which need
+    // not be installed.
+    auto qtTexts = std::make_unique<QTranslator>();
+    if (qtTexts->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qtTexts.get());
+        translators_.push_back(std::move(qtTexts));
+    }
+    QCoreApplication::installTranslator(toolTexts.get());
+    translators_.push_back(std::move(toolTexts));
+}
+
+Translations::~Translations()
+{
+    for (const auto &translator : translators_)
+        QCoreApplication::removeTranslator(translator.get());
+}
+
+TalvorApp::TalvorApp(const AppOptions &options)
+{
+    auto directory = std::make_shared<platform::PortDirectory>(options.virtualPortFolder,
+                                                               options.hardwarePorts);
+    setup = std::make_unique<TSetup>(options.iniFolder, directory);
+    ShowEngineNoticesAsBoxes();
+    comPort = std::make_unique<TComPort1>();
+    prot = std::make_unique<TProt>(*comPort);
+
+    form1 = std::make_unique<TForm1>(*setup, *comPort, *prot, options.portLockName);
+    TForm1 *mainWindow = form1.get();
+    form2 = std::make_unique<TForm2>(
+        *setup, [mainWindow](const QString &name) { mainWindow->ui->GroupBox1->setTitle(name); }, mainWindow);
+    Form2 = form2.get();
+    form4 = std::make_unique<TForm4>(mainWindow);
+    Form4 = form4.get();
+    form5 = std::make_unique<TForm5>(mainWindow);
+    Form5 = form5.get();
+    // The settings lock comes with the port: "COMpBusy" gives "COMpBusy1-<port>".
+    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow->SettingsLock(), mainWindow);
+    Form6 = form6.get();
+}
+
+TalvorApp::~TalvorApp()
+{
+    // The monitor thread is stopped first: it uses the window, the port and
+    // the protocol object until its last cycle.
+    form1->Monitor().Terminate();
+    form1->Monitor().WaitFor();
+    Form6 = nullptr;
+    Form5 = nullptr;
+    Form4 = nullptr;
+    Form2 = nullptr;
+    form6.reset();
+    form5.reset();
+    form4.reset();
+    form2.reset();
+    form1.reset();
+    comPort->Close();
+    prot.reset();
+    comPort.reset();
+    setup.reset();
+}

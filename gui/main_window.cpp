@@ -1,0 +1,386 @@
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <cstdlib>
+#include <system_error>
+
+#include "gui/port_open_text.h"
+#include "core/engine/update_procedure.h"
+#include "core/engine/com_port.h"
+#include "core/engine/port_handover.h"
+#include "gui/design_fonts.h"
+#include "core/line/device_holders.h"
+#include "core/engine/gui_call.h"
+#include "gui/message_box.h"
+#include "core/line/named_mutex.h"
+#include "core/line/port_directory.h"
+#include "gui/system_colours.h"
+#include "gui/port_chooser.h"
+#include "gui/setup.h"
+#include "gui/settings_window.h"
+#include "ui_main_window.h"
+#include "gui/information_window.h"
+#include "gui/instruction_window.h"
+
+namespace {
+
+int screenHeightForTests = 0;
+// Longer than the monitor's longest exchange (a silent 100-byte read).
+constexpr int kPortCloseWaitMs = 2000;
+constexpr int kDesignScreenHeight = 1080;
+
+void SetTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+void SetBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Base, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QPixmap QuestionMarkPicture()
+{
+    QPixmap picture(46, 46);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(30, 90, 200));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(1, 1, 44, 44);
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(34);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("?"));
+    return picture;
+}
+
+QPixmap WarningPicture()
+{
+    QPixmap picture(20, 20);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath triangle;
+    triangle.moveTo(10, 1);
+    triangle.lineTo(19, 18);
+    triangle.lineTo(1, 18);
+    triangle.closeSubpath();
+    painter.setPen(QPen(QColor(120, 90, 0), 1));
+    painter.setBrush(QColor(255, 210, 0));
+    painter.drawPath(triangle);
+    painter.setPen(QPen(Qt::black, 2));
+    painter.drawLine(10, 6, 10, 12);
+    painter.drawPoint(10, 15);
+    return picture;
+}
+
+}  // namespace
+
+TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &portLockName,
+               QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TForm1>()), setup_(setup), port_(port), prot_(prot),
+      portLockPrefix_(portLockName)
+{
+    ui->setupUi(this);
+    platform::ApplyDesignFonts(this);
+    SetTextColour(this, colours::WindowFrame);
+    SetTextColour(ui->Label2, colours::Blue);
+    SetTextColour(ui->Label3, colours::Red);
+    SetTextColour(ui->Label10, colours::ActiveBorder);
+    SetTextColour(ui->StaticText3, colours::Blue);
+    SetTextColour(ui->Memo4, colours::Green);
+    SetBackground(ui->Memo4, colours::ButtonFace);
+    for (QWidget *memo : {static_cast<QWidget *>(ui->Memo2), static_cast<QWidget *>(ui->Memo3),
+                          static_cast<QWidget *>(ui->Memo5)})
+        SetBackground(memo, palette().color(QPalette::Window));
+    SetTextColour(ui->Label4, colours::Green);
+    SetTextColour(ui->Label5, colours::Blue);
+    SetTextColour(ui->StaticText2, colours::Blue);
+    // Static texts draw their caption right inside the bevel, with no indent.
+    for (QLabel *text : {ui->StaticText1, ui->StaticText2, ui->StaticText3})
+        text->setIndent(1);
+    for (QLabel *label : {ui->Label2, ui->Label3, ui->Label7, ui->Label6, ui->Label10, ui->Label1})
+        label->adjustSize();
+    ui->SpeedButton1->setIcon(QuestionMarkPicture());
+    ui->SpeedButton2->setIcon(WarningPicture());
+    SetLamp(Lamp::Off);
+    setFixedWidth(width());
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(1000);
+    Timer2.setObjectName(QStringLiteral("Timer2"));
+    Timer2.setInterval(800);
+    connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(&Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(ui->Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+    connect(ui->Button21, &QPushButton::clicked, this, &TForm1::Button21Click);
+    connect(ui->Button22, &QPushButton::clicked, this, &TForm1::Button22Click);
+    connect(ui->Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+    connect(ui->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+
+    prot_.SetPortOpenFlag(&PortOpen);
+    prot_.SetView(this);
+
+    // Opened with the port, named after it: see OpenPortLocks.
+    COMpBusy_ = std::make_unique<platform::NamedMutex>();
+    COMpBusy1_ = std::make_unique<platform::NamedMutex>();
+    try {
+        Monitor_ = std::make_unique<ConnectSaver>(true, prot_, port_, *COMpBusy_, PortOpen, *this);
+        Monitor_->Resume();
+    } catch (const std::system_error &) {
+        platform::MessageBoxRequest box;
+        box.caption = QApplication::applicationName();
+        box.text = tr("New Thread Error");
+        platform::ShowMessageBox(box);
+        std::exit(EXIT_FAILURE);
+    }
+    Handover_ = std::make_unique<PortHandover>(port_, *COMpBusy_, *Monitor_);
+}
+
+TForm1::~TForm1()
+{
+    // The monitor uses the window, the port and the protocol to its last cycle.
+    Monitor_.reset();
+    prot_.SetView(nullptr);
+    prot_.SetPortOpenFlag(nullptr);
+}
+
+void TForm1::SetScreenHeightForTests(int height)
+{
+    screenHeightForTests = height;
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FormShow();
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // Quitting in the middle of an update leaves the reader in its boot loader
+    // with half a program: the user decides, "Continue" being the safe answer.
+    if (prot_.Updating != 0) {
+        platform::MessageBoxRequest box;
+        box.caption = tr("Warning");
+        box.text = tr("The firmware update is running.\nIf you quit now, the reader stays in its "
+                      "boot loader until it is updated again.");
+        box.icon = platform::BoxIcon::Warning;
+        box.buttons = platform::BoxButtons::OkCancel;
+        box.okText = tr("Quit");
+        box.cancelText = tr("Continue");
+        box.cancelIsDefault = true;
+        box.owner = this;
+        if (platform::ShowMessageBox(box) != platform::ResultOk) {
+            event->ignore();
+            return;
+        }
+    }
+    FormClose();
+    event->accept();
+    // The main window's close ends the application, whatever else is open.
+    QCoreApplication::quit();
+}
+
+void TForm1::FormShow()
+{
+    SetPortButtons(true);
+    Timer1.start();
+
+    int screenHeight = screenHeightForTests;
+    if (screenHeight <= 0)
+        screenHeight = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry().height();
+    const double factor = double(screenHeight) / kDesignScreenHeight;
+    platform::ScaleWidgetTree(this, factor);
+
+    const int outerHeight = ui->Button3->y() + ui->Button3->height() + 28;
+    const int frameExtra = frameGeometry().height() - geometry().height();
+    const int clientWidth = static_cast<int>(std::lround(521 * factor));
+    setFixedSize(clientWidth, outerHeight - std::max(0, frameExtra));
+    // Rounded font sizes and the free fonts' widths do not scale with the
+    // boxes; captions may use the room of the window's final width.
+    platform::FitTextsToControls(this);
+    if (QScreen *s = screen())
+        move(s->availableGeometry().center() - QPoint(clientWidth / 2, outerHeight / 2));
+}
+
+void TForm1::FormClose()
+{
+    // A running update keeps the port and ends at its next step; the
+    // "Load program" handler then hands the port back and returns.
+    if (prot_.Updating != 0)
+        prot_.AbortRequested = 1;
+    if (prot_.Updating == 0 && PortOpen == 1)
+        ClosePort();
+}
+
+void TForm1::Timer1Timer()
+{
+    Timer1.stop();
+    ui->GroupBox1->setTitle(setup_.PortName);
+}
+
+void TForm1::SetPortButtons(bool openEnabled)
+{
+    ui->Button1->setEnabled(openEnabled);
+    ui->Button2->setEnabled(!openEnabled);
+}
+
+void TForm1::Button1Click()
+{
+    if (!Form2 || Form2->exec() != QDialog::Accepted)
+        return;
+    if (!ConfirmOpenHeldPort())
+        return;  // cancelled: the port stays closed and "Open" stays enabled
+    OpenPort();
+    // Also after a failed open: the user clears that state with "Close".
+    SetPortButtons(false);
+}
+
+void TForm1::OpenPort()
+{
+    const QString name = setup_.PortName;
+    if (!OpenPortLocks(name))
+        return;
+    if (OpenPortPath(name)) {
+        PortOpen = 1;
+        return;
+    }
+    platform::OpenFailure failure = port_.Device().openFailure();
+    if (name.size() > platform::kMaxPortNameLength)
+        failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
+    const QString path = setup_.DevicePathFor(name);
+    std::vector<platform::DeviceHolder> holders;
+    if (failure.cause == platform::OpenFailureCause::Busy)
+        holders = platform::OtherDeviceHolders(path.toStdString());
+    platform::ShowError(PortOpenFailureText(name, path, failure, holders, CurrentUserName()));
+}
+
+bool TForm1::ConfirmOpenHeldPort()
+{
+    const QString name = setup_.PortName;
+    if (name.isEmpty() || name.size() > platform::kMaxPortNameLength)
+        return true;  // the open fails and says why
+    const auto holders = platform::OtherDeviceHolders(setup_.DevicePathFor(name).toStdString());
+    return holders.empty() || platform::ShowMessageBox(HeldPortQuestion(name, holders)) == platform::ResultOk;
+}
+
+// The locks keep two users of one port apart, so each port has its own: copies
+// of the tool on other ports never wait for this one. A lock that cannot be
+// created leaves the port closed, with one message that says why.
+bool TForm1::OpenPortLocks(const QString &portName)
+{
+    const std::string port = portName.toStdString();
+    const std::string portLock = platform::PortLockName(portLockPrefix_, port);
+    const std::string settingsLock = platform::PortLockName(portLockPrefix_ + "1", port);
+    if (COMpBusy_->valid() && COMpBusy_->name() == portLock && COMpBusy1_->valid() &&
+        COMpBusy1_->name() == settingsLock)
+        return true;
+
+    // The monitor may still be on its way out of a wait for the previous lock.
+    Monitor_->Suspend();
+    platform::WaitServingGui([this] { return Monitor_->Suspended() || Monitor_->Terminated(); }, -1);
+    const bool opened = COMpBusy_->open(portLock) && COMpBusy1_->open(settingsLock);
+    Monitor_->Resume();
+    if (!opened) {
+        const platform::NamedMutex &failed = COMpBusy_->valid() ? *COMpBusy1_ : *COMpBusy_;
+        platform::ShowError(QString::fromStdString(failed.failureText()));
+    }
+    return opened;
+}
+
+bool TForm1::OpenPortPath(const QString &name)
+{
+    if (name.size() > platform::kMaxPortNameLength)
+        return false;
+    const QString path = setup_.DevicePathFor(name);
+    return port_.Open(path.toStdString(), 19200, 8, 0, 0) != NullHandle;
+}
+
+void TForm1::ClosePort()
+{
+    // No new poll starts once the flag is down; a poll in flight ends before the
+    // descriptor goes away under it (its window calls are served meanwhile).
+    PortOpen = 0;
+    const bool gotLock = platform::WaitForLockServingGui(*COMpBusy_, kPortCloseWaitMs);
+    port_.Close();
+    if (gotLock)
+        COMpBusy_->release();
+}
+
+void TForm1::Button2Click()
+{
+    ClosePort();
+    SetPortButtons(true);
+}
+
+void TForm1::Button3Click()
+{
+    close();
+}
+
+void TForm1::Button5Click()
+{
+    if (PortOpen != 1) {
+        platform::ShowError(tr("Select the COM port!"));
+        return;
+    }
+    Handover_->TakeFromMonitor();
+    // The settings window hands the port back when it closes.
+    if (Form6)
+        Form6->exec();
+}
+
+void TForm1::SpeedButton1Click()
+{
+    if (!Form4)
+        return;
+    Form4->show();
+    Form4->raise();
+    Form4->activateWindow();
+}
+
+void TForm1::SpeedButton2Click()
+{
+    if (Form5)
+        Form5->exec();
+}
+
+void TForm1::SetLineText(MonitorLine line, const QString &text)
+{
+    switch (line) {
+    case MonitorLine::Status: ui->StaticText3->setText(text); break;
+    case MonitorLine::FirmwareVersion: ui->Memo2->setPlainText(text); break;
+    case MonitorLine::LoaderVersion: ui->Memo3->setPlainText(text); break;
+    case MonitorLine::Remark: ui->Memo4->setPlainText(text); break;
+    case MonitorLine::SerialNumber: ui->Memo5->setPlainText(text); break;
+    }
+}
+
+void TForm1::SetSerialCaptionLit(bool lit)
+{
+    SetTextColour(ui->Label10, lit ? colours::WindowText : colours::ActiveBorder);
+}

@@ -1,0 +1,88 @@
+#include "gui/port_open_text.h"
+
+#include <QCoreApplication>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "core/line/port_directory.h"
+
+namespace {
+
+using Cause = platform::OpenFailureCause;
+
+// The texts' context in the translation.
+struct PortOpenText {
+    Q_DECLARE_TR_FUNCTIONS(PortOpenText)
+};
+
+QString CauseAndRemedy(const QString &portName, const QString &devicePath, const platform::OpenFailure &failure,
+                       const std::vector<platform::DeviceHolder> &holders, const QString &userName)
+{
+    if (portName.isEmpty())
+        return PortOpenText::tr("No port was chosen. Press \"Open\" and choose one from the list.");
+    switch (failure.cause) {
+    case Cause::PermissionDenied:
+        if (failure.deviceGroup.empty())
+            return PortOpenText::tr("You may not open %1. Ask the administrator for access to it.").arg(devicePath);
+        return PortOpenText::tr("You may not open %1: only members of the group %2 may.\n"
+                                "Add yourself to it with\n"
+                                "    sudo usermod -aG %2 %3\n"
+                                "then log out and log in again: the new group counts from the next login.")
+            .arg(devicePath, QString::fromStdString(failure.deviceGroup), userName);
+    case Cause::NoSuchDevice:
+        return PortOpenText::tr("%1 is not there: the converter may be unplugged.\n"
+                                "Plug it in, or press \"Open\" and choose the port again.")
+            .arg(portName);
+    case Cause::NameTooLong:
+        return PortOpenText::tr("The port name %1 is too long: the tool takes names of at most %2 characters.\n"
+                                "Choose another port.")
+            .arg(portName)
+            .arg(platform::kMaxPortNameLength);
+    case Cause::Busy:
+        if (holders.empty())
+            return PortOpenText::tr("Another program holds %1. Close it, or choose another port.").arg(portName);
+        return platform::HolderSentence(portName, holders) +
+               PortOpenText::tr("\nClose that program, or choose another port.");
+    case Cause::NotADevice:
+        return PortOpenText::tr("%1 does not lead to a serial port. Choose another port.").arg(portName);
+    case Cause::Other:
+    case Cause::None:
+        break;
+    }
+    return PortOpenText::tr("%1 could not be opened. Check the converter, or choose another port.").arg(portName);
+}
+
+}  // namespace
+
+QString PortOpenFailureText(const QString &portName, const QString &devicePath,
+                            const platform::OpenFailure &failure,
+                            const std::vector<platform::DeviceHolder> &holders, const QString &userName)
+{
+    QString text = PortBusyText() + QStringLiteral("\n\n") +
+                   CauseAndRemedy(portName, devicePath, failure, holders, userName);
+    if (!failure.systemText.empty())
+        text += QStringLiteral("\n\n(%1)").arg(QString::fromStdString(failure.systemText));
+    return text;
+}
+
+platform::MessageBoxRequest HeldPortQuestion(const QString &portName,
+                                             const std::vector<platform::DeviceHolder> &holders)
+{
+    platform::MessageBoxRequest box;
+    box.caption = PortOpenText::tr("Warning");
+    box.icon = platform::BoxIcon::Warning;
+    box.buttons = platform::BoxButtons::OkCancel;
+    box.okText = PortOpenText::tr("Open anyway");
+    box.cancelText = PortOpenText::tr("Cancel");
+    box.text = platform::HolderSentence(portName, holders) +
+               PortOpenText::tr("\nThat program may take the reader's answers, and the tool would then see none.\n"
+                                "Open the port anyway?");
+    return box;
+}
+
+QString CurrentUserName()
+{
+    if (const passwd *user = ::getpwuid(::getuid()))
+        return QString::fromLocal8Bit(user->pw_name);
+    return QStringLiteral("$USER");
+}

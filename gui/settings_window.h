@@ -1,0 +1,93 @@
+#pragma once
+// The reader's settings: shown, edited under the field rules, read from and
+// written to the reader by the settings exchange thread.
+
+#include <QDialog>
+#include <QHash>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "gui/message_box.h"
+#include "core/engine/setting_ask.h"
+
+class PortHandover;
+class TComPort1;
+namespace platform { class NamedMutex; }
+namespace Ui { class TForm6; }
+
+// Texts for the OK and Cancel buttons of the close question.
+struct TMessageButtons {
+    QString Ok, Cancel;
+};
+extern TMessageButtons MessageButtons;
+
+class TForm6 : public QDialog, public SettingsView {
+    Q_OBJECT
+public:
+    // A button waits this long for the thread's cycle in flight to end.
+    static constexpr int kSettingsLockWaitMs = 1000;
+
+    // settingsBusy: "COMpBusy1" of the open port, shared with the thread.
+    TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &settingsBusy, QWidget *parent = nullptr);
+    ~TForm6() override;
+
+    // Handlers, named after their control and event.
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void ComboBox1Select();
+    void ComboBox12Select();
+    void InterfaceChengeClick();
+
+    void CollectSettings();
+    void ApplyFieldRules();
+    void ScaleToScreen();
+    int AskWithButtonTexts(const QString &text, const QString &caption, platform::BoxButtons buttons,
+                           platform::BoxIcon icon);
+
+    // SettingsView
+    void SetButtonEnabled(SettingsButton button, bool enabled) override;
+    bool NoticeVisible() const override;
+    void SetNoticeVisible(bool visible) override;
+    void ShowSettings() override;
+    void ShowNoAnswer() override;
+    void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) override;
+    // The captions of the fields in which two records differ, in window order.
+    QStringList FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const;
+
+    // An empty size means the real screen.
+    void SetScreenSizeForTests(const QSize &size) { screenSizeForTests_ = size; }
+    // The thread of the current showing, null once closed.
+    SettingAsk *CurrentThread() const { return ask_.get(); }
+
+    SettingsExchange Exchange;
+    std::unique_ptr<Ui::TForm6> ui;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    // Esc and the window manager's close go the way of "Close".
+    void reject() override;
+
+private:
+    void AssignHints();
+    void StopThread();
+    bool TakeSettingsLock();
+
+    PortHandover &handover_;
+    TComPort1 &port_;
+    platform::NamedMutex &settingsBusy_;
+    std::unique_ptr<SettingAsk> ask_;
+    QHash<QWidget *, QRect> designGeometry_;
+    QSize designSize_;
+    QSize screenSizeForTests_;
+    bool closing_ = false;
+};
+
+extern TForm6 *Form6;
