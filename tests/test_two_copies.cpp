@@ -71,8 +71,12 @@ public:
             return;
         pid_ = fork();
         if (pid_ == 0) {
-            close(report[0]);
-            close(go[1]);
+            // Like another program, it has none of this process's descriptors
+            // (a pseudo-terminal master kept would make it the line's far end).
+            for (int fd = 3; fd < 1024; ++fd) {
+                if (fd != report[1] && fd != go[0])
+                    close(fd);
+            }
             char c = what();
             (void)!write(report[1], &c, 1);
             (void)!read(go[0], &c, 1);
