@@ -276,7 +276,8 @@ TEST_F(SettingsWindowTest, ControlsShowWhatTheModelSays)
             EXPECT_EQ(Combo(ui, n)->isEnabled(), model.Enabled(kComboFields[n])) << where << " ComboBox" << n;
         }
         for (int n = 1; n <= 3; ++n)
-            EXPECT_EQ(Radio(ui, n)->isChecked(), model.Choice(Field::Interface) == n - 1) << where << " RadioButton" << n;
+            EXPECT_EQ(Radio(ui, n)->isChecked(), model.Choice(Field::Interface) == n - 1)
+                << where << " RadioButton" << n;
         for (const auto &[box, n] : captions)
             EXPECT_EQ(TitleColour(box), Combo(ui, n)->isEnabled() ? colours::WindowText : colours::Grey)
                 << where << " " << box->objectName().toStdString();

@@ -15,7 +15,8 @@ using F = Field;
 const std::array<FieldInfo, kFieldCount> kFields = {{
     {F::DeviceType, "device_type", QT_TRANSLATE_NOOP("TForm6", "DeviceType"), -1, 0,
      {{0, "TalvorIV-M ETH", false}, {1, "TalvorIV-M ETH KEYS", false}}},
-    {F::RedLedLevel, "red_led_level", QT_TRANSLATE_NOOP("TForm6", "Red Led"), 1, 0x01, {{0, "0", false}, {1, "1", false}}},
+    {F::RedLedLevel, "red_led_level", QT_TRANSLATE_NOOP("TForm6", "Red Led"), 1, 0x01,
+     {{0, "0", false}, {1, "1", false}}},
     {F::GreenLedLevel, "green_led_level", QT_TRANSLATE_NOOP("TForm6", "Green Led"), 2, 0x01,
      {{0, "0", false}, {1, "1", false}}},
     {F::BeepLevel, "beep_level", QT_TRANSLATE_NOOP("TForm6", "Beep"), 3, 0x01, {{0, "0", false}, {1, "1", false}}},
@@ -28,7 +29,9 @@ const std::array<FieldInfo, kFieldCount> kFields = {{
       {3, "50% -:-100%", false}}},
     // In the order of the window's radio buttons.
     {F::Interface, "interface", QT_TRANSLATE_NOOP("TForm6", "Interface"), 7, 0x03,
-     {{2, "iButton", false}, {0, QT_TRANSLATE_NOOP("TForm6", "Selected by cable connection"), true}, {1, "Wiegand", false}}},
+     {{2, "iButton", false},
+      {0, QT_TRANSLATE_NOOP("TForm6", "Selected by cable connection"), true},
+      {1, "Wiegand", false}}},
     {F::IButtonFamilyCode, "ibutton_family_code", QT_TRANSLATE_NOOP("TForm6", "iButton FC from Keybord"), 8, 0x01,
      {{0, "0x01", false}, {1, "0x03", false}}},
     {F::IButtonCardLength, "ibutton_card_length", QT_TRANSLATE_NOOP("TForm6", "iButton \"Card\" Length"), 5, 0x01,
