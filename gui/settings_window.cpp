@@ -49,11 +49,6 @@ void SetTitleColour(QWidget *box, const QColor &colour)
     box->setPalette(palette);
 }
 
-int Bit0(int index)
-{
-    return index & 1;  // no selection (-1) gives 1
-}
-
 }  // namespace
 
 TForm6::TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &settingsBusy, QWidget *parent)
@@ -252,137 +247,91 @@ void TForm6::AssignHints()
         "for versions 6.x, 7.x 'Anticlone'/'Temic only'\r\nfor version 5.x 'Anticlone' ON/OFF"));
 }
 
-void TForm6::ShowSettings()
+QComboBox *TForm6::ComboOf(settings_fields::Field field) const
 {
-    const SettingsRecord &b = Exchange.ShownSettings;
-    ui->ComboBox5->setCurrentIndex(b[0] & 1);
-    ui->ComboBox2->setCurrentIndex(b[1] & 1);
-    ui->ComboBox3->setCurrentIndex(b[2] & 1);
-    ui->ComboBox4->setCurrentIndex(b[3] & 1);
+    using F = settings_fields::Field;
+    switch (field) {
+    case F::DeviceType: return ui->ComboBox1;
+    case F::RedLedLevel: return ui->ComboBox2;
+    case F::GreenLedLevel: return ui->ComboBox3;
+    case F::BeepLevel: return ui->ComboBox4;
+    case F::TemicOnly: return ui->ComboBox5;
+    case F::KeyboardBacklight: return ui->ComboBox6;
+    case F::IButtonFamilyCode: return ui->ComboBox7;
+    case F::IButtonCardLength: return ui->ComboBox8;
+    case F::WiegandCardLength: return ui->ComboBox9;
+    case F::ButtonFormat: return ui->ComboBox10;
+    case F::OneTimeSending: return ui->ComboBox11;
+    case F::KeyboardInput: return ui->ComboBox12;
+    case F::ZeroRule: return ui->ComboBox13;
+    case F::Interface: break;  // the radio buttons
+    }
+    return nullptr;
+}
 
-    const int buttonFormat = b[4] & 3;
-    if (buttonFormat != 0) {
-        ui->ComboBox12->setCurrentIndex(1);
-        ui->ComboBox10->setCurrentIndex(buttonFormat - 1);
+settings_fields::SettingsFields TForm6::FieldsOfControls() const
+{
+    using namespace settings_fields;
+    SettingsFields fields = settings_fields::ShownFields();
+    for (const FieldInfo &info : AllFields()) {
+        if (const QComboBox *combo = ComboOf(info.field)) {
+            fields.SetChoice(info.field, combo->currentIndex());
+            fields.SetEnabled(info.field, combo->isEnabled());
+        }
+    }
+    // The interface values are in the order of the radio buttons.
+    const QRadioButton *radios[] = {ui->RadioButton1, ui->RadioButton2, ui->RadioButton3};
+    for (int i = 0; i < 3; ++i) {
+        if (radios[i]->isChecked())
+            fields.SetChoice(Field::Interface, i);
+    }
+    return fields;
+}
+
+void TForm6::ShowFields(const settings_fields::SettingsFields &fields)
+{
+    using namespace settings_fields;
+    for (const FieldInfo &info : AllFields()) {
+        if (QComboBox *combo = ComboOf(info.field)) {
+            combo->setCurrentIndex(fields.Choice(info.field));
+            combo->setEnabled(fields.Enabled(info.field));
+        }
+    }
+    QRadioButton *radios[] = {ui->RadioButton1, ui->RadioButton2, ui->RadioButton3};
+    const int interface = fields.Choice(Field::Interface);
+    if (interface >= 0) {
+        radios[interface]->setChecked(true);  // unchecks the other two
     } else {
-        ui->ComboBox12->setCurrentIndex(0);
-        ui->ComboBox10->setCurrentIndex(-1);
-        switch ((b[4] >> 2) & 3) {
-        case 0: ui->ComboBox13->setCurrentIndex(0); break;
-        case 2: ui->ComboBox13->setCurrentIndex(1); break;
-        case 3: ui->ComboBox13->setCurrentIndex(2); break;
-        default: break;  // 1 is never written; the selection stays
+        for (QRadioButton *radio : radios) {
+            // An exclusive group never lets its last checked button go.
+            radio->setAutoExclusive(false);
+            radio->setChecked(false);
+            radio->setAutoExclusive(true);
         }
     }
 
-    ui->ComboBox8->setCurrentIndex(b[5] & 1);
-    ui->ComboBox9->setCurrentIndex(b[6] & 1);
+    const std::pair<QWidget *, Field> captions[] = {
+        {ui->GroupBox7, Field::KeyboardBacklight}, {ui->GroupBox9, Field::IButtonFamilyCode},
+        {ui->GroupBox12, Field::ButtonFormat},     {ui->GroupBox14, Field::KeyboardInput},
+        {ui->GroupBox15, Field::ZeroRule},         {ui->GroupBox13, Field::OneTimeSending},
+        {ui->GroupBox10, Field::IButtonCardLength}, {ui->GroupBox11, Field::WiegandCardLength}};
+    for (const auto &[box, field] : captions)
+        SetTitleColour(box, fields.Enabled(field) ? colours::WindowText : colours::Grey);
+}
 
-    switch (b[7] & 3) {
-    case 0: ui->RadioButton2->setChecked(true); ui->ComboBox11->setCurrentIndex(0); break;
-    case 1: ui->RadioButton3->setChecked(true); ui->ComboBox11->setCurrentIndex(0); break;
-    case 2: ui->RadioButton1->setChecked(true); ui->ComboBox11->setCurrentIndex(0); break;
-    default: ui->RadioButton1->setChecked(true); ui->ComboBox11->setCurrentIndex(1); break;
-    }
-
-    ui->ComboBox7->setCurrentIndex(b[8] & 1);
-    ui->ComboBox6->setCurrentIndex((b[8] >> 1) & 3);
-    ApplyFieldRules();
+void TForm6::ShowSettings()
+{
+    ShowFields(settings_fields::Decode(Exchange.ShownSettings, FieldsOfControls()));
 }
 
 void TForm6::CollectSettings()
 {
-    SettingsRecord b = Exchange.EditedSettings();
-    b[0] = uint8_t(Bit0(ui->ComboBox5->currentIndex()));
-    b[1] = uint8_t(Bit0(ui->ComboBox2->currentIndex()));
-    b[2] = uint8_t(Bit0(ui->ComboBox3->currentIndex()));
-    b[3] = uint8_t(Bit0(ui->ComboBox4->currentIndex()));
-
-    if (ui->ComboBox12->currentIndex() == 1) {
-        b[4] = uint8_t((ui->ComboBox10->currentIndex() + 1) & 3);
-    } else {
-        const int rule = ui->ComboBox13->currentIndex();
-        b[4] = uint8_t(rule >= 1 ? 4 * (rule + 1) : 0);
-    }
-
-    b[5] = uint8_t(Bit0(ui->ComboBox8->currentIndex()));
-    b[6] = uint8_t(Bit0(ui->ComboBox9->currentIndex()));
-
-    // With no interface chosen the previous value stays.
-    if (ui->RadioButton2->isChecked())
-        b[7] = 0;
-    else if (ui->RadioButton3->isChecked())
-        b[7] = 1;
-    else if (ui->RadioButton1->isChecked())
-        b[7] = ui->ComboBox11->currentIndex() == 1 ? 3 : 2;
-
-    b[8] = uint8_t(((ui->ComboBox6->currentIndex() * 2) & 7) | Bit0(ui->ComboBox7->currentIndex()));
-    Exchange.SetEditedSettings(b);
+    Exchange.SetEditedSettings(settings_fields::Encode(FieldsOfControls(), Exchange.EditedSettings()));
 }
 
 void TForm6::ApplyFieldRules()
 {
-    auto &u = *ui;
-    if (u.RadioButton2->isChecked()) {
-        u.ComboBox7->setEnabled(true);
-        u.ComboBox8->setEnabled(true);
-        u.ComboBox9->setEnabled(true);
-        u.ComboBox11->setCurrentIndex(0);
-        u.ComboBox11->setEnabled(false);
-        u.ComboBox12->setCurrentIndex(0);
-        u.ComboBox12->setEnabled(false);
-    }
-    if (u.RadioButton1->isChecked()) {
-        u.ComboBox12->setCurrentIndex(0);
-        u.ComboBox12->setEnabled(false);
-        u.ComboBox9->setEnabled(false);
-        u.ComboBox7->setEnabled(true);
-        u.ComboBox8->setEnabled(true);
-        u.ComboBox11->setEnabled(true);
-    }
-    if (u.RadioButton3->isChecked()) {
-        u.ComboBox7->setEnabled(false);
-        u.ComboBox8->setEnabled(false);
-        u.ComboBox11->setCurrentIndex(0);
-        u.ComboBox11->setEnabled(false);
-        u.ComboBox9->setEnabled(true);
-        u.ComboBox12->setEnabled(true);
-    }
-
-    if (u.ComboBox12->currentIndex() == 0) {
-        u.ComboBox13->setEnabled(true);
-        u.ComboBox10->setEnabled(false);
-        u.ComboBox10->setCurrentIndex(-1);
-    } else {
-        u.ComboBox13->setCurrentIndex(0);
-        u.ComboBox13->setEnabled(false);
-        if (u.RadioButton3->isChecked()) {
-            u.ComboBox10->setEnabled(true);
-            if (u.ComboBox10->currentIndex() < 0)
-                u.ComboBox10->setCurrentIndex(0);
-        }
-    }
-
-    if (u.ComboBox1->currentIndex() > 0) {
-        u.ComboBox6->setEnabled(true);
-        if (u.RadioButton3->isChecked())
-            u.ComboBox12->setEnabled(true);
-        if (u.ComboBox12->currentIndex() == 1) {
-            u.ComboBox10->setEnabled(true);
-            if (u.ComboBox10->currentIndex() < 0)
-                u.ComboBox10->setCurrentIndex(0);
-        }
-    } else {
-        for (QComboBox *combo : {u.ComboBox6, u.ComboBox7, u.ComboBox10, u.ComboBox12, u.ComboBox13})
-            combo->setEnabled(false);
-    }
-
-    const std::pair<QWidget *, QComboBox *> captions[] = {
-        {u.GroupBox7, u.ComboBox6},   {u.GroupBox9, u.ComboBox7},   {u.GroupBox12, u.ComboBox10},
-        {u.GroupBox14, u.ComboBox12}, {u.GroupBox15, u.ComboBox13}, {u.GroupBox13, u.ComboBox11},
-        {u.GroupBox10, u.ComboBox8},  {u.GroupBox11, u.ComboBox9}};
-    for (const auto &[box, combo] : captions)
-        SetTitleColour(box, combo->isEnabled() ? colours::WindowText : colours::Grey);
+    ShowFields(settings_fields::ApplyFieldRules(FieldsOfControls()));
 }
 
 // The thread holds the lock for one exchange and may wait for a window step of
@@ -508,33 +457,9 @@ void TForm6::ShowNoAnswer()
 
 QStringList TForm6::FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const
 {
-    auto caption = [](const QGroupBox *box) { return box->title(); };
-    struct Field {
-        size_t byte;
-        uint8_t bits;
-        QString name;
-    };
-    // The interface and "One Time" sending share byte 7: iButton with and
-    // without it differ in bit 0 only.
-    const bool bothIButton = (a[7] & 2) && (b[7] & 2);
-    const Field fields[] = {
-        {0, 0x01, caption(ui->GroupBox6)},
-        {1, 0x01, caption(ui->GroupBox3)},
-        {2, 0x01, caption(ui->GroupBox4)},
-        {3, 0x01, caption(ui->GroupBox5)},
-        {4, 0x03, caption(ui->GroupBox12)},
-        {4, 0x0C, caption(ui->GroupBox15)},
-        {5, 0x01, caption(ui->GroupBox10)},
-        {6, 0x01, caption(ui->GroupBox11)},
-        {7, 0x03, bothIButton ? caption(ui->GroupBox13) : ui->Label1->text()},
-        {8, 0x01, caption(ui->GroupBox9)},
-        {8, 0x06, caption(ui->GroupBox7)},
-    };
     QStringList names;
-    for (const Field &field : fields) {
-        if ((a[field.byte] ^ b[field.byte]) & field.bits)
-            names << field.name;
-    }
+    for (settings_fields::Field field : settings_fields::FieldsThatDiffer(a, b))
+        names << settings_fields::Caption(field);
     return names;
 }
 

@@ -13,8 +13,10 @@
 
 #include "gui/message_box.h"
 #include "core/engine/setting_ask.h"
+#include "core/protocol/settings_fields.h"
 
 class PortHandover;
+class QComboBox;
 class TComPort1;
 namespace platform { class NamedMutex; }
 namespace Ui { class TForm6; }
@@ -76,6 +78,11 @@ protected:
     void reject() override;
 
 private:
+    // The controls are a view of settings_fields: these read and set them.
+    settings_fields::SettingsFields FieldsOfControls() const;
+    void ShowFields(const settings_fields::SettingsFields &fields);
+    QComboBox *ComboOf(settings_fields::Field field) const;
+
     void AssignHints();
     void StopThread();
     bool TakeSettingsLock();

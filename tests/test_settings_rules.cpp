@@ -1,5 +1,5 @@
-// The settings window: its controls, the field rules, the record to and from
-// the controls, the show and close sequences without a reader, the layout
+// The settings window: its controls, that they show the field rules of
+// settings_fields, the show and close sequences without a reader, the layout
 // scaling, and the settings block CRC.
 
 #include <QComboBox>
@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <map>
-#include <set>
 #include <unistd.h>
 
 #include "core/engine/com_port.h"
@@ -23,6 +23,7 @@
 #include "core/line/named_mutex.h"
 #include "gui/system_colours.h"
 #include "recorded_boxes.h"
+#include "core/protocol/settings_fields.h"
 #include "core/protocol/settings_record.h"
 #include "gui/settings_window.h"
 #include "ui_settings_window.h"
@@ -63,6 +64,17 @@ QComboBox *Combo(Ui::TForm6 &ui, int n)
                            ui.ComboBox10,  ui.ComboBox11, ui.ComboBox12, ui.ComboBox13};
     return combos[n];
 }
+
+// The field each ComboBoxN shows.
+const settings_fields::Field kComboFields[] = {
+    settings_fields::Field::Interface,  // no ComboBox0: the radio buttons
+    settings_fields::Field::DeviceType,        settings_fields::Field::RedLedLevel,
+    settings_fields::Field::GreenLedLevel,     settings_fields::Field::BeepLevel,
+    settings_fields::Field::TemicOnly,         settings_fields::Field::KeyboardBacklight,
+    settings_fields::Field::IButtonFamilyCode, settings_fields::Field::IButtonCardLength,
+    settings_fields::Field::WiegandCardLength, settings_fields::Field::ButtonFormat,
+    settings_fields::Field::OneTimeSending,    settings_fields::Field::KeyboardInput,
+    settings_fields::Field::ZeroRule};
 
 QRadioButton *Radio(Ui::TForm6 &ui, int n)
 {
@@ -243,156 +255,80 @@ TEST_F(SettingsWindowTest, NoTextIsClipped)
     }
 }
 
-struct RuleRow {
-    const char *name;
-    int radio;            // 1 iButton, 2 cable, 3 Wiegand
-    int model;            // ComboBox1
-    int startKeyboard;    // ComboBox12 as loaded
-    int chosenKeyboard;   // chosen after the interface, -1: none
-    int expectedKeyboard;
-    std::set<int> enabled;
-    std::set<int> disabled;
-};
-
-void PrintTo(const RuleRow &row, std::ostream *os) { *os << row.name; }
-
-class FieldRules : public SettingsWindowTest, public ::testing::WithParamInterface<RuleRow> {};
-
-TEST_P(FieldRules, EnableAndGreyAsTheTableSays)
+// The window is a view of settings_fields: after loading a record and after
+// each user choice the controls show the model's choices, enabled states and
+// caption colours, and collect the model's record.
+TEST_F(SettingsWindowTest, ControlsShowWhatTheModelSays)
 {
-    const RuleRow row = GetParam();
-    ResetControlsAsShown();
-    // Loaded as Wiegand, in the keyboard mode of the row.
-    Load({0, 0, 0, 0, uint8_t(row.startKeyboard ? 2 : 0), 1, 0, 1, 0});
-    if (row.model != 0)
-        Choose(ui.ComboBox1, row.model);
-    Radio(ui, row.radio)->click();
-    if (row.chosenKeyboard >= 0)
-        Choose(ui.ComboBox12, row.chosenKeyboard);
-
-    EXPECT_EQ(ui.ComboBox12->currentIndex(), row.expectedKeyboard);
-    for (int n : row.enabled)
-        EXPECT_TRUE(Combo(ui, n)->isEnabled()) << "ComboBox" << n;
-    for (int n : row.disabled)
-        EXPECT_FALSE(Combo(ui, n)->isEnabled()) << "ComboBox" << n;
-    for (int n = 2; n <= 5; ++n)
-        EXPECT_TRUE(Combo(ui, n)->isEnabled()) << "ComboBox" << n;
-
+    using namespace settings_fields;
+    const SettingsRecord records[] = {
+        kDefaultSettingsRecord,
+        {1, 0, 1, 0, 3, 0, 1, 1, 5},     // Wiegand, character mode
+        {0, 1, 0, 1, 0x0C, 1, 0, 3, 2},  // iButton with "One Time" sending
+        {0, 0, 0, 0, 0x04, 1, 1, 0, 6},  // cable, a "0" rule never written
+    };
     const std::pair<QWidget *, int> captions[] = {{ui.GroupBox7, 6},   {ui.GroupBox9, 7},   {ui.GroupBox12, 10},
                                                   {ui.GroupBox14, 12}, {ui.GroupBox15, 13}, {ui.GroupBox13, 11},
                                                   {ui.GroupBox10, 8},  {ui.GroupBox11, 9}};
-    for (const auto &[box, n] : captions)
-        EXPECT_EQ(TitleColour(box), row.enabled.count(n) ? colours::WindowText : colours::Grey)
-            << box->objectName().toStdString();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, FieldRules,
-    ::testing::Values(RuleRow{"cable_eth", 2, 0, 1, -1, 0, {8, 9}, {6, 7, 10, 11, 12, 13}},
-                      RuleRow{"cable_keys", 2, 1, 1, -1, 0, {6, 7, 8, 9, 13}, {10, 11, 12}},
-                      RuleRow{"ibutton_eth", 1, 0, 1, -1, 0, {8, 11}, {6, 7, 9, 10, 12, 13}},
-                      RuleRow{"ibutton_keys", 1, 1, 1, -1, 0, {6, 7, 8, 11, 13}, {9, 10, 12}},
-                      RuleRow{"wiegand_eth_keeps_0", 3, 0, 0, -1, 0, {9}, {6, 7, 8, 10, 11, 12, 13}},
-                      RuleRow{"wiegand_eth_keeps_1", 3, 0, 1, -1, 1, {9}, {6, 7, 8, 10, 11, 12, 13}},
-                      RuleRow{"wiegand_keys_0", 3, 1, 1, 0, 0, {6, 9, 12, 13}, {7, 8, 10, 11}},
-                      RuleRow{"wiegand_keys_1", 3, 1, 0, 1, 1, {6, 9, 10, 12}, {7, 8, 11, 13}}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(SettingsWindowTest, LeavingWiegandForcesFullBufferAndClearsButtonFormat)
-{
-    for (int radio : {1, 2}) {
-        ResetControlsAsShown();
-        Load({0, 0, 0, 0, 3, 1, 0, 1, 0});  // Wiegand, "hid-11 (6 bits)"
-        Choose(ui.ComboBox1, 1);
-        ASSERT_EQ(ui.ComboBox12->currentIndex(), 1);
-        ASSERT_EQ(ui.ComboBox10->currentIndex(), 2);
-        Radio(ui, radio)->click();
-        EXPECT_EQ(ui.ComboBox12->currentIndex(), 0) << radio;
-        EXPECT_EQ(ui.ComboBox10->currentIndex(), -1) << radio;
-        EXPECT_FALSE(ui.ComboBox12->isEnabled()) << radio;
-    }
-}
-
-TEST_F(SettingsWindowTest, WiegandAndCableForceOneTimeSendingOff)
-{
-    for (int radio : {3, 2}) {
-        ResetControlsAsShown();
-        Load({0, 0, 0, 0, 0, 1, 0, 3, 0});  // iButton with "One Time" sending
-        ASSERT_TRUE(ui.RadioButton1->isChecked());
-        ASSERT_EQ(ui.ComboBox11->currentText(), "ON");
-        Radio(ui, radio)->click();
-        EXPECT_EQ(ui.ComboBox11->currentText(), "OFF") << radio;
-        EXPECT_FALSE(ui.ComboBox11->isEnabled()) << radio;
-    }
-}
-
-TEST_F(SettingsWindowTest, CharacterModeOnKeysPreselectsFirstButtonFormat)
-{
-    ResetControlsAsShown();
-    Load({0, 0, 0, 0, 0, 1, 0, 1, 0});  // Wiegand, full buffer
-    Choose(ui.ComboBox1, 1);
-    EXPECT_TRUE(ui.ComboBox6->isEnabled());
-    ASSERT_EQ(ui.ComboBox10->currentIndex(), -1);
-    Choose(ui.ComboBox12, 1);
-    EXPECT_EQ(ui.ComboBox10->currentText(), "hid-09 (8 bits)");
-    EXPECT_TRUE(ui.ComboBox10->isEnabled());
-    EXPECT_EQ(ui.ComboBox13->currentIndex(), 0);
-    EXPECT_FALSE(ui.ComboBox13->isEnabled());
-    EXPECT_EQ(Collected()[4], 1);
-}
-
-TEST_F(SettingsWindowTest, RecordsSurviveTheControls)
-{
-    const SettingsRecord records[] = {
-        kDefaultSettingsRecord,
-        {1, 0, 1, 0, 2, 0, 1, 1, 5},     // Wiegand, "hid-00 (4 bits)", 0x03, "Always ON"
-        {0, 1, 0, 1, 0x0C, 1, 0, 3, 2},  // iButton "ON", third "0" rule, "Always OFF"
-        {0, 0, 0, 0, 0x08, 0, 0, 0, 6},  // cable, second "0" rule, "50% -:-100%"
-        {1, 1, 1, 1, 0, 1, 1, 2, 1},
+    auto expectShown = [&](const SettingsFields &model, const std::string &where) {
+        for (int n = 1; n <= 13; ++n) {
+            EXPECT_EQ(Combo(ui, n)->currentIndex(), model.Choice(kComboFields[n])) << where << " ComboBox" << n;
+            EXPECT_EQ(Combo(ui, n)->isEnabled(), model.Enabled(kComboFields[n])) << where << " ComboBox" << n;
+        }
+        for (int n = 1; n <= 3; ++n)
+            EXPECT_EQ(Radio(ui, n)->isChecked(), model.Choice(Field::Interface) == n - 1)
+                << where << " RadioButton" << n;
+        for (const auto &[box, n] : captions)
+            EXPECT_EQ(TitleColour(box), Combo(ui, n)->isEnabled() ? colours::WindowText : colours::Grey)
+                << where << " " << box->objectName().toStdString();
     };
+
     for (const SettingsRecord &record : records) {
+        const std::string where = "record " + std::to_string(record[4]) + "/" + std::to_string(record[7]);
         ResetControlsAsShown();
+        form.Exchange.SetEditedSettings({});
         Load(record);
-        EXPECT_EQ(Collected(), record) << int(record[4]) << " " << int(record[7]) << " " << int(record[8]);
+        SettingsFields model = Decode(record);
+        expectShown(model, where + " loaded");
+
+        // The user picks the KEYS model, Wiegand and the character mode, in the window and in the model.
+        Choose(ui.ComboBox1, 1);
+        ASSERT_FALSE(settings_fields::Choose(model, {Field::DeviceType, 1}));
+        ui.RadioButton3->click();
+        ASSERT_FALSE(settings_fields::Choose(model, {Field::Interface, 2}));
+        Choose(ui.ComboBox12, 1);
+        ASSERT_FALSE(settings_fields::Choose(model, {Field::KeyboardInput, 1}));
+        expectShown(model, where + " chosen");
+        EXPECT_EQ(Collected(), Encode(model, {}));
     }
 }
 
-TEST_F(SettingsWindowTest, Byte7ThreeIsIButtonWithOneTimeSending)
+TEST_F(SettingsWindowTest, ListsAndCaptionsAreTheModels)
 {
-    ResetControlsAsShown();
-    Load({0, 0, 0, 0, 0, 1, 0, 3, 0});
-    EXPECT_TRUE(ui.RadioButton1->isChecked());
-    EXPECT_FALSE(ui.RadioButton2->isChecked());
-    EXPECT_FALSE(ui.RadioButton3->isChecked());
-    EXPECT_EQ(ui.ComboBox11->currentText(), "ON");
-    EXPECT_EQ(Collected()[7], 3);
-    Choose(ui.ComboBox11, 0);
-    EXPECT_EQ(Collected()[7], 2);
-}
-
-TEST_F(SettingsWindowTest, UnwrittenZeroRuleLeavesSelectionAndIsNeverCollected)
-{
-    ResetControlsAsShown();
-    Load({0, 0, 0, 0, 0x0C, 1, 0, 0, 0});
-    ASSERT_EQ(ui.ComboBox13->currentIndex(), 2);
-    Load({0, 0, 0, 0, 0x04, 1, 0, 0, 0});
-    EXPECT_EQ(ui.ComboBox13->currentIndex(), 2);
-    EXPECT_EQ(ui.ComboBox12->currentIndex(), 0);
-    EXPECT_EQ(Collected()[4], 0x0C);
-    for (int rule = 0; rule < 3; ++rule) {
-        ui.ComboBox13->setCurrentIndex(rule);
-        EXPECT_NE(Collected()[4] & 0x0C, 0x04) << rule;
+    using namespace settings_fields;
+    for (const FieldInfo &info : AllFields()) {
+        QStringList words;
+        for (size_t i = 0; i < info.values.size(); ++i)
+            words << Words(info.field, int(i));
+        QStringList shown;
+        if (info.field == Field::Interface) {
+            EXPECT_EQ(ui.Label1->text(), Caption(info.field));
+            for (int n = 1; n <= 3; ++n)
+                shown << Radio(ui, n)->text();
+        } else {
+            const int n = int(std::find(std::begin(kComboFields), std::end(kComboFields), info.field) -
+                              std::begin(kComboFields));
+            ASSERT_LE(n, 13) << info.id;
+            const QComboBox *combo = Combo(ui, n);
+            EXPECT_EQ(qobject_cast<QGroupBox *>(combo->parentWidget())->title(), Caption(info.field)) << info.id;
+            for (int i = 0; i < combo->count(); ++i)
+                shown << combo->itemText(i);
+        }
+        EXPECT_EQ(shown, words) << info.id;
     }
-}
-
-TEST_F(SettingsWindowTest, EmptyListsCollectOnesAndFullBacklight)
-{
-    ResetControlsAsShown();
-    form.Exchange.SetEditedSettings({0, 0, 0, 0, 0, 0, 0, 2, 0});
-    const SettingsRecord collected = Collected();
-    // Bit fields read 1, the backlight 3, the "0" rule 0; with no interface
-    // chosen byte 7 keeps what it held.
-    EXPECT_EQ(collected, (SettingsRecord{1, 1, 1, 1, 0, 1, 1, 2, 7}));
+    // The fields a write did not take are named by their captions.
+    EXPECT_EQ(form.FieldsThatDiffer({0, 0, 0, 0, 0, 1, 0, 2, 0}, {1, 0, 0, 0, 0, 1, 0, 1, 0}),
+              QStringList({ui.GroupBox6->title(), ui.Label1->text()}));
 }
 
 TEST_F(SettingsWindowTest, DefaultSettingsFillsTheDefaultRecord)
