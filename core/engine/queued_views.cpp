@@ -1,13 +1,41 @@
 #include "core/engine/queued_views.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 
 #include "core/engine/gui_call.h"
 
 namespace platform {
 
-QueuedGuiCalls::QueuedGuiCalls() : receiver_(std::make_unique<QObject>()) {}
+namespace {
+
+QEvent::Type WakeUpEvent()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+// Gets the wake-up on the GUI thread. The event carries nothing that the
+// worker wrote: what it made reaches the GUI thread under the queue's lock.
+class WakeUpReceiver : public QObject {
+public:
+    explicit WakeUpReceiver(QueuedGuiCalls &calls) : calls_(calls) {}
+    bool event(QEvent *event) override
+    {
+        if (event->type() != WakeUpEvent())
+            return QObject::event(event);
+        calls_.RunPending();
+        return true;
+    }
+
+private:
+    QueuedGuiCalls &calls_;
+};
+
+}  // namespace
+
+QueuedGuiCalls::QueuedGuiCalls() : receiver_(std::make_unique<WakeUpReceiver>(*this)) {}
 
 // Deleting the receiver drops a wake-up still in Qt's queue.
 QueuedGuiCalls::~QueuedGuiCalls() = default;
@@ -24,7 +52,7 @@ void QueuedGuiCalls::Post(std::function<void()> call)
     if (wakeUpPosted_)
         return;  // the GUI thread has not yet run the calls before this one
     wakeUpPosted_ = true;
-    QMetaObject::invokeMethod(receiver_.get(), [this] { RunPending(); }, Qt::QueuedConnection);
+    QCoreApplication::postEvent(receiver_.get(), new QEvent(WakeUpEvent()));
 }
 
 void QueuedGuiCalls::RunPending()
