@@ -121,7 +121,6 @@ int main(int argc, char **argv)
     std::atomic<uint8_t> portOpen{0};
     TProt prot(port);
     bench::HeadlessView view;
-    view.processEvents = true;  // the monitor's window calls run between updates
     prot.SetPortOpenFlag(&portOpen);
     prot.SetView(&view);
     platform::NamedMutex portBusy("soak-" + std::to_string(getpid()));

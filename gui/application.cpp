@@ -108,10 +108,9 @@ TalvorApp::TalvorApp(const AppOptions &options)
 
 TalvorApp::~TalvorApp()
 {
-    // The monitor thread is stopped first: it uses the window, the port and
+    // The session's worker is stopped first: it uses the window, the port and
     // the protocol object until its last cycle.
-    form1->Monitor().Terminate();
-    form1->Monitor().WaitFor();
+    form1->Session().Stop();
     Form6 = nullptr;
     Form5 = nullptr;
     Form4 = nullptr;

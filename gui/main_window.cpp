@@ -31,6 +31,9 @@ namespace {
 int screenHeightForTests = 0;
 // Longer than the monitor's longest exchange (a silent 100-byte read).
 constexpr int kPortCloseWaitMs = 2000;
+// Longer than an update's longest step after the window asked it to end: the
+// port taken (purges retried for a second), a silent boot attempt, the end sequence.
+constexpr int kUpdateEndWaitMs = 5000;
 constexpr int kDesignScreenHeight = 1080;
 
 void SetTextColour(QWidget *widget, const QColor &colour)
@@ -139,14 +142,12 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
     connect(ui->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
 
     prot_.SetPortOpenFlag(&PortOpen);
-    prot_.SetView(this);
 
     // Opened with the port, named after it: see OpenPortLocks.
     COMpBusy_ = std::make_unique<platform::NamedMutex>();
     COMpBusy1_ = std::make_unique<platform::NamedMutex>();
     try {
-        Monitor_ = std::make_unique<ConnectSaver>(true, prot_, port_, *COMpBusy_, PortOpen, *this);
-        Monitor_->Resume();
+        Session_ = std::make_unique<ReaderSession>(prot_, port_, *COMpBusy_, PortOpen, *this, *this);
     } catch (const std::system_error &) {
         platform::MessageBoxRequest box;
         box.caption = QApplication::applicationName();
@@ -154,14 +155,12 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
         platform::ShowMessageBox(box);
         std::exit(EXIT_FAILURE);
     }
-    Handover_ = std::make_unique<PortHandover>(port_, *COMpBusy_, *Monitor_);
 }
 
 TForm1::~TForm1()
 {
-    // The monitor uses the window, the port and the protocol to its last cycle.
-    Monitor_.reset();
-    prot_.SetView(nullptr);
+    // The worker uses the window, the port and the protocol to its last cycle.
+    Session_.reset();
     prot_.SetPortOpenFlag(nullptr);
 }
 
@@ -183,7 +182,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 {
     // Quitting in the middle of an update leaves the reader in its boot loader
     // with half a program: the user decides, "Continue" being the safe answer.
-    if (prot_.Updating != 0) {
+    if (updateRunning_) {
         platform::MessageBoxRequest box;
         box.caption = tr("Warning");
         box.text = tr("The firmware update is running.\nIf you quit now, the reader stays in its "
@@ -229,11 +228,13 @@ void TForm1::FormShow()
 
 void TForm1::FormClose()
 {
-    // A running update keeps the port and ends at its next step; the
-    // "Load program" handler then hands the port back and returns.
-    if (prot_.Updating != 0)
-        prot_.AbortRequested = 1;
-    if (prot_.Updating == 0 && PortOpen == 1)
+    // A running update ends after its current step; the port is closed once
+    // the worker has let go of it. One that does not end in time keeps it.
+    if (updateRunning_) {
+        Session_->RequestAbort();
+        platform::WaitServingGui([this] { return !updateRunning_; }, kUpdateEndWaitMs);
+    }
+    if (!updateRunning_ && PortOpen == 1)
         ClosePort();
 }
 
@@ -301,10 +302,11 @@ bool TForm1::OpenPortLocks(const QString &portName)
         return true;
 
     // The monitor may still be on its way out of a wait for the previous lock.
-    Monitor_->Suspend();
-    platform::WaitServingGui([this] { return Monitor_->Suspended() || Monitor_->Terminated(); }, -1);
+    ConnectSaver &monitor = Session_->Monitor();
+    monitor.Suspend();
+    platform::WaitServingGui([&monitor] { return monitor.Suspended() || monitor.Terminated(); }, -1);
     const bool opened = COMpBusy_->open(portLock) && COMpBusy1_->open(settingsLock);
-    Monitor_->Resume();
+    monitor.Resume();
     if (!opened) {
         const platform::NamedMutex &failed = COMpBusy_->valid() ? *COMpBusy1_ : *COMpBusy_;
         platform::ShowError(QString::fromStdString(failed.failureText()));
@@ -348,7 +350,7 @@ void TForm1::Button5Click()
         platform::ShowError(tr("Select the COM port!"));
         return;
     }
-    Handover_->TakeFromMonitor();
+    Session_->Handover().TakeFromMonitor();
     // The settings window hands the port back when it closes.
     if (Form6)
         Form6->exec();

@@ -12,6 +12,7 @@
 
 #include "core/engine/update_view.h"
 #include "core/engine/connect_saver.h"
+#include "core/engine/reader_session.h"
 
 namespace Ui { class TForm1; }
 namespace platform { class NamedMutex; }
@@ -67,7 +68,6 @@ public:
     void SetPercentage(const QString &text) override;
     void SetProgressMaximum(int maximum) override;
     void SetProgressPosition(int position) override;
-    int ProgressPosition() const override;
     void SetLamp(Lamp lamp) override;
     void SetLampBlinking(bool on) override;
     void SetErrorIconEnabled(bool enabled) override;
@@ -76,12 +76,14 @@ public:
     void ClearDescription() override;
     void AddDescriptionLine(const QString &line) override;
     void ShowFileName(const QString &path) override;
-    void ProcessMessages() override;
     void Beep() override;
 
     QColor LampColour() const;
-    ConnectSaver &Monitor() { return *Monitor_; }
-    PortHandover &Handover() { return *Handover_; }
+    ReaderSession &Session() { return *Session_; }
+    ConnectSaver &Monitor() { return Session_->Monitor(); }
+    PortHandover &Handover() { return Session_->Handover(); }
+    // From "Load program" until the window has taken the update's end.
+    bool UpdateRunning() const { return updateRunning_; }
     // "COMpBusy1" of the open port, between the settings window and its thread.
     platform::NamedMutex &SettingsLock() { return *COMpBusy1_; }
 
@@ -105,6 +107,8 @@ private:
     // When other programs hold the chosen port, asks whether to open it anyway.
     bool ConfirmOpenHeldPort();
     void SetUpdateRunning(bool running);
+    // The update job has ended and the port is polled again.
+    void UpdateFinished();
     // Opens the chosen file as an image; a refused one gets its box here.
     bool OpenChosenImage();
     void ShowImageRefused();
@@ -116,8 +120,7 @@ private:
     std::string portLockPrefix_;
     std::unique_ptr<platform::NamedMutex> COMpBusy_;
     std::unique_ptr<platform::NamedMutex> COMpBusy1_;
-    std::unique_ptr<ConnectSaver> Monitor_;
-    std::unique_ptr<PortHandover> Handover_;
+    std::unique_ptr<ReaderSession> Session_;
     bool shownOnce_ = false;
 
     // --- update controls (app/update_controls.cpp) ---
@@ -127,5 +130,6 @@ private:
         bool close = false;
     };
     PortButtons portButtonsBeforeUpdate_;
+    bool updateRunning_ = false;
     // --- end of update controls ---
 };

@@ -10,7 +10,7 @@
 #include "gui/main_window.h"
 #include "core/engine/update_procedure.h"
 #include "core/engine/com_port.h"
-#include "core/engine/port_handover.h"
+#include "core/engine/reader_session.h"
 #include "gui/beep.h"
 #include "gui/design_fonts.h"
 #include "gui/message_box.h"
@@ -89,13 +89,17 @@ void TForm1::Button22Click()
     // the reader is not touched at all.
     if (!OpenChosenImage())
         return;
-    Handover_->TakeFromMonitor();
     SetUpdateRunning(true);
-    prot_.StartUpdate(OpenDialog1.FileName);
-    port_.PurgeInput();
-    port_.PurgeOutput();
+    updateRunning_ = true;
+    // The session's worker takes the port between two polls and gives it back
+    // after the update; the window goes on at once.
+    Session_->QueueUpdate(OpenDialog1.FileName, [this] { UpdateFinished(); });
+}
+
+void TForm1::UpdateFinished()
+{
     SetUpdateRunning(false);
-    Handover_->GiveBackToMonitor();
+    updateRunning_ = false;
     // The file was changed since the check above; the update sent nothing.
     if (!prot_.ImageVerdict().Accepted())
         ShowImageRefused();
@@ -120,7 +124,7 @@ void TForm1::SetUpdateRunning(bool running)
 
 void TForm1::Button4Click()
 {
-    prot_.StopRequested = 1;
+    Session_->RequestStop();
 }
 
 void TForm1::Timer2Timer()
@@ -152,7 +156,6 @@ void TForm1::SetStatusLine(const QString &text)
 void TForm1::SetPercentage(const QString &text) { ui->Label5->setText(text); }
 void TForm1::SetProgressMaximum(int maximum) { ui->ProgressBar1->setMaximum(maximum); }
 void TForm1::SetProgressPosition(int position) { ui->ProgressBar1->setValue(position); }
-int TForm1::ProgressPosition() const { return ui->ProgressBar1->value(); }
 
 void TForm1::SetLamp(Lamp lamp)
 {
@@ -198,11 +201,6 @@ void TForm1::ShowFileName(const QString &path)
     // Half the control's width, as the file name was always shown.
     ui->StaticText1->setText(
         platform::ShortenPath(path, ui->StaticText1->fontMetrics(), ui->StaticText1->width() / 2));
-}
-
-void TForm1::ProcessMessages()
-{
-    QApplication::processEvents();
 }
 
 void TForm1::Beep()

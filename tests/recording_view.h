@@ -1,6 +1,8 @@
 #pragma once
 // An UpdateView that records what the update engine shows, in order, and
 // keeps a progress position within its range as the window's bar does.
+// onStep runs after each caption, status line and progress step: the engine
+// looks at "Stop" and the window's close right after those.
 
 #include <QString>
 #include <QStringList>
@@ -11,9 +13,19 @@
 
 class RecordingView : public UpdateView {
 public:
-    void SetLoadCaption(const QString &text) override { Log(QStringLiteral("caption:") + text); caption = text; }
+    void SetLoadCaption(const QString &text) override
+    {
+        Log(QStringLiteral("caption:") + text);
+        caption = text;
+        Step();
+    }
     void SetStopEnabled(bool enabled) override { Log(QStringLiteral("stop:%1").arg(enabled)); stopEnabled = enabled; }
-    void SetStatusLine(const QString &text) override { Log(QStringLiteral("status:") + text); status = text; }
+    void SetStatusLine(const QString &text) override
+    {
+        Log(QStringLiteral("status:") + text);
+        status = text;
+        Step();
+    }
     void SetPercentage(const QString &text) override
     {
         Log(QStringLiteral("percent:") + text);
@@ -30,8 +42,8 @@ public:
         // Like the bar: a value outside the range leaves the position as it is.
         if (value >= 0 && value <= progressMaximum)
             position = value;
+        Step();
     }
-    int ProgressPosition() const override { return position; }
     void SetLamp(Lamp value) override
     {
         Log(QStringLiteral("lamp:%1").arg(int(value)));
@@ -45,12 +57,6 @@ public:
     void ClearDescription() override { descriptionLines.clear(); }
     void AddDescriptionLine(const QString &line) override { descriptionLines << line; }
     void ShowFileName(const QString &path) override { fileName = path; }
-    void ProcessMessages() override
-    {
-        ++messagePoints;
-        if (onMessages)
-            onMessages();
-    }
     void Beep() override { Log(QStringLiteral("beep")); ++beeps; }
 
     QStringList Captions() const { return Matching(QStringLiteral("caption:")); }
@@ -63,10 +69,15 @@ public:
     std::vector<Lamp> lamps;
     Lamp lamp = Lamp::Off;
     bool stopEnabled = false, blinking = false, errorIcon = false;
-    int progressMaximum = 100, position = 0, beeps = 0, messagePoints = 0;
-    std::function<void()> onMessages;
+    int progressMaximum = 100, position = 0, beeps = 0;
+    std::function<void()> onStep;
 
 private:
+    void Step()
+    {
+        if (onStep)
+            onStep();
+    }
     void Log(const QString &entry) { log << entry; }
     QStringList Matching(const QString &prefix) const
     {

@@ -34,6 +34,7 @@ void Run(TalvorApp &copy, const std::string &command)
     if (command.rfind("update ", 0) == 0) {
         test_app::ChooseFile(copy, QString::fromStdString(command.substr(7)));
         copy.form1->ui->Button22->click();
+        test_app::WaitFor([&copy] { return !copy.form1->UpdateRunning(); }, test_app::kUpdateEndMs);
         Report(QStringLiteral("updated ") + copy.form1->ui->StaticText2->text());
     } else if (command == "polls") {
         Report(QStringLiteral("polls %1").arg(copy.form1->Monitor().PollCount()));

@@ -74,8 +74,12 @@ inline void ChooseFile(TalvorApp &app, const QString &path)
     app.form1->ui->Button21->click();
 }
 
-// Presses "Load program", calling step at every message-processing point of
-// the update; returns how long the update took in milliseconds.
+// Longer than any update a test runs (a whole countdown against a silent line).
+constexpr int kUpdateEndMs = 240000;
+
+// Presses "Load program" and waits until the window has taken the update's
+// end, calling step from a timer on the GUI thread meanwhile; returns how long
+// the update took in milliseconds.
 inline qint64 LoadProgram(TalvorApp &app, const std::function<void()> &step = {})
 {
     QTimer probe;
@@ -88,6 +92,7 @@ inline qint64 LoadProgram(TalvorApp &app, const std::function<void()> &step = {}
     QElapsedTimer clock;
     clock.start();
     app.form1->ui->Button22->click();
+    EXPECT_TRUE(WaitFor([&app] { return !app.form1->UpdateRunning(); }, kUpdateEndMs));
     probe.stop();
     return clock.elapsed();
 }

@@ -210,8 +210,8 @@ struct UpdateFault {
     int sectionSize;
     double scale;
     std::function<void(BootLoaderOptions &, sim::Faults &)> arrange;  // before the update
-    // The fault that strikes during the update, once, at the first
-    // message-processing point where `when` holds.
+    // The fault that strikes during the update, once, at the first look of
+    // the test at the window where `when` holds.
     std::function<bool(Ui::TForm1 &)> when;
     std::function<void(sim::SimulatedReader &)> strike;
     Outcome outcome;

@@ -7,12 +7,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QSet>
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 #include "gui/application.h"
 #include "gui/main_window.h"
@@ -331,7 +333,7 @@ TEST_F(UpdateEngineTest, StopEndsTheWaitAfterTheAttemptInProgress)
     options.bootAfterAttempts = BootLoaderOptions::kNever;
     reader.Set(options);
     // Stop is pressed while the third countdown step is shown.
-    view.onMessages = [&] {
+    view.onStep = [&] {
         if (view.Captions().size() == 3)
             prot.StopRequested = 1;
     };
@@ -350,7 +352,7 @@ TEST_F(UpdateEngineTest, StopDuringTheTransferHasNoEffect)
 {
     const ImageFile image(dir, 396);
     reader.Set(For(image));
-    view.onMessages = [&] { prot.StopRequested = 1; };
+    view.onStep = [&] { prot.StopRequested = 1; };
     prot.StartUpdate(image.path);
     ExpectSuccess();
 }
@@ -427,7 +429,7 @@ TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
 {
     const ImageFile image(dir, 726);
     reader.Set(For(image));
-    view.onMessages = [&] {
+    view.onStep = [&] {
         if (view.position == 3)
             prot.AbortRequested = 1;
     };
@@ -444,7 +446,8 @@ TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
     silent.bootAfterAttempts = BootLoaderOptions::kNever;
     reader.Set(silent);
     const uint64_t before = reader.line->FramesReceived(kBoot);
-    view.onMessages = [&] { prot.AbortRequested = 1; };
+    prot.AbortRequested = 0;  // as the session does before it queues an update
+    view.onStep = [&] { prot.AbortRequested = 1; };
     prot.StartUpdate(image.path);
     EXPECT_EQ(reader.line->FramesReceived(kBoot) - before, 1u);
     ExpectNoReport();
@@ -732,20 +735,32 @@ TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
     reader.Set(options);
     ChooseFile(image.path);
 
+    // The window samples what it shows; Stop is pressed once it shows the
+    // third countdown step or a later one, and reaches the worker as a request.
+    const QStringList countdown = Countdown(100, 1);
     QStringList captions;
     bool maroon = false;
+    uint64_t framesAtStop = 0;
     LoadProgram([&] {
         const QString caption = ui().Button22->text();
         if (captions.isEmpty() || captions.back() != caption)
             captions << caption;
         maroon = maroon || app->form1->LampColour() == colours::Maroon;
-        if (caption == Countdown(98, 98).front() && ui().Button4->isEnabled())
+        if (countdown.indexOf(caption) >= 2 && ui().Button4->isEnabled() && framesAtStop == 0) {
+            framesAtStop = reader.line->FramesReceived(kBoot);
             ui().Button4->click();
+        }
     });
-    EXPECT_EQ(captions.mid(captions.indexOf(Countdown(100, 100).front())),
-              Countdown(100, 98) + QStringList{text::Updating()});
+    ASSERT_GE(framesAtStop, 3u);
+    // The countdown as shown counts down from 100, one step at a time or more.
+    const QStringList shown = captions.mid(captions.indexOf(countdown.front()));
+    ASSERT_GE(shown.size(), 3);
+    for (int i = 1; i < shown.size() - 1; ++i)
+        EXPECT_GT(countdown.indexOf(shown[i]), countdown.indexOf(shown[i - 1])) << shown.join('|').toStdString();
+    EXPECT_EQ(shown.back(), text::LoadProgram());
     EXPECT_TRUE(maroon);
-    EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
+    // The attempt in progress when Stop came is the last one.
+    EXPECT_LE(reader.line->FramesReceived(kBoot), framesAtStop + 1);
     EXPECT_EQ(ui().StaticText2->text(), text::StartFirmware());
     EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
     EXPECT_TRUE(ErrorList().isEmpty());
@@ -763,20 +778,23 @@ void PrintTo(const QuitCase &c, std::ostream *os) { *os << c.name; }
 
 class QuitDuringUpdate : public UpdateWindowTest, public ::testing::WithParamInterface<QuitCase> {};
 
-TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateKeepingThePort)
+TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateThenClosesThePort)
 {
     const QuitCase c = GetParam();
     OpenPort();
-    const ImageFile image(fileDir, 726);
+    // At the line's pace the close comes long before the last of 41 blocks.
+    const ImageFile image(fileDir, 41 * 66);
     BootLoaderOptions options;
     options.sectionSize = uint32_t(image.sectionSize);
     reader.Set(options);
+    reader.line->SetBaud(19200);
+    platform::SetTimeoutScaleForTests(1.0);  // replies at the line's pace
     ChooseFile(image.path);
 
     bool closed = false;
     boxes.AnswerNext(c.answer);
     LoadProgram([&] {
-        if (!closed && ui().ProgressBar1->value() == 2) {
+        if (!closed && ui().ProgressBar1->value() >= 2) {
             closed = true;
             app->form1->close();
         }
@@ -794,12 +812,17 @@ TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateKeepingThePort)
     EXPECT_EQ(app->form1->isVisible(), !c.quits);
     EXPECT_EQ(app->prot->Updating.load(), 0);
     EXPECT_EQ(reader.boot->Record().completed, !c.quits);
-    if (c.quits)
-        EXPECT_EQ(reader.boot->Record().dataBlocks, 2);
-    else
+    if (c.quits) {
+        // The block in flight when the close came is the last one.
+        EXPECT_GE(reader.boot->Record().dataBlocks, 2);
+        EXPECT_LT(reader.boot->Record().dataBlocks, 41);
+        EXPECT_EQ(app->form1->PortOpen.load(), 0);
+        EXPECT_EQ(app->comPort->Handle, NullHandle);
+    } else {
         EXPECT_EQ(ui().StaticText2->text(), text::Completed());
-    EXPECT_EQ(app->form1->PortOpen.load(), 1);
-    EXPECT_NE(app->comPort->Handle, NullHandle);
+        EXPECT_EQ(app->form1->PortOpen.load(), 1);
+        EXPECT_NE(app->comPort->Handle, NullHandle);
+    }
     EXPECT_TRUE(ErrorList().isEmpty());
 }
 
@@ -809,3 +832,46 @@ INSTANTIATE_TEST_SUITE_P(Answers, QuitDuringUpdate,
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
+
+TEST_F(UpdateWindowTest, GuiThreadStaysFreeWhileTheWorkerUpdates)
+{
+    OpenPort();
+    const ImageFile image(fileDir, 726);
+    BootLoaderOptions options;
+    options.sectionSize = uint32_t(image.sectionSize);
+    reader.Set(options);
+    reader.line->SetBaud(19200);
+    platform::SetTimeoutScaleForTests(1.0);  // replies at the line's pace
+    ChooseFile(image.path);
+
+    // A timer of the GUI thread; with the update on that thread it could not
+    // fire while the update runs.
+    int ticksDuringUpdate = 0;
+    QSet<int> positionsSeen;
+    uint64_t pollsAtFirstTick = 0, pollsAtLastTick = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (app->prot->Updating != 1)
+            return;
+        const uint64_t polls = reader.line->FramesReceived(ConnectSaver::kStatusRequest);
+        if (ticksDuringUpdate++ == 0)
+            pollsAtFirstTick = polls;
+        pollsAtLastTick = polls;
+        positionsSeen.insert(ui().ProgressBar1->value());
+    });
+    ticker.start();
+    ui().Button22->click();
+    EXPECT_TRUE(app->form1->UpdateRunning()) << "\"Load program\" returns before the update ends";
+    ASSERT_TRUE(WaitFor([&] { return !app->form1->UpdateRunning(); }, test_app::kUpdateEndMs));
+    ticker.stop();
+
+    EXPECT_EQ(ui().StaticText2->text(), text::Completed());
+    EXPECT_GE(ticksDuringUpdate, 10);
+    EXPECT_GE(positionsSeen.size(), 3) << "the bar moves while the window is served";
+    EXPECT_EQ(pollsAtLastTick, pollsAtFirstTick) << "no poll during the update";
+    const std::thread::id worker = app->form1->Session().WorkerThreadId();
+    EXPECT_EQ(app->form1->Session().UpdateThreadId(), worker);
+    EXPECT_NE(worker, std::this_thread::get_id());
+    ExpectIdleControls();
+}

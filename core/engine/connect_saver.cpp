@@ -33,8 +33,8 @@ QString VersionText(const device_info::Version &version)
 
 ConnectSaver::ConnectSaver(bool createSuspended, TProtFrame &prot, TComPort1 &port,
                            platform::NamedMutex &portBusy, const std::atomic<uint8_t> &portOpen,
-                           MonitorView &view)
-    : prot_(prot), port_(port), portBusy_(portBusy), portOpen_(portOpen), view_(view)
+                           MonitorView &view, ViewCalls viewCalls)
+    : prot_(prot), port_(port), portBusy_(portBusy), portOpen_(portOpen), view_(view), viewCalls_(viewCalls)
 {
     if (!createSuspended)
         Resume();
@@ -77,6 +77,29 @@ void ConnectSaver::Terminate()
     wake_.notify_all();
 }
 
+void ConnectSaver::RunBetweenPolls(std::function<void()> job)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        jobs_.push_back(std::move(job));
+        jobQueued_ = true;
+    }
+    wake_.notify_all();
+}
+
+void ConnectSaver::RunQueuedJobs()
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!jobs_.empty()) {
+        std::function<void()> job = std::move(jobs_.front());
+        jobs_.pop_front();
+        guard.unlock();
+        job();
+        guard.lock();
+    }
+    jobQueued_ = false;
+}
+
 void ConnectSaver::WaitFor()
 {
     if (!thread_.joinable())
@@ -99,8 +122,7 @@ void ConnectSaver::ParkIfAsked()
 void ConnectSaver::Pause(int ms)
 {
     std::unique_lock<std::mutex> guard(lock_);
-    wake_.wait_for(guard, std::chrono::milliseconds(ms),
-                   [this] { return parkRequested_.load() || terminated_.load(); });
+    wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return Interrupted(); });
 }
 
 bool ConnectSaver::TakePortLock()
@@ -112,7 +134,7 @@ bool ConnectSaver::TakePortLock()
         return false;
     }
     while (!portBusy_.wait(kLockSliceMs)) {
-        if (parkRequested_ || terminated_)
+        if (Interrupted())
             return false;
     }
     return true;
@@ -120,12 +142,18 @@ bool ConnectSaver::TakePortLock()
 
 void ConnectSaver::SetLineText(MonitorLine line, const QString &text)
 {
-    platform::RunOnGuiThread([&] { view_.SetLineText(line, text); });
+    if (viewCalls_ == ViewCalls::OnMonitorThread)
+        view_.SetLineText(line, text);
+    else
+        platform::RunOnGuiThread([&] { view_.SetLineText(line, text); });
 }
 
 void ConnectSaver::SetSerialCaptionLit(bool lit)
 {
-    platform::RunOnGuiThread([&] { view_.SetSerialCaptionLit(lit); });
+    if (viewCalls_ == ViewCalls::OnMonitorThread)
+        view_.SetSerialCaptionLit(lit);
+    else
+        platform::RunOnGuiThread([&] { view_.SetSerialCaptionLit(lit); });
 }
 
 std::vector<MonitorChange> MonitorAnswerChanges(const device_info::DeviceInfo &info)
@@ -197,6 +225,7 @@ void ConnectSaver::Execute()
         ParkIfAsked();
         if (terminated_)
             break;
+        RunQueuedJobs();
 
         if (portOpen_.load() != 1) {
             if (state != DisplayState::Closed)
@@ -210,7 +239,7 @@ void ConnectSaver::Execute()
             state = DisplayState::Waiting;
         }
         if (!TakePortLock())
-            continue;  // parks (or ends) at the top of the loop, before any traffic
+            continue;  // parks, ends or runs a job at the top of the loop, before any traffic
         // "Close" lowers the flag, then waits for the lock: a port closed while
         // this thread waited for it is not polled (nor reported as not opened).
         if (portOpen_.load() != 1) {

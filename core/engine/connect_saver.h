@@ -9,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -63,8 +65,14 @@ public:
     enum class DisplayState : uint8_t { Closed = 0, Waiting = 1, Ready = 2, Lost = 3 };
     static constexpr uint8_t kStatusRequest = 0x3D;
 
+    // Where the view is called: on the GUI thread, the monitor waiting until the
+    // window has changed; or on the monitor's own thread, for a view that hands
+    // the calls on to the window itself (QueuedMonitorView).
+    enum class ViewCalls : uint8_t { OnGuiThread, OnMonitorThread };
+
     ConnectSaver(bool createSuspended, TProtFrame &prot, TComPort1 &port, platform::NamedMutex &portBusy,
-                 const std::atomic<uint8_t> &portOpen, MonitorView &view);
+                 const std::atomic<uint8_t> &portOpen, MonitorView &view,
+                 ViewCalls viewCalls = ViewCalls::OnGuiThread);
     // Stops the thread (request, wake, join) before the objects it uses go away.
     ~ConnectSaver();
     ConnectSaver(const ConnectSaver &) = delete;
@@ -82,12 +90,20 @@ public:
     // monitor's window calls meanwhile.
     void WaitFor();
 
+    // Queues work for this thread: it runs at the top of a cycle, between two
+    // polls and never during one, in the order queued. A parked thread runs it
+    // once it goes on.
+    void RunBetweenPolls(std::function<void()> job);
+    std::thread::id ThreadId() const { return thread_.get_id(); }
+
     // Completed poll exchanges (request sent), for tests and the benchmark.
     uint64_t PollCount() const { return polls_.load(); }
 
 private:
     void Execute();
     void ParkIfAsked();
+    void RunQueuedJobs();
+    bool Interrupted() const { return parkRequested_ || terminated_ || jobQueued_; }
     // Sleeps up to ms; returns early when a park or termination is requested.
     void Pause(int ms);
     bool TakePortLock();
@@ -103,6 +119,7 @@ private:
     platform::NamedMutex &portBusy_;
     const std::atomic<uint8_t> &portOpen_;
     MonitorView &view_;
+    const ViewCalls viewCalls_;
 
     std::mutex lock_;
     std::condition_variable wake_;
@@ -111,6 +128,8 @@ private:
     std::atomic<bool> parked_{false};
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
+    std::atomic<bool> jobQueued_{false};
+    std::deque<std::function<void()>> jobs_;  // guarded by lock_
     std::atomic<uint64_t> polls_{0};
     // The holder look-up walks /proc: at most once per interval, monitor thread only.
     std::chrono::steady_clock::time_point lastHolderLookup_{};

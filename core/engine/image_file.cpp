@@ -133,6 +133,7 @@ void TProt::ReadImageTrailer()
     const int64_t steps = (int64_t(SectionSize) - kBlockBytes) / kBlockBytes;
     BlockCount = static_cast<uint16_t>(std::clamp<int64_t>(steps, 0, kMaxBlockCount));
     View().SetProgressMaximum(BlockCount);
+    progressPosition_ = 0;
     View().SetProgressPosition(0);
 }
 

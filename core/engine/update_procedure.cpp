@@ -1,7 +1,7 @@
 // The boot loader dialogue: boot entry with a countdown, then the transfer
 // that the boot loader leads block by block, the closing block, and the
-// outcome reports. Runs on the GUI thread and lets the window handle its
-// messages at fixed points.
+// outcome reports. Runs on the reader session's worker; "Stop" and a window
+// close reach it as requests, looked at after each step.
 
 #include "core/engine/update_procedure.h"
 
@@ -34,7 +34,6 @@ public:
     void SetPercentage(const QString &) override {}
     void SetProgressMaximum(int) override {}
     void SetProgressPosition(int) override {}
-    int ProgressPosition() const override { return 0; }
     void SetLamp(Lamp) override {}
     void SetLampBlinking(bool) override {}
     void SetErrorIconEnabled(bool) override {}
@@ -43,7 +42,6 @@ public:
     void ClearDescription() override {}
     void AddDescriptionLine(const QString &) override {}
     void ShowFileName(const QString &) override {}
-    void ProcessMessages() override {}
     void Beep() override {}
 };
 
@@ -77,9 +75,8 @@ UpdateView &TProt::View()
     return view_ ? *view_ : none;
 }
 
-bool TProt::ProcessMessages()
+bool TProt::AbortAsked() const
 {
-    View().ProcessMessages();
     return AbortRequested != 0;
 }
 
@@ -100,7 +97,6 @@ int TProt::MatchAt(const uint8_t *buffer, const char *text, size_t index)
 void TProt::StartUpdate(const QString &fileName)
 {
     Updating = 1;
-    AbortRequested = 0;
     if (OpenImage(fileName)) {
         View().ClearErrorLines();
         StopRequested = 0;
@@ -129,7 +125,7 @@ int TProt::RunUpdate()
 
     View().SetLampBlinking(true);
     View().SetStatusLine(update_text::Transfer());
-    bool aborted = ProcessMessages();
+    bool aborted = AbortAsked();
 
     unsigned outcome = kGoOn;
     const int64_t blockLimit = DataBlockLimit();
@@ -145,12 +141,15 @@ int TProt::RunUpdate()
         outcome = SendDataBlock(RequestCount);
         if (outcome != kGoOn)
             break;
-        View().SetProgressPosition(View().ProgressPosition() + 1);
-        const unsigned position = unsigned(View().ProgressPosition());
+        // The bar stops at its maximum: a boot loader may ask for more blocks
+        // than the image's count.
+        progressPosition_ = std::min<int>(progressPosition_ + 1, BlockCount);
+        View().SetProgressPosition(progressPosition_);
+        const unsigned position = unsigned(progressPosition_);
         // No 100 % mark for a section under two blocks: "0%" until success.
         const unsigned percent = BlockCount == 0 ? 0u : position * 100u / BlockCount;
         View().SetPercentage(QString::number(percent) + QLatin1Char('%'));
-        aborted = ProcessMessages();
+        aborted = AbortAsked();
     }
 
     View().SetLampBlinking(false);
@@ -163,7 +162,6 @@ int TProt::RunUpdate()
         View().SetStatusLine(update_text::Completed());
         View().SetPercentage(QStringLiteral("100%"));
         View().SetLamp(Lamp::Done);
-        ProcessMessages();
         View().Beep();
     } else {
         ReportError(OutcomeLine(outcome));
@@ -194,13 +192,13 @@ int TProt::EnterBootLoader()
             break;
         }
         View().SetLoadCaption(update_text::Waiting(kConnectAttempts - i));
-        aborted = ProcessMessages();
+        aborted = AbortAsked();
         if (StopRequested != 0 || aborted)
             break;
     }
     View().SetLoadCaption(update_text::Updating());
     View().SetStatusLine(update_text::StartFirmware());
-    aborted = ProcessMessages() || aborted;
+    aborted = AbortAsked() || aborted;
     if (!found || aborted)
         return 0;
     return RequestNext();

@@ -84,8 +84,8 @@ public:
     int ReadImageBytes(int32_t offset, uint32_t count);
     void CloseImage();
 
-    // Runs a whole update on the calling (GUI) thread; fileName is the file
-    // dialog's current file name.
+    // Runs a whole update on the calling thread (the reader session's worker
+    // in the tool); fileName is the file dialog's current file name.
     void StartUpdate(const QString &fileName);
     int RunUpdate();
     int EnterBootLoader();
@@ -112,21 +112,24 @@ public:
     std::atomic<uint16_t> StopRequested{0};
     uint16_t BlockCount = 0;
     std::atomic<uint16_t> Updating{0};
-    // Set when the main window closes during an update: the engine ends at
-    // its next message-processing point instead of running on unseen.
+    // Set when the main window closes during an update: the engine ends after
+    // its current step instead of running on unseen. Cleared by whoever starts
+    // an update, before it starts: a close that comes first still counts.
     std::atomic<uint16_t> AbortRequested{0};
 
 private:
     // The window, or a view that shows nothing when none is set.
     UpdateView &View();
-    // Processes pending messages; true when the window has asked the update to end.
-    bool ProcessMessages();
+    // True when the window has asked the update to end.
+    bool AbortAsked() const;
     void ReportError(const QString &line);
     void TakeBlockRequest();
     // Bytes [position, position + count) of the file into out, zeros outside it.
     int ReadFileRange(int64_t position, size_t count, uint8_t *out);
 
     UpdateView *view_ = nullptr;
+    // Blocks sent, as the progress bar shows them: 0 to BlockCount.
+    int progressPosition_ = 0;
     char description_[kDescriptionCapacity] = {};
     size_t descriptionLength_ = 0;
     qint64 imageSize_ = 0;

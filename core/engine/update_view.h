@@ -1,6 +1,7 @@
 #pragma once
 // What the update engine shows on the main window and the information window.
-// All calls come on the GUI thread (the update runs there).
+// The calls come on the thread the update runs on; the window's side hands
+// them on to the GUI thread (QueuedUpdateView) without waiting.
 
 #include <QString>
 
@@ -17,9 +18,8 @@ public:
     virtual void SetStatusLine(const QString &text) = 0;
     virtual void SetPercentage(const QString &text) = 0;
     virtual void SetProgressMaximum(int maximum) = 0;
+    // Within 0 and the maximum: the engine counts the blocks itself.
     virtual void SetProgressPosition(int position) = 0;
-    // Read back after a step: the bar keeps its position within its range.
-    virtual int ProgressPosition() const = 0;
     virtual void SetLamp(Lamp lamp) = 0;
     virtual void SetLampBlinking(bool on) = 0;
     virtual void SetErrorIconEnabled(bool enabled) = 0;
@@ -29,9 +29,6 @@ public:
     virtual void AddDescriptionLine(const QString &line) = 0;
     // The full path; the view shortens it to fit its control.
     virtual void ShowFileName(const QString &path) = 0;
-    // Lets the window handle pending events (Stop, the lamp timer, repaints,
-    // a close of the window, which sets TProt::AbortRequested).
-    virtual void ProcessMessages() = 0;
     // 1000 Hz for 200 ms.
     virtual void Beep() = 0;
 };
