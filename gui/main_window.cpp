@@ -303,8 +303,7 @@ bool TForm1::OpenPortLocks(const QString &portName)
 
     // The monitor may still be on its way out of a wait for the previous lock.
     ConnectSaver &monitor = Session_->Monitor();
-    monitor.Suspend();
-    platform::WaitServingGui([&monitor] { return monitor.Suspended() || monitor.Terminated(); }, -1);
+    monitor.Park();
     const bool opened = COMpBusy_->open(portLock) && COMpBusy1_->open(settingsLock);
     monitor.Resume();
     if (!opened) {

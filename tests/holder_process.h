@@ -12,6 +12,17 @@
 
 #include <string>
 
+// In a forked child: closes every descriptor from 3 up but the ones kept, so
+// the child holds nothing of the test's, as another program would not (an
+// inherited pseudo-terminal master would make it that line's far end).
+inline void CloseInheritedDescriptors(int keepA, int keepB)
+{
+    for (int fd = 3; fd < 1024; ++fd) {
+        if (fd != keepA && fd != keepB)
+            ::close(fd);
+    }
+}
+
 class HolderProcess {
 public:
     static constexpr const char *kName = "port-holder";
@@ -23,12 +34,7 @@ public:
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
-            // Only the device of its own: an inherited pseudo-terminal master
-            // would make it that line's far end rather than a rival.
-            for (int fd = 3; fd < 1024; ++fd) {
-                if (fd != ready[1] && fd != go[0])
-                    ::close(fd);
-            }
+            CloseInheritedDescriptors(ready[1], go[0]);
             ::prctl(PR_SET_NAME, kName);
             const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             const char report = fd >= 0 ? 'y' : 'n';

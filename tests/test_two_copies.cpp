@@ -28,6 +28,7 @@
 #include "gui/main_window.h"
 #include "core/engine/update_procedure.h"
 #include "firmware_images.h"
+#include "holder_process.h"
 #include "core/engine/com_port.h"
 #include "core/engine/connect_saver.h"
 #include "core/engine/port_handover.h"
@@ -71,12 +72,7 @@ public:
             return;
         pid_ = fork();
         if (pid_ == 0) {
-            // Like another program, it has none of this process's descriptors
-            // (a pseudo-terminal master kept would make it the line's far end).
-            for (int fd = 3; fd < 1024; ++fd) {
-                if (fd != report[1] && fd != go[0])
-                    close(fd);
-            }
+            CloseInheritedDescriptors(report[1], go[0]);
             char c = what();
             (void)!write(report[1], &c, 1);
             (void)!read(go[0], &c, 1);

@@ -68,6 +68,12 @@ void ConnectSaver::Suspend()
     wake_.notify_all();
 }
 
+void ConnectSaver::Park()
+{
+    Suspend();
+    platform::WaitServingGui([this] { return Suspended() || Terminated(); }, -1);
+}
+
 void ConnectSaver::Terminate()
 {
     {

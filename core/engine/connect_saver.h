@@ -83,6 +83,9 @@ public:
     // Asks the thread to park at the top of its next cycle, before it takes the
     // port lock; returns at once. Suspended() tells when it has parked.
     void Suspend();
+    // Suspend, then wait until the thread has parked (or ended), serving its
+    // window calls meanwhile.
+    void Park();
     bool Suspended() const { return parked_.load(); }
     void Terminate();
     bool Terminated() const { return terminated_.load(); }

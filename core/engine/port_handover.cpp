@@ -14,19 +14,25 @@ PortHandover::PortHandover(TComPort1 &port, platform::NamedMutex &portBusy, Conn
 {
 }
 
-void PortHandover::TakeFromMonitor()
+bool PortHandover::PurgeRetrying(TComPort1 &port)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!(purged_ = port_.PurgeAll()) && clock.elapsed() < kPurgeRetryMs)
+    bool purged = false;
+    while (!(purged = port.PurgeAll()) && clock.elapsed() < kPurgeRetryMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return purged;
+}
+
+void PortHandover::TakeFromMonitor()
+{
+    purged_ = PurgeRetrying(port_);
 
     // The monitor may hold the lock while it waits for a window update of
     // ours, so the wait is bounded and keeps serving those updates.
     gotLock_ = platform::WaitForLockServingGui(portBusy_, kPortLockWaitMs);
 
-    monitor_.Suspend();
-    platform::WaitServingGui([this] { return monitor_.Suspended() || monitor_.Terminated(); }, -1);
+    monitor_.Park();
 }
 
 void PortHandover::ReleasePortLock()

@@ -13,6 +13,10 @@ public:
     static constexpr int kPurgeRetryMs = 1000;
     static constexpr int kPortLockWaitMs = 200;
 
+    // Purges with all four actions, retried every 1 ms for at most
+    // kPurgeRetryMs; false when the port never took it.
+    static bool PurgeRetrying(TComPort1 &port);
+
     PortHandover(TComPort1 &port, platform::NamedMutex &portBusy, ConnectSaver &monitor);
 
     // Purges the port, waits up to 200 ms for the port lock (going on without

@@ -1,7 +1,5 @@
 #include "core/engine/reader_session.h"
 
-#include <QElapsedTimer>
-#include <chrono>
 #include <thread>
 
 #include "core/engine/com_port.h"
@@ -60,10 +58,7 @@ void ReaderSession::RunUpdate(const QString &fileName)
 {
     updateThread_ = std::this_thread::get_id();
     // An unplugged converter fails every purge: it must not hold the worker.
-    QElapsedTimer clock;
-    clock.start();
-    while (!port_.PurgeAll() && clock.elapsed() < PortHandover::kPurgeRetryMs)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    PortHandover::PurgeRetrying(port_);
     // Another copy of the tool on this port may be in a poll; its longest
     // exchange is not waited out.
     const bool gotLock = portBusy_.valid() && portBusy_.wait(PortHandover::kPortLockWaitMs);
