@@ -63,11 +63,11 @@ Result Measure(QCoreApplication &app, const std::string &simProgram, const bench
         return result;
     }
     TComPort1 port;
-    if (port.Open(folder.Path() + "/" + link, kBaud, 8, 0, 0) == NullHandle) {
+    if (port.Open(folder.Path() + "/" + link, platform::LineSettings{kBaud}) == NullHandle) {
         std::fprintf(stderr, "monitor_cpu: cannot open the port: %s\n", port.Device().errorText().c_str());
         return result;
     }
-    std::atomic<uint8_t> portOpen{1};
+    std::atomic<bool> portOpen{true};
     TProtFrame prot(port);
     prot.SetPortOpenFlag(&portOpen);
     platform::NamedMutex portBusy("bench-COMpBusy");

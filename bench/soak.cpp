@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     }
 
     TComPort1 port;
-    std::atomic<uint8_t> portOpen{0};
+    std::atomic<bool> portOpen{false};
     TProt prot(port);
     bench::HeadlessView view;
     prot.SetPortOpenFlag(&portOpen);
@@ -127,11 +127,11 @@ int main(int argc, char **argv)
     QuietMonitorView monitorView;
     ConnectSaver monitor(false, prot, port, portBusy, portOpen, monitorView);
     PortHandover handover(port, portBusy, monitor);
-    if (port.Open(reader.LinkPath(), 19200, 8, 0, 0) == NullHandle) {
+    if (port.Open(reader.LinkPath()) == NullHandle) {
         std::fprintf(stderr, "cannot open %s\n", reader.LinkPath().c_str());
         return 2;
     }
-    portOpen = 1;
+    portOpen = true;
 
     int injected[kFaultKinds] = {};
     std::map<std::string, int> outcomes;
@@ -199,7 +199,7 @@ int main(int argc, char **argv)
     }
     const int fdsAtEnd = Descriptors(), threadsAtEnd = Threads();
 
-    portOpen = 0;
+    portOpen = false;
     monitor.Terminate();
     monitor.WaitFor();
     port.Close();

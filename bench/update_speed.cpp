@@ -95,11 +95,11 @@ Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder,
     }
 
     TComPort1 port;
-    if (port.Open(folder.Path() + "/" + link, kBaud, 8, 0, 0) == NullHandle) {
+    if (port.Open(folder.Path() + "/" + link, platform::LineSettings{kBaud}) == NullHandle) {
         std::fprintf(stderr, "update_speed: cannot open the port: %s\n", port.Device().errorText().c_str());
         return result;
     }
-    std::atomic<uint8_t> portOpen{1};
+    std::atomic<bool> portOpen{true};
     bench::HeadlessView view;
     TProt prot(port);
     prot.SetPortOpenFlag(&portOpen);

@@ -234,7 +234,7 @@ void TForm1::FormClose()
         Session_->RequestAbort();
         platform::WaitServingGui([this] { return !updateRunning_; }, kUpdateEndWaitMs);
     }
-    if (!updateRunning_ && PortOpen == 1)
+    if (!updateRunning_ && PortOpen)
         ClosePort();
 }
 
@@ -267,7 +267,7 @@ void TForm1::OpenPort()
     if (!OpenPortLocks(name))
         return;
     if (OpenPortPath(name)) {
-        PortOpen = 1;
+        PortOpen = true;
         return;
     }
     platform::OpenFailure failure = port_.Device().openFailure();
@@ -318,14 +318,14 @@ bool TForm1::OpenPortPath(const QString &name)
     if (name.size() > platform::kMaxPortNameLength)
         return false;
     const QString path = setup_.DevicePathFor(name);
-    return port_.Open(path.toStdString(), 19200, 8, 0, 0) != NullHandle;
+    return port_.Open(path.toStdString()) != NullHandle;
 }
 
 void TForm1::ClosePort()
 {
     // No new poll starts once the flag is down; a poll in flight ends before the
     // descriptor goes away under it (its window calls are served meanwhile).
-    PortOpen = 0;
+    PortOpen = false;
     const bool gotLock = platform::WaitForLockServingGui(*COMpBusy_, kPortCloseWaitMs);
     port_.Close();
     if (gotLock)
@@ -345,7 +345,7 @@ void TForm1::Button3Click()
 
 void TForm1::Button5Click()
 {
-    if (PortOpen != 1) {
+    if (!PortOpen) {
         platform::ShowError(tr("Select the COM port!"));
         return;
     }

@@ -91,7 +91,7 @@ public:
     static void SetScreenHeightForTests(int height);
 
     std::unique_ptr<Ui::TForm1> ui;
-    std::atomic<uint8_t> PortOpen{0};
+    std::atomic<bool> PortOpen{false};
     uint16_t FileChosen = 0;
     QTimer Timer1;
     QTimer Timer2;

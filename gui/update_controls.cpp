@@ -77,7 +77,7 @@ void TForm1::ShowImageRefused()
 
 void TForm1::Button22Click()
 {
-    if (PortOpen != 1) {
+    if (!PortOpen) {
         platform::ShowError(tr("Select the COM port!"));
         return;
     }

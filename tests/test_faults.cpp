@@ -130,7 +130,7 @@ protected:
         app->form1->show();
         app->setup->PortName = QString::fromLatin1(kLinkName);
         app->form1->OpenPort();
-        ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+        ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
         ASSERT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     }
     void TearDown() override
@@ -192,7 +192,7 @@ protected:
     void ExpectCleanClose()
     {
         app->form1->Button2Click();
-        EXPECT_EQ(app->form1->PortOpen.load(), 0);
+        EXPECT_EQ(app->form1->PortOpen.load(), false);
         EXPECT_EQ(app->comPort->Handle, NullHandle);
         EXPECT_FALSE(app->comPort->Device().isOpen());
         EXPECT_TRUE(WaitFor([&] { return ui().StaticText3->text() == "COM-port is closed"; }, kMonitorDeadlineMs));
@@ -434,7 +434,7 @@ TEST_P(PollFaults, LineGoingAwayDuringAPollShowsNoAnswerAndTheReaderAgainWhenBac
     EXPECT_TRUE(ui().Memo3->toPlainText().isEmpty());
     EXPECT_TRUE(ui().Memo5->toPlainText().isEmpty());
     EXPECT_EQ(reader->Snapshot().lineDrops, 1u);
-    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_EQ(app->form1->PortOpen.load(), true);
 
     if (c.comeBackAfterMs < 0) {
         EXPECT_TRUE(MonitorPolls());

@@ -99,21 +99,21 @@ TEST_F(MainWindowTest, StartsClosedWithTheDesignStates)
     EXPECT_TRUE(ui().Button5->isEnabled());
     EXPECT_EQ(ui().StaticText3->text(), "COM-port is closed");
     EXPECT_EQ(ui().Label5->text(), "0%");
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
 }
 
 TEST_F(MainWindowTest, OpenAndCloseThePort)
 {
     OpenThroughChooser();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_EQ(app->form1->PortOpen.load(), true);
     EXPECT_NE(app->comPort->Handle, NullHandle);
     EXPECT_FALSE(ui().Button1->isEnabled());
     EXPECT_TRUE(ui().Button2->isEnabled());
     EXPECT_EQ(ui().GroupBox1->title(), "talvor-test");
 
     ui().Button2->click();
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
     EXPECT_EQ(app->comPort->Handle, NullHandle);
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
@@ -122,7 +122,7 @@ TEST_F(MainWindowTest, OpenAndCloseThePort)
 TEST_F(MainWindowTest, BusyPortFailsAndCloseClearsTheState)
 {
     TComPort1 otherProgram;
-    ASSERT_NE(otherProgram.Open(port->Link().toStdString(), 19200, 8, 0, 0), NullHandle);
+    ASSERT_NE(otherProgram.Open(port->Link().toStdString()), NullHandle);
 
     OpenThroughChooser();
     ASSERT_EQ(boxes.Count(), 1u);
@@ -132,7 +132,7 @@ TEST_F(MainWindowTest, BusyPortFailsAndCloseClearsTheState)
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.icon, platform::BoxIcon::None);
     EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
     EXPECT_FALSE(ui().Button1->isEnabled());
     EXPECT_TRUE(ui().Button2->isEnabled());
 
@@ -150,7 +150,7 @@ TEST_F(MainWindowTest, EmptyChoiceFailsToOpen)
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_TRUE(boxes.Texts()[0].startsWith("The COM port is busy!\n\nNo port was chosen."))
         << boxes.Texts()[0].toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
 }
 
 TEST_F(MainWindowTest, OverlongPortNameIsRefused)
@@ -176,7 +176,7 @@ TEST_F(MainWindowTest, EachOpenFailureShowsItsCauseUnderTheKnownLine)
         EXPECT_EQ(box.caption, "Error");
         EXPECT_TRUE(box.text.startsWith(QStringLiteral("The COM port is busy!\n\n") + QString::fromUtf8(row.cause)))
             << box.text.toStdString();
-        EXPECT_EQ(app->form1->PortOpen.load(), 0);
+        EXPECT_EQ(app->form1->PortOpen.load(), false);
     }
 }
 
@@ -194,7 +194,7 @@ TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
     EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
     EXPECT_EQ(box.okText, "Open anyway");
     EXPECT_TRUE(box.text.startsWith(question)) << box.text.toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
     EXPECT_EQ(app->comPort->Handle, NullHandle);
     EXPECT_TRUE(ui().Button1->isEnabled()) << "cancelled: the port stays closed";
 
@@ -203,7 +203,7 @@ TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
     OpenThroughChooser();
     ASSERT_EQ(boxes.Count(), 1u) << boxes.Texts().join('|').toStdString();
     EXPECT_TRUE(boxes.Texts()[0].startsWith(question));
-    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_EQ(app->form1->PortOpen.load(), true);
     EXPECT_FALSE(ui().Button1->isEnabled());
     ui().Button2->click();
 
@@ -212,7 +212,7 @@ TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
     boxes.Clear();
     OpenThroughChooser();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_EQ(app->form1->PortOpen.load(), true);
 }
 
 TEST_F(MainWindowTest, CancelledChooserChangesNothing)
@@ -222,7 +222,7 @@ TEST_F(MainWindowTest, CancelledChooserChangesNothing)
     ui().Button1->click();
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
@@ -239,9 +239,9 @@ TEST_F(MainWindowTest, PreconditionMessagesWithThePortClosed)
 TEST_F(MainWindowTest, ClosingTheWindowClosesThePort)
 {
     OpenThroughChooser();
-    ASSERT_EQ(app->form1->PortOpen.load(), 1);
+    ASSERT_EQ(app->form1->PortOpen.load(), true);
     app->form1->close();
-    EXPECT_EQ(app->form1->PortOpen.load(), 0);
+    EXPECT_EQ(app->form1->PortOpen.load(), false);
     EXPECT_EQ(app->comPort->Handle, NullHandle);
     EXPECT_EQ(boxes.Count(), 0u);  // no update runs: nothing to ask
 }

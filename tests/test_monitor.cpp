@@ -205,8 +205,8 @@ protected:
 
     void OpenPort()
     {
-        ASSERT_NE(port.Open(LinkPath(), 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
-        portOpen = 1;
+        ASSERT_NE(port.Open(LinkPath()), NullHandle) << port.Device().errorText();
+        portOpen = true;
     }
 
     bool Serve(const std::function<bool()> &done, int ms) { return platform::WaitServingGui(done, ms); }
@@ -241,7 +241,7 @@ protected:
 
     QTemporaryDir portDir;
     RecordedBoxes boxes;
-    std::atomic<uint8_t> portOpen{0};
+    std::atomic<bool> portOpen{false};
     TComPort1 port;
     TProtFrame prot{port};
     platform::NamedMutex portBusy{UniqueMutexName()};
@@ -368,7 +368,7 @@ TEST_F(MonitorTest, ClosingThePortWhileReadyWritesOnlyTheStatusLine)
     BringUp(State(0x83, 6, 4, 12345), "8.3", "12345");
     const size_t shown = view.Count();
 
-    portOpen = 0;
+    portOpen = false;
     ASSERT_TRUE(WaitForCalls(shown + 1, 2000));
     port.Close();
     ServeFor(1200);  // two more closed cycles
@@ -393,7 +393,7 @@ TEST_F(MonitorTest, PortClosedWhileTheMonitorWaitsForTheLockIsNotPolled)
     ASSERT_TRUE(portBusy.wait(1000));
     ServeFor(300);
     const uint64_t polls = monitor->PollCount();
-    portOpen = 0;
+    portOpen = false;
     port.Close();
     portBusy.release();
     ServeFor(800);
@@ -508,7 +508,7 @@ TEST_F(MonitorTest, StoppedReaderShowsNoAnswerAndARestartedOneIsShownWithoutReop
     EXPECT_GE(port.Device().reopenCount(), 1u);
     EXPECT_NE(port.Handle, NullHandle);
     EXPECT_EQ(port.Handle, port.Device().descriptor());
-    EXPECT_EQ(portOpen.load(), 1);
+    EXPECT_TRUE(portOpen.load());
 }
 
 TEST_F(MonitorTest, SilentPortThatAnotherProgramHoldsNamesItUntilTheReaderAnswers)

@@ -118,7 +118,7 @@ protected:
     OpenFailure Open(const std::string &path)
     {
         platform::SerialDevice device;
-        EXPECT_FALSE(device.open(path, 19200, 8, 0, 0));
+        EXPECT_FALSE(device.open(path));
         EXPECT_FALSE(device.isOpen());
         return device.openFailure();
     }
@@ -141,7 +141,7 @@ TEST_F(RealOpenFailure, VanishedLineTooLongNameHeldDeviceAndNonDeviceEachGiveThe
     EXPECT_EQ(failure.cause, Cause::NameTooLong) << failure.systemText;
 
     platform::SerialDevice holder;
-    ASSERT_TRUE(holder.open(slavePath, 19200, 8, 0, 0)) << holder.errorText();
+    ASSERT_TRUE(holder.open(slavePath)) << holder.errorText();
     EXPECT_EQ(Open(slavePath).cause, Cause::Busy);
     holder.close();
 
@@ -151,7 +151,7 @@ TEST_F(RealOpenFailure, VanishedLineTooLongNameHeldDeviceAndNonDeviceEachGiveThe
     EXPECT_EQ(Open(Link("to-a-file", file)).cause, Cause::NotADevice);
 
     platform::SerialDevice device;
-    ASSERT_TRUE(device.open(slavePath, 19200, 8, 0, 0)) << device.errorText();
+    ASSERT_TRUE(device.open(slavePath)) << device.errorText();
     EXPECT_EQ(device.openFailure().cause, Cause::None);
 }
 
@@ -160,7 +160,7 @@ TEST_F(RealOpenFailure, HoldersAreFoundThroughProcByTheDeviceBehindTheLink)
     const std::string link = Link("held", slavePath);
     // This process's own descriptors are not "another program".
     platform::SerialDevice mine;
-    ASSERT_TRUE(mine.open(link, 19200, 8, 0, 0)) << mine.errorText();
+    ASSERT_TRUE(mine.open(link)) << mine.errorText();
     EXPECT_TRUE(platform::OtherDeviceHolders(link).empty());
     mine.close();
 

@@ -130,7 +130,7 @@ protected:
     {
         app->setup->PortName = QString::fromLatin1(port);
         app->form1->OpenPort();
-        return app->form1->PortOpen.load() == 1;
+        return app->form1->PortOpen.load();
     }
     uint64_t Polls() { return app->form1->Monitor().PollCount(); }
 };
@@ -220,7 +220,7 @@ TEST(UnusableLock, MonitorSettingsThreadAndButtonsNeitherSpinNorWait)
     platform::NamedMutex settingsBusy(std::string(300, 'x'));
     ASSERT_FALSE(portBusy.valid());
     ASSERT_FALSE(settingsBusy.valid());
-    std::atomic<uint8_t> portOpen{1};
+    std::atomic<bool> portOpen{true};
     QuietMonitorView view;
     ConnectSaver monitor{false, prot, port, portBusy, portOpen, view};
     ASSERT_TRUE(test_app::WaitFor([&] { return view.status == "Device no answer"; }, kDeadlineMs));

@@ -78,7 +78,7 @@ TEST(MonitorJobs, RunOnTheMonitorThreadInTheOrderQueued)
 {
     TComPort1 port;
     TProtFrame prot{port};
-    std::atomic<uint8_t> portOpen{0};  // closed: the monitor waits 500 ms a cycle
+    std::atomic<bool> portOpen{false};  // closed: the monitor waits 500 ms a cycle
     platform::NamedMutex portBusy{"talvor-session-test-" + std::to_string(getpid())};
     LineLog window;
     ConnectSaver monitor(false, prot, port, portBusy, portOpen, window);

@@ -57,7 +57,7 @@ protected:
         char name[128] = {};
         ASSERT_EQ(::openpty(&master, &slaveFd, name, nullptr, nullptr), 0);
         slave = name;
-        ASSERT_NE(port.Open(slave, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+        ASSERT_NE(port.Open(slave), NullHandle) << port.Device().errorText();
         ::close(slaveFd);
         codec.SetPortOpenFlag(&portOpen);
         codec.SetEndByteEndsRead(true);
@@ -99,7 +99,7 @@ protected:
     std::string slave;
     TComPort1 port;
     TProtFrame codec;
-    std::atomic<uint8_t> portOpen{1};
+    std::atomic<bool> portOpen{true};
 };
 
 TEST_F(ReplyReadTest, EndByteEndsTheReadBeforeALateSecondBurst)
@@ -206,7 +206,7 @@ TEST_F(ReplyReadTest, PurgesAndCloseDropTheKeptBytes)
         {"purge of everything", [&] { EXPECT_TRUE(port.PurgeAll()); }},
         {"close and open again", [&] {
              port.Close();
-             ASSERT_NE(port.Open(slave, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+             ASSERT_NE(port.Open(slave), NullHandle) << port.Device().errorText();
          }},
     };
     for (const Case &c : cases) {

@@ -110,7 +110,7 @@ protected:
     void SetUp() override
     {
         ASSERT_GE(pty.master, 0) << "openpty failed";
-        ASSERT_NE(port.Open(pty.slave, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+        ASSERT_NE(port.Open(pty.slave), NullHandle) << port.Device().errorText();
     }
     Bytes readPort(uint16_t count)
     {
@@ -198,10 +198,10 @@ TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays)
 TEST_F(SerialPortTest, HeldPortCannotBeOpenedAgainUntilClosed)
 {
     TComPort1 second;
-    EXPECT_EQ(second.Open(pty.slave, 19200, 8, 0, 0), NullHandle);
+    EXPECT_EQ(second.Open(pty.slave), NullHandle);
     EXPECT_EQ(second.Handle, NullHandle);
     platform::SerialDevice device;
-    EXPECT_FALSE(device.open(pty.slave, 19200, 8, 0, 0));
+    EXPECT_FALSE(device.open(pty.slave));
     EXPECT_FALSE(device.errorText().empty());
 
     // The refused openers left the holder's line as it was.
@@ -210,30 +210,31 @@ TEST_F(SerialPortTest, HeldPortCannotBeOpenedAgainUntilClosed)
 
     port.Close();
     EXPECT_EQ(port.Handle, NullHandle);
-    EXPECT_NE(second.Open(pty.slave, 19200, 8, 0, 0), NullHandle) << second.Device().errorText();
+    EXPECT_NE(second.Open(pty.slave), NullHandle) << second.Device().errorText();
     second.Close();
-    EXPECT_TRUE(device.open(pty.slave, 19200, 8, 0, 0)) << device.errorText();
+    EXPECT_TRUE(device.open(pty.slave)) << device.errorText();
 }
 
 TEST_F(SerialPortTest, FailedOpensLeaveNothingOpen)
 {
     port.Close();
     const int before = openDescriptors();
-    struct Case { std::string path; uint32_t baud; uint8_t size, parity, stop; };
+    struct Case { std::string path; uint32_t baud; uint8_t size; };
     const Case cases[] = {
-        {"/dev/no-such-serial-port", 19200, 8, 0, 0}, {"/dev/", 19200, 8, 0, 0},
-        {"", 19200, 8, 0, 0},          {pty.slave, 12345, 8, 0, 0},
-        {pty.slave, 19200, 9, 0, 0},   {pty.slave, 19200, 8, 5, 0},
-        {pty.slave, 19200, 8, 0, 1},
+        {"/dev/no-such-serial-port", 19200, 8}, {"/dev/", 19200, 8}, {"", 19200, 8},
+        {pty.slave, 12345, 8}, {pty.slave, 19200, 9},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(port.Open(c.path, c.baud, c.size, c.parity, c.stop), NullHandle) << c.path;
+        platform::LineSettings settings;
+        settings.baudRate = c.baud;
+        settings.dataBits = c.size;
+        EXPECT_EQ(port.Open(c.path, settings), NullHandle) << c.path;
         EXPECT_EQ(port.Handle, NullHandle);
         EXPECT_FALSE(port.Device().isOpen());
         EXPECT_FALSE(port.Device().errorText().empty());
     }
     EXPECT_EQ(openDescriptors(), before);
-    EXPECT_NE(port.Open(pty.slave, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    EXPECT_NE(port.Open(pty.slave), NullHandle) << port.Device().errorText();
 }
 
 TEST_F(SerialPortTest, LineSettingsAreAppliedAndRestoredAtClose)
@@ -245,16 +246,19 @@ TEST_F(SerialPortTest, LineSettingsAreAppliedAndRestoredAtClose)
     ASSERT_EQ(::tcgetattr(probe, &original), 0);
 
     // A pseudo-terminal always keeps 8 data bits and no parity, whatever is asked.
-    struct Case { uint32_t baud; uint8_t size, parity, stop; speed_t speed; tcflag_t cflags; };
-    for (const Case c : {Case{19200, 8, 0, 0, B19200, 0}, Case{9600, 7, 2, 2, B9600, CSTOPB},
-                         Case{115200, 8, 1, 0, B115200, 0}}) {
-        ASSERT_NE(port.Open(pty.slave, c.baud, c.size, c.parity, c.stop), NullHandle);
+    using platform::Parity;
+    using platform::StopBits;
+    struct Case { platform::LineSettings settings; speed_t speed; tcflag_t cflags; };
+    for (const Case c : {Case{{19200, 8, Parity::None, StopBits::One}, B19200, 0},
+                         Case{{9600, 7, Parity::Even, StopBits::Two}, B9600, CSTOPB},
+                         Case{{115200, 8, Parity::Odd, StopBits::One}, B115200, 0}}) {
+        ASSERT_NE(port.Open(pty.slave, c.settings), NullHandle);
         termios t{};
         ASSERT_EQ(::tcgetattr(probe, &t), 0);
         EXPECT_EQ(::cfgetospeed(&t), c.speed);
         EXPECT_EQ(::cfgetispeed(&t), c.speed);
         EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS | CLOCAL | CREAD), c.cflags | CLOCAL | CREAD)
-            << c.baud;
+            << c.settings.baudRate;
         EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
         EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
@@ -427,7 +431,7 @@ TEST_F(HungUpLineTest, ReadsReturnNothingWhileGoneThenTheNewLineIsReadWithoutReo
     auto first = std::make_unique<Pty>();
     ASSERT_GE(first->master, 0);
     pointLinkAt(first->slave);
-    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    ASSERT_NE(port.Open(link), NullHandle) << port.Device().errorText();
     first->send({1, 2, 3});
     EXPECT_EQ(readPort(3), Bytes({1, 2, 3}));
 
@@ -468,14 +472,14 @@ TEST_F(HungUpLineTest, ReadsReturnNothingWhileGoneThenTheNewLineIsReadWithoutReo
 
     // The new line is held as exclusively as the first.
     platform::SerialDevice other;
-    EXPECT_FALSE(other.open(link, 19200, 8, 0, 0));
+    EXPECT_FALSE(other.open(link));
 }
 
 TEST_F(HungUpLineTest, LineReplacedBeforeTheNextReadIsTakenUpByIt)
 {
     Pty first;
     pointLinkAt(first.slave);
-    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    ASSERT_NE(port.Open(link), NullHandle) << port.Device().errorText();
     Pty second;
     pointLinkAt(second.slave);
     first.closeMaster();
@@ -489,7 +493,7 @@ TEST_F(HungUpLineTest, HangUpDuringAHandOverKeepsOneDescriptorForBothThreads)
 {
     auto first = std::make_unique<Pty>();
     pointLinkAt(first->slave);
-    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    ASSERT_NE(port.Open(link), NullHandle) << port.Device().errorText();
     platform::SetTimeoutScaleForTests(0.1);
 
     // The monitor's side polls (request out, reply read, which reopens a
@@ -546,7 +550,7 @@ TEST_F(HungUpLineTest, ExplicitCloseEndsTheReopening)
 {
     Pty first;
     pointLinkAt(first.slave);
-    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    ASSERT_NE(port.Open(link), NullHandle) << port.Device().errorText();
     first.closeMaster();
     ::unlink(link.c_str());
     EXPECT_TRUE(readPort(5).empty());
@@ -564,7 +568,7 @@ TEST_F(HungUpLineTest, ExplicitCloseEndsTheReopening)
 
     // Nobody holds the new line: another opener gets it.
     platform::SerialDevice other;
-    EXPECT_TRUE(other.open(link, 19200, 8, 0, 0)) << other.errorText();
+    EXPECT_TRUE(other.open(link)) << other.errorText();
 }
 
 }  // namespace

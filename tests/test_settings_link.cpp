@@ -153,7 +153,7 @@ protected:
         ini.close();
         app = std::make_unique<TalvorApp>(test_app::Options(iniDir.path(), portDir.path(), lockName));
         app->form1->OpenPort();
-        ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+        ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
         // The monitor talks to the reader before the settings window takes the port.
         ASSERT_TRUE(WaitUntil([&] { return reader->FramesReceived(sim::DeviceInfo::kCommand) > 0; }));
     }

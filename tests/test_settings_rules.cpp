@@ -49,7 +49,7 @@ struct Rig {
     TComPort1 port;
     TProtFrame prot{port};
     platform::NamedMutex portBusy{UniqueName("port")};
-    std::atomic<uint8_t> portOpen{0};
+    std::atomic<bool> portOpen{false};
     QuietMonitorView monitorView;
     ConnectSaver monitor{true, prot, port, portBusy, portOpen, monitorView};
     PortHandover handover{port, portBusy, monitor};

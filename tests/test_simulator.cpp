@@ -106,7 +106,7 @@ protected:
         reader->AddResponder(std::make_shared<sim::DeviceInfo>());
         reader->AddResponder(echo);
         ASSERT_TRUE(reader->Start()) << reader->ErrorText();
-        ASSERT_NE(port.Open(reader->LinkPath(), 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+        ASSERT_NE(port.Open(reader->LinkPath()), NullHandle) << port.Device().errorText();
         // Silent reads of 100 bytes last 200 ms instead of a second.
         platform::SetTimeoutScaleForTests(0.2);
     }
@@ -536,7 +536,7 @@ TEST_F(SimulatorProgram, PrintsThePortNameWhenReadyAndCleansUpOnTerminate)
     ASSERT_TRUE(LinkExists(link));
 
     TComPort1 port;
-    ASSERT_NE(port.Open(link, 19200, 8, 0, 0), NullHandle) << port.Device().errorText();
+    ASSERT_NE(port.Open(link), NullHandle) << port.Device().errorText();
     ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
     Bytes reply(100);
     reply.resize(port.Read(reply.data(), 100));

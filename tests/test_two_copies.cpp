@@ -191,10 +191,10 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
 
     if (!GetParam().childHolds) {
         TComPort1 mine;
-        ASSERT_NE(mine.Open(path, 19200, 8, 0, 0), NullHandle);
+        ASSERT_NE(mine.Open(path), NullHandle);
         Child other([&] {
             TComPort1 theirs;
-            return theirs.Open(path, 19200, 8, 0, 0) == NullHandle ? 'n' : 'y';
+            return theirs.Open(path) == NullHandle ? 'n' : 'y';
         });
         ASSERT_TRUE(other.Started());
         EXPECT_EQ(other.Report(), 'n') << "the other process opened a port this one holds";
@@ -202,7 +202,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
         mine.Close();
         Child after([&] {
             TComPort1 theirs;
-            return theirs.Open(path, 19200, 8, 0, 0) == NullHandle ? 'n' : 'y';
+            return theirs.Open(path) == NullHandle ? 'n' : 'y';
         });
         EXPECT_EQ(after.Report(), 'y') << "a released port stays locked";
         return;
@@ -211,7 +211,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     // The child holds the port; this process runs the tool.
     Child holder([&] {
         static TComPort1 theirs;  // kept open until the child ends
-        return theirs.Open(path, 19200, 8, 0, 0) == NullHandle ? 'n' : 'y';
+        return theirs.Open(path) == NullHandle ? 'n' : 'y';
     });
     ASSERT_TRUE(holder.Started());
     ASSERT_EQ(holder.Report(), 'y');
@@ -223,7 +223,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_TRUE(boxes.Texts()[0].startsWith(kBusy + QStringLiteral("\n\nshared-port is also open in ")))
         << boxes.Texts()[0].toStdString();
-    EXPECT_EQ(app.form1->PortOpen.load(), 0);
+    EXPECT_EQ(app.form1->PortOpen.load(), false);
     EXPECT_EQ(app.comPort->Handle, NullHandle);
 
     // Once the other copy has let go, the same window opens it.
@@ -232,7 +232,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     boxes.Clear();
     app.form1->OpenPort();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app.form1->PortOpen.load(), 1);
+    EXPECT_EQ(app.form1->PortOpen.load(), true);
     app.form1->ClosePort();
 }
 
@@ -292,7 +292,7 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     first.form1->show();
     first.setup->PortName = QStringLiteral("copy-a");
     first.form1->OpenPort();
-    ASSERT_EQ(first.form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+    ASSERT_EQ(first.form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
     auto &ui = *first.form1->ui;
     ConnectSaver &monitorA = first.form1->Monitor();
 
@@ -348,7 +348,7 @@ TEST_F(TwoCopiesTest, CopyKilledHoldingTheLockBlocksTheOtherForOneWaitAtMost)
     app.form1->show();
     app.setup->PortName = QStringLiteral("killed-copy");
     app.form1->OpenPort();
-    ASSERT_EQ(app.form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+    ASSERT_EQ(app.form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
 
     // While the other copy lives, this one's monitor waits for the lock.
     EXPECT_FALSE(WaitFor([&] { return app.form1->Monitor().PollCount() > 0; }, 300));

@@ -107,7 +107,7 @@ protected:
     RecordedBoxes boxes;
     Reader reader{"upd-engine"};
     TComPort1 port;
-    std::atomic<uint8_t> portOpen{1};
+    std::atomic<bool> portOpen{true};
     TProt prot{port};
     RecordingView view;
 
@@ -115,7 +115,7 @@ protected:
     {
         platform::SetTimeoutScaleForTests(kFastLine);
         ASSERT_TRUE(reader.Start());
-        ASSERT_NE(port.Open(reader.line->LinkPath(), 19200, 8, 0, 0), NullHandle);
+        ASSERT_NE(port.Open(reader.line->LinkPath()), NullHandle);
         prot.SetPortOpenFlag(&portOpen);
         prot.SetView(&view);
     }
@@ -144,7 +144,7 @@ protected:
         EXPECT_EQ(view.caption, text::LoadProgram());
         EXPECT_FALSE(view.stopEnabled);
         EXPECT_FALSE(view.blinking);
-        EXPECT_EQ(prot.Updating.load(), 0);
+        EXPECT_EQ(prot.Updating.load(), false);
         EXPECT_FALSE(prot.ImageFile.isOpen());
         EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
     }
@@ -335,9 +335,9 @@ TEST_F(UpdateEngineTest, StopEndsTheWaitAfterTheAttemptInProgress)
     // Stop is pressed while the third countdown step is shown.
     view.onStep = [&] {
         if (view.Captions().size() == 3)
-            prot.StopRequested = 1;
+            prot.StopRequested = true;
     };
-    prot.StopRequested = 1;  // a press before the update started is forgotten
+    prot.StopRequested = true;  // a press before the update started is forgotten
     prot.StartUpdate(image.path);
 
     EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
@@ -352,7 +352,7 @@ TEST_F(UpdateEngineTest, StopDuringTheTransferHasNoEffect)
 {
     const ImageFile image(dir, 396);
     reader.Set(For(image));
-    view.onStep = [&] { prot.StopRequested = 1; };
+    view.onStep = [&] { prot.StopRequested = true; };
     prot.StartUpdate(image.path);
     ExpectSuccess();
 }
@@ -431,7 +431,7 @@ TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
     reader.Set(For(image));
     view.onStep = [&] {
         if (view.position == 3)
-            prot.AbortRequested = 1;
+            prot.AbortRequested = true;
     };
     prot.StartUpdate(image.path);
     EXPECT_EQ(reader.boot->Record().dataBlocks, 3);
@@ -446,8 +446,8 @@ TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
     silent.bootAfterAttempts = BootLoaderOptions::kNever;
     reader.Set(silent);
     const uint64_t before = reader.line->FramesReceived(kBoot);
-    prot.AbortRequested = 0;  // as the session does before it queues an update
-    view.onStep = [&] { prot.AbortRequested = 1; };
+    prot.AbortRequested = false;  // as the session does before it queues an update
+    view.onStep = [&] { prot.AbortRequested = true; };
     prot.StartUpdate(image.path);
     EXPECT_EQ(reader.line->FramesReceived(kBoot) - before, 1u);
     ExpectNoReport();
@@ -463,7 +463,7 @@ TEST_F(UpdateEngineTest, UnopenableFileEndsBeforeAnyTraffic)
     EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
     EXPECT_EQ(view.caption, text::LoadProgram());
     EXPECT_FALSE(view.stopEnabled);
-    EXPECT_EQ(prot.Updating.load(), 0);
+    EXPECT_EQ(prot.Updating.load(), false);
 }
 
 // ---------------------------------------------------------------------------
@@ -503,7 +503,7 @@ protected:
     {
         app->setup->PortName = QStringLiteral("upd-window");
         app->form1->OpenPort();
-        ASSERT_EQ(app->form1->PortOpen.load(), 1) << boxes.Texts().join('|').toStdString();
+        ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
     }
     void ChooseFile(const QString &path) { test_app::ChooseFile(*app, path); }
     void LoadProgram(const std::function<void()> &sample = {}) { test_app::LoadProgram(*app, sample); }
@@ -632,7 +632,7 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     EXPECT_FALSE(ui().SpeedButton2->isEnabled());
     ExpectIdleControls();
     // The port stays open, its buttons as before the update.
-    EXPECT_EQ(app->form1->PortOpen.load(), 1);
+    EXPECT_EQ(app->form1->PortOpen.load(), true);
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
 
@@ -713,7 +713,7 @@ TEST_F(UpdateWindowTest, ErrorsReachTheInformationWindowAndTheNextUpdateClearsTh
     reader.Set(good);
     bool clearedAtStart = false;
     LoadProgram([&] {
-        if (app->prot->Updating == 1 && ErrorList().isEmpty() && !ui().SpeedButton2->isEnabled())
+        if (app->prot->Updating && ErrorList().isEmpty() && !ui().SpeedButton2->isEnabled())
             clearedAtStart = true;
     });
     EXPECT_TRUE(clearedAtStart);
@@ -816,11 +816,11 @@ TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateThenClosesThePort)
         // The block in flight when the close came is the last one.
         EXPECT_GE(reader.boot->Record().dataBlocks, 2);
         EXPECT_LT(reader.boot->Record().dataBlocks, 41);
-        EXPECT_EQ(app->form1->PortOpen.load(), 0);
+        EXPECT_EQ(app->form1->PortOpen.load(), false);
         EXPECT_EQ(app->comPort->Handle, NullHandle);
     } else {
         EXPECT_EQ(ui().StaticText2->text(), text::Completed());
-        EXPECT_EQ(app->form1->PortOpen.load(), 1);
+        EXPECT_EQ(app->form1->PortOpen.load(), true);
         EXPECT_NE(app->comPort->Handle, NullHandle);
     }
     EXPECT_TRUE(ErrorList().isEmpty());

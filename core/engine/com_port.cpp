@@ -7,13 +7,12 @@ namespace {
 constexpr size_t OutputQueueSize = 1024;
 }
 
-PortHandle TComPort1::Open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
-                           uint8_t parity, uint8_t stopBits)
+PortHandle TComPort1::Open(const std::string &path, const platform::LineSettings &settings)
 {
     if (Handle != NullHandle || device_.isOpen())
         Close();
     device_.setReadTimeouts({20, 10, 0});
-    if (!device_.open(path, baudRate, byteSize, parity, stopBits)) {
+    if (!device_.open(path, settings)) {
         Handle = NullHandle;
         return NullHandle;
     }

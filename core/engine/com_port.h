@@ -16,11 +16,10 @@ class TComPort1 {
 public:
     TComPort1() = default;
 
-    // Opens path at the given line settings (parity 0 = none, stop bits 0 = one),
-    // with 20 ms between bytes and 10 ms per requested byte as read time-outs,
-    // and purges both queues. Returns the handle, or NullHandle on failure.
-    PortHandle Open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
-                    uint8_t parity, uint8_t stopBits);
+    // Opens path at the given line settings, with 20 ms between bytes and
+    // 10 ms per requested byte as read time-outs, and purges both queues.
+    // Returns the handle, or NullHandle on failure.
+    PortHandle Open(const std::string &path, const platform::LineSettings &settings = platform::kReaderLine);
     // Purges both queues and closes the port. Harmless when nothing is open.
     void Close();
     // Reads up to count bytes; 0 means nothing came, the read failed, or a line

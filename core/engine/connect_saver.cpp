@@ -32,7 +32,7 @@ QString VersionText(const device_info::Version &version)
 }  // namespace
 
 ConnectSaver::ConnectSaver(bool createSuspended, TProtFrame &prot, TComPort1 &port,
-                           platform::NamedMutex &portBusy, const std::atomic<uint8_t> &portOpen,
+                           platform::NamedMutex &portBusy, const std::atomic<bool> &portOpen,
                            MonitorView &view, ViewCalls viewCalls)
     : prot_(prot), port_(port), portBusy_(portBusy), portOpen_(portOpen), view_(view), viewCalls_(viewCalls)
 {
@@ -233,7 +233,7 @@ void ConnectSaver::Execute()
             break;
         RunQueuedJobs();
 
-        if (portOpen_.load() != 1) {
+        if (!portOpen_.load()) {
             if (state != DisplayState::Closed)
                 SetLineText(MonitorLine::Status, monitor_text::PortClosed());
             state = DisplayState::Closed;
@@ -248,7 +248,7 @@ void ConnectSaver::Execute()
             continue;  // parks, ends or runs a job at the top of the loop, before any traffic
         // "Close" lowers the flag, then waits for the lock: a port closed while
         // this thread waited for it is not polled (nor reported as not opened).
-        if (portOpen_.load() != 1) {
+        if (!portOpen_.load()) {
             portBusy_.release();
             continue;
         }

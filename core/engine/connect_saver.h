@@ -71,7 +71,7 @@ public:
     enum class ViewCalls : uint8_t { OnGuiThread, OnMonitorThread };
 
     ConnectSaver(bool createSuspended, TProtFrame &prot, TComPort1 &port, platform::NamedMutex &portBusy,
-                 const std::atomic<uint8_t> &portOpen, MonitorView &view,
+                 const std::atomic<bool> &portOpen, MonitorView &view,
                  ViewCalls viewCalls = ViewCalls::OnGuiThread);
     // Stops the thread (request, wake, join) before the objects it uses go away.
     ~ConnectSaver();
@@ -126,7 +126,7 @@ private:
     TProtFrame &prot_;
     TComPort1 &port_;
     platform::NamedMutex &portBusy_;
-    const std::atomic<uint8_t> &portOpen_;
+    const std::atomic<bool> &portOpen_;
     MonitorView &view_;
     const ViewCalls viewCalls_;
 

@@ -25,7 +25,7 @@ bool TProtFrame::SendCommand(uint8_t command)
     const bool overflowed = overflow_;
     overflow_ = false;
 
-    if (portOpen_ == nullptr || portOpen_->load() != 1) {
+    if (portOpen_ == nullptr || !portOpen_->load()) {
         engine::Notices().PortNotOpen();
         return false;
     }

@@ -27,7 +27,7 @@ public:
     virtual ~TProtFrame() = default;
 
     // The main window's port-open flag; SendCommand refuses while it is not 1.
-    void SetPortOpenFlag(const std::atomic<uint8_t> *portOpen) { portOpen_ = portOpen; }
+    void SetPortOpenFlag(const std::atomic<bool> *portOpen) { portOpen_ = portOpen; }
 
     // Appends one body byte at TxLength. A byte that does not fit is refused
     // and marks the request as overflowing, so SendCommand drops it.
@@ -63,7 +63,7 @@ protected:
 private:
     uint16_t readReply(uint16_t maxBytes);
 
-    const std::atomic<uint8_t> *portOpen_ = nullptr;
+    const std::atomic<bool> *portOpen_ = nullptr;
     bool overflow_ = false;
     bool endByteEndsRead_ = false;
 };

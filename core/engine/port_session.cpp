@@ -37,8 +37,8 @@ struct PortSession::Parts {
     platform::NamedMutex settingsBusy;
     // The frame layer sends only while the port is open, which is the
     // session's whole life; the monitor polls only when asked to.
-    std::atomic<uint8_t> portOpen{1};
-    std::atomic<uint8_t> polling{0};
+    std::atomic<bool> portOpen{true};
+    std::atomic<bool> polling{false};
     std::atomic<bool> stopRequested{false};
     UnseenMonitorLines monitorLines;
 
@@ -71,7 +71,7 @@ PortSession::OpenResult PortSession::Open(const QString &portName, const QString
         result.lockFailure = QString::fromStdString(parts.settingsBusy.failureText());
         return result;
     }
-    if (parts.port.Open(devicePath.toStdString(), kBaudRate, kByteSize, 0, 0) == NullHandle) {
+    if (parts.port.Open(devicePath.toStdString()) == NullHandle) {
         result.failure = parts.port.Device().openFailure();
         if (result.failure.systemText.empty())
             result.failure.systemText = parts.port.Device().errorText();
@@ -84,7 +84,7 @@ PortSession::OpenResult PortSession::Open(const QString &portName, const QString
         if (observer != nullptr)
             observer->UpdateChanged(progress);
     });
-    parts.polling = options.monitor ? 1 : 0;
+    parts.polling = options.monitor;
     parts.monitor = std::make_unique<ConnectSaver>(true, parts.prot, parts.port, parts.portBusy, parts.polling,
                                                    parts.monitorLines, ConnectSaver::ViewCalls::OnMonitorThread);
     parts.monitor->SetPollListener([&parts, observer](const device_info::DeviceInfo *answer, const QString &holders) {
@@ -147,8 +147,8 @@ ReaderSnapshot PortSession::WaitForReader(int timeoutMs) const
 void PortSession::RequestStop()
 {
     parts_->stopRequested = true;
-    parts_->prot.StopRequested = 1;
-    parts_->prot.AbortRequested = 1;
+    parts_->prot.StopRequested = true;
+    parts_->prot.AbortRequested = true;
 }
 
 std::future<UpdateResult> PortSession::Update(const QString &imagePath)

@@ -7,7 +7,7 @@
 #include "core/line/named_mutex.h"
 
 ReaderSession::ReaderSession(TProt &prot, TComPort1 &port, platform::NamedMutex &portBusy,
-                             const std::atomic<uint8_t> &portOpen, MonitorView &monitorWindow,
+                             const std::atomic<bool> &portOpen, MonitorView &monitorWindow,
                              UpdateView &updateWindow)
     : prot_(prot), port_(port), portBusy_(portBusy), monitorView_(calls_, monitorWindow),
       updateView_(calls_, updateWindow)
@@ -28,7 +28,7 @@ ReaderSession::~ReaderSession()
 void ReaderSession::QueueUpdate(const QString &fileName, std::function<void()> finished)
 {
     updateBusy_ = true;
-    prot_.AbortRequested = 0;
+    prot_.AbortRequested = false;
     monitor_->RunBetweenPolls([this, fileName, finished = std::move(finished)] {
         RunUpdate(fileName);
         updateBusy_ = false;
@@ -38,12 +38,12 @@ void ReaderSession::QueueUpdate(const QString &fileName, std::function<void()> f
 
 void ReaderSession::RequestStop()
 {
-    prot_.StopRequested = 1;
+    prot_.StopRequested = true;
 }
 
 void ReaderSession::RequestAbort()
 {
-    prot_.AbortRequested = 1;
+    prot_.AbortRequested = true;
 }
 
 void ReaderSession::Stop()

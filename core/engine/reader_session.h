@@ -22,7 +22,7 @@ class ReaderSession {
 public:
     // Created on the GUI thread. The views are the window's; the worker reaches
     // them only through the queue. The worker starts at once.
-    ReaderSession(TProt &prot, TComPort1 &port, platform::NamedMutex &portBusy, const std::atomic<uint8_t> &portOpen,
+    ReaderSession(TProt &prot, TComPort1 &port, platform::NamedMutex &portBusy, const std::atomic<bool> &portOpen,
                   MonitorView &monitorWindow, UpdateView &updateWindow);
     // Ends a running update at its next step and stops the worker.
     ~ReaderSession();

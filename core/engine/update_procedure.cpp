@@ -77,7 +77,7 @@ UpdateView &TProt::View()
 
 bool TProt::AbortAsked() const
 {
-    return AbortRequested != 0;
+    return AbortRequested;
 }
 
 void TProt::ReportError(const QString &line)
@@ -103,7 +103,7 @@ void TProt::ReportProgress(UpdateStage stage, int attemptsLeft)
 
 void TProt::StartUpdate(const QString &fileName)
 {
-    Updating = 1;
+    Updating = true;
     result_ = UpdateResult{};
     if (!OpenImage(fileName)) {
         const bool refused = !imageVerdict_.Accepted();
@@ -112,11 +112,11 @@ void TProt::StartUpdate(const QString &fileName)
     } else {
         result_.blocksTotal = BlockCount;
         View().ClearErrorLines();
-        StopRequested = 0;
+        StopRequested = false;
         View().SetStopEnabled(true);
         RunUpdate();
     }
-    Updating = 0;
+    Updating = false;
     View().SetLoadCaption(update_text::LoadProgram());
     View().SetStopEnabled(false);
     CloseImage();
@@ -227,13 +227,13 @@ int TProt::EnterBootLoader()
         }
         View().SetLoadCaption(update_text::Waiting(kConnectAttempts - i));
         aborted = AbortAsked();
-        if (StopRequested != 0 || aborted)
+        if (StopRequested || aborted)
             break;
     }
     View().SetLoadCaption(update_text::Updating());
     View().SetStatusLine(update_text::StartFirmware());
     aborted = AbortAsked() || aborted;
-    result_.outcome = BootEntryOutcome(found, aborted || StopRequested != 0);
+    result_.outcome = BootEntryOutcome(found, aborted || StopRequested);
     if (!found || aborted)
         return 0;
     ReportProgress(UpdateStage::Transfer);

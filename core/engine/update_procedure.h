@@ -119,13 +119,13 @@ public:
     uint32_t RequestCount = 0;
     int32_t RequestOffset = 0;
     uint8_t Block[kBlockSize] = {};
-    std::atomic<uint16_t> StopRequested{0};
+    std::atomic<bool> StopRequested{false};
     uint16_t BlockCount = 0;
-    std::atomic<uint16_t> Updating{0};
+    std::atomic<bool> Updating{false};
     // Set when the main window closes during an update: the engine ends after
     // its current step instead of running on unseen. Cleared by whoever starts
     // an update, before it starts: a close that comes first still counts.
-    std::atomic<uint16_t> AbortRequested{0};
+    std::atomic<bool> AbortRequested{false};
 
 private:
     // The window, or a view that shows nothing when none is set.

@@ -19,6 +19,19 @@ struct ReadTimeouts {
     unsigned totalConstantMs = 0;
 };
 
+enum class Parity : uint8_t { None, Odd, Even };
+enum class StopBits : uint8_t { One, Two };
+
+struct LineSettings {
+    uint32_t baudRate = 19200;
+    uint8_t dataBits = 8;  // 5 to 8
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
+};
+
+// The reader's line: 19200 baud, 8 data bits, no parity, one stop bit.
+inline constexpr LineSettings kReaderLine{};
+
 // Tests shorten every time-out by this factor (1.0 in the product).
 void SetTimeoutScaleForTests(double scale);
 double TimeoutScale();
@@ -58,12 +71,10 @@ public:
     SerialDevice(const SerialDevice &) = delete;
     SerialDevice &operator=(const SerialDevice &) = delete;
 
-    // Opens the device for exclusive use, raw, at the given line settings
-    // (parity 0 none, 1 odd, 2 even; stopBits 0 one, 2 two), DTR and RTS
-    // inactive, no flow control; purges both queues. Any failure closes what
-    // was opened and returns false; errorText() and openFailure() say why.
-    bool open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
-              uint8_t parity, uint8_t stopBits);
+    // Opens the device for exclusive use, raw, at the given line settings,
+    // DTR and RTS inactive, no flow control; purges both queues. Any failure
+    // closes what was opened and returns false; errorText() and openFailure() say why.
+    bool open(const std::string &path, const LineSettings &settings = kReaderLine);
     // Restores the terminal settings found at open and releases the device.
     void close();
     bool isOpen() const;
@@ -112,8 +123,7 @@ public:
     uint64_t bytesSent() const { return sent_.load(std::memory_order_relaxed); }
 
 private:
-    bool openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
-                        uint8_t parity, uint8_t stopBits);
+    bool openDescriptor(const std::string &path, const LineSettings &settings);
     void closeDescriptor(bool restoreSettings);
     // Closes the hung-up line of that generation and opens its path again;
     // false when that failed or after close(). Holds lineLock_.
@@ -147,8 +157,7 @@ private:
     bool haveErrorCounts_ = false;
     // What open() was given, for opening a hung-up line again.
     std::string path_;
-    uint32_t baudRate_ = 0;
-    uint8_t byteSize_ = 8, parity_ = 0, stopBits_ = 0;
+    LineSettings settings_;
     bool reopenArmed_ = false;
     unsigned reopens_ = 0;
     // Bytes read past an end byte. A read that looks for an end byte fetches

@@ -145,8 +145,7 @@ double TimeoutScale() { return g_timeoutScale.load(); }
 
 SerialDevice::~SerialDevice() { close(); }
 
-bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byteSize,
-                        uint8_t parity, uint8_t stopBits)
+bool SerialDevice::open(const std::string &path, const LineSettings &settings)
 {
     close();
     std::lock_guard<std::mutex> guard(lineLock_);
@@ -155,19 +154,15 @@ bool SerialDevice::open(const std::string &path, uint32_t baudRate, uint8_t byte
     reopens_ = 0;
     received_ = 0;
     sent_ = 0;
-    if (!openDescriptor(path, baudRate, byteSize, parity, stopBits))
+    if (!openDescriptor(path, settings))
         return false;
     path_ = path;
-    baudRate_ = baudRate;
-    byteSize_ = byteSize;
-    parity_ = parity;
-    stopBits_ = stopBits;
+    settings_ = settings;
     reopenArmed_ = true;
     return true;
 }
 
-bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, uint8_t byteSize,
-                                  uint8_t parity, uint8_t stopBits)
+bool SerialDevice::openDescriptor(const std::string &path, const LineSettings &settings)
 {
     if (path.empty()) {
         failOpen("no device path", ENOENT);
@@ -175,27 +170,18 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
     }
 
     speed_t speed;
-    if (!baudConstant(baudRate, speed)) {
-        failOpen("unsupported baud rate " + std::to_string(baudRate), EINVAL);
+    if (!baudConstant(settings.baudRate, speed)) {
+        failOpen("unsupported baud rate " + std::to_string(settings.baudRate), EINVAL);
         return false;
     }
     tcflag_t size;
-    switch (byteSize) {
+    switch (settings.dataBits) {
     case 5: size = CS5; break;
     case 6: size = CS6; break;
     case 7: size = CS7; break;
     case 8: size = CS8; break;
     default:
-        failOpen("unsupported byte size " + std::to_string(byteSize), EINVAL);
-        return false;
-    }
-    if (parity > 2) {
-        failOpen("unsupported parity " + std::to_string(parity), EINVAL);
-        return false;
-    }
-    // 1 would be one and a half stop bits, which termios cannot express.
-    if (stopBits != 0 && stopBits != 2) {
-        failOpen("unsupported stop bits " + std::to_string(stopBits), EINVAL);
+        failOpen("unsupported byte size " + std::to_string(settings.dataBits), EINVAL);
         return false;
     }
 
@@ -245,11 +231,11 @@ bool SerialDevice::openDescriptor(const std::string &path, uint32_t baudRate, ui
     ::cfmakeraw(&t);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= size | CLOCAL | CREAD;
-    if (parity == 1)
+    if (settings.parity == Parity::Odd)
         t.c_cflag |= PARENB | PARODD;
-    else if (parity == 2)
+    else if (settings.parity == Parity::Even)
         t.c_cflag |= PARENB;
-    if (stopBits == 2)
+    if (settings.stopBits == StopBits::Two)
         t.c_cflag |= CSTOPB;
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
     // VMIN 1 makes an empty line answer EAGAIN; 0 would look like a hang-up.
@@ -365,7 +351,7 @@ bool SerialDevice::reopenLine(unsigned generation)
         return fd_ >= 0;
     // The old line is gone with whatever settings it had: nothing to restore.
     closeDescriptor(false);
-    if (!openDescriptor(path_, baudRate_, byteSize_, parity_, stopBits_))
+    if (!openDescriptor(path_, settings_))
         return false;
     ++reopens_;
     return true;
