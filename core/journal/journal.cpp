@@ -254,42 +254,44 @@ bool Journal::OpenLocal(JournalStatus &status, QString *error)
 
     // A file found damaged is set aside once; the new one must open.
     for (int round = 0; round < 2; ++round) {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), localConnection_);
-            db.setDatabaseName(path_);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options_.busyTimeoutMs));
-            if (!db.open()) {
-                *error = db.lastError().text();
-                Sql::CloseLocal(*this);
-                return false;
-            }
-            QSqlQuery check(db);
-            const bool checked = ExecRetrying(check, QStringLiteral("PRAGMA integrity_check")) && check.next();
-            const bool intact = checked && check.value(0).toString() == QLatin1String("ok");
-            const bool damaged = checked ? !intact : IsDamage(check.lastError());
-            if (!checked && !damaged) {
-                *error = check.lastError().text();
-                check.finish();
-                Sql::CloseLocal(*this);
-                return false;
-            }
-            if (intact) {
-                // Readers never wait for the writer, and several programs can
-                // write one after the other without failing.
-                QSqlQuery wal(db);
-                ExecRetrying(wal, QStringLiteral("PRAGMA journal_mode=WAL"));
-                localOpen_ = true;
-                if (Migrate(error))
-                    return true;
-                Sql::CloseLocal(*this);
-                return false;
-            }
+        const Opened opened = OpenFile(error);
+        if (opened == Opened::Intact) {
+            localOpen_ = true;
+            if (Migrate(error))
+                return true;
         }
-        if (!SetAside(status, error))
+        Sql::CloseLocal(*this);
+        if (opened != Opened::Damaged || !SetAside(status, error))
             return false;
     }
     *error = QStringLiteral("the new file is damaged too");
     return false;
+}
+
+Journal::Opened Journal::OpenFile(QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), localConnection_);
+    db.setDatabaseName(path_);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options_.busyTimeoutMs));
+    if (!db.open()) {
+        *error = db.lastError().text();
+        return Opened::Failed;
+    }
+    // Every statement is finished at once: an open one keeps its read
+    // transaction, and a connection on an old snapshot can never write.
+    QSqlQuery query(db);
+    const bool checked = ExecRetrying(query, QStringLiteral("PRAGMA integrity_check")) && query.next();
+    const bool intact = checked && query.value(0).toString() == QLatin1String("ok");
+    const bool damaged = checked ? !intact : IsDamage(query.lastError());
+    *error = query.lastError().text();
+    query.finish();
+    if (!intact)
+        return damaged ? Opened::Damaged : Opened::Failed;
+    // Readers never wait for the writer, and several programs can write one
+    // after the other.
+    ExecRetrying(query, QStringLiteral("PRAGMA journal_mode=WAL"));
+    query.finish();
+    return Opened::Intact;
 }
 
 bool Journal::SetAside(JournalStatus &status, QString *error)

@@ -82,7 +82,9 @@ public:
 private:
     struct Sql;
     JournalStatus Write(const JournalEntry &entry);
+    enum class Opened { Intact, Damaged, Failed };
     bool OpenLocal(JournalStatus &status, QString *error);
+    Opened OpenFile(QString *error);
     bool SetAside(JournalStatus &status, QString *error);
     bool Migrate(QString *error);
     bool Store(const JournalEntry &entry, QString *error, bool *damaged);
