@@ -50,6 +50,8 @@ bool Journal::OpenServer(QString *error)
         db.setConnectOptions(connection);
         if (db.open()) {
             QSqlQuery query(db);
+            // The server's notices would land on the user's terminal.
+            query.exec(QStringLiteral("SET client_min_messages = warning"));
             // Two programs may create it at once; one of them loses the race
             // but finds the table there.
             if (query.exec(QString::fromLatin1(kCreateTable)) ||
