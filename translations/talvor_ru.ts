@@ -626,6 +626,73 @@ The window now shows what the device holds.</source>
     </message>
 </context>
 <context>
+    <name>THistoryForm</name>
+    <message>
+        <source>Reader history</source>
+        <translation>История считывателя</translation>
+    </message>
+    <message>
+        <source>Started</source>
+        <translation>Начало</translation>
+    </message>
+    <message>
+        <source>Job</source>
+        <translation>Работа</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Результат</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Прошивка</translation>
+    </message>
+    <message>
+        <source>Technician</source>
+        <translation>Техник</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
+        <source>Firmware update</source>
+        <translation>Обновление прошивки</translation>
+    </message>
+    <message>
+        <source>Settings written</source>
+        <translation>Запись настроек</translation>
+    </message>
+    <message>
+        <source>Settings read</source>
+        <translation>Чтение настроек</translation>
+    </message>
+    <message>
+        <source>Unfinished</source>
+        <translation>Не завершено</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Выполнено</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Reader %1</source>
+        <translation>Считыватель %1</translation>
+    </message>
+    <message>
+        <source>The journal cannot be read: %1</source>
+        <translation>Журнал не удаётся прочитать: %1</translation>
+    </message>
+    <message>
+        <source>The journal has no entries for this reader.</source>
+        <translation>В журнале нет записей для этого считывателя.</translation>
+    </message>
+</context>
+<context>
     <name>TProt</name>
     <message>
         <source>No file name was given.</source>

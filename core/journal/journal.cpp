@@ -1,0 +1,466 @@
+#include "core/journal/journal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUuid>
+
+#include "core/journal/journal_sql.h"
+
+using namespace journal_sql;
+
+namespace {
+
+// Each step takes the file from the version before it to its own number.
+const std::vector<QStringList> kMigrations = {
+    // 1: the entries, with what queries look for in columns of their own.
+    {QStringLiteral("CREATE TABLE entries ("
+                    "seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, "
+                    "started TEXT NOT NULL, serial INTEGER, port TEXT NOT NULL, "
+                    "finished INTEGER NOT NULL, failed INTEGER NOT NULL, entry TEXT NOT NULL)"),
+     QStringLiteral("CREATE INDEX entries_serial ON entries (serial, started)")},
+    // 2: the outbox for a server: each change of an entry counts up its
+    // revision, and the revision the server has is kept beside it.
+    {QStringLiteral("ALTER TABLE entries ADD COLUMN revision INTEGER NOT NULL DEFAULT 1"),
+     QStringLiteral("ALTER TABLE entries ADD COLUMN sent_revision INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("CREATE INDEX entries_unsent ON entries (seq) WHERE sent_revision < revision")},
+};
+
+bool LooksLikeSqlite(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;  // cannot tell; opening it will say what is wrong
+    return file.read(16) == QByteArray("SQLite format 3\0", 16);
+}
+
+void AddNotice(JournalStatus &status, const QString &text)
+{
+    if (!status.notice.isEmpty())
+        status.notice += QLatin1Char('\n');
+    status.notice += text;
+}
+
+}  // namespace
+
+namespace journal_sql {
+
+bool IsBusy(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6");
+}
+
+bool IsDamage(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("11") || code == QLatin1String("26");
+}
+
+bool ExecRetrying(QSqlQuery &query, const QString &sql)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (sql.isEmpty() ? query.exec() : query.exec(sql))
+            return true;
+        if (!IsBusy(query.lastError()) || attempt == 40)
+            return false;
+        QThread::msleep(5 + 5 * std::min(attempt, 10));
+    }
+}
+
+Where WhereOf(const JournalFilter &filter, bool server)
+{
+    Where where;
+    QStringList terms;
+    if (filter.serial) {
+        terms << QStringLiteral("serial = ?");
+        where.values << int(*filter.serial);
+    }
+    if (!filter.port.isEmpty()) {
+        terms << QStringLiteral("port = ?");
+        where.values << filter.port;
+    }
+    if (filter.since.isValid()) {
+        terms << (server ? QStringLiteral("started >= CAST(? AS timestamptz)") : QStringLiteral("started >= ?"));
+        where.values << JournalTime(filter.since);
+    }
+    if (filter.failedOnly)
+        terms << (server ? QStringLiteral("failed") : QStringLiteral("failed = 1"));
+    if (!terms.isEmpty())
+        where.sql = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    return where;
+}
+
+std::vector<JournalEntry> EntriesOf(QSqlQuery &query)
+{
+    std::vector<JournalEntry> entries;
+    while (query.next()) {
+        const QJsonDocument document = QJsonDocument::fromJson(query.value(0).toString().toUtf8());
+        if (std::optional<JournalEntry> entry = JournalEntry::FromJson(document.object()))
+            entries.push_back(std::move(*entry));
+    }
+    return entries;
+}
+
+QString IdPattern(const QString &idOrStart)
+{
+    static const QRegularExpression idStart(QStringLiteral("^[0-9a-fA-F-]{4,36}$"));
+    return idStart.match(idOrStart).hasMatch() ? idOrStart.toLower() + QLatin1Char('%') : QString();
+}
+
+}  // namespace journal_sql
+
+struct Journal::Sql {
+    static QSqlDatabase Local(const Journal &journal)
+    {
+        return QSqlDatabase::database(journal.localConnection_, false);
+    }
+    static void CloseLocal(Journal &journal)
+    {
+        {
+            QSqlDatabase db = Local(journal);
+            db.close();
+        }
+        if (QSqlDatabase::contains(journal.localConnection_))
+            QSqlDatabase::removeDatabase(journal.localConnection_);
+        journal.localOpen_ = false;
+    }
+};
+
+QString Journal::DefaultPath()
+{
+    // One file for the window and every command-line program: not the
+    // program's own data folder, which is named after each program.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/talvor/journal.db");
+}
+
+Journal::Options Journal::OptionsFromIni(const QString &iniPath)
+{
+    QSettings ini(iniPath, QSettings::IniFormat);
+    Options options;
+    options.path = ini.value(QStringLiteral("Journal/Database")).toString();
+    options.server = ini.value(QStringLiteral("Journal/Server")).toString();
+    return options;
+}
+
+Journal::Journal(Options options)
+    : path_(options.path.isEmpty() ? DefaultPath() : options.path),
+      options_(std::move(options))
+{
+    const QString instance = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    localConnection_ = QStringLiteral("talvor-journal-") + instance;
+    serverConnection_ = QStringLiteral("talvor-journal-server-") + instance;
+}
+
+Journal::~Journal()
+{
+    CloseServer();
+    Sql::CloseLocal(*this);
+}
+
+JournalStatus Journal::Begin(const JournalEntry &entry)
+{
+    return Write(entry);
+}
+
+JournalStatus Journal::Finish(const JournalEntry &entry)
+{
+    return Write(entry);
+}
+
+JournalStatus Journal::Write(const JournalEntry &entry)
+{
+    auto same = std::find_if(kept_.begin(), kept_.end(),
+                             [&entry](const JournalEntry &kept) { return kept.id == entry.id; });
+    if (same != kept_.end())
+        *same = entry;
+    else
+        kept_.push_back(entry);
+
+    JournalStatus status;
+    WriteKept(status);
+    status.stored = std::none_of(kept_.begin(), kept_.end(),
+                                 [&entry](const JournalEntry &kept) { return kept.id == entry.id; });
+    SendOutbox(status, true);
+    status.waiting = int(kept_.size()) + OutboxSize();
+    return status;
+}
+
+JournalStatus Journal::SendPending()
+{
+    JournalStatus status;
+    WriteKept(status);
+    status.stored = kept_.empty();
+    SendOutbox(status, false);
+    status.waiting = int(kept_.size()) + OutboxSize();
+    return status;
+}
+
+void Journal::TellOnce(JournalStatus &status, bool &told, const QString &text)
+{
+    if (told)
+        return;
+    told = true;
+    AddNotice(status, text);
+}
+
+void Journal::WriteKept(JournalStatus &status)
+{
+    if (kept_.empty())
+        return;
+    QString error;
+    bool written = OpenLocal(status, &error);
+    while (written && !kept_.empty()) {
+        bool damaged = false;
+        if (Store(kept_.front(), &error, &damaged)) {
+            kept_.erase(kept_.begin());
+            continue;
+        }
+        // A file found damaged only now is set aside like one found on opening.
+        written = damaged && SetAside(status, &error) && OpenLocal(status, &error) &&
+                  Store(kept_.front(), &error, &damaged);
+        if (written)
+            kept_.erase(kept_.begin());
+    }
+    if (written) {
+        toldLocalTrouble_ = false;
+        return;
+    }
+    TellOnce(status, toldLocalTrouble_,
+             QStringLiteral("The service journal %1 cannot be written (%2). The entry is kept and "
+                            "written as soon as it can be.")
+                 .arg(QDir::toNativeSeparators(path_), error));
+}
+
+bool Journal::OpenLocal(JournalStatus &status, QString *error)
+{
+    if (localOpen_)
+        return true;
+    const QFileInfo info(path_);
+    if (!QDir().mkpath(info.absolutePath())) {
+        *error = QStringLiteral("the folder %1 cannot be made").arg(info.absolutePath());
+        return false;
+    }
+    if (info.exists() && info.size() > 0 && !LooksLikeSqlite(path_) && !SetAside(status, error))
+        return false;
+
+    // A file found damaged is set aside once; the new one must open.
+    for (int round = 0; round < 2; ++round) {
+        const Opened opened = OpenFile(error);
+        if (opened == Opened::Intact) {
+            localOpen_ = true;
+            if (Migrate(error))
+                return true;
+        }
+        Sql::CloseLocal(*this);
+        if (opened != Opened::Damaged || !SetAside(status, error))
+            return false;
+    }
+    *error = QStringLiteral("the new file is damaged too");
+    return false;
+}
+
+Journal::Opened Journal::OpenFile(QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), localConnection_);
+    db.setDatabaseName(path_);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options_.busyTimeoutMs));
+    if (!db.open()) {
+        *error = db.lastError().text();
+        return Opened::Failed;
+    }
+    // Every statement is finished at once: an open one keeps its read
+    // transaction, and a connection on an old snapshot can never write.
+    QSqlQuery query(db);
+    const bool checked = ExecRetrying(query, QStringLiteral("PRAGMA integrity_check")) && query.next();
+    const bool intact = checked && query.value(0).toString() == QLatin1String("ok");
+    const bool damaged = checked ? !intact : IsDamage(query.lastError());
+    *error = query.lastError().text();
+    query.finish();
+    if (!intact)
+        return damaged ? Opened::Damaged : Opened::Failed;
+    // Readers never wait for the writer, and several programs can write one
+    // after the other.
+    ExecRetrying(query, QStringLiteral("PRAGMA journal_mode=WAL"));
+    query.finish();
+    return Opened::Intact;
+}
+
+bool Journal::SetAside(JournalStatus &status, QString *error)
+{
+    Sql::CloseLocal(*this);
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = path_ + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = path_ + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+    if (!QFile::rename(path_, target)) {
+        // Another program may have set it aside already.
+        if (!QFileInfo::exists(path_))
+            return true;
+        *error = QStringLiteral("the damaged file cannot be set aside as %1").arg(target);
+        return false;
+    }
+    // Its write-ahead log belongs to it, not to the new file.
+    for (const char *suffix : {"-wal", "-shm"}) {
+        if (QFileInfo::exists(path_ + QLatin1String(suffix)))
+            QFile::rename(path_ + QLatin1String(suffix), target + QLatin1String(suffix));
+    }
+    status.setAside = target;
+    AddNotice(status, QStringLiteral("The service journal %1 was damaged. It was set aside as %2 and a new "
+                                     "one was started.")
+                          .arg(QDir::toNativeSeparators(path_), QDir::toNativeSeparators(target)));
+    return true;
+}
+
+bool Journal::Migrate(QString *error)
+{
+    QSqlDatabase db = Sql::Local(*this);
+    auto version = [&db](bool *ok) {
+        QSqlQuery query(db);
+        *ok = ExecRetrying(query, QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'schema_version'"));
+        if (!*ok || !query.next())
+            return 0;
+        *ok = ExecRetrying(query, QStringLiteral("SELECT version FROM schema_version")) && query.next();
+        return query.value(0).toInt();
+    };
+    bool ok = false;
+    if (version(&ok) >= int(kMigrations.size()) && ok)
+        return true;
+
+    // Another program may migrate at the same time: take the write lock
+    // first, then look again.
+    QSqlQuery query(db);
+    if (!ExecRetrying(query, QStringLiteral("BEGIN IMMEDIATE"))) {
+        *error = query.lastError().text();
+        return false;
+    }
+    const int from = version(&ok);
+    bool done = true;
+    if (from == 0)
+        done = ExecRetrying(query, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")) &&
+               ExecRetrying(query, QStringLiteral("INSERT INTO schema_version (version) VALUES (0)"));
+    for (int step = from; done && step < int(kMigrations.size()); ++step) {
+        for (const QString &statement : kMigrations[size_t(step)])
+            done = done && ExecRetrying(query, statement);
+    }
+    if (done && from < int(kMigrations.size())) {
+        query.prepare(QStringLiteral("UPDATE schema_version SET version = ?"));
+        query.addBindValue(int(kMigrations.size()));
+        done = ExecRetrying(query);
+    }
+    if (done && ExecRetrying(query, QStringLiteral("COMMIT")))
+        return true;
+    *error = query.lastError().text();
+    QSqlQuery rollback(db);
+    rollback.exec(QStringLiteral("ROLLBACK"));
+    return false;
+}
+
+bool Journal::Store(const JournalEntry &entry, QString *error, bool *damaged)
+{
+    QSqlQuery query(Sql::Local(*this));
+    query.prepare(QStringLiteral(
+        "INSERT INTO entries (id, started, serial, port, finished, failed, entry) VALUES (?, ?, ?, ?, ?, ?, ?) "
+        "ON CONFLICT (id) DO UPDATE SET started = excluded.started, serial = excluded.serial, "
+        "port = excluded.port, finished = excluded.finished, failed = excluded.failed, entry = excluded.entry, "
+        "revision = entries.revision + 1 "
+        // A finished entry is final: a late copy of its start cannot undo it.
+        "WHERE entries.finished = 0"));
+    query.addBindValue(entry.id);
+    query.addBindValue(JournalTime(entry.started));
+    query.addBindValue(entry.readerSerial ? QVariant(int(*entry.readerSerial)) : NullInt());
+    query.addBindValue(entry.port);
+    query.addBindValue(entry.finished ? 1 : 0);
+    query.addBindValue(entry.Failed() ? 1 : 0);
+    query.addBindValue(QString::fromUtf8(QJsonDocument(entry.ToJson()).toJson(QJsonDocument::Compact)));
+    if (ExecRetrying(query))
+        return true;
+    *error = query.lastError().text();
+    *damaged = IsDamage(query.lastError());
+    return false;
+}
+
+std::vector<JournalEntry> Journal::Query(const JournalFilter &filter, QString *error)
+{
+    JournalStatus ignored;
+    QString why;
+    if (!OpenLocal(ignored, &why)) {
+        if (error)
+            *error = why;
+        return {};
+    }
+    const Where where = WhereOf(filter, false);
+    QSqlQuery query(Sql::Local(*this));
+    query.prepare(QStringLiteral("SELECT entry FROM entries") + where.sql +
+                  QStringLiteral(" ORDER BY started DESC, seq DESC"));
+    for (const QVariant &value : where.values)
+        query.addBindValue(value);
+    if (!ExecRetrying(query)) {
+        if (error)
+            *error = query.lastError().text();
+        return {};
+    }
+    return EntriesOf(query);
+}
+
+std::optional<JournalEntry> Journal::Find(const QString &idOrStart, QString *error)
+{
+    QString why;
+    if (IdPattern(idOrStart).isEmpty()) {
+        why = QStringLiteral("\"%1\" is not an entry id").arg(idOrStart);
+    } else {
+        if (std::optional<JournalEntry> entry = FindIn(false, idOrStart, &why))
+            return entry;
+        if (why.isEmpty() && !options_.server.isEmpty()) {
+            if (std::optional<JournalEntry> entry = FindIn(true, idOrStart, &why))
+                return entry;
+        }
+        if (why.isEmpty())
+            why = QStringLiteral("no entry %1 in the journal").arg(idOrStart);
+    }
+    if (error)
+        *error = why;
+    return std::nullopt;
+}
+
+std::optional<JournalEntry> Journal::FindIn(bool server, const QString &idOrStart, QString *error)
+{
+    JournalStatus ignored;
+    if (server ? !OpenServer(error) : !OpenLocal(ignored, error))
+        return std::nullopt;
+    QSqlQuery query(server ? QSqlDatabase::database(serverConnection_, false) : Sql::Local(*this));
+    query.prepare(server ? QStringLiteral("SELECT entry::text FROM talvor_journal WHERE id LIKE ? LIMIT 2")
+                         : QStringLiteral("SELECT entry FROM entries WHERE id LIKE ? LIMIT 2"));
+    query.addBindValue(IdPattern(idOrStart));
+    if (!ExecRetrying(query)) {
+        *error = query.lastError().text();
+        if (server)
+            CloseServer();
+        return std::nullopt;
+    }
+    std::vector<JournalEntry> entries = EntriesOf(query);
+    if (entries.size() > 1)
+        *error = QStringLiteral("more than one entry starts with %1").arg(idOrStart);
+    if (entries.size() != 1)
+        return std::nullopt;
+    return entries.front();
+}
+
+int Journal::OutboxSize()
+{
+    if (options_.server.isEmpty() || !localOpen_)
+        return 0;
+    QSqlQuery query(Sql::Local(*this));
+    if (!ExecRetrying(query, QStringLiteral("SELECT COUNT(*) FROM entries WHERE sent_revision < revision")) ||
+        !query.next())
+        return 0;
+    return query.value(0).toInt();
+}

@@ -1,0 +1,97 @@
+// talvor-report: the service report of one journal entry as a PDF.
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <cstdio>
+
+#include "core/journal/journal.h"
+#include "core/line/ini_file.h"
+#include "report/service_report.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: talvor-report [options] ENTRY -o FILE.pdf\n"
+    "Writes the one-page service report of a service journal entry as a PDF.\n"
+    "ENTRY is the entry's id or a unique start of it (at least 4 characters).\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE      the PDF to write\n"
+    "  --database FILE        the journal's SQLite file (default: the tool's ini\n"
+    "                         file, else ~/.local/share/talvor/journal.db)\n"
+    "  --journal CONNECTION   a PostgreSQL connection string; the entry is looked\n"
+    "                         up there when the local journal does not have it\n"
+    "  --help                 show this help and end\n"
+    "  --version              show the version and end\n";
+
+int Usage(const QString &why)
+{
+    std::fprintf(stderr, "talvor-report: %s\nTry talvor-report --help.\n", qPrintable(why));
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    // The report is drawn, never shown: no display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+
+    QString entryId, output, database, server;
+    bool serverGiven = false;
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        auto value = [&args, &arg](QString &into) {
+            if (args.isEmpty())
+                return false;
+            into = args.takeFirst();
+            return true;
+        };
+        if (arg == QLatin1String("--help")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (arg == QLatin1String("--version")) {
+            std::printf("talvor-report %s\n", TALVOR_VERSION);
+            return 0;
+        }
+        if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+            if (!value(output))
+                return Usage(arg + QStringLiteral(" needs a file name"));
+        } else if (arg == QLatin1String("--database")) {
+            if (!value(database))
+                return Usage(arg + QStringLiteral(" needs a file name"));
+        } else if (arg == QLatin1String("--journal")) {
+            if (!value(server))
+                return Usage(arg + QStringLiteral(" needs a connection string"));
+            serverGiven = true;
+        } else if (arg.startsWith(QLatin1Char('-')) || !entryId.isEmpty()) {
+            return Usage(QStringLiteral("unexpected %1").arg(arg));
+        } else {
+            entryId = arg;
+        }
+    }
+    if (entryId.isEmpty() || output.isEmpty())
+        return Usage(QStringLiteral("give an entry and -o FILE.pdf"));
+
+    JournalOptions options = Journal::OptionsFromIni(
+        platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini"));
+    if (!database.isEmpty())
+        options.path = database;
+    if (serverGiven)
+        options.server = server;
+    Journal journal(options);
+    QString error;
+    const std::optional<JournalEntry> entry = journal.Find(entryId, &error);
+    if (!entry) {
+        std::fprintf(stderr, "talvor-report: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!WriteServiceReport(*entry, output, &error)) {
+        std::fprintf(stderr, "talvor-report: %s\n", qPrintable(error));
+        return 1;
+    }
+    return 0;
+}
