@@ -1,11 +1,14 @@
 #include "gui/application.h"
 
+#include <QDir>
 #include <QApplication>
 #include <QEvent>
 #include <QLibraryInfo>
 #include <QProxyStyle>
 #include <QTranslator>
 
+#include "core/journal/journal.h"
+#include "gui/job_recorder.h"
 #include "gui/main_window.h"
 #include "core/engine/update_procedure.h"
 #include "core/engine/com_port.h"
@@ -104,6 +107,17 @@ TalvorApp::TalvorApp(const AppOptions &options)
     // The settings lock comes with the port: "COMpBusy" gives "COMpBusy1-<port>".
     form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow->SettingsLock(), mainWindow);
     Form6 = form6.get();
+
+    Journal::Options journalOptions = Journal::OptionsFromIni(QDir(options.iniFolder).filePath(QStringLiteral("com.ini")));
+    if (!options.journalPath.isEmpty())
+        journalOptions.path = options.journalPath;
+    journal = std::make_unique<Journal>(journalOptions);
+    TSetup *portSetup = setup.get();
+    recorder = std::make_unique<JobRecorder>(
+        *journal, [mainWindow] { return mainWindow->Session().Watch().Snapshot(); },
+        [portSetup] { return portSetup->PortName; });
+    form1->SetRecorder(recorder.get());
+    form6->SetRecorder(recorder.get());
 }
 
 TalvorApp::~TalvorApp()
@@ -111,6 +125,11 @@ TalvorApp::~TalvorApp()
     // The session's worker is stopped first: it uses the window, the port and
     // the protocol object until its last cycle.
     form1->Session().Stop();
+    // Entries still waiting for the reader are written with what is known.
+    form1->SetRecorder(nullptr);
+    form6->SetRecorder(nullptr);
+    recorder.reset();
+    journal.reset();
     Form6 = nullptr;
     Form5 = nullptr;
     Form4 = nullptr;

@@ -19,6 +19,8 @@ class TForm2;
 class TForm4;
 class TForm5;
 class TForm6;
+class Journal;
+class JobRecorder;
 
 struct AppOptions {
     QString iniFolder;  // where "com.ini" lives
@@ -26,6 +28,9 @@ struct AppOptions {
     platform::PortDirectory::HardwareSource hardwarePorts = platform::PortDirectory::SystemSerialPorts();
     // Each port's locks add its name: "COMpBusy-ttyUSB0", "COMpBusy1-ttyUSB0".
     std::string portLockName = "COMpBusy";
+    // The service journal's file; empty: [Journal] Database= of com.ini, else
+    // the user's data folder.
+    QString journalPath;
 };
 
 inline const QString kApplicationTitle = QStringLiteral("Veltrane Firmware update TALVOR-IV-M");
@@ -62,9 +67,11 @@ public:
     std::unique_ptr<TSetup> setup;
     std::unique_ptr<TComPort1> comPort;
     std::unique_ptr<TProt> prot;
+    std::unique_ptr<Journal> journal;
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm4> form4;
     std::unique_ptr<TForm5> form5;
     std::unique_ptr<TForm6> form6;
+    std::unique_ptr<JobRecorder> recorder;
 };

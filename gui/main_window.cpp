@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
@@ -24,6 +25,8 @@
 #include "gui/settings_window.h"
 #include "ui_main_window.h"
 #include "gui/information_window.h"
+#include "gui/history_window.h"
+#include "gui/job_recorder.h"
 #include "gui/instruction_window.h"
 
 namespace {
@@ -139,6 +142,21 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
     connect(ui->Button22, &QPushButton::clicked, this, &TForm1::Button22Click);
     connect(ui->Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
     connect(ui->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+
+    // The reader's history: Ctrl+H anywhere in the window, or the menu of
+    // its information area.
+    auto *history = new QAction(tr("Reader history..."), this);
+    history->setObjectName(QStringLiteral("ReaderHistory1"));
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    history->setShortcutContext(Qt::WindowShortcut);
+    addAction(history);
+    connect(history, &QAction::triggered, this, &TForm1::ShowReaderHistory);
+    for (QWidget *area : {static_cast<QWidget *>(ui->GroupBox3), static_cast<QWidget *>(ui->Memo2),
+                          static_cast<QWidget *>(ui->Memo3), static_cast<QWidget *>(ui->Memo4),
+                          static_cast<QWidget *>(ui->Memo5)}) {
+        area->setContextMenuPolicy(Qt::ActionsContextMenu);
+        area->addAction(history);
+    }
     connect(ui->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
 
     prot_.SetPortOpenFlag(&PortOpen);
@@ -384,4 +402,21 @@ void TForm1::SetLineText(MonitorLine line, const QString &text)
 void TForm1::SetSerialCaptionLit(bool lit)
 {
     SetTextColour(ui->Label10, lit ? colours::WindowText : colours::ActiveBorder);
+}
+
+void TForm1::ShowReaderHistory()
+{
+    if (!recorder_)
+        return;
+    const ReaderSnapshot reader = Session_->Watch().Snapshot();
+    if (!PortOpen || !reader.info || !reader.info->serialNumber) {
+        platform::MessageBoxRequest box;
+        box.caption = tr("Information");
+        box.text = tr("The reader's serial number is not known: open its port and wait until it answers.");
+        box.icon = platform::BoxIcon::Information;
+        box.owner = this;
+        platform::ShowMessageBox(box);
+        return;
+    }
+    ::ShowReaderHistory(this, recorder_->Log(), *reader.info->serialNumber);
 }

@@ -15,6 +15,7 @@
 #include "core/engine/reader_session.h"
 
 namespace Ui { class TForm1; }
+class JobRecorder;
 namespace platform { class NamedMutex; }
 class PortHandover;
 class TComPort1;
@@ -87,6 +88,12 @@ public:
     // "COMpBusy1" of the open port, between the settings window and its thread.
     platform::NamedMutex &SettingsLock() { return *COMpBusy1_; }
 
+    // Where updates are recorded; none by default.
+    void SetRecorder(JobRecorder *recorder) { recorder_ = recorder; }
+    // The history of the reader on the open port, in a window of its own
+    // (Ctrl+H, or the menu of the reader's information).
+    void ShowReaderHistory();
+
     // Screen height used by FormShow's scaling; 0 means the real screen.
     static void SetScreenHeightForTests(int height);
 
@@ -122,6 +129,7 @@ private:
     std::unique_ptr<platform::NamedMutex> COMpBusy1_;
     std::unique_ptr<ReaderSession> Session_;
     bool shownOnce_ = false;
+    JobRecorder *recorder_ = nullptr;
 
     // --- update controls (app/update_controls.cpp) ---
     // "Open"/"Close" as they were when the update started, restored after it.

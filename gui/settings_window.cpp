@@ -14,6 +14,7 @@
 #include "gui/design_fonts.h"
 #include "core/engine/gui_call.h"
 #include "core/line/named_mutex.h"
+#include "gui/job_recorder.h"
 #include "gui/system_colours.h"
 #include "ui_settings_window.h"
 
@@ -134,6 +135,10 @@ void TForm6::FormShow()
     Exchange.DeviceSettings = SettingsRecord{};
 
     StopThread();  // a showing that was not closed through "Close"
+    deviceSettingsKnown_ = false;
+    writePending_ = false;
+    if (recorder_)
+        recorder_->BeginSettings(JournalEntry::Kind::SettingsRead, std::nullopt);
     try {
         ask_ = std::make_unique<SettingAsk>(true, Exchange, *this, port_, settingsBusy_);
         handover_.ReleasePortLock();
@@ -352,6 +357,13 @@ void TForm6::Button1Click()
     if (!TakeSettingsLock())
         return;
     Exchange.PendingCommand = settings_protocol::kWriteCommand;
+    if (recorder_) {
+        recorder_->BeginSettings(JournalEntry::Kind::SettingsWrite,
+                                 deviceSettingsKnown_ ? std::optional<SettingsRecord>(Exchange.DeviceSettings)
+                                                      : std::nullopt,
+                                 Exchange.EditedSettings());
+        writePending_ = true;
+    }
     ui->Button1->setEnabled(false);
     ui->Button3->setEnabled(false);
     settingsBusy_.release();
@@ -362,6 +374,12 @@ void TForm6::Button2Click()
     if (!TakeSettingsLock())
         return;
     Exchange.PendingCommand = settings_protocol::kReadCommand;
+    if (recorder_) {
+        recorder_->BeginSettings(JournalEntry::Kind::SettingsRead,
+                                 deviceSettingsKnown_ ? std::optional<SettingsRecord>(Exchange.DeviceSettings)
+                                                      : std::nullopt);
+        writePending_ = false;
+    }
     ui->Button2->setEnabled(false);
     settingsBusy_.release();
 }
@@ -396,6 +414,8 @@ void TForm6::Button3Click()
 
     // The monitor gets the port back only after the thread's last exchange.
     StopThread();
+    if (recorder_)
+        recorder_->AbandonSettings();
     handover_.ReleasePortLock();
     handover_.ResumeMonitor();
     closing_ = true;
@@ -444,6 +464,17 @@ bool TForm6::NoticeVisible() const
 void TForm6::SetNoticeVisible(bool visible)
 {
     ui->Memo1->setVisible(visible);
+}
+
+void TForm6::SettingsArrived(const SettingsRecord &record, bool afterWrite)
+{
+    deviceSettingsKnown_ = true;
+    if (!recorder_ || !recorder_->SettingsPending())
+        return;
+    // A write the reader never answered ends in a plain read of what it holds.
+    const bool writeUnanswered = writePending_ && !afterWrite;
+    writePending_ = false;
+    recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
 }
 
 void TForm6::ShowNoAnswer()

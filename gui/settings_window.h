@@ -20,6 +20,7 @@ class QComboBox;
 class TComPort1;
 namespace platform { class NamedMutex; }
 namespace Ui { class TForm6; }
+class JobRecorder;
 
 // Texts for the OK and Cancel buttons of the close question.
 struct TMessageButtons {
@@ -60,6 +61,9 @@ public:
     void ShowSettings() override;
     void ShowNoAnswer() override;
     void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) override;
+    void SettingsArrived(const SettingsRecord &record, bool afterWrite) override;
+    // Where reads and writes are recorded; none by default.
+    void SetRecorder(JobRecorder *recorder) { recorder_ = recorder; }
     // The captions of the fields in which two records differ, in window order.
     QStringList FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const;
 
@@ -95,6 +99,9 @@ private:
     QSize designSize_;
     QSize screenSizeForTests_;
     bool closing_ = false;
+    JobRecorder *recorder_ = nullptr;
+    bool writePending_ = false;
+    bool deviceSettingsKnown_ = false;
 };
 
 extern TForm6 *Form6;

@@ -13,6 +13,7 @@
 #include "core/engine/reader_session.h"
 #include "gui/beep.h"
 #include "gui/design_fonts.h"
+#include "gui/job_recorder.h"
 #include "gui/message_box.h"
 #include "gui/path_shortening.h"
 #include "gui/system_colours.h"
@@ -91,6 +92,8 @@ void TForm1::Button22Click()
         return;
     SetUpdateRunning(true);
     updateRunning_ = true;
+    if (recorder_)
+        recorder_->BeginUpdate(OpenDialog1.FileName);
     // The session's worker takes the port between two polls and gives it back
     // after the update; the window goes on at once.
     Session_->QueueUpdate(OpenDialog1.FileName, [this] { UpdateFinished(); });
@@ -100,6 +103,8 @@ void TForm1::UpdateFinished()
 {
     SetUpdateRunning(false);
     updateRunning_ = false;
+    if (recorder_)
+        recorder_->EndUpdate(prot_.LastResult());
     // The file was changed since the check above; the update sent nothing.
     if (!prot_.ImageVerdict().Accepted())
         ShowImageRefused();

@@ -29,6 +29,7 @@ inline AppOptions Options(const QString &iniFolder, const QString &portFolder, c
     options.virtualPortFolder = portFolder;
     options.hardwarePorts = [] { return QStringList(); };
     options.portLockName = lockName;
+    options.journalPath = iniFolder + QStringLiteral("/journal.db");
     return options;
 }
 

@@ -24,6 +24,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/journal/journal.h"
 #include "gui/application.h"
 #include "gui/main_window.h"
 #include "core/engine/com_port.h"
@@ -155,7 +156,7 @@ protected:
         app->form1->OpenPort();
         ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
         // The monitor talks to the reader before the settings window takes the port.
-        ASSERT_TRUE(WaitUntil([&] { return reader->FramesReceived(sim::DeviceInfo::kCommand) > 0; }));
+        ASSERT_TRUE(WaitUntil([&] { return app->form1->Session().Watch().Snapshot().answers > 0; }));
     }
 
     void TearDown() override
@@ -258,6 +259,23 @@ TEST_F(SettingsLinkTest, ReadsWritesAndReadsBack)
     ui().Button3->click();
     EXPECT_FALSE(form().isVisible());
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+
+    // The journal: the opening read, the write, the read, newest first.
+    const std::vector<JournalEntry> entries = app->journal->Query({});
+    ASSERT_EQ(entries.size(), 3u);
+    using Kind = JournalEntry::Kind;
+    EXPECT_EQ(entries[0].kind, Kind::SettingsRead);
+    EXPECT_EQ(entries[1].kind, Kind::SettingsWrite);
+    EXPECT_EQ(entries[2].kind, Kind::SettingsRead);
+    for (const JournalEntry &entry : entries) {
+        EXPECT_TRUE(entry.finished && entry.succeeded) << entry.outcome.toStdString();
+        EXPECT_EQ(entry.readerSerial, std::optional<uint16_t>(12345));
+    }
+    const auto bytes = [](const SettingsRecord &r) { return QByteArray(reinterpret_cast<const char *>(r.data()), 9); };
+    EXPECT_EQ(entries[1].settingsBefore, bytes(kReaderRecord));
+    EXPECT_EQ(entries[1].settingsAfter, bytes(edited));
+    EXPECT_EQ(entries[1].changedFields, ChangedFieldIds(kReaderRecord, edited));
+    EXPECT_FALSE(entries[1].changedFields.isEmpty());
 }
 
 TEST_F(SettingsLinkTest, SixFailedWritesFallBackToReadingTheReader)
@@ -281,6 +299,12 @@ TEST_F(SettingsLinkTest, SixFailedWritesFallBackToReadingTheReader)
     EXPECT_EQ(store->Record(), kReaderRecord);
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
     EXPECT_TRUE(ui().Memo1->isHidden());
+    // The write is in the journal as one the reader did not answer.
+    const std::vector<JournalEntry> entries = app->journal->Query({});
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].kind, JournalEntry::Kind::SettingsWrite);
+    EXPECT_FALSE(entries[0].succeeded);
+    EXPECT_EQ(entries[0].outcome, "no answer");
 }
 
 struct LossCase {

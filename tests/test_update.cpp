@@ -11,11 +11,14 @@
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <QCryptographicHash>
 #include <unistd.h>
 
 #include <memory>
 #include <thread>
 
+#include "core/journal/journal.h"
 #include "gui/application.h"
 #include "gui/main_window.h"
 #include "core/engine/update_procedure.h"
@@ -644,6 +647,27 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     // The monitor is back and shows the new firmware.
     EXPECT_TRUE(WaitFor([&] { return ui().Memo2->toPlainText() == "vesion  7.1"; }, 5000))
         << ui().Memo2->toPlainText().toStdString();
+
+    // The journal has the job, with the reader's versions before and after.
+    std::vector<JournalEntry> entries;
+    ASSERT_TRUE(WaitFor([&] {
+        entries = app->journal->Query({});
+        return !entries.empty() && entries[0].finished;
+    }, 10000));
+    ASSERT_EQ(entries.size(), 1u);
+    const JournalEntry &entry = entries[0];
+    EXPECT_EQ(entry.kind, JournalEntry::Kind::Update);
+    EXPECT_TRUE(entry.succeeded);
+    EXPECT_EQ(entry.outcome, "completed");
+    EXPECT_EQ(entry.readerSerial, std::optional<uint16_t>(12345));
+    EXPECT_EQ(entry.firmwareBefore, "6.4");
+    EXPECT_EQ(entry.firmwareAfter, "7.1");
+    EXPECT_EQ(entry.port, "upd-window");
+    EXPECT_EQ(entry.imageName, "image-726.rom");
+    EXPECT_EQ(entry.imageSha256,
+              QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(entry.imageDescription, "Firmware 7.1 of 2024-02-01");
+    EXPECT_EQ(entry.blocksSent, 11);
 }
 
 TEST_F(UpdateWindowTest, PercentageKeepsItsLastValueWhenTheReaderFallsSilent)

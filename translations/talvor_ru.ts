@@ -76,6 +76,21 @@
     </message>
 </context>
 <context>
+    <name>JobRecorder</name>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>The service journal cannot be written:
+%1
+The job goes on; its entry is kept and written later.</source>
+        <translation>Журнал обслуживания не удаётся записать:
+%1
+Работа продолжается; запись сохранена и будет записана позже.</translation>
+    </message>
+</context>
+<context>
     <name>MessageBox</name>
     <message>
         <source>Error</source>
@@ -275,6 +290,18 @@ If you quit now, the reader stays in its boot loader until it is updated again.<
     <message>
         <source>Select the firmware file!</source>
         <translation>Выберите файл прошивки!</translation>
+    </message>
+    <message>
+        <source>Reader history...</source>
+        <translation>История считывателя...</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Информация</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s serial number is not known: open its port and wait until it answers.</source>
+        <translation>Серийный номер считывателя неизвестен: откройте его порт и дождитесь ответа.</translation>
     </message>
 </context>
 <context>
@@ -589,14 +616,6 @@ for version 5.x &apos;Anticlone&apos; ON/OFF</source>
     <message>
         <source> NO </source>
         <translation> НЕТ </translation>
-    </message>
-    <message>
-        <source>NO</source>
-        <translation>НЕТ</translation>
-    </message>
-    <message>
-        <source> YES </source>
-        <translation> ДА </translation>
     </message>
     <message>
         <source>The settings have been changed but not saved in the device<byte value="xd"/>

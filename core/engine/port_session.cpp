@@ -1,13 +1,12 @@
 #include "core/engine/port_session.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "core/engine/com_port.h"
 #include "core/engine/connect_saver.h"
 #include "core/engine/port_handover.h"
+#include "core/engine/reader_watch.h"
 #include "core/engine/setting_ask.h"
 #include "core/engine/update_procedure.h"
 #include "core/line/named_mutex.h"
@@ -42,9 +41,7 @@ struct PortSession::Parts {
     std::atomic<bool> stopRequested{false};
     UnseenMonitorLines monitorLines;
 
-    mutable std::mutex snapshotLock;
-    mutable std::condition_variable snapshotChanged;
-    ReaderSnapshot snapshot;
+    ReaderWatch watch;
 
     // Last: its thread uses everything above and ends first.
     std::unique_ptr<ConnectSaver> monitor;
@@ -89,28 +86,7 @@ PortSession::OpenResult PortSession::Open(const QString &portName, const QString
                                                    parts.monitorLines, ConnectSaver::ViewCalls::OnMonitorThread);
     parts.monitor->SetPollListener([&parts, observer](const device_info::DeviceInfo *answer, const QString &holders) {
         ReaderSnapshot now;
-        bool changed = false;
-        {
-            std::lock_guard<std::mutex> guard(parts.snapshotLock);
-            ReaderSnapshot &snapshot = parts.snapshot;
-            const ReaderSnapshot before = snapshot;
-            ++snapshot.polls;
-            if (answer != nullptr) {
-                ++snapshot.answers;
-                snapshot.state = ReaderSnapshot::State::Ready;
-                snapshot.info = *answer;
-                snapshot.holders.clear();
-            } else {
-                snapshot.state = ReaderSnapshot::State::NoAnswer;
-                snapshot.info.reset();
-                snapshot.holders = holders;
-            }
-            changed = before.state != snapshot.state || before.info != snapshot.info ||
-                      before.holders != snapshot.holders;
-            now = snapshot;
-        }
-        parts.snapshotChanged.notify_all();
-        if (changed && observer != nullptr)
+        if (parts.watch.Polled(answer, holders, now) && observer != nullptr)
             observer->ReaderChanged(now);
     });
     parts.monitor->Resume();
@@ -131,17 +107,12 @@ PortSession::~PortSession()
 
 ReaderSnapshot PortSession::Reader() const
 {
-    std::lock_guard<std::mutex> guard(parts_->snapshotLock);
-    return parts_->snapshot;
+    return parts_->watch.Snapshot();
 }
 
-ReaderSnapshot PortSession::WaitForReader(int timeoutMs) const
+ReaderSnapshot PortSession::WaitForReader(int timeoutMs, uint64_t afterPolls) const
 {
-    std::unique_lock<std::mutex> guard(parts_->snapshotLock);
-    parts_->snapshotChanged.wait_for(guard, std::chrono::milliseconds(std::max(0, timeoutMs)), [this] {
-        return parts_->snapshot.state == ReaderSnapshot::State::Ready;
-    });
-    return parts_->snapshot;
+    return parts_->watch.WaitForAnswer(timeoutMs, afterPolls);
 }
 
 void PortSession::RequestStop()

@@ -48,9 +48,10 @@ public:
 
     const QString &PortName() const { return portName_; }
     ReaderSnapshot Reader() const;
-    // Waits up to timeoutMs for the reader to answer a poll; the snapshot then
-    // (not Ready when it did not answer in time).
-    ReaderSnapshot WaitForReader(int timeoutMs) const;
+    // Waits up to timeoutMs for the reader to answer a poll, one that ends
+    // after afterPolls polls when given (Reader().polls taken before a job: an
+    // answer from after it); the snapshot then, not Ready when none came in time.
+    ReaderSnapshot WaitForReader(int timeoutMs, uint64_t afterPolls = 0) const;
 
     // Jobs, run one at a time between polls; the futures become ready when the
     // job has ended and the port is back with the monitor. A job still queued

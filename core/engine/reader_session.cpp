@@ -15,6 +15,10 @@ ReaderSession::ReaderSession(TProt &prot, TComPort1 &port, platform::NamedMutex 
     prot_.SetView(&updateView_);
     monitor_ = std::make_unique<ConnectSaver>(true, prot_, port_, portBusy_, portOpen, monitorView_,
                                               ConnectSaver::ViewCalls::OnMonitorThread);
+    monitor_->SetPollListener([this](const device_info::DeviceInfo *answer, const QString &holders) {
+        ReaderSnapshot now;
+        watch_.Polled(answer, holders, now);
+    });
     handover_ = std::make_unique<PortHandover>(port_, portBusy_, *monitor_);
     monitor_->Resume();
 }

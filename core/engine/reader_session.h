@@ -13,6 +13,7 @@
 #include "core/engine/connect_saver.h"
 #include "core/engine/port_handover.h"
 #include "core/engine/queued_views.h"
+#include "core/engine/reader_watch.h"
 
 class TComPort1;
 class TProt;
@@ -46,6 +47,8 @@ public:
     void Stop();
 
     ConnectSaver &Monitor() { return *monitor_; }
+    // What the monitor last heard from the reader, for any thread.
+    const ReaderWatch &Watch() const { return watch_; }
     PortHandover &Handover() { return *handover_; }
     std::thread::id WorkerThreadId() const { return monitor_->ThreadId(); }
     // The thread the last update ran on, for tests.
@@ -62,6 +65,7 @@ private:
     QueuedUpdateView updateView_;
     std::atomic<bool> updateBusy_{false};
     std::atomic<std::thread::id> updateThread_{};
+    ReaderWatch watch_;
     std::unique_ptr<ConnectSaver> monitor_;
     std::unique_ptr<PortHandover> handover_;
 };

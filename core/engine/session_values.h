@@ -16,6 +16,9 @@ struct ReaderSnapshot {
     State state = State::Waiting;
     // The last answer, decoded; empty while the reader is silent.
     std::optional<device_info::DeviceInfo> info;
+    // The last answer ever heard on this port, kept while the reader is
+    // silent (a hand-over of the port may cut a poll short).
+    std::optional<device_info::DeviceInfo> lastAnswer;
     uint64_t polls = 0;
     uint64_t answers = 0;
     // Other programs that hold the port, as the monitor names them after
@@ -56,6 +59,8 @@ struct UpdateResult {
     int bootAttempts = 0;     // boot entry requests sent
     int blocksSent = 0;       // data blocks the boot loader took
     int blocksTotal = 0;
+    qint64 imageSize = 0;
+    QString imageDescription;  // from the image's trailer, as the window shows it
     bool LeftInBootLoader() const
     {
         return outcome == UpdateOutcome::Interrupted || outcome == UpdateOutcome::ReaderError ||

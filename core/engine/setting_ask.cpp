@@ -183,6 +183,7 @@ void SettingAsk::SettingsRead(const SettingsRecord &record)
     exchange_.AwaitedReadBack.reset();
     if (written && *written != record)
         view_.ShowSettingsNotTaken(*written, record);
+    view_.SettingsArrived(record, written.has_value());
 }
 
 void SettingAsk::SettingsWritten()

@@ -34,6 +34,9 @@ public:
     // The reader answered a write but its record read back afterwards differs:
     // names the fields it did not take. Returns once the user has seen it.
     virtual void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) = 0;
+    // After a read the user or a write asked for has been shown: afterWrite
+    // tells a read-back of an answered write.
+    virtual void SettingsArrived(const SettingsRecord &, bool /*afterWrite*/) {}
 };
 
 // The exchange state the window and the thread share. PendingCommand changes

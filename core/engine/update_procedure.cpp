@@ -111,6 +111,8 @@ void TProt::StartUpdate(const QString &fileName)
         result_.refusalReason = refused ? imageVerdict_.reason : ImageFile.errorString();
     } else {
         result_.blocksTotal = BlockCount;
+        result_.imageSize = imageSize_;
+        result_.imageDescription = DescriptionText(Description()).trimmed();
         View().ClearErrorLines();
         StopRequested = false;
         View().SetStopEnabled(true);

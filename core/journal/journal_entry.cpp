@@ -84,6 +84,7 @@ JournalEntry JournalEntry::Start(Kind kind, const QString &port)
     entry.host = QSysInfo::machineHostName();
     entry.user = UserName();
     entry.port = port;
+    entry.toolVersion = QStringLiteral(TALVOR_VERSION);
     return entry;
 }
 

@@ -1,0 +1,108 @@
+#include "core/journal/job_entries.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+namespace job_entries {
+
+QString VersionText(const std::optional<device_info::Version> &version)
+{
+    return version ? QStringLiteral("%1.%2").arg(version->major).arg(version->minor) : QString();
+}
+
+namespace {
+
+void ReaderVersions(const std::optional<device_info::DeviceInfo> &info, QString &loader, QString &firmware)
+{
+    if (!info)
+        return;
+    loader = VersionText(info->loader);
+    firmware = VersionText(info->firmware);
+}
+
+void TakeSerial(JournalEntry &entry, const std::optional<device_info::DeviceInfo> &info)
+{
+    if (!entry.readerSerial && info && info->serialNumber)
+        entry.readerSerial = *info->serialNumber;
+}
+
+}  // namespace
+
+void SetReaderBefore(JournalEntry &entry, const ReaderSnapshot &reader)
+{
+    const auto &info = reader.info ? reader.info : reader.lastAnswer;
+    ReaderVersions(info, entry.loaderBefore, entry.firmwareBefore);
+    TakeSerial(entry, info);
+}
+
+void SetReaderAfter(JournalEntry &entry, const ReaderSnapshot &reader)
+{
+    ReaderVersions(reader.info, entry.loaderAfter, entry.firmwareAfter);
+    TakeSerial(entry, reader.info);
+}
+
+bool SetImageFile(JournalEntry &entry, const QString &path)
+{
+    entry.imageName = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return false;
+    entry.imageSize = file.size();
+    entry.imageSha256 = QString::fromLatin1(hash.result().toHex());
+    return true;
+}
+
+QString OutcomeId(UpdateOutcome outcome)
+{
+    switch (outcome) {
+    case UpdateOutcome::Completed: return QStringLiteral("completed");
+    case UpdateOutcome::ImageRefused: return QStringLiteral("image refused");
+    case UpdateOutcome::ImageUnreadable: return QStringLiteral("image unreadable");
+    case UpdateOutcome::NoBootLoader: return QStringLiteral("no boot loader");
+    case UpdateOutcome::ReaderError: return QStringLiteral("reader error");
+    case UpdateOutcome::NoAnswer: return QStringLiteral("no answer");
+    case UpdateOutcome::Stopped: return QStringLiteral("stopped");
+    case UpdateOutcome::Interrupted: return QStringLiteral("interrupted");
+    }
+    return QStringLiteral("unknown");
+}
+
+void EndUpdate(JournalEntry &entry, const UpdateResult &result)
+{
+    entry.blocksSent = result.blocksSent;
+    entry.blocksTotal = result.blocksTotal;
+    entry.bootAttempts = result.bootAttempts;
+    if (result.imageSize > 0)
+        entry.imageSize = result.imageSize;
+    entry.imageDescription = result.imageDescription;
+    entry.errorLines = result.errorLines;
+    if (!result.refusalReason.isEmpty())
+        entry.errorLines << result.refusalReason;
+    entry.End(result.outcome == UpdateOutcome::Completed, OutcomeId(result.outcome));
+}
+
+void EndSettings(JournalEntry &entry, const std::optional<SettingsRecord> &before, const SettingsResult &result,
+                 const std::optional<SettingsRecord> &wanted)
+{
+    if (result.answered)
+        entry.SetSettings(before.value_or(result.record), result.record);
+    else if (before)
+        entry.SetSettings(*before, *before);
+    if (!result.answered) {
+        entry.End(false, QStringLiteral("no answer"));
+        return;
+    }
+    if (wanted && *wanted != result.record) {
+        for (const QString &id : ChangedFieldIds(*wanted, result.record))
+            entry.errorLines << QStringLiteral("not taken: ") + id;
+        entry.End(false, QStringLiteral("not taken"));
+        return;
+    }
+    entry.End(true, wanted ? QStringLiteral("written") : QStringLiteral("read"));
+}
+
+}  // namespace job_entries

@@ -1,0 +1,30 @@
+#pragma once
+// Journal entries from what a reader session reports: the reader before and
+// after a job, the image, the update's result, the settings records. The
+// window and the command line record their jobs through these alike.
+
+#include <QString>
+
+#include "core/engine/session_values.h"
+#include "core/journal/journal_entry.h"
+
+namespace job_entries {
+
+// "8.3"; empty when unknown.
+QString VersionText(const std::optional<device_info::Version> &version);
+// Before a job: the reader as last heard, even if a poll has just gone unanswered.
+void SetReaderBefore(JournalEntry &entry, const ReaderSnapshot &reader);
+// After a job: only an answer the reader gives now.
+void SetReaderAfter(JournalEntry &entry, const ReaderSnapshot &reader);
+// Name and SHA-256 of the file; false when it cannot be read (then left empty).
+bool SetImageFile(JournalEntry &entry, const QString &path);
+// The job's word for each outcome, as the journal and scripts show it.
+QString OutcomeId(UpdateOutcome outcome);
+// Ends the entry with the update's result.
+void EndUpdate(JournalEntry &entry, const UpdateResult &result);
+// Ends a settings read or write: before is what the reader held (when known),
+// wanted what was written; a write succeeds when the reader holds it after.
+void EndSettings(JournalEntry &entry, const std::optional<SettingsRecord> &before, const SettingsResult &result,
+                 const std::optional<SettingsRecord> &wanted = std::nullopt);
+
+}  // namespace job_entries

@@ -1,0 +1,122 @@
+#include "gui/job_recorder.h"
+
+#include <QCoreApplication>
+
+#include "core/journal/job_entries.h"
+#include "core/journal/journal.h"
+#include "gui/message_box.h"
+
+namespace {
+constexpr int kAfterUpdateStepMs = 100;
+}
+
+JobRecorder::JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port)
+    : journal_(journal), reader_(std::move(reader)), port_(std::move(port))
+{
+    afterUpdate_.setInterval(kAfterUpdateStepMs);
+    QObject::connect(&afterUpdate_, &QTimer::timeout, [this] {
+        afterWaitedMs_ += kAfterUpdateStepMs;
+        const ReaderSnapshot now = reader_();
+        if ((now.state == ReaderSnapshot::State::Ready && now.polls > pollsAtUpdateEnd_) ||
+            afterWaitedMs_ >= kAfterUpdateWaitMs)
+            FinishUpdateNow();
+    });
+}
+
+JobRecorder::~JobRecorder()
+{
+    FinishUpdateNow();
+    AbandonSettings();
+}
+
+void JobRecorder::Begin(JournalEntry &entry)
+{
+    job_entries::SetReaderBefore(entry, reader_());
+    Tell(journal_.Begin(entry).notice);
+}
+
+void JobRecorder::Finish(const JournalEntry &entry)
+{
+    Tell(journal_.Finish(entry).notice);
+}
+
+void JobRecorder::Tell(const QString &notice)
+{
+    if (notice.isEmpty())
+        return;
+    platform::MessageBoxRequest box;
+    box.caption = QCoreApplication::translate("JobRecorder", "Warning");
+    box.text = QCoreApplication::translate("JobRecorder", "The service journal cannot be written:\n%1\n"
+                                                          "The job goes on; its entry is kept and written later.")
+                   .arg(notice);
+    box.icon = platform::BoxIcon::Warning;
+    platform::ShowMessageBox(box);
+}
+
+void JobRecorder::BeginUpdate(const QString &imagePath)
+{
+    FinishUpdateNow();  // an earlier update still waiting for the reader's versions
+    JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, port_());
+    job_entries::SetImageFile(entry, imagePath);
+    Begin(entry);
+    update_ = entry;
+}
+
+void JobRecorder::EndUpdate(const UpdateResult &result)
+{
+    if (!update_)
+        return;
+    job_entries::EndUpdate(*update_, result);
+    pollsAtUpdateEnd_ = reader_().polls;
+    afterWaitedMs_ = 0;
+    afterUpdate_.start();
+}
+
+void JobRecorder::FinishUpdateNow()
+{
+    afterUpdate_.stop();
+    if (!update_)
+        return;
+    JournalEntry entry = *update_;
+    update_.reset();
+    const ReaderSnapshot now = reader_();
+    if (now.polls > pollsAtUpdateEnd_)
+        job_entries::SetReaderAfter(entry, now);
+    if (!entry.finished)
+        entry.End(false, QStringLiteral("cut short"));
+    Finish(entry);
+}
+
+void JobRecorder::BeginSettings(JournalEntry::Kind kind, const std::optional<SettingsRecord> &before,
+                                const std::optional<SettingsRecord> &wanted)
+{
+    AbandonSettings();
+    JournalEntry entry = JournalEntry::Start(kind, port_());
+    Begin(entry);
+    settings_ = entry;
+    settingsBefore_ = before;
+    settingsWanted_ = wanted;
+}
+
+void JobRecorder::EndSettings(const SettingsResult &result)
+{
+    if (!settings_)
+        return;
+    JournalEntry entry = *settings_;
+    settings_.reset();
+    // The monitor rests during the exchange: what it heard last still holds.
+    if (!entry.readerSerial)
+        job_entries::SetReaderBefore(entry, reader_());
+    job_entries::EndSettings(entry, settingsBefore_, result, settingsWanted_);
+    Finish(entry);
+}
+
+void JobRecorder::AbandonSettings()
+{
+    if (!settings_)
+        return;
+    JournalEntry entry = *settings_;
+    settings_.reset();
+    entry.End(false, QStringLiteral("cut short"));
+    Finish(entry);
+}
