@@ -4,12 +4,12 @@
 # failure or fuzz crash fails it. The trees and their options are the asan,
 # tsan and fuzz presets of CMakePresets.json; the tests ThreadSanitizer runs
 # are those labelled "threads".
-#   FUZZ_SECONDS  seconds per fuzz target (default 20)
+#   FUZZ_SECONDS  seconds per fuzz target (default 10)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing_packages
 install_missing_packages "${HARDENING_PACKAGES[@]}"
 
-FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 SUPPRESSIONS="$ROOT/tests/sanitizer"
 cd "$ROOT"
 
