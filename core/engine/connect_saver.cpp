@@ -273,6 +273,10 @@ void ConnectSaver::Execute()
             // An answer puts the remark line back over a holder sentence.
             ShowAnswer(rememberedKey, !holderText_.isEmpty());
             holderText_.clear();
+            if (pollListener_) {
+                const device_info::DeviceInfo answer = device_info::Decode(prot_.RxBuffer);
+                pollListener_(&answer, holderText_);
+            }
             silentPolls = 0;
             lastHolderLookup_ = {};
         } else {
@@ -286,8 +290,11 @@ void ConnectSaver::Execute()
             ++silentPolls;
         }
         portBusy_.release();
-        if (received == 0)
+        if (received == 0) {
             ShowHoldersIfSilent(silentPolls);
+            if (pollListener_)
+                pollListener_(nullptr, holderText_);
+        }
         Pause(pause);
     }
     finished_ = true;

@@ -99,6 +99,12 @@ public:
     void RunBetweenPolls(std::function<void()> job);
     std::thread::id ThreadId() const { return thread_.get_id(); }
 
+    // Hears every poll on the monitor's thread: the decoded answer, or null when
+    // the reader was silent, and the other holders of the port named so far.
+    using PollListener = std::function<void(const device_info::DeviceInfo *answer, const QString &holders)>;
+    // Before the thread starts.
+    void SetPollListener(PollListener listener) { pollListener_ = std::move(listener); }
+
     // Completed poll exchanges (request sent), for tests and the benchmark.
     uint64_t PollCount() const { return polls_.load(); }
 
@@ -137,5 +143,6 @@ private:
     // The holder look-up walks /proc: at most once per interval, monitor thread only.
     std::chrono::steady_clock::time_point lastHolderLookup_{};
     QString holderText_;
+    PollListener pollListener_;
     std::thread thread_;
 };

@@ -45,3 +45,16 @@ void PortHandover::ResumeMonitor()
 {
     monitor_.Resume();
 }
+
+void PortHandover::RunWithPortTaken(TComPort1 &port, platform::NamedMutex &portBusy,
+                                    const std::function<void()> &job)
+{
+    // An unplugged converter fails every purge: it must not hold the worker.
+    PurgeRetrying(port);
+    const bool gotLock = portBusy.valid() && portBusy.wait(kPortLockWaitMs);
+    job();
+    port.PurgeInput();
+    port.PurgeOutput();
+    if (gotLock)
+        portBusy.release();
+}

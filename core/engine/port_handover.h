@@ -2,6 +2,8 @@
 // How the GUI thread takes the port from the connection monitor for exclusive
 // use (a firmware update, the settings window) and gives it back.
 
+#include <functional>
+
 class ConnectSaver;
 class TComPort1;
 namespace platform { class NamedMutex; }
@@ -16,6 +18,11 @@ public:
     // Purges with all four actions, retried every 1 ms for at most
     // kPurgeRetryMs; false when the port never took it.
     static bool PurgeRetrying(TComPort1 &port);
+    // For a job on the monitor's own thread, between two polls: purges as
+    // above, waits up to 200 ms for the port lock (another copy of the tool may
+    // be in a poll; its longest exchange is not waited out, the job goes on
+    // without the lock), runs job, purges both queues and lets the lock go.
+    static void RunWithPortTaken(TComPort1 &port, platform::NamedMutex &portBusy, const std::function<void()> &job);
 
     PortHandover(TComPort1 &port, platform::NamedMutex &portBusy, ConnectSaver &monitor);
 

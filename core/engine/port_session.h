@@ -7,78 +7,12 @@
 // and the update's progress, to an observer called on the session's worker.
 
 #include <QString>
-#include <QStringList>
-#include <atomic>
-#include <cstdint>
-#include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
+#include "core/engine/session_values.h"
 #include "core/line/serial_device.h"
-#include "core/protocol/device_info.h"
-#include "core/protocol/image_check.h"
-#include "core/protocol/settings_record.h"
-
-// What the monitor last knew of the reader.
-struct ReaderSnapshot {
-    enum class State { Waiting, Ready, NoAnswer };
-    State state = State::Waiting;
-    // Set while the reader answers; kept from the last answer otherwise.
-    std::optional<device_info::DeviceInfo> info;
-    uint64_t polls = 0;
-    uint64_t answers = 0;
-    // Other programs that hold the port, as the monitor names them after
-    // silent polls; empty while the reader answers.
-    QString holders;
-};
-
-enum class UpdateStage {
-    Queued,
-    WaitingForBootLoader,  // boot entry requests, attemptsLeft counts down
-    Transfer,              // blocks as the boot loader asks for them
-    Completed,
-    Failed,
-};
-
-struct UpdateProgress {
-    UpdateStage stage = UpdateStage::Queued;
-    int attemptsLeft = 0;
-    int blocksDone = 0;  // as the window's bar counts them: at most blocksTotal
-    int blocksTotal = 0;
-};
-
-enum class UpdateOutcome {
-    Completed,
-    ImageRefused,      // the image rules refused the file; nothing was sent
-    ImageUnreadable,   // the file could not be opened; nothing was sent
-    NoBootLoader,      // no boot loader answered the boot entry requests
-    ReaderError,       // the boot loader stopped with an error of its own
-    NoAnswer,          // the boot loader fell silent during the transfer
-    Stopped,           // stopped by request during the countdown
-    Interrupted,       // stopped by request during the transfer: left in the boot loader
-};
-
-struct UpdateResult {
-    UpdateOutcome outcome = UpdateOutcome::NoAnswer;
-    QStringList errorLines;   // the reader's and the engine's error texts, as the window lists them
-    QString refusalReason;    // ImageRefused / ImageUnreadable: why, in plain words
-    int bootAttempts = 0;     // boot entry requests sent
-    int blocksSent = 0;       // data blocks the boot loader took
-    int blocksTotal = 0;
-    bool LeftInBootLoader() const
-    {
-        return outcome == UpdateOutcome::Interrupted || outcome == UpdateOutcome::ReaderError ||
-               outcome == UpdateOutcome::NoAnswer;
-    }
-};
-
-struct SettingsResult {
-    bool answered = false;
-    SettingsRecord record{};  // what the reader holds, read after any write
-};
 
 class SessionObserver {
 public:
@@ -114,19 +48,22 @@ public:
 
     const QString &PortName() const { return portName_; }
     ReaderSnapshot Reader() const;
-    // Waits up to timeoutMs for the monitor to hear the reader answer (or to
-    // give up on it after at least one silent poll).
+    // Waits up to timeoutMs for the reader to answer a poll; the snapshot then
+    // (not Ready when it did not answer in time).
     ReaderSnapshot WaitForReader(int timeoutMs) const;
 
     // Jobs, run one at a time between polls; the futures become ready when the
-    // job has ended and the port is back with the monitor.
+    // job has ended and the port is back with the monitor. A job still queued
+    // when the session goes never runs (its future reports a broken promise).
     std::future<UpdateResult> Update(const QString &imagePath);
     std::future<SettingsResult> ReadSettings();
     // Writes record, then reads back what the reader holds.
     std::future<SettingsResult> WriteSettings(const SettingsRecord &record);
 
     // Ends the update at its next safe step: during the countdown after the
-    // boot entry request in flight, during the transfer after the block in flight.
+    // boot entry request in flight, during the transfer after the block in
+    // flight; settings jobs end after the exchange in flight. Jobs that start
+    // later end at once: a stopped session only polls.
     void RequestStop();
 
 private:

@@ -57,15 +57,5 @@ void ReaderSession::Stop()
 void ReaderSession::RunUpdate(const QString &fileName)
 {
     updateThread_ = std::this_thread::get_id();
-    // An unplugged converter fails every purge: it must not hold the worker.
-    PortHandover::PurgeRetrying(port_);
-    // Another copy of the tool on this port may be in a poll; its longest
-    // exchange is not waited out.
-    const bool gotLock = portBusy_.valid() && portBusy_.wait(PortHandover::kPortLockWaitMs);
-
-    prot_.StartUpdate(fileName);
-    port_.PurgeInput();
-    port_.PurgeOutput();
-    if (gotLock)
-        portBusy_.release();
+    PortHandover::RunWithPortTaken(port_, portBusy_, [&] { prot_.StartUpdate(fileName); });
 }

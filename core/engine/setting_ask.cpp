@@ -85,19 +85,26 @@ void SettingAsk::Execute()
     finished_ = true;
 }
 
+bool ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecord &record,
+                           SettingsBlockBytes &reply)
+{
+    const SettingsBlockBytes request = BuildSettingsBlock(command, record);
+    port.Write(request.data(), uint16_t(request.size()));
+    // Not cut short by a close: the reply must be taken off the line before
+    // the monitor gets the port back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(SettingAsk::kReplyPauseMs));
+    const uint16_t length = port.Read(reply.data(), uint16_t(reply.size()));
+    // A short reply would be judged with bytes left from the previous one.
+    return SettingsBlockIntact(reply.data(), length);
+}
+
 bool SettingAsk::ExchangeBlock()
 {
     using namespace settings_protocol;
     const uint8_t pending = exchange_.PendingCommand;
-    Request = BuildSettingsBlock(pending == kNoCommand ? kReadCommand : pending, exchange_.EditedSettings());
-    port_.Write(Request.data(), uint16_t(Request.size()));
     ++cycles_;
-    // Not cut short by Close: the reply must be taken off the line before the
-    // monitor gets the port back.
-    std::this_thread::sleep_for(std::chrono::milliseconds(kReplyPauseMs));
-    ReplyLength = port_.Read(Reply.data(), uint16_t(Reply.size()));
-    // A short reply would be judged with bytes left from the previous one.
-    return SettingsBlockIntact(Reply.data(), ReplyLength);
+    return ExchangeSettingsBlock(port_, pending == kNoCommand ? kReadCommand : pending, exchange_.EditedSettings(),
+                                 Reply);
 }
 
 void SettingAsk::Evaluate(bool answered)

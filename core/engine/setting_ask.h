@@ -66,6 +66,12 @@ private:
     SettingsRecord edited_{};
 };
 
+// One settings exchange: sends the 12-byte block for command with record,
+// waits out the reader's reply time and reads the reply into reply. True when
+// all 12 bytes came intact.
+bool ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecord &record,
+                           SettingsBlockBytes &reply);
+
 class SettingAsk {
 public:
     static constexpr int kLockFreePauseMs = 100;
@@ -115,9 +121,7 @@ private:
     platform::NamedMutex &settingsBusy_;
 
     std::atomic<uint8_t> failCount_{0};
-    SettingsBlockBytes Request{};
     SettingsBlockBytes Reply{};
-    unsigned ReplyLength = 0;
 
     std::mutex lock_;
     std::condition_variable wake_;

@@ -82,6 +82,7 @@ bool TProt::AbortAsked() const
 
 void TProt::ReportError(const QString &line)
 {
+    result_.errorLines << line;
     View().AddErrorLine(line);
     View().SetErrorIconEnabled(true);
 }
@@ -94,10 +95,22 @@ int TProt::MatchAt(const uint8_t *buffer, const char *text, size_t index)
     return 1;
 }
 
+void TProt::ReportProgress(UpdateStage stage, int attemptsLeft)
+{
+    if (progressListener_)
+        progressListener_(UpdateProgress{stage, attemptsLeft, progressPosition_, BlockCount});
+}
+
 void TProt::StartUpdate(const QString &fileName)
 {
     Updating = 1;
-    if (OpenImage(fileName)) {
+    result_ = UpdateResult{};
+    if (!OpenImage(fileName)) {
+        const bool refused = !imageVerdict_.Accepted();
+        result_.outcome = refused ? UpdateOutcome::ImageRefused : UpdateOutcome::ImageUnreadable;
+        result_.refusalReason = refused ? imageVerdict_.reason : ImageFile.errorString();
+    } else {
+        result_.blocksTotal = BlockCount;
         View().ClearErrorLines();
         StopRequested = 0;
         View().SetStopEnabled(true);
@@ -120,6 +133,7 @@ int TProt::RunUpdate()
     if (EnterBootLoader() == 0) {
         View().SetLampBlinking(false);
         View().SetLamp(Lamp::Off);
+        ReportProgress(UpdateStage::Failed);
         return 1;
     }
 
@@ -139,6 +153,8 @@ int TProt::RunUpdate()
         }
         ReadImageBytes(RequestOffset, RequestCount);
         outcome = SendDataBlock(RequestCount);
+        if (outcome == kGoOn || outcome == kCompleted)
+            ++result_.blocksSent;
         if (outcome != kGoOn)
             break;
         // The bar stops at its maximum: a boot loader may ask for more blocks
@@ -149,15 +165,22 @@ int TProt::RunUpdate()
         // No 100 % mark for a section under two blocks: "0%" until success.
         const unsigned percent = BlockCount == 0 ? 0u : position * 100u / BlockCount;
         View().SetPercentage(QString::number(percent) + QLatin1Char('%'));
+        ReportProgress(UpdateStage::Transfer);
         aborted = AbortAsked();
     }
 
     View().SetLampBlinking(false);
     View().SetLamp(Lamp::Off);
     // A window closed mid-transfer has nobody left to report to.
-    if (aborted)
+    if (aborted) {
+        result_.outcome = UpdateOutcome::Interrupted;
+        ReportProgress(UpdateStage::Failed);
         return 1;
+    }
 
+    result_.outcome = outcome == kCompleted ? UpdateOutcome::Completed
+                      : outcome == kNoAnswer ? UpdateOutcome::NoAnswer
+                                             : UpdateOutcome::ReaderError;
     if (outcome == kCompleted) {
         View().SetStatusLine(update_text::Completed());
         View().SetPercentage(QStringLiteral("100%"));
@@ -166,7 +189,16 @@ int TProt::RunUpdate()
     } else {
         ReportError(OutcomeLine(outcome));
     }
+    ReportProgress(outcome == kCompleted ? UpdateStage::Completed : UpdateStage::Failed);
     return 1;
+}
+
+UpdateOutcome TProt::BootEntryOutcome(bool found, bool stopped) const
+{
+    if (!found)
+        return stopped ? UpdateOutcome::Stopped : UpdateOutcome::NoBootLoader;
+    // The boot loader answered: it now waits for a program.
+    return stopped ? UpdateOutcome::Interrupted : UpdateOutcome::NoAnswer;
 }
 
 int64_t TProt::DataBlockLimit() const
@@ -184,6 +216,8 @@ int TProt::EnterBootLoader()
         for (char c : {'P', 'R', 'O', 'G'})
             Put(uint8_t(c));
         SendCommand(kBootCommand);
+        ReportProgress(UpdateStage::WaitingForBootLoader, kConnectAttempts - i);
+        ++result_.bootAttempts;
         const ReplyOutcome reply = ReceiveReply(kBootReplyBytes);
         if (reply == ReplyOutcome::NoReply)
             View().SetLamp(Lamp::NoReply);
@@ -199,8 +233,10 @@ int TProt::EnterBootLoader()
     View().SetLoadCaption(update_text::Updating());
     View().SetStatusLine(update_text::StartFirmware());
     aborted = AbortAsked() || aborted;
+    result_.outcome = BootEntryOutcome(found, aborted || StopRequested != 0);
     if (!found || aborted)
         return 0;
+    ReportProgress(UpdateStage::Transfer);
     return RequestNext();
 }
 

@@ -7,9 +7,11 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "core/protocol/boot_reply.h"
 #include "core/protocol/image_check.h"
+#include "core/engine/session_values.h"
 #include "core/engine/update_view.h"
 #include "core/engine/frame_codec.h"
 
@@ -70,6 +72,14 @@ public:
     ~TProt() override;
 
     void SetView(UpdateView *view) { view_ = view; }
+    // Hears each step of an update as a value, on the updating thread; set
+    // before an update starts.
+    void SetProgressListener(std::function<void(const UpdateProgress &)> listener)
+    {
+        progressListener_ = std::move(listener);
+    }
+    // How the last StartUpdate ended.
+    const UpdateResult &LastResult() const { return result_; }
 
     // Image file. OpenImage opens fileName, reads its trailer and shows the
     // description, the name and the block count; 1 on success. 0 when the file
@@ -123,6 +133,9 @@ private:
     // True when the window has asked the update to end.
     bool AbortAsked() const;
     void ReportError(const QString &line);
+    void ReportProgress(UpdateStage stage, int attemptsLeft = 0);
+    // The outcome of a boot entry that did not lead to a transfer.
+    UpdateOutcome BootEntryOutcome(bool found, bool stopped) const;
     void TakeBlockRequest();
     // Bytes [position, position + count) of the file into out, zeros outside it.
     int ReadFileRange(int64_t position, size_t count, uint8_t *out);
@@ -134,6 +147,8 @@ private:
     size_t descriptionLength_ = 0;
     qint64 imageSize_ = 0;
     image_check::Verdict imageVerdict_;
+    std::function<void(const UpdateProgress &)> progressListener_;
+    UpdateResult result_;
 };
 
 // The description bytes as text: single-byte characters of the Windows

@@ -36,6 +36,12 @@ struct DeviceInfo {
     FirmwareUnknown unknownBecause = FirmwareUnknown::None;
     // Only boot loaders from 8.3 on report one.
     std::optional<uint16_t> serialNumber;
+    bool operator==(const DeviceInfo &other) const
+    {
+        return loader == other.loader && firmware == other.firmware && unknownBecause == other.unknownBecause &&
+               serialNumber == other.serialNumber;
+    }
+    bool operator!=(const DeviceInfo &other) const { return !(*this == other); }
 };
 
 // reply: the unstuffed reply, at least 13 bytes readable.

@@ -1,0 +1,69 @@
+#pragma once
+// What a reader session learns and how its jobs end, as plain values that any
+// thread may copy: a window draws them, a script prints them.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+#include "core/protocol/device_info.h"
+#include "core/protocol/settings_record.h"
+
+// What the monitor last knew of the reader.
+struct ReaderSnapshot {
+    enum class State { Waiting, Ready, NoAnswer };
+    State state = State::Waiting;
+    // The last answer, decoded; empty while the reader is silent.
+    std::optional<device_info::DeviceInfo> info;
+    uint64_t polls = 0;
+    uint64_t answers = 0;
+    // Other programs that hold the port, as the monitor names them after
+    // silent polls; empty while the reader answers.
+    QString holders;
+};
+
+enum class UpdateStage {
+    Queued,
+    WaitingForBootLoader,  // boot entry requests, attemptsLeft counts down
+    Transfer,              // blocks as the boot loader asks for them
+    Completed,
+    Failed,
+};
+
+struct UpdateProgress {
+    UpdateStage stage = UpdateStage::Queued;
+    int attemptsLeft = 0;
+    int blocksDone = 0;  // as the window's bar counts them: at most blocksTotal
+    int blocksTotal = 0;
+};
+
+enum class UpdateOutcome {
+    Completed,
+    ImageRefused,      // the image rules refused the file; nothing was sent
+    ImageUnreadable,   // the file could not be opened; nothing was sent
+    NoBootLoader,      // no boot loader answered the boot entry requests
+    ReaderError,       // the boot loader stopped with an error of its own
+    NoAnswer,          // the boot loader fell silent during the transfer
+    Stopped,           // stopped by request during the countdown
+    Interrupted,       // stopped by request during the transfer: left in the boot loader
+};
+
+struct UpdateResult {
+    UpdateOutcome outcome = UpdateOutcome::NoAnswer;
+    QStringList errorLines;   // the reader's and the engine's error texts, as the window lists them
+    QString refusalReason;    // ImageRefused / ImageUnreadable: why, in plain words
+    int bootAttempts = 0;     // boot entry requests sent
+    int blocksSent = 0;       // data blocks the boot loader took
+    int blocksTotal = 0;
+    bool LeftInBootLoader() const
+    {
+        return outcome == UpdateOutcome::Interrupted || outcome == UpdateOutcome::ReaderError ||
+               outcome == UpdateOutcome::NoAnswer;
+    }
+};
+
+struct SettingsResult {
+    bool answered = false;
+    SettingsRecord record{};  // what the reader holds, read after any write
+};
