@@ -34,6 +34,10 @@ void PrintRefusal(const QString &command, const settings_fields::Refusal &refusa
     PrintError(QStringLiteral("talvor-cli settings %1: %2").arg(command, refusal.text));
     if (!refusal.allowed.isEmpty())
         PrintError(QStringLiteral("allowed: %1").arg(refusal.allowed.join(QStringLiteral(", "))));
+    // The reader does not report its model; the keypad's fields need it named.
+    if (refusal.text.contains(QLatin1String("cannot be changed")))
+        PrintError(QStringLiteral("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
+                                  "comes first."));
 }
 
 std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QString &path)

@@ -135,7 +135,7 @@ std::optional<SettingsRecord> RecordForFile(const SettingsFile &file, const Sett
     fields = settings_fields::ApplyFieldRules(fields);
     for (const settings_fields::Assignment &a : file.fields) {
         if (fields.Choice(a.field) != a.choice)
-            return Refuse(refusal, QStringLiteral("%1 cannot be \"%2\" with the other settings of the file: "
+            return Refuse(refusal, QStringLiteral("%1 cannot be \"%2\" with the other settings: "
                                                   "the rules make it \"%3\"")
                                        .arg(Id(a.field), WordsOf(a.field, a.choice), FieldWords(fields, a.field)));
     }
