@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -41,7 +42,7 @@ enum class Output { Live, Plain, Json };
 
 constexpr int kTickMs = 100;
 constexpr int kLiveRedrawMs = 200;
-constexpr int kBarWidth = 20;
+constexpr int kBarWidth = 16;
 constexpr int kStationPatienceMs = 3000;
 
 // The image as the update engine reads it, refused by the same rules.
@@ -64,21 +65,21 @@ bool ImageAccepted(const QString &path, QString &reason, QString &description)
     return true;
 }
 
+// Short enough that a reader's line fits 80 columns.
 QString StageText(const RunState &state)
 {
     switch (state.phase) {
-    case RunPhase::Opening: return QStringLiteral("opening the port");
-    case RunPhase::Asking: return QStringLiteral("asking the reader");
-    case RunPhase::WaitingForBootLoader:
-        return QStringLiteral("waiting for boot loader %1").arg(state.progress.attemptsLeft);
+    case RunPhase::Opening: return QStringLiteral("opening");
+    case RunPhase::Asking: return QStringLiteral("asking");
+    case RunPhase::WaitingForBootLoader: return QStringLiteral("waiting (%1)").arg(state.progress.attemptsLeft);
     case RunPhase::Transfer: return QStringLiteral("transfer");
-    case RunPhase::Finishing: return QStringLiteral("starting new firmware");
+    case RunPhase::Finishing: return QStringLiteral("restarting");
     case RunPhase::Done: return state.result.Succeeded() ? QStringLiteral("done") : QStringLiteral("failed");
     }
     return QString();
 }
 
-QString LiveLine(const UpdateRun &run)
+QString LiveLine(const UpdateRun &run, int nameWidth)
 {
     const RunState state = run.State();
     const UpdateProgress &p = state.progress;
@@ -92,9 +93,9 @@ QString LiveLine(const UpdateRun &run)
         left = QLatin1Char('~') + Minutes(state.transferMs * (total - p.blocksDone) / p.blocksDone);
     const QString serial = state.serialNumber.isEmpty() ? QStringLiteral("-") : state.serialNumber;
     return QStringLiteral("%1 %2 %3 [%4] %5% %6/%7 %8 %9")
-        .arg(run.Port().name, -15)
-        .arg(serial, 6)
-        .arg(StageText(state), -28)
+        .arg(run.Port().name, -nameWidth)
+        .arg(serial, 5)
+        .arg(StageText(state), -13)
         .arg(bar)
         .arg(percent, 3)
         .arg(p.blocksDone, 5)
@@ -235,6 +236,9 @@ int UpdatePorts(const QStringList &ports, const UpdateRun::Options &options, Out
         run->Start();
 
     int linesShown = 0;
+    int nameWidth = 0;
+    for (const auto &run : runs)
+        nameWidth = std::max(nameWidth, int(run->Port().name.size()));
     QElapsedTimer sinceRedraw;
     sinceRedraw.start();
     for (;;) {
@@ -248,7 +252,7 @@ int UpdatePorts(const QStringList &ports, const UpdateRun::Options &options, Out
                 if (linesShown > 0)
                     screen += QStringLiteral("\x1b[%1A").arg(linesShown);
                 for (const auto &run : runs)
-                    screen += QStringLiteral("\r\x1b[2K") + LiveLine(*run) + QLatin1Char('\n');
+                    screen += QStringLiteral("\r\x1b[2K") + LiveLine(*run, nameWidth) + QLatin1Char('\n');
                 std::fputs(screen.toUtf8().constData(), stdout);
                 std::fflush(stdout);
                 linesShown = int(runs.size());
