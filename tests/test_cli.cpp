@@ -1,9 +1,9 @@
 // talvor-cli as a user runs it, against simulated readers on
 // pseudo-terminals in a folder of the test's own: exit codes, an invalid
-// image that touches no reader, two readers at once with one failing, Ctrl-C
-// in the middle, the settings copied from one reader to another, a refused
-// value that writes nothing, and the station picking up a reader that appears
-// after it started.
+// image that touches no reader, two readers at once with one failing, a port
+// another command holds, Ctrl-C in the middle, the settings copied from one
+// reader to another, a refused value that writes nothing, and the station
+// picking up a reader that appears after it started.
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -284,7 +284,7 @@ TEST_F(Cli, TwoReadersAtOnceOneFailing)
     EXPECT_TRUE(run.out.contains("Left in their boot loader (update them again): cli-bad")) << run.out.toStdString();
 }
 
-TEST_F(Cli, InterruptStopsAtASafeStepAndNamesTheReaderLeftInItsBootLoader)
+TEST_F(Cli, HeldPortIsRefusedAndInterruptNamesTheReaderLeftInItsBootLoader)
 {
     const Image image = MakeImage(16384);
     // Paced as a real line, so the transfer is still running when the signal comes.
@@ -292,6 +292,11 @@ TEST_F(Cli, InterruptStopsAtASafeStepAndNamesTheReaderLeftInItsBootLoader)
     QProcess process;
     Start(process, {"update", "-p", "cli-slow", image.path, "--json"});
     ASSERT_TRUE(WaitForLine(process, "\"event\":\"progress\""));
+    // Meanwhile the port is this command's alone, and a second one is told who holds it.
+    const Finished second = Run({"info", "-p", "cli-slow"});
+    EXPECT_EQ(second.status, 4);
+    EXPECT_TRUE(second.err.contains("talvor-cli (pid " + QString::number(process.processId()) + ")"))
+        << second.err.toStdString();
     ::kill(pid_t(process.processId()), SIGINT);
     const Finished run = Wait(process);
     EXPECT_EQ(run.status, 7) << run.err.toStdString();
