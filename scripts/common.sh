@@ -4,6 +4,8 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
           libgl-dev fonts-liberation xvfb xauth
+          # talvor-cli's station hears converters plugged in through udev
+          libudev-dev
           # the Russian translation: Qt Linguist's CMake package, lupdate and lrelease
           qt6-tools-dev qt6-l10n-tools
           # the icon's bitmaps, the Debian package and its checks (ctest label "package")

@@ -1,0 +1,194 @@
+#include "cli/cli_common.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <cstdio>
+#include <mutex>
+
+#include "core/line/device_holders.h"
+#include "core/line/port_directory.h"
+#include "core/line/serial_device.h"
+
+namespace cli {
+
+namespace {
+
+// Lines from several threads never interleave.
+std::mutex &OutputLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+void Write(FILE *stream, const QByteArray &bytes)
+{
+    const std::lock_guard<std::mutex> hold(OutputLock());
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+void CommonOptions::AddTo(QCommandLineParser &parser)
+{
+    lockPrefix.setFlags(QCommandLineOption::HiddenFromHelp);
+    timeScale.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(portFolder);
+    parser.addOption(lockPrefix);
+    parser.addOption(timeScale);
+}
+
+CommandParser::CommandParser(const QString &command, const QString &syntax, const QString &description)
+    : command_(command), syntax_(syntax)
+{
+    parser_.setApplicationDescription(description);
+    parser_.addOption(help_);
+    common_.AddTo(parser_);
+}
+
+std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPositional, int maxPositional)
+{
+    const QString usage = QStringLiteral("talvor-cli %1").arg(command_);
+    if (!parser_.parse(QStringList{usage} + arguments)) {
+        PrintError(QStringLiteral("talvor-cli %1: %2 See --help.").arg(command_, parser_.errorText()));
+        return kBadArguments;
+    }
+    if (parser_.isSet(help_)) {
+        // The parser's usage line names the program only.
+        QString text = parser_.helpText();
+        const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+        text.replace(0, lineEnd, QStringLiteral("Usage: %1 %2").arg(usage, syntax_));
+        std::fputs(qPrintable(text), stdout);
+        return kOk;
+    }
+    const qsizetype count = parser_.positionalArguments().size();
+    if (count < minPositional || (maxPositional >= 0 && count > maxPositional)) {
+        PrintError(QStringLiteral("talvor-cli %1: expected %2. See --help.").arg(command_, syntax_));
+        return kBadArguments;
+    }
+    if (parser_.isSet(common_.timeScale)) {
+        bool ok = false;
+        const double scale = parser_.value(common_.timeScale).toDouble(&ok);
+        if (!ok || scale <= 0 || scale > 1) {
+            PrintError(QStringLiteral("talvor-cli %1: --time-scale takes a factor above 0, at most 1.").arg(command_));
+            return kBadArguments;
+        }
+        platform::SetTimeoutScaleForTests(scale);
+    }
+    return std::nullopt;
+}
+
+Setting CommandParser::TakeSetting() const
+{
+    Setting setting;
+    if (parser_.isSet(common_.portFolder))
+        setting.portFolder = parser_.value(common_.portFolder);
+    else if (qEnvironmentVariableIsSet("TALVOR_PORT_FOLDER"))
+        setting.portFolder = qEnvironmentVariable("TALVOR_PORT_FOLDER");
+    else
+        setting.portFolder = platform::kVirtualPortFolder;
+    setting.lockPrefix = parser_.value(common_.lockPrefix).toStdString();
+    return setting;
+}
+
+PortChoice ResolvePort(const QString &given, const QString &portFolder)
+{
+    if (given.startsWith(QLatin1Char('/')))
+        return {QFileInfo(given).fileName(), given};
+    const platform::PortDirectory directory(portFolder, [] { return QStringList(); },
+                                            [] { return QHash<QString, QString>(); });
+    return {given, directory.DevicePathFor(given)};
+}
+
+QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &result)
+{
+    if (!result.lockFailure.isEmpty())
+        return QStringLiteral("%1: the port's lock cannot be made: %2").arg(port.name, result.lockFailure);
+    using Cause = platform::OpenFailureCause;
+    const platform::OpenFailure &failure = result.failure;
+    QString why;
+    switch (failure.cause) {
+    case Cause::PermissionDenied:
+        why = failure.deviceGroup.empty()
+                  ? QStringLiteral("you may not open %1").arg(port.devicePath)
+                  : QStringLiteral("you may not open %1: only members of the group %2 may "
+                                   "(sudo usermod -aG %2 $USER, then log in again)")
+                        .arg(port.devicePath, QString::fromStdString(failure.deviceGroup));
+        break;
+    case Cause::NoSuchDevice:
+        why = QStringLiteral("%1 is not there: the converter may be unplugged").arg(port.devicePath);
+        break;
+    case Cause::NameTooLong:
+        why = QStringLiteral("the port name is longer than %1 characters").arg(platform::kMaxPortNameLength);
+        break;
+    case Cause::Busy: {
+        const auto holders = platform::OtherDeviceHolders(port.devicePath.toStdString());
+        why = holders.empty() ? QStringLiteral("another program holds it")
+                              : platform::HolderSentence(port.name, holders).chopped(1);
+        break;
+    }
+    case Cause::NotADevice:
+        why = QStringLiteral("%1 does not lead to a serial port").arg(port.devicePath);
+        break;
+    case Cause::Other:
+    case Cause::None:
+        why = QStringLiteral("%1 could not be opened").arg(port.devicePath);
+        break;
+    }
+    QString text = QStringLiteral("%1: %2").arg(port.name, why);
+    if (!failure.systemText.empty() && failure.cause != Cause::Busy)
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(failure.systemText));
+    return text;
+}
+
+OpenedSession OpenSession(const PortChoice &port, const Setting &setting, SessionObserver *observer, bool monitor)
+{
+    PortSession::Options options;
+    options.lockPrefix = setting.lockPrefix;
+    options.observer = observer;
+    options.monitor = monitor;
+    PortSession::OpenResult result = PortSession::Open(port.name, port.devicePath, options);
+    OpenedSession opened;
+    if (result.session)
+        opened.session = std::move(result.session);
+    else
+        opened.failure = OpenFailureText(port, result);
+    return opened;
+}
+
+QString VersionText(const device_info::Version &version)
+{
+    return QStringLiteral("%1.%2").arg(version.major).arg(version.minor);
+}
+
+QString FirmwareText(const ReaderSnapshot &snapshot)
+{
+    if (!snapshot.info || !snapshot.info->firmware)
+        return QString();
+    return VersionText(*snapshot.info->firmware);
+}
+
+QString SerialText(const ReaderSnapshot &snapshot)
+{
+    if (!snapshot.info || !snapshot.info->serialNumber)
+        return QString();
+    return QString::number(*snapshot.info->serialNumber);
+}
+
+void PrintLine(const QString &line)
+{
+    Write(stdout, line.toUtf8());
+}
+
+void PrintError(const QString &line)
+{
+    Write(stderr, line.toUtf8());
+}
+
+void PrintJsonLine(const QJsonObject &object)
+{
+    Write(stdout, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+}  // namespace cli

@@ -1,0 +1,66 @@
+// talvor-cli: the readers from a shell. Firmware updates on many ports at
+// once, a station that updates each reader as it is plugged in, the settings
+// as files, with exit codes and JSON output for scripts. No window system.
+
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "cli/cli_common.h"
+#include "cli/commands.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: talvor-cli [-h|--help] [-v|--version] COMMAND [options]\n"
+    "The TALVOR IV service tool for scripts and production lines.\n"
+    "\n"
+    "Commands (each has its own --help):\n"
+    "  ports [--json]                          serial ports, their converters and holders\n"
+    "  info -p PORT [--wait SECONDS] [--json]  what the reader says about itself\n"
+    "  update -p PORT [-p PORT ...] IMAGE [--json]\n"
+    "                                          firmware update, all readers at once\n"
+    "  update --station IMAGE [--json]         update each reader whose port appears\n"
+    "  settings get -p PORT [-o FILE] [--json] the settings as named fields\n"
+    "  settings set -p PORT (FILE | NAME=VALUE ...)\n"
+    "                                          write settings, read them back\n"
+    "  settings diff -p PORT FILE              what differs between reader and file\n"
+    "\n"
+    "Options of every command that opens a port:\n"
+    "  --port-folder DIR   folder of the virtual ports (default $TALVOR_PORT_FOLDER\n"
+    "                      or /tmp/talvor-ports)\n"
+    "\n"
+    "Exit status: 0 success, 1 settings differ or not taken, 2 bad arguments,\n"
+    "3 image invalid, 4 port not opened, 5 no answer or no boot loader,\n"
+    "6 reader error, 7 interrupted.\n";
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("talvor-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALVOR_VERSION));
+
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    const QString first = arguments.isEmpty() ? QString() : arguments.constFirst();
+    const QStringList rest = arguments.mid(1);
+    if (first == QLatin1String("-h") || first == QLatin1String("--help")) {
+        std::fputs(kHelp, stdout);
+        return cli::kOk;
+    }
+    if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
+        std::printf("talvor-cli %s\n", TALVOR_VERSION);
+        return cli::kOk;
+    }
+    if (first == QLatin1String("ports"))
+        return cli::RunPorts(rest);
+    if (first == QLatin1String("info"))
+        return cli::RunInfo(rest);
+    if (first == QLatin1String("update"))
+        return cli::RunUpdate(rest);
+    if (first == QLatin1String("settings"))
+        return cli::RunSettings(rest);
+    std::fprintf(stderr, "talvor-cli: %s. See talvor-cli --help.\n",
+                 first.isEmpty() ? "give a command" : qPrintable(QStringLiteral("unknown command %1").arg(first)));
+    return cli::kBadArguments;
+}

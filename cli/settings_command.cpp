@@ -1,0 +1,284 @@
+// `settings get | set | diff`: the reader's settings record as named fields,
+// through the settings window's field rules.
+
+#include <QFile>
+#include <QJsonDocument>
+#include <variant>
+
+#include "cli/cli_common.h"
+#include "cli/commands.h"
+#include "cli/settings_file.h"
+
+namespace cli {
+
+namespace {
+
+using settings_fields::Field;
+
+const QString kSyntaxGet = QStringLiteral("get -p PORT [-o FILE] [--json]");
+const QString kSyntaxSet = QStringLiteral("set -p PORT (FILE | NAME=VALUE ...)");
+const QString kSyntaxDiff = QStringLiteral("diff -p PORT FILE");
+
+QString Id(Field field)
+{
+    return QString::fromLatin1(settings_fields::Info(field).id);
+}
+
+QString Shown(const QString &words)
+{
+    return words.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("\"%1\"").arg(words);
+}
+
+void PrintRefusal(const QString &command, const settings_fields::Refusal &refusal)
+{
+    PrintError(QStringLiteral("talvor-cli settings %1: %2").arg(command, refusal.text));
+    if (!refusal.allowed.isEmpty())
+        PrintError(QStringLiteral("allowed: %1").arg(refusal.allowed.join(QStringLiteral(", "))));
+    // The reader does not report its model; the keypad's fields need it named.
+    if (refusal.text.contains(QLatin1String("cannot be changed")))
+        PrintError(QStringLiteral("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
+                                  "comes first."));
+}
+
+std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        PrintError(QStringLiteral("talvor-cli settings %1: cannot read %2: %3").arg(command, path, file.errorString()));
+        return std::nullopt;
+    }
+    settings_fields::Refusal refusal;
+    auto parsed = ParseSettingsFile(file.readAll(), refusal);
+    if (!parsed) {
+        refusal.text = QStringLiteral("%1: %2").arg(path, refusal.text);
+        PrintRefusal(command, refusal);
+    }
+    return parsed;
+}
+
+// The port's session and the record the reader holds, or the exit status.
+struct ReaderRecord {
+    std::unique_ptr<PortSession> session;
+    SettingsRecord record{};
+    int failure = kOk;
+};
+
+ReaderRecord ReadReader(const PortChoice &port, const Setting &setting)
+{
+    ReaderRecord reader;
+    OpenedSession opened = OpenSession(port, setting, nullptr, /*monitor=*/false);
+    if (!opened.session) {
+        PrintError(opened.failure);
+        reader.failure = kPortNotOpened;
+        return reader;
+    }
+    const SettingsResult read = opened.session->ReadSettings().get();
+    if (!read.answered) {
+        PrintError(QStringLiteral("%1: the reader did not answer the settings request").arg(port.name));
+        reader.failure = kNoAnswer;
+        return reader;
+    }
+    reader.session = std::move(opened.session);
+    reader.record = read.record;
+    return reader;
+}
+
+struct Parsed {
+    Setting setting;
+    PortChoice port;
+    QStringList positional;
+    bool json = false;
+    QString output;
+};
+
+// The sub-command's own parser; the exit status when it should end now.
+std::variant<int, Parsed> ParseSettingsCommand(const QString &name, const QString &syntax,
+                                                const QString &description, const QStringList &arguments,
+                                                int minPositional, int maxPositional)
+{
+    CommandParser command(QStringLiteral("settings ") + name, syntax.mid(syntax.indexOf(QLatin1Char(' ')) + 1),
+                          description);
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+                                  QStringLiteral("Port name or device path."), QStringLiteral("port"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Write the settings file here."), QStringLiteral("file"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("The settings file's JSON on standard output."));
+    command.Parser().addOption(port);
+    if (name == QLatin1String("get"))
+        command.Parser().addOptions({output, json});
+    if (const auto status = command.Parse(arguments, minPositional, maxPositional))
+        return *status;
+    if (command.Parser().values(port).size() != 1) {
+        PrintError(QStringLiteral("talvor-cli settings %1: give one -p PORT. See --help.").arg(name));
+        return int(kBadArguments);
+    }
+    Parsed parsed;
+    parsed.setting = command.TakeSetting();
+    parsed.port = ResolvePort(command.Parser().value(port), parsed.setting.portFolder);
+    parsed.positional = command.Parser().positionalArguments();
+    if (name == QLatin1String("get")) {
+        parsed.json = command.Parser().isSet(json);
+        parsed.output = command.Parser().value(output);
+    }
+    return parsed;
+}
+
+int Get(const QStringList &arguments)
+{
+    const auto parsed = ParseSettingsCommand(
+        QStringLiteral("get"), kSyntaxGet,
+        QStringLiteral("Reads the reader's settings: named fields with their values in words, and the\n"
+                       "raw 9 bytes. -o writes them as a settings file that `settings set` takes."),
+        arguments, 0, 0);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
+    const Parsed &p = std::get<Parsed>(parsed);
+    const ReaderRecord reader = ReadReader(p.port, p.setting);
+    if (reader.failure != kOk)
+        return reader.failure;
+
+    const QByteArray json = QJsonDocument(SettingsToJson(reader.record)).toJson(QJsonDocument::Indented);
+    if (!p.output.isEmpty()) {
+        QFile file(p.output);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size() ||
+            !file.flush()) {
+            PrintError(QStringLiteral("talvor-cli settings get: cannot write %1: %2").arg(p.output, file.errorString()));
+            return kBadArguments;
+        }
+    }
+    if (p.json) {
+        PrintLine(QString::fromUtf8(json).trimmed());
+        return kOk;
+    }
+    const settings_fields::SettingsFields fields = settings_fields::Decode(reader.record);
+    for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
+        if (info.byte >= 0)
+            PrintLine(QStringLiteral("%1  %2").arg(Id(info.field), -22).arg(Shown(FieldWords(fields, info.field))));
+    }
+    PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
+    if (!p.output.isEmpty())
+        PrintLine(QStringLiteral("%1: settings written to %2").arg(p.port.name, p.output));
+    return kOk;
+}
+
+int Set(const QStringList &arguments)
+{
+    const auto parsed = ParseSettingsCommand(
+        QStringLiteral("set"), kSyntaxSet,
+        QStringLiteral("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
+                       "reads them back. A value a field does not allow is refused before anything\n"
+                       "is written. Names and values: `talvor-cli settings get`."),
+        arguments, 1, -1);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
+    const Parsed &p = std::get<Parsed>(parsed);
+
+    const bool fromFile = p.positional.size() == 1 && !p.positional.constFirst().contains(QLatin1Char('='));
+    std::optional<SettingsFile> file;
+    if (fromFile) {
+        file = ReadSettingsFile(QStringLiteral("set"), p.positional.constFirst());
+        if (!file)
+            return kBadArguments;
+    } else {
+        // Names and values first; the rules need the reader's record.
+        for (const QString &words : p.positional) {
+            settings_fields::Refusal refusal;
+            if (!settings_fields::ParseAssignment(words, &refusal)) {
+                PrintRefusal(QStringLiteral("set"), refusal);
+                return kBadArguments;
+            }
+        }
+    }
+
+    const ReaderRecord reader = ReadReader(p.port, p.setting);
+    if (reader.failure != kOk)
+        return reader.failure;
+    settings_fields::Refusal refusal;
+    const std::optional<SettingsRecord> target = fromFile
+                                                     ? RecordForFile(*file, reader.record, refusal)
+                                                     : RecordForAssignments(p.positional, reader.record, refusal);
+    if (!target) {
+        PrintRefusal(QStringLiteral("set"), refusal);
+        PrintError(QStringLiteral("%1: nothing was written").arg(p.port.name));
+        return kBadArguments;
+    }
+    if (*target == reader.record) {
+        PrintLine(QStringLiteral("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
+        return kOk;
+    }
+
+    const SettingsResult written = reader.session->WriteSettings(*target).get();
+    if (!written.answered) {
+        PrintError(QStringLiteral("%1: the reader did not answer the settings write").arg(p.port.name));
+        return kNoAnswer;
+    }
+    const auto before = settings_fields::Decode(reader.record);
+    const auto asked = settings_fields::Decode(*target);
+    const auto after = settings_fields::Decode(written.record);
+    for (Field field : settings_fields::FieldsThatDiffer(reader.record, written.record))
+        PrintLine(QStringLiteral("%1: changed %2: %3 -> %4")
+                      .arg(p.port.name, Id(field), Shown(FieldWords(before, field)), Shown(FieldWords(after, field))));
+    const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
+    for (Field field : notTaken)
+        PrintError(QStringLiteral("%1: not taken %2: asked %3, the reader holds %4")
+                       .arg(p.port.name, Id(field), Shown(FieldWords(asked, field)), Shown(FieldWords(after, field))));
+    PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
+    return notTaken.empty() ? kOk : kDiffers;
+}
+
+int Diff(const QStringList &arguments)
+{
+    const auto parsed = ParseSettingsCommand(
+        QStringLiteral("diff"), kSyntaxDiff,
+        QStringLiteral("Lists the fields in which the reader's settings differ from a settings file.\n"
+                       "Exit status 0 when none differ, 1 when some do."),
+        arguments, 1, 1);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
+    const Parsed &p = std::get<Parsed>(parsed);
+    const std::optional<SettingsFile> file = ReadSettingsFile(QStringLiteral("diff"), p.positional.constFirst());
+    if (!file)
+        return kBadArguments;
+    const ReaderRecord reader = ReadReader(p.port, p.setting);
+    if (reader.failure != kOk)
+        return reader.failure;
+    settings_fields::Refusal refusal;
+    const std::optional<SettingsRecord> target = RecordForFile(*file, reader.record, refusal);
+    if (!target) {
+        PrintRefusal(QStringLiteral("diff"), refusal);
+        return kBadArguments;
+    }
+    const auto onReader = settings_fields::Decode(reader.record);
+    const auto inFile = settings_fields::Decode(*target);
+    const std::vector<Field> differ = settings_fields::FieldsThatDiffer(reader.record, *target);
+    for (Field field : differ)
+        PrintLine(QStringLiteral("%1: reader %2, file %3")
+                      .arg(Id(field), Shown(FieldWords(onReader, field)), Shown(FieldWords(inFile, field))));
+    return differ.empty() ? kOk : kDiffers;
+}
+
+}  // namespace
+
+int RunSettings(const QStringList &arguments)
+{
+    const QString sub = arguments.isEmpty() ? QString() : arguments.constFirst();
+    const QStringList rest = arguments.mid(1);
+    if (sub == QLatin1String("get"))
+        return Get(rest);
+    if (sub == QLatin1String("set"))
+        return Set(rest);
+    if (sub == QLatin1String("diff"))
+        return Diff(rest);
+    if (sub == QLatin1String("--help") || sub == QLatin1String("-h")) {
+        PrintLine(QStringLiteral("Usage: talvor-cli settings %1\n       talvor-cli settings %2\n"
+                                 "       talvor-cli settings %3\n"
+                                 "Each has its own --help.")
+                      .arg(kSyntaxGet, kSyntaxSet, kSyntaxDiff));
+        return kOk;
+    }
+    PrintError(QStringLiteral("talvor-cli settings: give get, set or diff. See talvor-cli settings --help."));
+    return kBadArguments;
+}
+
+}  // namespace cli

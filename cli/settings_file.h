@@ -1,0 +1,57 @@
+#pragma once
+// The settings file of talvor-cli: JSON with a format number, the record's
+// named fields with their values in words, and the raw 9 bytes in hex.
+//
+//   {"format": 1,
+//    "fields": {"interface": "Wiegand", "wiegand_card_length": "26 bits", ...},
+//    "raw": "00 00 00 00 00 01 01 00 00"}
+//
+// A field without a choice is null. And what the user asks for, from a file or
+// from NAME=VALUE words, becomes the record to write under the settings
+// window's field rules, or a refusal that says why before anything is written.
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+#include "core/protocol/settings_fields.h"
+
+namespace cli {
+
+inline constexpr int kSettingsFormat = 1;
+
+QString RecordHex(const SettingsRecord &record);
+// Nine hex bytes, with blanks, ':' or '-' between them or none.
+std::optional<SettingsRecord> ParseRecordHex(const QString &text);
+
+// The words of a field's choice in the record (English, as the model has
+// them); empty when it has none.
+QString FieldWords(const settings_fields::SettingsFields &fields, settings_fields::Field field);
+
+QJsonObject SettingsToJson(const SettingsRecord &record);
+
+struct SettingsFile {
+    std::vector<settings_fields::Assignment> fields;  // in the file's order, nulls left out
+    std::optional<SettingsRecord> raw;
+};
+// The file's contents, or nothing with refusal set (bad JSON, unknown format,
+// an unknown field or a value the field does not allow).
+std::optional<SettingsFile> ParseSettingsFile(const QByteArray &contents, settings_fields::Refusal &refusal);
+
+// The record to write for a file: every field it names is taken as a record
+// would give it (the window's enabled states do not apply); the rest stay as
+// on the reader. Refused when the rules would change a value it names, or
+// when its fields and its raw bytes disagree.
+std::optional<SettingsRecord> RecordForFile(const SettingsFile &file, const SettingsRecord &current,
+                                            settings_fields::Refusal &refusal);
+
+// The record to write for NAME=VALUE words, taken one by one as the window's
+// controls take them: only fields the device type, interface and keyboard
+// input leave enabled.
+std::optional<SettingsRecord> RecordForAssignments(const QStringList &words, const SettingsRecord &current,
+                                                   settings_fields::Refusal &refusal);
+
+}  // namespace cli

@@ -1,0 +1,412 @@
+// `update`: a firmware image onto the readers on the ports named, all at
+// once, or onto each reader as its port appears (`--station`).
+
+#include <QFile>
+#include <QJsonArray>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "cli/cli_common.h"
+#include "cli/commands.h"
+#include "cli/port_watch.h"
+#include "cli/update_run.h"
+#include "core/engine/com_port.h"
+#include "core/engine/update_procedure.h"
+
+namespace cli {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int)
+{
+    interrupted = 1;
+}
+
+// Ctrl-C and a plain kill stop the sessions at their next safe step; a second
+// Ctrl-C ends the program at once.
+void CatchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+enum class Output { Live, Plain, Json };
+
+constexpr int kTickMs = 100;
+constexpr int kLiveRedrawMs = 200;
+constexpr int kBarWidth = 16;
+constexpr int kStationPatienceMs = 3000;
+
+// The image as the update engine reads it, refused by the same rules.
+bool ImageAccepted(const QString &path, QString &reason, QString &description)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    file.close();
+    TComPort1 noPort;
+    TProt engine(noPort);
+    if (!engine.OpenImage(path)) {
+        reason = QStringLiteral("%1: %2").arg(path, engine.ImageVerdict().reason);
+        return false;
+    }
+    description = DescriptionText(engine.Description()).trimmed();
+    engine.CloseImage();
+    return true;
+}
+
+// Short enough that a reader's line fits 80 columns.
+QString StageText(const RunState &state)
+{
+    switch (state.phase) {
+    case RunPhase::Opening: return QStringLiteral("opening");
+    case RunPhase::Asking: return QStringLiteral("asking");
+    case RunPhase::WaitingForBootLoader: return QStringLiteral("waiting (%1)").arg(state.progress.attemptsLeft);
+    case RunPhase::Transfer: return QStringLiteral("transfer");
+    case RunPhase::Finishing: return QStringLiteral("restarting");
+    case RunPhase::Done: return state.result.Succeeded() ? QStringLiteral("done") : QStringLiteral("failed");
+    }
+    return QString();
+}
+
+QString LiveLine(const UpdateRun &run, int nameWidth)
+{
+    const RunState state = run.State();
+    const UpdateProgress &p = state.progress;
+    const int total = p.blocksTotal;
+    const bool done = state.phase == RunPhase::Done && state.result.Succeeded();
+    const int percent = done ? 100 : total > 0 ? p.blocksDone * 100 / total : 0;
+    const int filled = percent * kBarWidth / 100;
+    const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('-'));
+    QString left = QStringLiteral("     ");
+    if (state.phase == RunPhase::Transfer && p.blocksDone > 0)
+        left = QLatin1Char('~') + Minutes(state.transferMs * (total - p.blocksDone) / p.blocksDone);
+    const QString serial = state.serialNumber.isEmpty() ? QStringLiteral("-") : state.serialNumber;
+    return QStringLiteral("%1 %2 %3 [%4] %5% %6/%7 %8 %9")
+        .arg(run.Port().name, -nameWidth)
+        .arg(serial, 5)
+        .arg(StageText(state), -13)
+        .arg(bar)
+        .arg(percent, 3)
+        .arg(p.blocksDone, 5)
+        .arg(total, -5)
+        .arg(Minutes(state.elapsedMs), 5)
+        .arg(left);
+}
+
+// The plain line for an event, or nothing for events too small to tell.
+QString PlainLine(const QJsonObject &event)
+{
+    const QString port = event.value(QStringLiteral("port")).toString();
+    const QString kind = event.value(QStringLiteral("event")).toString();
+    if (kind == QLatin1String("reader")) {
+        if (!event.value(QStringLiteral("answered")).toBool())
+            return QStringLiteral("%1: the reader does not answer; trying its boot loader").arg(port);
+        return QStringLiteral("%1: reader %2, firmware %3")
+            .arg(port, event.value(QStringLiteral("serial_number")).toString(QStringLiteral("-")),
+                 event.value(QStringLiteral("firmware")).toString(QStringLiteral("unknown")));
+    }
+    if (kind == QLatin1String("waiting")) {
+        const int left = event.value(QStringLiteral("attempts_left")).toInt();
+        return left % 10 == 0 || left < 5 ? QStringLiteral("%1: waiting for the boot loader (%2)").arg(port).arg(left)
+                                          : QString();
+    }
+    if (kind == QLatin1String("progress")) {
+        const int percent = event.value(QStringLiteral("percent")).toInt();
+        return percent % 10 == 0 ? QStringLiteral("%1: transfer %2% (%3/%4 blocks)")
+                                       .arg(port)
+                                       .arg(percent)
+                                       .arg(event.value(QStringLiteral("blocks")).toInt())
+                                       .arg(event.value(QStringLiteral("blocks_total")).toInt())
+                                 : QString();
+    }
+    if (kind == QLatin1String("result"))
+        return QStringLiteral("%1: %2 (%3 s)")
+            .arg(port, event.value(QStringLiteral("text")).toString())
+            .arg(event.value(QStringLiteral("seconds")).toDouble(), 0, 'f', 1);
+    return QString();
+}
+
+void Emit(Output output, const QJsonObject &event)
+{
+    if (output == Output::Json) {
+        PrintJsonLine(event);
+    } else {
+        const QString line = PlainLine(event);
+        if (!line.isEmpty())
+            PrintLine(line);
+    }
+}
+
+void PrintSummaryTable(const std::vector<std::unique_ptr<UpdateRun>> &runs)
+{
+    PrintLine(QString());
+    PrintLine(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                  .arg(QStringLiteral("PORT"), -15)
+                  .arg(QStringLiteral("SERIAL"), 6)
+                  .arg(QStringLiteral("BEFORE"), -7)
+                  .arg(QStringLiteral("AFTER"), -7)
+                  .arg(QStringLiteral("SECONDS"), 7)
+                  .arg(QStringLiteral("RESULT")));
+    for (const auto &run : runs) {
+        const RunState state = run->State();
+        auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+        PrintLine(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                      .arg(run->Port().name, -15)
+                      .arg(orDash(state.serialNumber), 6)
+                      .arg(orDash(state.firmwareBefore), -7)
+                      .arg(orDash(state.firmwareAfter), -7)
+                      .arg(state.result.seconds, 7, 'f', 1)
+                      .arg(state.result.Text()));
+    }
+}
+
+// The status of the whole command: interrupted when a reader was cut short by
+// Ctrl-C, else the first reader's failure in the order given.
+int OverallExit(const std::vector<std::unique_ptr<UpdateRun>> &runs)
+{
+    int first = kOk;
+    for (const auto &run : runs) {
+        const int code = run->State().result.ExitCode();
+        if (interrupted && code == kInterrupted)
+            return kInterrupted;
+        if (first == kOk)
+            first = code;
+    }
+    return first;
+}
+
+// After Ctrl-C, asked on every tick until each run is done: a stop that
+// reaches a session before its update job has begun is asked again once it has.
+void StopAllWhenInterrupted(const std::vector<std::unique_ptr<UpdateRun>> &runs)
+{
+    if (!interrupted)
+        return;
+    for (const auto &run : runs) {
+        if (!run->Done())
+            run->RequestStop();
+    }
+}
+
+void SayLeftInBootLoader(const std::vector<std::unique_ptr<UpdateRun>> &runs, Output output)
+{
+    QStringList left;
+    for (const auto &run : runs) {
+        if (run->State().result.LeftInBootLoader())
+            left << run->Port().name;
+    }
+    if (left.isEmpty() || output == Output::Json)
+        return;
+    PrintLine(QStringLiteral("Left in their boot loader (update them again): %1").arg(left.join(QStringLiteral(", "))));
+}
+
+QJsonObject SummaryEvent(const std::vector<std::unique_ptr<UpdateRun>> &runs, int exitCode)
+{
+    int succeeded = 0;
+    QJsonArray left;
+    for (const auto &run : runs) {
+        const RunResult result = run->State().result;
+        succeeded += result.Succeeded() ? 1 : 0;
+        if (result.LeftInBootLoader())
+            left.append(run->Port().name);
+    }
+    return {{QStringLiteral("event"), QStringLiteral("summary")},
+            {QStringLiteral("succeeded"), succeeded},
+            {QStringLiteral("failed"), int(runs.size()) - succeeded},
+            {QStringLiteral("left_in_boot_loader"), left},
+            {QStringLiteral("exit_code"), exitCode}};
+}
+
+int UpdatePorts(const QStringList &ports, const UpdateRun::Options &options, Output output)
+{
+    std::vector<std::unique_ptr<UpdateRun>> runs;
+    for (const QString &given : ports)
+        runs.push_back(std::make_unique<UpdateRun>(ResolvePort(given, options.setting.portFolder), options));
+    for (const auto &run : runs)
+        run->Start();
+
+    int linesShown = 0;
+    int nameWidth = 0;
+    for (const auto &run : runs)
+        nameWidth = std::max(nameWidth, int(run->Port().name.size()));
+    QElapsedTimer sinceRedraw;
+    sinceRedraw.start();
+    for (;;) {
+        bool allDone = true;
+        for (const auto &run : runs)
+            allDone = allDone && run->Done();
+        StopAllWhenInterrupted(runs);
+        if (output == Output::Live) {
+            if (allDone || sinceRedraw.elapsed() >= kLiveRedrawMs) {
+                QString screen;
+                if (linesShown > 0)
+                    screen += QStringLiteral("\x1b[%1A").arg(linesShown);
+                for (const auto &run : runs)
+                    screen += QStringLiteral("\r\x1b[2K") + LiveLine(*run, nameWidth) + QLatin1Char('\n');
+                std::fputs(screen.toUtf8().constData(), stdout);
+                std::fflush(stdout);
+                linesShown = int(runs.size());
+                sinceRedraw.restart();
+            }
+            for (const auto &run : runs)
+                run->TakeEvents();
+        } else {
+            for (const auto &run : runs) {
+                for (const QJsonObject &event : run->TakeEvents())
+                    Emit(output, event);
+            }
+        }
+        if (allDone)
+            break;
+        ::usleep(kTickMs * 1000);
+    }
+    for (const auto &run : runs)
+        run->Join();
+
+    const int exitCode = OverallExit(runs);
+    if (output == Output::Json) {
+        PrintJsonLine(SummaryEvent(runs, exitCode));
+    } else {
+        PrintSummaryTable(runs);
+        SayLeftInBootLoader(runs, output);
+    }
+    return exitCode;
+}
+
+int Station(const UpdateRun::Options &stationOptions, Output output)
+{
+    UpdateRun::Options options = stationOptions;
+    options.openPatienceMs = kStationPatienceMs;
+    PortWatch watch(options.setting.portFolder);
+    if (output == Output::Json) {
+        PrintJsonLine({{QStringLiteral("event"), QStringLiteral("watching")},
+                       {QStringLiteral("folder"), options.setting.portFolder},
+                       {QStringLiteral("udev"), watch.ListensToUdev()}});
+    } else {
+        PrintLine(QStringLiteral("Watching for readers (%1, and %2); Ctrl-C ends.")
+                      .arg(watch.ListensToUdev() ? QStringLiteral("udev") : QStringLiteral("the port list"),
+                           options.setting.portFolder));
+    }
+
+    std::vector<std::unique_ptr<UpdateRun>> runs;
+    auto drain = [&] {
+        for (const auto &run : runs) {
+            for (const QJsonObject &event : run->TakeEvents()) {
+                const bool result = event.value(QStringLiteral("event")).toString() == QLatin1String("result");
+                if (output == Output::Json || result)
+                    Emit(output == Output::Json ? Output::Json : Output::Plain, event);
+            }
+        }
+    };
+    while (!interrupted) {
+        for (const platform::PortEntry &entry : watch.WaitForNewPorts(kTickMs * 5)) {
+            if (interrupted)
+                break;
+            if (output == Output::Json)
+                PrintJsonLine({{QStringLiteral("event"), QStringLiteral("appeared")},
+                               {QStringLiteral("port"), entry.portName},
+                               {QStringLiteral("device"), entry.devicePath}});
+            else
+                PrintLine(QStringLiteral("%1: appeared, updating").arg(entry.portName));
+            runs.push_back(std::make_unique<UpdateRun>(PortChoice{entry.portName, entry.devicePath}, options));
+            runs.back()->Start();
+        }
+        drain();
+    }
+    for (;;) {
+        StopAllWhenInterrupted(runs);
+        bool allDone = true;
+        for (const auto &run : runs)
+            allDone = allDone && run->Done();
+        drain();
+        if (allDone)
+            break;
+        ::usleep(kTickMs * 1000);
+    }
+    for (const auto &run : runs)
+        run->Join();
+    drain();
+
+    const int exitCode = OverallExit(runs);
+    if (output == Output::Json) {
+        PrintJsonLine(SummaryEvent(runs, exitCode));
+    } else {
+        const QJsonObject summary = SummaryEvent(runs, exitCode);
+        PrintLine(QStringLiteral("%1 succeeded, %2 failed.")
+                      .arg(summary.value(QStringLiteral("succeeded")).toInt())
+                      .arg(summary.value(QStringLiteral("failed")).toInt()));
+        SayLeftInBootLoader(runs, output);
+    }
+    return exitCode;
+}
+
+}  // namespace
+
+int RunUpdate(const QStringList &arguments)
+{
+    CommandParser command(QStringLiteral("update"), QStringLiteral("(-p PORT [-p PORT ...] | --station) IMAGE [--json]"),
+                          QStringLiteral("Loads the program section of IMAGE into the readers on the ports "
+                                         "named, all at\nonce, or with --station into each reader whose port "
+                                         "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
+                                         "touches no reader."));
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+                                  QStringLiteral("Port name or device path; repeat for more readers."),
+                                  QStringLiteral("port"));
+    const QCommandLineOption station(QStringLiteral("station"),
+                                     QStringLiteral("Update the reader on each port that appears (a converter "
+                                                    "plugged in)."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per event and line."));
+    command.Parser().addOptions({port, station, json});
+    if (const auto status = command.Parse(arguments, 1, 1))
+        return *status;
+    const QStringList ports = command.Parser().values(port);
+    const bool isStation = command.Parser().isSet(station);
+    if (isStation == !ports.isEmpty()) {
+        PrintError(QStringLiteral("talvor-cli update: give either -p PORT (one or more) or --station. See --help."));
+        return kBadArguments;
+    }
+    const Setting setting = command.TakeSetting();
+    QStringList devices;
+    for (const QString &given : ports) {
+        const QString device = ResolvePort(given, setting.portFolder).devicePath;
+        if (devices.contains(device)) {
+            PrintError(QStringLiteral("talvor-cli update: %1 is named twice.").arg(given));
+            return kBadArguments;
+        }
+        devices << device;
+    }
+
+    UpdateRun::Options options;
+    options.imagePath = command.Parser().positionalArguments().constFirst();
+    options.setting = setting;
+    QString reason;
+    QString description;
+    if (!ImageAccepted(options.imagePath, reason, description)) {
+        PrintError(QStringLiteral("talvor-cli update: the image is not valid: %1").arg(reason));
+        return kImageInvalid;
+    }
+    const Output output = command.Parser().isSet(json) ? Output::Json
+                          : (!isStation && ::isatty(STDOUT_FILENO)) ? Output::Live
+                                                                   : Output::Plain;
+    if (output == Output::Json)
+        PrintJsonLine({{QStringLiteral("event"), QStringLiteral("image")},
+                       {QStringLiteral("path"), options.imagePath},
+                       {QStringLiteral("description"), description}});
+    else
+        PrintLine(QStringLiteral("Image %1: %2").arg(options.imagePath, description));
+
+    CatchInterrupts();
+    return isStation ? Station(options, output) : UpdatePorts(ports, options, output);
+}
+
+}  // namespace cli

@@ -1,0 +1,290 @@
+#include "cli/update_run.h"
+
+#include <QJsonArray>
+#include <chrono>
+
+namespace cli {
+
+namespace {
+
+// The reader answers the monitor within a poll or two; a silent one (already
+// in its boot loader, say) is given up on after one silent poll.
+constexpr int kAskReaderMs = 3000;
+// A reader starts its new firmware within a moment of the closing block.
+constexpr int kNewFirmwareMs = 5000;
+constexpr int kPollMs = 50;
+
+QJsonValue OrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+}  // namespace
+
+QString PhaseWord(RunPhase phase)
+{
+    switch (phase) {
+    case RunPhase::Opening: return QStringLiteral("opening");
+    case RunPhase::Asking: return QStringLiteral("asking");
+    case RunPhase::WaitingForBootLoader: return QStringLiteral("waiting_for_boot_loader");
+    case RunPhase::Transfer: return QStringLiteral("transfer");
+    case RunPhase::Finishing: return QStringLiteral("finishing");
+    case RunPhase::Done: return QStringLiteral("done");
+    }
+    return QString();
+}
+
+QString Minutes(qint64 ms)
+{
+    const qint64 seconds = (ms + 500) / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+int RunResult::ExitCode() const
+{
+    if (!portOpened)
+        return kPortNotOpened;
+    if (!updateRan)
+        return kInterrupted;  // stopped before the update was queued
+    switch (update.outcome) {
+    case UpdateOutcome::Completed: return kOk;
+    case UpdateOutcome::ImageRefused:
+    case UpdateOutcome::ImageUnreadable: return kImageInvalid;
+    case UpdateOutcome::NoBootLoader: return kNoAnswer;
+    case UpdateOutcome::ReaderError:
+    case UpdateOutcome::NoAnswer: return kReaderError;
+    case UpdateOutcome::Stopped:
+    case UpdateOutcome::Interrupted: return kInterrupted;
+    }
+    return kReaderError;
+}
+
+QString RunResult::Word() const
+{
+    if (!portOpened)
+        return QStringLiteral("port_not_opened");
+    if (!updateRan)
+        return QStringLiteral("stopped");
+    switch (update.outcome) {
+    case UpdateOutcome::Completed: return QStringLiteral("completed");
+    case UpdateOutcome::ImageRefused: return QStringLiteral("image_refused");
+    case UpdateOutcome::ImageUnreadable: return QStringLiteral("image_unreadable");
+    case UpdateOutcome::NoBootLoader: return QStringLiteral("no_boot_loader");
+    case UpdateOutcome::ReaderError: return QStringLiteral("reader_error");
+    case UpdateOutcome::NoAnswer: return QStringLiteral("no_answer");
+    case UpdateOutcome::Stopped: return QStringLiteral("stopped");
+    case UpdateOutcome::Interrupted: return QStringLiteral("interrupted");
+    }
+    return QString();
+}
+
+QString RunResult::Text() const
+{
+    if (!portOpened)
+        return QStringLiteral("port not opened: ") + portFailure;
+    if (!updateRan)
+        return QStringLiteral("stopped before the update");
+    const QString lines = update.errorLines.join(QStringLiteral(" "));
+    switch (update.outcome) {
+    case UpdateOutcome::Completed: return QStringLiteral("completed");
+    case UpdateOutcome::ImageRefused: return QStringLiteral("image refused: ") + update.refusalReason;
+    case UpdateOutcome::ImageUnreadable: return QStringLiteral("image not readable: ") + update.refusalReason;
+    case UpdateOutcome::NoBootLoader: return QStringLiteral("no boot loader answered");
+    case UpdateOutcome::ReaderError: return QStringLiteral("reader error: ") + lines;
+    case UpdateOutcome::NoAnswer: return QStringLiteral("no answer during the transfer: ") + lines;
+    case UpdateOutcome::Stopped: return QStringLiteral("stopped before the transfer");
+    case UpdateOutcome::Interrupted: return QStringLiteral("interrupted during the transfer");
+    }
+    return QString();
+}
+
+UpdateRun::UpdateRun(PortChoice port, Options options) : port_(std::move(port)), options_(std::move(options)) {}
+
+UpdateRun::~UpdateRun()
+{
+    RequestStop();
+    Join();
+}
+
+void UpdateRun::Start()
+{
+    clock_.start();
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void UpdateRun::RequestStop()
+{
+    stopAsked_ = true;
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (session_)
+        session_->RequestStop();
+}
+
+bool UpdateRun::Done() const
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    return state_.phase == RunPhase::Done;
+}
+
+void UpdateRun::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+RunState UpdateRun::State() const
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    RunState state = state_;
+    if (state.phase != RunPhase::Done) {
+        state.elapsedMs = clock_.elapsed();
+        state.transferMs = transferStartMs_ < 0 ? 0 : state.elapsedMs - transferStartMs_;
+    }
+    return state;
+}
+
+std::deque<QJsonObject> UpdateRun::TakeEvents()
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    std::deque<QJsonObject> taken;
+    taken.swap(events_);
+    return taken;
+}
+
+void UpdateRun::Push(QJsonObject event)
+{
+    // lock_ held
+    event.insert(QStringLiteral("port"), port_.name);
+    events_.push_back(event);
+}
+
+void UpdateRun::UpdateChanged(const UpdateProgress &progress)
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    const RunPhase before = state_.phase;
+    state_.progress = progress;
+    if (progress.stage == UpdateStage::WaitingForBootLoader) {
+        state_.phase = RunPhase::WaitingForBootLoader;
+        if (before != state_.phase || progress.attemptsLeft != lastAttemptsLeft_)
+            Push({{QStringLiteral("event"), QStringLiteral("waiting")},
+                  {QStringLiteral("attempts_left"), progress.attemptsLeft}});
+        lastAttemptsLeft_ = progress.attemptsLeft;
+    } else if (progress.stage == UpdateStage::Transfer) {
+        state_.phase = RunPhase::Transfer;
+        if (transferStartMs_ < 0)
+            transferStartMs_ = clock_.elapsed();
+        const int percent = progress.blocksTotal > 0 ? progress.blocksDone * 100 / progress.blocksTotal : 0;
+        if (before != state_.phase || percent != lastPercent_)
+            Push({{QStringLiteral("event"), QStringLiteral("progress")},
+                  {QStringLiteral("blocks"), progress.blocksDone},
+                  {QStringLiteral("blocks_total"), progress.blocksTotal},
+                  {QStringLiteral("percent"), percent}});
+        lastPercent_ = percent;
+    }
+}
+
+std::unique_ptr<PortSession> UpdateRun::OpenWithPatience(QString &failure)
+{
+    for (;;) {
+        OpenedSession opened = OpenSession(port_, options_.setting, this);
+        if (opened.session)
+            return std::move(opened.session);
+        failure = opened.failure;
+        if (stopAsked_ || clock_.elapsed() + kPollMs > options_.openPatienceMs)
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+}
+
+void UpdateRun::Execute()
+{
+    RunResult result;
+    QString failure;
+    std::unique_ptr<PortSession> session = OpenWithPatience(failure);
+    if (!session) {
+        result.portFailure = failure;
+        Finish(result);
+        return;
+    }
+    result.portOpened = true;
+    PortSession *const live = session.get();
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        session_ = std::move(session);
+        state_.phase = RunPhase::Asking;
+    }
+
+    const ReaderSnapshot before = live->WaitForReader(kAskReaderMs);
+    std::future<UpdateResult> update;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        state_.serialNumber = SerialText(before);
+        state_.firmwareBefore = FirmwareText(before);
+        Push({{QStringLiteral("event"), QStringLiteral("reader")},
+              {QStringLiteral("answered"), before.state == ReaderSnapshot::State::Ready},
+              {QStringLiteral("serial_number"), OrNull(state_.serialNumber)},
+              {QStringLiteral("firmware"), OrNull(state_.firmwareBefore)}});
+        // Taken under the lock, so a stop request either comes first and no
+        // update starts, or reaches the session that runs it.
+        if (!stopAsked_) {
+            update = live->Update(options_.imagePath);
+            result.updateRan = true;
+        }
+    }
+    if (result.updateRan) {
+        result.update = update.get();
+        if (result.update.outcome == UpdateOutcome::Completed) {
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                state_.phase = RunPhase::Finishing;
+            }
+            // A fresh answer: the one before the update says nothing of the new firmware.
+            const uint64_t answersBefore = live->Reader().answers;
+            QElapsedTimer waited;
+            waited.start();
+            while (!stopAsked_ && waited.elapsed() < kNewFirmwareMs) {
+                const ReaderSnapshot after = live->Reader();
+                if (after.answers > answersBefore && after.state == ReaderSnapshot::State::Ready) {
+                    const std::lock_guard<std::mutex> hold(lock_);
+                    state_.firmwareAfter = FirmwareText(after);
+                    if (state_.serialNumber.isEmpty())
+                        state_.serialNumber = SerialText(after);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            }
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        session.reset(session_.release());
+    }
+    session.reset();  // the port is closed before the result is told
+    Finish(result);
+}
+
+void UpdateRun::Finish(const RunResult &finished)
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    RunResult result = finished;
+    result.seconds = double(clock_.elapsed()) / 1000.0;
+    state_.elapsedMs = clock_.elapsed();
+    state_.result = result;
+    state_.phase = RunPhase::Done;
+    QJsonArray errors;
+    for (const QString &line : result.update.errorLines)
+        errors.append(line);
+    QJsonObject event{{QStringLiteral("event"), QStringLiteral("result")},
+                      {QStringLiteral("result"), result.Word()},
+                      {QStringLiteral("text"), result.Text()},
+                      {QStringLiteral("exit_code"), result.ExitCode()},
+                      {QStringLiteral("serial_number"), OrNull(state_.serialNumber)},
+                      {QStringLiteral("firmware_before"), OrNull(state_.firmwareBefore)},
+                      {QStringLiteral("firmware_after"), OrNull(state_.firmwareAfter)},
+                      {QStringLiteral("errors"), errors},
+                      {QStringLiteral("left_in_boot_loader"), result.LeftInBootLoader()},
+                      {QStringLiteral("seconds"), double(qRound(result.seconds * 10)) / 10}};
+    Push(event);
+}
+
+}  // namespace cli

@@ -1,0 +1,104 @@
+#pragma once
+// One reader's firmware update from the command line, on a thread of its
+// own: open the port, ask the reader who it is, run the update, ask again for
+// the new firmware version. What happens is kept as a state that the display
+// reads and as events in the order they came.
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "cli/cli_common.h"
+
+namespace cli {
+
+enum class RunPhase { Opening, Asking, WaitingForBootLoader, Transfer, Finishing, Done };
+
+// What a run ended with, beyond the engine's outcomes.
+struct RunResult {
+    bool portOpened = false;
+    QString portFailure;
+    UpdateResult update;  // when the port opened and the update ran
+    bool updateRan = false;
+    double seconds = 0;
+
+    int ExitCode() const;
+    bool Succeeded() const { return ExitCode() == kOk; }
+    bool LeftInBootLoader() const { return updateRan && update.LeftInBootLoader(); }
+    // "completed", "reader error: ...", in plain words.
+    QString Text() const;
+    // The same as one word for JSON: "completed", "reader_error", ...
+    QString Word() const;
+};
+
+struct RunState {
+    RunPhase phase = RunPhase::Opening;
+    UpdateProgress progress;
+    QString serialNumber;
+    QString firmwareBefore;
+    QString firmwareAfter;
+    qint64 elapsedMs = 0;
+    qint64 transferMs = 0;  // since the first block
+    RunResult result;       // once phase is Done
+};
+
+class UpdateRun : public SessionObserver {
+public:
+    struct Options {
+        QString imagePath;
+        Setting setting;
+        // How long a port that does not open yet is tried again (a converter
+        // just plugged in may not be ready for a moment).
+        int openPatienceMs = 0;
+    };
+
+    UpdateRun(PortChoice port, Options options);
+    ~UpdateRun() override;
+    UpdateRun(const UpdateRun &) = delete;
+    UpdateRun &operator=(const UpdateRun &) = delete;
+
+    void Start();
+    // Ends the update at its next safe step; may be called again.
+    void RequestStop();
+    bool Done() const;
+    void Join();
+
+    const PortChoice &Port() const { return port_; }
+    RunState State() const;
+    // The events since the last call, as JSON objects in the order they came.
+    std::deque<QJsonObject> TakeEvents();
+
+    void UpdateChanged(const UpdateProgress &progress) override;
+
+private:
+    void Execute();
+    std::unique_ptr<PortSession> OpenWithPatience(QString &failure);
+    void Push(QJsonObject event);
+    void Finish(const RunResult &result);
+
+    PortChoice port_;
+    Options options_;
+    QElapsedTimer clock_;
+    std::thread thread_;
+    std::atomic<bool> stopAsked_{false};
+
+    mutable std::mutex lock_;  // everything below
+    std::unique_ptr<PortSession> session_;
+    RunState state_;
+    qint64 transferStartMs_ = -1;
+    int lastPercent_ = -1;
+    int lastAttemptsLeft_ = -1;
+    std::deque<QJsonObject> events_;
+};
+
+QString PhaseWord(RunPhase phase);
+QString Minutes(qint64 ms);
+
+}  // namespace cli

@@ -1,0 +1,408 @@
+// talvor-cli as a user runs it, against simulated readers on
+// pseudo-terminals in a folder of the test's own: exit codes, an invalid
+// image that touches no reader, two readers at once with one failing, a port
+// another command holds, Ctrl-C in the middle, the settings copied from one
+// reader to another, a refused value that writes nothing, and the station
+// picking up a reader that appears after it started.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "firmware_images.h"
+#include "sim/boot_loader.h"
+#include "sim/device_info.h"
+#include "sim/settings_store.h"
+#include "sim/simulated_reader.h"
+
+namespace {
+
+constexpr int kRunMs = 60000;
+
+struct Finished {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+struct Reader {
+    std::unique_ptr<sim::SimulatedReader> line;
+    std::shared_ptr<sim::BootLoader> boot;
+    std::shared_ptr<sim::SettingsStore> store;
+
+    Reader(const QString &folder, const char *name, sim::BootLoaderOptions bootOptions = {},
+           sim::SettingsStore::Options storeOptions = {}, uint32_t baud = 0)
+    {
+        sim::Options options;
+        options.folder = folder.toStdString();
+        options.linkName = name;
+        options.baud = baud;
+        line = std::make_unique<sim::SimulatedReader>(options);
+        boot = std::make_shared<sim::BootLoader>(bootOptions);
+        store = std::make_shared<sim::SettingsStore>(storeOptions);
+        line->AddResponder(std::make_shared<sim::DeviceInfo>());
+        line->AddResponder(boot);
+        line->AddResponder(store);
+        EXPECT_TRUE(line->Start()) << line->ErrorText();
+    }
+};
+
+struct Image {
+    QByteArray bytes;
+    QString path;
+    std::vector<uint8_t> Section() const { return test_images::Expected(bytes, bytes.size(), 0, bytes.size()); }
+};
+
+class Cli : public ::testing::Test {
+protected:
+    QTemporaryDir ports;
+    QTemporaryDir files;
+    const QString lockPrefix = QStringLiteral("test-cli-%1").arg(::getpid());
+
+    void TearDown() override
+    {
+        // The per-port locks of this run, whatever their names.
+        for (const QString &name : QDir(QStringLiteral("/dev/shm")).entryList({QStringLiteral("*") + lockPrefix + "*"}))
+            QFile::remove(QStringLiteral("/dev/shm/") + name);
+    }
+
+    QStringList WithFolder(QStringList arguments) const
+    {
+        if (arguments.size() > 1)
+            arguments << QStringLiteral("--port-folder") << ports.path() << QStringLiteral("--lock-prefix")
+                      << lockPrefix;
+        return arguments;
+    }
+
+    void Start(QProcess &process, const QStringList &arguments) const
+    {
+        process.start(QStringLiteral(TALVOR_CLI_PROGRAM), WithFolder(arguments));
+        ASSERT_TRUE(process.waitForStarted());
+    }
+
+    static Finished Wait(QProcess &process)
+    {
+        Finished run;
+        if (!process.waitForFinished(kRunMs)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "talvor-cli did not end";
+        }
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "talvor-cli crashed";
+        run.status = process.exitCode();
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    Finished Run(const QStringList &arguments) const
+    {
+        QProcess process;
+        Start(process, arguments);
+        return Wait(process);
+    }
+
+    Image MakeImage(int sectionSize) const
+    {
+        Image image;
+        const QByteArray description = "TALVOR test firmware 7.1";
+        image.bytes = test_images::Image(test_images::SectionBytes(sectionSize - int(description.size()) - 8),
+                                         description);
+        image.path = files.filePath(QStringLiteral("image-%1.rom").arg(sectionSize));
+        EXPECT_TRUE(test_images::Write(image.path, image.bytes));
+        return image;
+    }
+
+    static sim::BootLoaderOptions Boot(const Image &image)
+    {
+        sim::BootLoaderOptions options;
+        options.sectionSize = uint32_t(image.bytes.size());
+        options.newFirmwareMajor = 7;
+        options.newFirmwareMinor = 1;
+        return options;
+    }
+};
+
+// Reads standard output line by line until one holds text; false after kRunMs.
+bool WaitForLine(QProcess &process, const QString &text, QString *seen = nullptr)
+{
+    QString all;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kRunMs) {
+        while (process.canReadLine()) {
+            const QString line = QString::fromUtf8(process.readLine());
+            all += line;
+            if (line.contains(text)) {
+                if (seen)
+                    *seen = all;
+                return true;
+            }
+        }
+        if (process.state() != QProcess::Running)
+            break;
+        process.waitForReadyRead(100);
+    }
+    if (seen)
+        *seen = all;
+    return false;
+}
+
+std::vector<QJsonObject> JsonLines(const QString &out)
+{
+    std::vector<QJsonObject> objects;
+    for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        objects.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+    return objects;
+}
+
+QString LineWith(const QString &out, const QString &text)
+{
+    for (const QString &line : out.split(QLatin1Char('\n')))
+        if (line.contains(text))
+            return line;
+    return QString();
+}
+
+TEST_F(Cli, ExitCodesWithoutAReader)
+{
+    const Image good = MakeImage(1024);
+    const QString shortFile = files.filePath(QStringLiteral("short.rom"));
+    ASSERT_TRUE(test_images::Write(shortFile, "abc"));
+    struct Row {
+        QStringList arguments;
+        int status;
+        QString said;  // in stdout or stderr
+    };
+    const Row rows[] = {
+        {{}, 2, "give a command"},
+        {{"frobnicate"}, 2, "unknown command frobnicate"},
+        {{"--version"}, 0, "talvor-cli " TALVOR_VERSION},
+        {{"update", good.path}, 2, "--station"},
+        {{"update", "-p", "a", "-p", "a", good.path}, 2, "named twice"},
+        {{"update", "-p", "a", "--station", good.path}, 2, "either"},
+        {{"update", "-p", "absent", shortFile}, 3, "not valid"},
+        {{"update", "-p", "absent", files.filePath("missing.rom")}, 3, "missing.rom"},
+        {{"update", "-p", "absent", good.path}, 4, "absent: "},
+        {{"info", "-p", "absent"}, 4, "absent"},
+        {{"settings", "get", "-p", "absent"}, 4, "absent"},
+        {{"settings", "set", "-p", "absent", "interface=Bluetooth"}, 2, "iButton"},
+        {{"settings", "diff", "-p", "absent", files.filePath("none.json")}, 2, "cannot read"},
+    };
+    for (const Row &row : rows) {
+        const Finished run = Run(row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
+        EXPECT_TRUE((run.out + run.err).contains(row.said))
+            << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
+            << (run.out + run.err).toStdString();
+    }
+}
+
+TEST_F(Cli, ReaderAnswersAndListsItself)
+{
+    const Image image = MakeImage(2048);
+    sim::BootLoaderOptions never = Boot(image);
+    never.bootAfterAttempts = sim::BootLoaderOptions::kNever;
+    Reader good(ports.path(), "cli-good", Boot(image));
+    Reader noLoader(ports.path(), "cli-noloader", never);
+    struct Row {
+        QStringList arguments;
+        int status;
+        QStringList said;
+    };
+    const Row rows[] = {
+        {{"ports", "--json"}, 0, {"\"name\":\"cli-good\"", "\"device\":\"" + ports.filePath("cli-good") + "\""}},
+        {{"info", "-p", "cli-good", "--json"}, 0, {"\"state\":\"ready\"", "\"serial_number\":12345", "\"6.4\""}},
+        {{"info", "-p", ports.filePath("cli-good")}, 0, {"Device is ready", "12345"}},
+        // A whole countdown of boot entry requests, on short line time-outs.
+        {{"update", "-p", "cli-noloader", image.path, "--time-scale", "0.02"}, 5, {"no boot loader answered"}},
+        {{"update", "-p", "cli-good", image.path}, 0, {"6.4", "7.1", "completed"}},
+    };
+    for (const Row &row : rows) {
+        const Finished run = Run(row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
+        for (const QString &text : row.said)
+            EXPECT_TRUE(run.out.contains(text)) << row.arguments.join(' ').toStdString() << " lacks "
+                                                << text.toStdString() << ":\n" << run.out.toStdString();
+    }
+    EXPECT_EQ(good.boot->Received(), image.Section());
+}
+
+TEST_F(Cli, InvalidImageTouchesNoReader)
+{
+    Reader a(ports.path(), "cli-a");
+    Reader b(ports.path(), "cli-b");
+    // A section larger than the file.
+    const QString path = files.filePath(QStringLiteral("bad.rom"));
+    ASSERT_TRUE(test_images::Write(path, test_images::SectionBytes(500) + test_images::Trailer(0, 4000)));
+    const Finished run = Run({"update", "-p", "cli-a", "-p", "cli-b", path});
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    EXPECT_EQ(a.line->Requests(), 0u);
+    EXPECT_EQ(b.line->Requests(), 0u);
+}
+
+TEST_F(Cli, TwoReadersAtOnceOneFailing)
+{
+    const Image image = MakeImage(4096);
+    sim::BootLoaderOptions failing = Boot(image);
+    failing.errorAtBlock = 20;
+    failing.errorCode = 1;
+    Reader good(ports.path(), "cli-good", Boot(image));
+    Reader bad(ports.path(), "cli-bad", failing);
+
+    const Finished run = Run({"update", "-p", "cli-good", "-p", "cli-bad", image.path});
+    EXPECT_EQ(run.status, 6) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(good.boot->Received(), image.Section());
+    EXPECT_TRUE(good.boot->Record().completed);
+    // The failing one got correct bytes up to its error.
+    const sim::BootLoaderRecord record = bad.boot->Record();
+    EXPECT_FALSE(record.completed);
+    ASSERT_GE(record.received.size(), 19u);
+    const std::vector<uint8_t> received = bad.boot->Received();
+    const std::vector<uint8_t> section = image.Section();
+    for (const sim::BlockRequest &block : record.received)
+        EXPECT_TRUE(std::equal(section.begin() + block.offset, section.begin() + block.offset + block.count,
+                               received.begin() + block.offset))
+            << "block at " << block.offset;
+
+    const QString goodLine = LineWith(run.out.section(QStringLiteral("PORT"), 1), "cli-good");
+    const QString badLine = LineWith(run.out.section(QStringLiteral("PORT"), 1), "cli-bad");
+    EXPECT_TRUE(goodLine.contains("completed") && goodLine.contains("7.1")) << run.out.toStdString();
+    EXPECT_TRUE(badLine.contains("reader error") && badLine.contains("Did not match the model!"))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Left in their boot loader (update them again): cli-bad")) << run.out.toStdString();
+}
+
+TEST_F(Cli, HeldPortIsRefusedAndInterruptNamesTheReaderLeftInItsBootLoader)
+{
+    const Image image = MakeImage(16384);
+    // Paced as a real line, so the transfer is still running when the signal comes.
+    Reader reader(ports.path(), "cli-slow", Boot(image), {}, 19200);
+    QProcess process;
+    Start(process, {"update", "-p", "cli-slow", image.path, "--json"});
+    ASSERT_TRUE(WaitForLine(process, "\"event\":\"progress\""));
+    // Meanwhile the port is this command's alone, and a second one is told who holds it.
+    const Finished second = Run({"info", "-p", "cli-slow"});
+    EXPECT_EQ(second.status, 4);
+    EXPECT_TRUE(second.err.contains("talvor-cli (pid " + QString::number(process.processId()) + ")"))
+        << second.err.toStdString();
+    ::kill(pid_t(process.processId()), SIGINT);
+    const Finished run = Wait(process);
+    EXPECT_EQ(run.status, 7) << run.err.toStdString();
+    EXPECT_FALSE(reader.boot->Record().completed);
+    const std::vector<QJsonObject> events = JsonLines(run.out);
+    ASSERT_FALSE(events.empty());
+    const QJsonObject summary = events.back();
+    EXPECT_EQ(summary.value("event").toString(), "summary");
+    EXPECT_EQ(summary.value("left_in_boot_loader").toArray().first().toString(), "cli-slow") << run.out.toStdString();
+}
+
+TEST_F(Cli, SettingsCopiedFromOneReaderToAnother)
+{
+    // Wiegand, 42 bits, button format hid-00, keyboard backlight always on.
+    const SettingsRecord source = {1, 1, 0, 1, 2, 1, 1, 1, 4};
+    const SettingsRecord other = kDefaultSettingsRecord;
+    sim::SettingsStore::Options a, b;
+    a.record = source;
+    b.record = other;
+    Reader readerA(ports.path(), "cli-a", {}, a);
+    Reader readerB(ports.path(), "cli-b", {}, b);
+    const QString file = files.filePath(QStringLiteral("a.json"));
+
+    Finished run = Run({"settings", "get", "-p", "cli-a", "-o", file});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    QFile written(file);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QJsonObject json = QJsonDocument::fromJson(written.readAll()).object();
+    EXPECT_EQ(json.value("format").toInt(), 1);
+    EXPECT_EQ(json.value("fields").toObject().value("interface").toString(), "Wiegand");
+    EXPECT_EQ(json.value("fields").toObject().value("button_format").toString(), "hid-00 (4 bits)");
+    EXPECT_EQ(json.value("raw").toString(), "01 01 00 01 02 01 01 01 04");
+
+    run = Run({"settings", "diff", "-p", "cli-b", file});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.contains("interface: reader \"Selected by cable connection\", file \"Wiegand\""))
+        << run.out.toStdString();
+
+    run = Run({"settings", "set", "-p", "cli-b", file});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("changed keyboard_backlight")) << run.out.toStdString();
+    EXPECT_EQ(readerB.store->Record(), source);
+
+    run = Run({"settings", "diff", "-p", "cli-b", file});
+    EXPECT_EQ(run.status, 0) << run.out.toStdString();
+    EXPECT_TRUE(run.out.isEmpty());
+}
+
+TEST_F(Cli, RefusedValuesWriteNothingAndFieldsNotTakenAreNamed)
+{
+    sim::SettingsStore::Options wiegand;
+    wiegand.record = {0, 0, 0, 0, 0, 1, 0, 1, 0};
+    sim::SettingsStore::Options refusing = wiegand;
+    refusing.refusedBits = {0, 0, 0, 0, 0, 0, 1, 0, 0};  // the Wiegand card length
+    Reader reader(ports.path(), "cli-r", {}, wiegand);
+    Reader stubborn(ports.path(), "cli-s", {}, refusing);
+    const QString edited = files.filePath(QStringLiteral("edited.json"));
+    ASSERT_TRUE(test_images::Write(edited, R"({"format":1,"fields":{"one_time_sending":"ON"}})"));
+    struct Row {
+        QStringList arguments;
+        int status;
+        QString said;
+    };
+    const Row rows[] = {
+        {{"settings", "set", "-p", "cli-r", "interface=Bluetooth"}, 2, "allowed: 2 = iButton, 0 = Selected"},
+        // Disabled with a Wiegand interface, as in the window.
+        {{"settings", "set", "-p", "cli-r", "one_time_sending=ON"}, 2, "cannot be changed"},
+        {{"settings", "set", "-p", "cli-r", edited}, 2, "the rules make it \"OFF\""},
+        {{"settings", "set", "-p", "cli-r", "wiegand_card_length=42 bits", "nosuch=1"}, 2, "no setting \"nosuch\""},
+    };
+    for (const Row &row : rows) {
+        const Finished run = Run(row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(row.said)) << run.err.toStdString();
+    }
+    EXPECT_EQ(reader.store->Writes(), 0u);
+    EXPECT_EQ(reader.store->Record(), wiegand.record);
+
+    const Finished run = Run({"settings", "set", "-p", "cli-s", "wiegand_card_length=42 bits", "red_led_level=1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("not taken wiegand_card_length: asked \"42 bits\", the reader holds \"26 bits\""))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("changed red_led_level")) << run.out.toStdString();
+}
+
+TEST_F(Cli, StationUpdatesAReaderThatAppearsAfterItStarted)
+{
+    const Image image = MakeImage(2048);
+    Reader present(ports.path(), "cli-present", Boot(image));
+    QProcess station;
+    Start(station, {"update", "--station", image.path, "--json"});
+    ASSERT_TRUE(WaitForLine(station, "\"event\":\"watching\""));
+
+    Reader plugged(ports.path(), "cli-plugged", Boot(image));
+    QString seen;
+    ASSERT_TRUE(WaitForLine(station, "\"event\":\"result\"", &seen));
+    EXPECT_TRUE(seen.contains("\"event\":\"appeared\"")) << seen.toStdString();
+    ::kill(pid_t(station.processId()), SIGINT);
+    const Finished run = Wait(station);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+
+    EXPECT_EQ(plugged.boot->Received(), image.Section());
+    EXPECT_EQ(present.line->Requests(), 0u) << "a reader present at the start was updated";
+    const QJsonObject summary = JsonLines(run.out).back();
+    EXPECT_EQ(summary.value("succeeded").toInt(), 1) << run.out.toStdString();
+    EXPECT_EQ(summary.value("failed").toInt(), 0);
+}
+
+}  // namespace
