@@ -67,6 +67,12 @@ uint8_t TComPort1::WriteByte(uint8_t value)
     return device_.write(&value, 1) == 1 ? 1 : 0;
 }
 
+uint16_t TComPort1::WriteBytes(const uint8_t *buffer, uint16_t count)
+{
+    device_.takeLineError();
+    return uint16_t(device_.write(buffer, count));
+}
+
 void TComPort1::PurgeInput() { device_.purgeInput(); }
 
 void TComPort1::PurgeOutput() { device_.purgeOutput(); }

@@ -33,6 +33,9 @@ public:
     uint16_t Write(const uint8_t *buffer, uint16_t count);
     // Writes one byte; 1, or 0 when the write failed.
     uint8_t WriteByte(uint8_t value);
+    // Writes count bytes as that many WriteByte calls would, in one call to
+    // the line; the bytes written.
+    uint16_t WriteBytes(const uint8_t *buffer, uint16_t count);
     void PurgeInput();
     void PurgeOutput();
     // All four purge actions at once (pending reads and writes, both queues);
