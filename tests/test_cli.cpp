@@ -277,6 +277,7 @@ TEST_F(Cli, ExitCodesWithoutAReader)
             << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
             << (run.out + run.err).toStdString();
     }
+    EXPECT_TRUE(JournalEntries().isEmpty()) << "a job that opened no port was recorded";
 }
 
 TEST_F(Cli, ReaderAnswersAndListsItself)
@@ -376,6 +377,10 @@ TEST_F(Cli, HeldPortIsRefusedAndInterruptNamesTheReaderLeftInItsBootLoader)
     const QJsonObject summary = events.back();
     EXPECT_EQ(summary.value("event").toString(), "summary");
     EXPECT_EQ(summary.value("left_in_boot_loader").toArray().first().toString(), "cli-slow") << run.out.toStdString();
+    const QJsonArray entries = JournalEntries();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_TRUE(entries.first().toObject().value("finished").toBool());
+    EXPECT_EQ(entries.first().toObject().value("outcome").toString(), "interrupted");
 }
 
 TEST_F(Cli, SettingsCopiedFromOneReaderToAnother)
