@@ -196,7 +196,6 @@ int RunReport(const QStringList &arguments)
     // The journal as this program sees it, whatever talvor-report's own ini file says.
     QProcess report;
     report.setProcessChannelMode(QProcess::ForwardedChannels);
-    report.setInputChannelMode(QProcess::ForwardedInputChannel);
     report.start(program, {command.Parser().positionalArguments().constFirst(), QStringLiteral("-o"),
                            command.Parser().value(output), QStringLiteral("--database"),
                            options.path.isEmpty() ? Journal::DefaultPath() : options.path,
