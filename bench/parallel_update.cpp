@@ -100,8 +100,10 @@ Result UpdateReaders(int count, const std::string &simProgram, const bench::Temp
         }
         arguments.insert(arguments.end(), {"-p", link});
     }
+    // The journal entries go to a file of the run's own, not the user's journal.
     arguments.insert(arguments.end(), {imagePath, "--json", "--port-folder", folder.Path(), "--lock-prefix",
-                                       "bench-par-" + std::to_string(::getpid())});
+                                       "bench-par-" + std::to_string(::getpid()), "--database",
+                                       folder.Path() + "/journal.db"});
     const std::string events = folder.Path() + "/events.json";
 
     int status = -1;

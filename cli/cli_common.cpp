@@ -1,11 +1,16 @@
 #include "cli/cli_common.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QSerialPortInfo>
+#include <QSet>
 #include <cstdio>
 #include <mutex>
 
 #include "core/line/device_holders.h"
+#include "core/line/ini_file.h"
 #include "core/line/port_directory.h"
 #include "core/line/serial_device.h"
 
@@ -39,12 +44,35 @@ void CommonOptions::AddTo(QCommandLineParser &parser)
     parser.addOption(timeScale);
 }
 
-CommandParser::CommandParser(const QString &command, const QString &syntax, const QString &description)
-    : command_(command), syntax_(syntax)
+void JournalCommandOptions::AddTo(QCommandLineParser &parser)
+{
+    parser.addOption(database);
+    parser.addOption(server);
+}
+
+JournalOptions JournalCommandOptions::Take(const QCommandLineParser &parser) const
+{
+    JournalOptions options = Journal::OptionsFromIni(
+        platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini"));
+    if (parser.isSet(database))
+        options.path = parser.value(database);
+    else if (!qEnvironmentVariableIsEmpty("TALVOR_JOURNAL_DATABASE"))
+        options.path = qEnvironmentVariable("TALVOR_JOURNAL_DATABASE");
+    // An empty --journal '' turns off a server com.ini names.
+    if (parser.isSet(server))
+        options.server = parser.value(server);
+    return options;
+}
+
+CommandParser::CommandParser(const QString &command, const QString &syntax, const QString &description, int uses)
+    : command_(command), syntax_(syntax), uses_(uses)
 {
     parser_.setApplicationDescription(description);
     parser_.addOption(help_);
-    common_.AddTo(parser_);
+    if (uses_ & kUsesPorts)
+        common_.AddTo(parser_);
+    if (uses_ & kUsesJournal)
+        journal_.AddTo(parser_);
 }
 
 std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPositional, int maxPositional)
@@ -67,7 +95,7 @@ std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPos
         PrintError(QStringLiteral("talvor-cli %1: expected %2. See --help.").arg(command_, syntax_));
         return kBadArguments;
     }
-    if (parser_.isSet(common_.timeScale)) {
+    if ((uses_ & kUsesPorts) && parser_.isSet(common_.timeScale)) {
         bool ok = false;
         const double scale = parser_.value(common_.timeScale).toDouble(&ok);
         if (!ok || scale <= 0 || scale > 1) {
@@ -82,23 +110,80 @@ std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPos
 Setting CommandParser::TakeSetting() const
 {
     Setting setting;
-    if (parser_.isSet(common_.portFolder))
-        setting.portFolder = parser_.value(common_.portFolder);
-    else if (qEnvironmentVariableIsSet("TALVOR_PORT_FOLDER"))
-        setting.portFolder = qEnvironmentVariable("TALVOR_PORT_FOLDER");
-    else
-        setting.portFolder = platform::kVirtualPortFolder;
-    setting.lockPrefix = parser_.value(common_.lockPrefix).toStdString();
+    if (uses_ & kUsesPorts) {
+        if (parser_.isSet(common_.portFolder))
+            setting.portFolder = parser_.value(common_.portFolder);
+        else if (qEnvironmentVariableIsSet("TALVOR_PORT_FOLDER"))
+            setting.portFolder = qEnvironmentVariable("TALVOR_PORT_FOLDER");
+        else
+            setting.portFolder = platform::kVirtualPortFolder;
+        setting.lockPrefix = parser_.value(common_.lockPrefix).toStdString();
+    }
+    if (uses_ & kUsesJournal)
+        setting.journal = journal_.Take(parser_);
     return setting;
+}
+
+QHash<QString, UsbIdentity> UsbConverters()
+{
+    const auto hex4 = [](quint16 id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')); };
+    QHash<QString, UsbIdentity> converters;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (!info.hasVendorIdentifier())
+            continue;
+        converters.insert(info.portName(), {hex4(info.vendorIdentifier()), hex4(info.productIdentifier()),
+                                            info.description(), info.serialNumber()});
+    }
+    return converters;
 }
 
 PortChoice ResolvePort(const QString &given, const QString &portFolder)
 {
-    if (given.startsWith(QLatin1Char('/')))
-        return {QFileInfo(given).fileName(), given};
-    const platform::PortDirectory directory(portFolder, [] { return QStringList(); },
-                                            [] { return QHash<QString, QString>(); });
-    return {given, directory.DevicePathFor(given)};
+    PortChoice choice;
+    if (given.startsWith(QLatin1Char('/'))) {
+        choice = {QFileInfo(given).fileName(), given, QString()};
+    } else {
+        const platform::PortDirectory directory(portFolder, [] { return QStringList(); },
+                                                [] { return QHash<QString, QString>(); });
+        choice = {given, directory.DevicePathFor(given), QString()};
+    }
+    choice.converterSerial = ConverterSerial(choice.name, choice.devicePath);
+    return choice;
+}
+
+QString ConverterSerial(const QString &portName, const QString &devicePath)
+{
+    // A virtual port's link is not a converter, whatever its name.
+    if (!devicePath.startsWith(QLatin1String("/dev/")))
+        return QString();
+    return UsbConverters().value(portName).serialNumber;
+}
+
+ReaderSnapshot AskReader(const PortSession &session, int timeoutMs)
+{
+    constexpr int kStepMs = 50;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const ReaderSnapshot reader = session.WaitForReader(kStepMs);
+        if (reader.state != ReaderSnapshot::State::Waiting || clock.elapsed() >= timeoutMs)
+            return reader;
+    }
+}
+
+void TellJournalTrouble(const JournalStatus &status)
+{
+    if (status.notice.isEmpty())
+        return;
+    static std::mutex lock;
+    static QSet<QString> told;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (told.contains(status.notice))
+            return;
+        told.insert(status.notice);
+    }
+    PrintError(QStringLiteral("talvor-cli: ") + status.notice);
 }
 
 QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &result)

@@ -1,9 +1,11 @@
 #pragma once
 // What every talvor-cli command shares: the exit codes, the options that say
-// where ports are found and how their locks are named, a port named on the
-// command line, and one line of output at a time.
+// where ports are found and how their locks are named, where the service
+// journal is kept, a port named on the command line, and one line of output
+// at a time.
 
 #include <QCommandLineParser>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "core/engine/port_session.h"
+#include "core/journal/journal.h"
 
 namespace cli {
 
@@ -25,6 +28,7 @@ enum ExitCode : int {
     kNoAnswer = 5,       // no boot loader found; the reader did not answer
     kReaderError = 6,    // the boot loader reported an error or fell silent during the transfer
     kInterrupted = 7,
+    kJournalUnavailable = 8,  // `journal`, `report`: the journal could not be read; talvor-report not run
 };
 
 // Options every command that opens a port takes.
@@ -41,17 +45,39 @@ struct CommonOptions {
     void AddTo(QCommandLineParser &parser);
 };
 
-// Where the tool looks for ports and how it names their locks, as the options say.
+// Options of the commands that record jobs or read the service journal.
+struct JournalCommandOptions {
+    QCommandLineOption database{QStringLiteral("database"),
+                                QStringLiteral("The service journal's SQLite file (default $TALVOR_JOURNAL_DATABASE, "
+                                               "Database= in com.ini, or ~/.local/share/talvor/journal.db)."),
+                                QStringLiteral("file")};
+    QCommandLineOption server{QStringLiteral("journal"),
+                              QStringLiteral("The team's journal server, a PostgreSQL connection string "
+                                             "(default Server= in com.ini)."),
+                              QStringLiteral("connection")};
+
+    void AddTo(QCommandLineParser &parser);
+    // The options over the environment over com.ini beside the program.
+    JournalOptions Take(const QCommandLineParser &parser) const;
+};
+
+// Where the tool looks for ports, how it names their locks and where it
+// keeps its journal, as the options say.
 struct Setting {
     QString portFolder;
     std::string lockPrefix;
+    JournalOptions journal;
 };
+
+// What a command's parser offers besides --help.
+enum CommandUses : int { kUsesPorts = 1, kUsesJournal = 2 };
 
 // A parser for one command: its own --help, the common options.
 class CommandParser {
 public:
     // command as the user typed it ("settings get"), syntax after it.
-    CommandParser(const QString &command, const QString &syntax, const QString &description);
+    CommandParser(const QString &command, const QString &syntax, const QString &description,
+                  int uses = kUsesPorts);
     QCommandLineParser &Parser() { return parser_; }
     // Parses; the exit status when the command should end now (help shown: 0,
     // an error said on stderr: kBadArguments).
@@ -61,17 +87,32 @@ public:
 private:
     QString command_;
     QString syntax_;
+    int uses_;
     QCommandLineParser parser_;
     CommonOptions common_;
+    JournalCommandOptions journal_;
     QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
 };
 
 // A port as -p names it: a name in the port list, or a device's absolute path.
 struct PortChoice {
-    QString name;        // names the locks and the lines of output
-    QString devicePath;  // what is opened
+    QString name;             // names the locks and the lines of output
+    QString devicePath;       // what is opened
+    QString converterSerial;  // USB converters: their serial number, when known
 };
+// The converter's serial number comes from the system's port list.
 PortChoice ResolvePort(const QString &given, const QString &portFolder);
+
+// The system's USB serial converters by port name.
+struct UsbIdentity {
+    QString vendorId;
+    QString productId;
+    QString description;
+    QString serialNumber;
+};
+QHash<QString, UsbIdentity> UsbConverters();
+// Empty for a port that is no USB converter.
+QString ConverterSerial(const QString &portName, const QString &devicePath);
 
 // Opens a session on the port; on failure says why on stderr (or as a JSON
 // object) and returns nothing.
@@ -81,6 +122,14 @@ struct OpenedSession {
 };
 OpenedSession OpenSession(const PortChoice &port, const Setting &setting, SessionObserver *observer = nullptr,
                           bool monitor = true);
+
+// The reader as the monitor's first polls find it: an answer, or a silent
+// poll, or what is known after timeoutMs.
+ReaderSnapshot AskReader(const PortSession &session, int timeoutMs);
+
+// A journal trouble on stderr, each only once in the program's life (every
+// thread's journal tells of the same file).
+void TellJournalTrouble(const JournalStatus &status);
 
 // "ttyUSB0: another program holds it ..." in plain words.
 QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &result);

@@ -10,5 +10,7 @@ int RunPorts(const QStringList &arguments);
 int RunInfo(const QStringList &arguments);
 int RunUpdate(const QStringList &arguments);
 int RunSettings(const QStringList &arguments);
+int RunJournal(const QStringList &arguments);
+int RunReport(const QStringList &arguments);
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 // talvor-cli: the readers from a shell. Firmware updates on many ports at
 // once, a station that updates each reader as it is plugged in, the settings
-// as files, with exit codes and JSON output for scripts. No window system.
+// as files, the service journal of every job, with exit codes and JSON output
+// for scripts. No window system.
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -24,14 +25,24 @@ const char kHelp[] =
     "  settings set -p PORT (FILE | NAME=VALUE ...)\n"
     "                                          write settings, read them back\n"
     "  settings diff -p PORT FILE              what differs between reader and file\n"
+    "  journal [--serial N] [--port P] [--since DATE] [--failed] [--json | --csv]\n"
+    "          [--server]                      the service journal, newest first\n"
+    "  report ENTRY -o FILE.pdf                an entry's service report\n"
     "\n"
     "Options of every command that opens a port:\n"
     "  --port-folder DIR   folder of the virtual ports (default $TALVOR_PORT_FOLDER\n"
     "                      or /tmp/talvor-ports)\n"
+    "Options of update, settings, journal and report:\n"
+    "  --database FILE     the service journal's SQLite file (default\n"
+    "                      $TALVOR_JOURNAL_DATABASE, Database= in com.ini, or\n"
+    "                      ~/.local/share/talvor/journal.db)\n"
+    "  --journal CONNECTION  the team's journal server, a PostgreSQL connection\n"
+    "                      string (default Server= in com.ini)\n"
     "\n"
     "Exit status: 0 success, 1 settings differ or not taken, 2 bad arguments,\n"
     "3 image invalid, 4 port not opened, 5 no answer or no boot loader,\n"
-    "6 reader error, 7 interrupted.\n";
+    "6 reader error, 7 interrupted, 8 journal not readable or talvor-report\n"
+    "not run; report passes on talvor-report's status.\n";
 
 }  // namespace
 
@@ -60,6 +71,10 @@ int main(int argc, char *argv[])
         return cli::RunUpdate(rest);
     if (first == QLatin1String("settings"))
         return cli::RunSettings(rest);
+    if (first == QLatin1String("journal"))
+        return cli::RunJournal(rest);
+    if (first == QLatin1String("report"))
+        return cli::RunReport(rest);
     std::fprintf(stderr, "talvor-cli: %s. See talvor-cli --help.\n",
                  first.isEmpty() ? "give a command" : qPrintable(QStringLiteral("unknown command %1").arg(first)));
     return cli::kBadArguments;

@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSerialPortInfo>
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
@@ -13,34 +12,6 @@
 #include "core/line/port_directory.h"
 
 namespace cli {
-
-namespace {
-
-struct UsbIdentity {
-    QString vendorId;
-    QString productId;
-    QString description;
-    QString serialNumber;
-};
-
-QString Hex4(quint16 id)
-{
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}
-
-QHash<QString, UsbIdentity> UsbConverters()
-{
-    QHash<QString, UsbIdentity> converters;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (!info.hasVendorIdentifier())
-            continue;
-        converters.insert(info.portName(), {Hex4(info.vendorIdentifier()), Hex4(info.productIdentifier()),
-                                            info.description(), info.serialNumber()});
-    }
-    return converters;
-}
-
-}  // namespace
 
 int RunPorts(const QStringList &arguments)
 {

@@ -1,5 +1,6 @@
 // `settings get | set | diff`: the reader's settings record as named fields,
-// through the settings window's field rules.
+// through the settings window's field rules. Each is kept in the service
+// journal: get and diff as a settings read, set as a settings write.
 
 #include <QFile>
 #include <QJsonDocument>
@@ -8,6 +9,7 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/settings_file.h"
+#include "core/journal/job_entries.h"
 
 namespace cli {
 
@@ -56,23 +58,41 @@ std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QStri
     return parsed;
 }
 
+// The reader answers the monitor within a poll or two; its serial number
+// names the journal entry.
+constexpr int kAskReaderMs = 3000;
+
 // The port's session and the record the reader holds, or the exit status.
 struct ReaderRecord {
     std::unique_ptr<PortSession> session;
     SettingsRecord record{};
     int failure = kOk;
+    // A write's entry, begun; a read's is finished with the read.
+    std::optional<JournalEntry> entry;
 };
 
-ReaderRecord ReadReader(const PortChoice &port, const Setting &setting)
+// Opens the port, begins the job's journal entry once it is open, and reads
+// the reader's record.
+ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, Journal &journal, JournalEntry::Kind kind)
 {
     ReaderRecord reader;
-    OpenedSession opened = OpenSession(port, setting, nullptr, /*monitor=*/false);
+    OpenedSession opened = OpenSession(port, setting);
     if (!opened.session) {
         PrintError(opened.failure);
         reader.failure = kPortNotOpened;
         return reader;
     }
+    JournalEntry entry = JournalEntry::Start(kind, port.name);
+    entry.converterSerial = port.converterSerial;
+    job_entries::SetReaderBefore(entry, AskReader(*opened.session, kAskReaderMs));
+    TellJournalTrouble(journal.Begin(entry));
     const SettingsResult read = opened.session->ReadSettings().get();
+    if (!read.answered || kind == JournalEntry::Kind::SettingsRead) {
+        job_entries::EndSettings(entry, std::nullopt, read);
+        TellJournalTrouble(journal.Finish(entry));
+    } else {
+        reader.entry = entry;
+    }
     if (!read.answered) {
         PrintError(QStringLiteral("%1: the reader did not answer the settings request").arg(port.name));
         reader.failure = kNoAnswer;
@@ -81,6 +101,16 @@ ReaderRecord ReadReader(const PortChoice &port, const Setting &setting)
     reader.session = std::move(opened.session);
     reader.record = read.record;
     return reader;
+}
+
+// Ends a write that wrote nothing: the reader's record stays as it was read.
+void EndUnwritten(Journal &journal, JournalEntry entry, const SettingsRecord &held, bool succeeded,
+                  const QString &outcome, const QStringList &why = {})
+{
+    entry.SetSettings(held, held);
+    entry.errorLines << why;
+    entry.End(succeeded, outcome);
+    TellJournalTrouble(journal.Finish(entry));
 }
 
 struct Parsed {
@@ -97,7 +127,7 @@ std::variant<int, Parsed> ParseSettingsCommand(const QString &name, const QStrin
                                                 int minPositional, int maxPositional)
 {
     CommandParser command(QStringLiteral("settings ") + name, syntax.mid(syntax.indexOf(QLatin1Char(' ')) + 1),
-                          description);
+                          description, kUsesPorts | kUsesJournal);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("Port name or device path."), QStringLiteral("port"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
@@ -134,7 +164,8 @@ int Get(const QStringList &arguments)
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
     const Parsed &p = std::get<Parsed>(parsed);
-    const ReaderRecord reader = ReadReader(p.port, p.setting);
+    Journal journal(p.setting.journal);
+    const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
 
@@ -191,7 +222,8 @@ int Set(const QStringList &arguments)
         }
     }
 
-    const ReaderRecord reader = ReadReader(p.port, p.setting);
+    Journal journal(p.setting.journal);
+    const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsWrite);
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;
@@ -199,16 +231,21 @@ int Set(const QStringList &arguments)
                                                      ? RecordForFile(*file, reader.record, refusal)
                                                      : RecordForAssignments(p.positional, reader.record, refusal);
     if (!target) {
+        EndUnwritten(journal, *reader.entry, reader.record, false, QStringLiteral("refused"), {refusal.text});
         PrintRefusal(QStringLiteral("set"), refusal);
         PrintError(QStringLiteral("%1: nothing was written").arg(p.port.name));
         return kBadArguments;
     }
     if (*target == reader.record) {
+        EndUnwritten(journal, *reader.entry, reader.record, true, QStringLiteral("unchanged"));
         PrintLine(QStringLiteral("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
         return kOk;
     }
 
     const SettingsResult written = reader.session->WriteSettings(*target).get();
+    JournalEntry entry = *reader.entry;
+    job_entries::EndSettings(entry, reader.record, written, *target);
+    TellJournalTrouble(journal.Finish(entry));
     if (!written.answered) {
         PrintError(QStringLiteral("%1: the reader did not answer the settings write").arg(p.port.name));
         return kNoAnswer;
@@ -240,7 +277,8 @@ int Diff(const QStringList &arguments)
     const std::optional<SettingsFile> file = ReadSettingsFile(QStringLiteral("diff"), p.positional.constFirst());
     if (!file)
         return kBadArguments;
-    const ReaderRecord reader = ReadReader(p.port, p.setting);
+    Journal journal(p.setting.journal);
+    const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;

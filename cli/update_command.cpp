@@ -318,7 +318,9 @@ int Station(const UpdateRun::Options &stationOptions, Output output)
                                {QStringLiteral("device"), entry.devicePath}});
             else
                 PrintLine(QStringLiteral("%1: appeared, updating").arg(entry.portName));
-            runs.push_back(std::make_unique<UpdateRun>(PortChoice{entry.portName, entry.devicePath}, options));
+            const PortChoice port{entry.portName, entry.devicePath,
+                                  ConverterSerial(entry.portName, entry.devicePath)};
+            runs.push_back(std::make_unique<UpdateRun>(port, options));
             runs.back()->Start();
         }
         drain();
@@ -358,7 +360,8 @@ int RunUpdate(const QStringList &arguments)
                           QStringLiteral("Loads the program section of IMAGE into the readers on the ports "
                                          "named, all at\nonce, or with --station into each reader whose port "
                                          "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
-                                         "touches no reader."));
+                                         "touches no reader. Each update is kept\nin the service journal."),
+                          kUsesPorts | kUsesJournal);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("Port name or device path; repeat for more readers."),
                                   QStringLiteral("port"));

@@ -3,6 +3,9 @@
 #include <QJsonArray>
 #include <chrono>
 
+#include "core/journal/job_entries.h"
+#include "core/journal/journal.h"
+
 namespace cli {
 
 namespace {
@@ -215,6 +218,14 @@ void UpdateRun::Execute()
     }
 
     const ReaderSnapshot before = live->WaitForReader(kAskReaderMs);
+    // Its database connections belong to this thread.
+    Journal journal(options_.setting.journal);
+    JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, port_.name);
+    entry.converterSerial = port_.converterSerial;
+    job_entries::SetReaderBefore(entry, before);
+    job_entries::SetImageFile(entry, options_.imagePath);
+    TellJournalTrouble(journal.Begin(entry));
+
     std::future<UpdateResult> update;
     {
         const std::lock_guard<std::mutex> hold(lock_);
@@ -233,34 +244,44 @@ void UpdateRun::Execute()
     }
     if (result.updateRan) {
         result.update = update.get();
+        job_entries::EndUpdate(entry, result.update);
         if (result.update.outcome == UpdateOutcome::Completed) {
             {
                 const std::lock_guard<std::mutex> hold(lock_);
                 state_.phase = RunPhase::Finishing;
             }
-            // A fresh answer: the one before the update says nothing of the new firmware.
-            const uint64_t answersBefore = live->Reader().answers;
-            QElapsedTimer waited;
-            waited.start();
-            while (!stopAsked_ && waited.elapsed() < kNewFirmwareMs) {
-                const ReaderSnapshot after = live->Reader();
-                if (after.answers > answersBefore && after.state == ReaderSnapshot::State::Ready) {
-                    const std::lock_guard<std::mutex> hold(lock_);
-                    state_.firmwareAfter = FirmwareText(after);
-                    if (state_.serialNumber.isEmpty())
-                        state_.serialNumber = SerialText(after);
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            if (const std::optional<ReaderSnapshot> after = WaitForNewFirmware(*live)) {
+                job_entries::SetReaderAfter(entry, *after);
+                const std::lock_guard<std::mutex> hold(lock_);
+                state_.firmwareAfter = FirmwareText(*after);
+                if (state_.serialNumber.isEmpty())
+                    state_.serialNumber = SerialText(*after);
             }
         }
+    } else {
+        entry.End(false, job_entries::OutcomeId(UpdateOutcome::Stopped));
     }
     {
         const std::lock_guard<std::mutex> hold(lock_);
         session.reset(session_.release());
     }
     session.reset();  // the port is closed before the result is told
+    TellJournalTrouble(journal.Finish(entry));
     Finish(result);
+}
+
+std::optional<ReaderSnapshot> UpdateRun::WaitForNewFirmware(const PortSession &session) const
+{
+    // A fresh answer: the one before the update says nothing of the new firmware.
+    const uint64_t pollsBefore = session.Reader().polls;
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        const ReaderSnapshot after = session.WaitForReader(kPollMs, pollsBefore);
+        if (after.state == ReaderSnapshot::State::Ready && after.polls > pollsBefore)
+            return after;
+    } while (!stopAsked_ && waited.elapsed() < kNewFirmwareMs);
+    return std::nullopt;
 }
 
 void UpdateRun::Finish(const RunResult &finished)

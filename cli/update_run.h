@@ -1,8 +1,9 @@
 #pragma once
 // One reader's firmware update from the command line, on a thread of its
 // own: open the port, ask the reader who it is, run the update, ask again for
-// the new firmware version. What happens is kept as a state that the display
-// reads and as events in the order they came.
+// the new firmware version, and keep it all as a journal entry. What happens
+// is kept as a state that the display reads and as events in the order they
+// came.
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -80,6 +81,9 @@ public:
 private:
     void Execute();
     std::unique_ptr<PortSession> OpenWithPatience(QString &failure);
+    // The reader's first answer after the update, once it runs its new
+    // firmware; nothing when none came in time or a stop was asked.
+    std::optional<ReaderSnapshot> WaitForNewFirmware(const PortSession &session) const;
     void Push(QJsonObject event);
     void Finish(const RunResult &result);
 

@@ -2,8 +2,9 @@
 // pseudo-terminals in a folder of the test's own: exit codes, an invalid
 // image that touches no reader, two readers at once with one failing, a port
 // another command holds, Ctrl-C in the middle, the settings copied from one
-// reader to another, a refused value that writes nothing, and the station
-// picking up a reader that appears after it started.
+// reader to another, a refused value that writes nothing, the station
+// picking up a reader that appears after it started, and the service journal
+// that every job leaves behind (locally, on a PostgreSQL server, as a report).
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@
 #include <thread>
 
 #include "firmware_images.h"
+#include "pg_cluster.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/settings_store.h"
@@ -42,12 +45,13 @@ struct Reader {
     std::shared_ptr<sim::SettingsStore> store;
 
     Reader(const QString &folder, const char *name, sim::BootLoaderOptions bootOptions = {},
-           sim::SettingsStore::Options storeOptions = {}, uint32_t baud = 0)
+           sim::SettingsStore::Options storeOptions = {}, uint32_t baud = 0, sim::ReaderState state = {})
     {
         sim::Options options;
         options.folder = folder.toStdString();
         options.linkName = name;
         options.baud = baud;
+        options.state = state;
         line = std::make_unique<sim::SimulatedReader>(options);
         boot = std::make_shared<sim::BootLoader>(bootOptions);
         store = std::make_shared<sim::SettingsStore>(storeOptions);
@@ -79,7 +83,9 @@ protected:
 
     QStringList WithFolder(QStringList arguments) const
     {
-        if (arguments.size() > 1)
+        const bool opensPorts = arguments.size() > 1 && arguments.constFirst() != QLatin1String("journal") &&
+                                arguments.constFirst() != QLatin1String("report");
+        if (opensPorts)
             arguments << QStringLiteral("--port-folder") << ports.path() << QStringLiteral("--lock-prefix")
                       << lockPrefix;
         return arguments;
@@ -87,6 +93,13 @@ protected:
 
     void Start(QProcess &process, const QStringList &arguments) const
     {
+        // A journal of this test's own; talvor-report found on the PATH, as
+        // for a program that is not installed beside it.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TALVOR_JOURNAL_DATABASE"), files.filePath(QStringLiteral("journal.db")));
+        environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(TALVOR_REPORT_PROGRAM)).path() +
+                                                       QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(TALVOR_CLI_PROGRAM), WithFolder(arguments));
         ASSERT_TRUE(process.waitForStarted());
     }
@@ -131,6 +144,63 @@ protected:
         options.newFirmwareMajor = 7;
         options.newFirmwareMinor = 1;
         return options;
+    }
+
+    static sim::ReaderState State(uint16_t serial, uint8_t firmwareMinor)
+    {
+        sim::ReaderState state;
+        state.serialNumber = serial;
+        state.firmwareMinor = firmwareMinor;
+        return state;
+    }
+
+    // `journal --json` with the arguments given: the entries, newest first.
+    QJsonArray JournalEntries(const QStringList &arguments = {}) const
+    {
+        const Finished run = Run(QStringList{QStringLiteral("journal"), QStringLiteral("--json")} + arguments);
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        return QJsonDocument::fromJson(run.out.toUtf8()).array();
+    }
+
+    // Two readers updated at once, the one with serial number 202 failing
+    // with a reader error, then a setting changed on 201.
+    void UpdateTwoAndChangeOne(const QStringList &journal = {}) const
+    {
+        const Image image = MakeImage(4096);
+        sim::BootLoaderOptions failing = Boot(image);
+        failing.errorAtBlock = 20;
+        failing.errorCode = 1;
+        Reader good(ports.path(), "cli-good", Boot(image), {}, 0, State(201, 4));
+        Reader bad(ports.path(), "cli-bad", failing, {}, 0, State(202, 1));
+        Finished run = Run(QStringList{"update", "-p", "cli-good", "-p", "cli-bad", image.path} + journal);
+        EXPECT_EQ(run.status, 6) << run.err.toStdString();
+        run = Run(QStringList{"settings", "set", "-p", "cli-good", "red_led_level=1"} + journal);
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    }
+
+    // What UpdateTwoAndChangeOne leaves, in any order: the updates began together.
+    static void ExpectTheThreeJobs(const QJsonArray &entries)
+    {
+        QStringList jobs;
+        for (const QJsonValue &value : entries) {
+            const QJsonObject entry = value.toObject();
+            EXPECT_TRUE(entry.value("finished").toBool());
+            jobs << QStringLiteral("%1 %2 %3 %4->%5 %6 %7")
+                        .arg(entry.value("kind").toString(), entry.value("port").toString())
+                        .arg(entry.value("reader_serial").toInt())
+                        .arg(entry.value("firmware_before").toString(), entry.value("firmware_after").toString(),
+                             entry.value("outcome").toString(),
+                             entry.value("error_lines").toVariant().toStringList().join(','));
+            if (entry.value("kind") == "settings_write") {
+                EXPECT_EQ(entry.value("changed_fields").toArray(), QJsonArray{"red_led_level"});
+            }
+        }
+        jobs.sort();
+        EXPECT_EQ(jobs, (QStringList{"settings_write cli-good 201 7.1-> written ",
+                                     "update cli-bad 202 6.1-> reader error Did not match the model!",
+                                     "update cli-good 201 6.4->7.1 completed "}));
+        ASSERT_FALSE(entries.isEmpty());
+        EXPECT_EQ(entries.first().toObject().value("kind").toString(), "settings_write") << "not newest first";
     }
 };
 
@@ -207,6 +277,7 @@ TEST_F(Cli, ExitCodesWithoutAReader)
             << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
             << (run.out + run.err).toStdString();
     }
+    EXPECT_TRUE(JournalEntries().isEmpty()) << "a job that opened no port was recorded";
 }
 
 TEST_F(Cli, ReaderAnswersAndListsItself)
@@ -306,6 +377,10 @@ TEST_F(Cli, HeldPortIsRefusedAndInterruptNamesTheReaderLeftInItsBootLoader)
     const QJsonObject summary = events.back();
     EXPECT_EQ(summary.value("event").toString(), "summary");
     EXPECT_EQ(summary.value("left_in_boot_loader").toArray().first().toString(), "cli-slow") << run.out.toStdString();
+    const QJsonArray entries = JournalEntries();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_TRUE(entries.first().toObject().value("finished").toBool());
+    EXPECT_EQ(entries.first().toObject().value("outcome").toString(), "interrupted");
 }
 
 TEST_F(Cli, SettingsCopiedFromOneReaderToAnother)
@@ -403,6 +478,88 @@ TEST_F(Cli, StationUpdatesAReaderThatAppearsAfterItStarted)
     const QJsonObject summary = JsonLines(run.out).back();
     EXPECT_EQ(summary.value("succeeded").toInt(), 1) << run.out.toStdString();
     EXPECT_EQ(summary.value("failed").toInt(), 0);
+}
+
+TEST_F(Cli, JournalKeepsEveryJobWithTheReadersVersionsAndFilters)
+{
+    UpdateTwoAndChangeOne();
+    ExpectTheThreeJobs(JournalEntries());
+
+    struct Row {
+        QStringList filter;
+        int entries;
+    };
+    const QString tomorrow = QDate::currentDate().addDays(1).toString(Qt::ISODate);
+    const Row rows[] = {
+        {{"--serial", "202"}, 1},
+        {{"--port", "cli-good"}, 2},
+        {{"--failed"}, 1},
+        {{"--since", "2000-01-01"}, 3},
+        {{"--since", tomorrow}, 0},
+        {{"--since", QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::ISODate)}, 0},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(JournalEntries(row.filter).size(), row.entries) << row.filter.join(' ').toStdString();
+    const Finished table = Run({"journal", "--serial", "201"});
+    EXPECT_TRUE(LineWith(table.out, "update").contains("6.4 -> 7.1")) << table.out.toStdString();
+    EXPECT_EQ(Run({"journal", "--since", "yesterday"}).status, 2);
+}
+
+TEST_F(Cli, JournalTroubleIsToldOnceAndStopsNoJob)
+{
+    const Image image = MakeImage(2048);
+    Reader a(ports.path(), "cli-a", Boot(image));
+    Reader b(ports.path(), "cli-b", Boot(image));
+    // A folder that cannot be made: its parent is a file.
+    const QString plain = files.filePath(QStringLiteral("plain"));
+    ASSERT_TRUE(test_images::Write(plain, "x"));
+    const Finished run = Run({"update", "-p", "cli-a", "-p", "cli-b", image.path, "--database", plain + "/journal.db"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(QStringLiteral("cannot be written")), 1) << run.err.toStdString();
+    EXPECT_EQ(b.boot->Received(), image.Section());
+}
+
+TEST_F(Cli, JournalEntriesReachTheServerItNames)
+{
+    if (PgCluster::BinFolder().isEmpty()) {
+        if (qEnvironmentVariableIsSet("TALVOR_REQUIRE_POSTGRES"))
+            FAIL() << "TALVOR_REQUIRE_POSTGRES is set, but no PostgreSQL server is installed";
+        GTEST_SKIP() << "no PostgreSQL server installed (Debian package postgresql)";
+    }
+    PgCluster cluster;
+    ASSERT_TRUE(cluster.Failure().isEmpty()) << cluster.Failure().toStdString();
+    const QStringList journal = {"--journal", cluster.ConnectionString()};
+    UpdateTwoAndChangeOne(journal);
+    const QJsonArray onServer = JournalEntries(QStringList{"--server"} + journal);
+    ExpectTheThreeJobs(onServer);
+    QStringList serverIds, localIds;
+    for (const QJsonValue &entry : onServer)
+        serverIds << entry.toObject().value("id").toString();
+    for (const QJsonValue &entry : JournalEntries())
+        localIds << entry.toObject().value("id").toString();
+    serverIds.sort();
+    localIds.sort();
+    EXPECT_EQ(serverIds, localIds);
+}
+
+TEST_F(Cli, ReportOfAnEntryNamesItsReader)
+{
+    Reader reader(ports.path(), "cli-a", {}, {}, 0, State(4321, 4));
+    ASSERT_EQ(Run({"settings", "get", "-p", "cli-a"}).status, 0);
+    const QJsonArray entries = JournalEntries();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries.first().toObject().value("kind").toString(), "settings_read");
+    const QString pdf = files.filePath(QStringLiteral("report.pdf"));
+    const Finished run = Run({"report", entries.first().toObject().value("id").toString().left(8), "-o", pdf});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(60000));
+    EXPECT_TRUE(text.readAllStandardOutput().contains("4321"));
+    // talvor-report's own status and message come through.
+    const Finished unknown = Run({"report", "ffffffff", "-o", pdf + "2"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_TRUE(unknown.err.contains("talvor-report: ")) << unknown.err.toStdString();
 }
 
 }  // namespace
