@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the tool under a virtual display, with the simulated reader on
 # the line and the port opened: the main window, and with ALL=1 also the
-# chooser, the settings window and the instruction window (OUTPUT-chooser.png,
-# OUTPUT-settings.png, OUTPUT-instruction.png).
+# chooser, the settings window, the instruction window and the reader's
+# history (OUTPUT-chooser.png, OUTPUT-settings.png, OUTPUT-instruction.png,
+# OUTPUT-history.png).
 # Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] [LANG=ru_RU.UTF-8] scripts/screenshot.sh OUTPUT.png
 # BUILD names a build tree that already holds talvor and talvor-sim. LANG (or
 # LC_ALL, LC_MESSAGES) chooses the language of the windows, as for the tool.
@@ -22,8 +23,10 @@ fi
 build=$(realpath "$build")
 # The windows are found by their titles, which follow the language.
 case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in
-    ru*) chooser_title='COM-порт' settings_title='Настройки' instruction_title='Инструкция' ;;
-    *) chooser_title='COM-port' settings_title='Setting' instruction_title='Instruction' ;;
+    ru*) chooser_title='COM-порт' settings_title='Настройки' instruction_title='Инструкция'
+         history_title='История' ;;
+    *) chooser_title='COM-port' settings_title='Setting' instruction_title='Instruction'
+       history_title='Reader history' ;;
 esac
 
 # A copy of the tool in a scratch folder, so its com.ini (chosen port:
@@ -31,7 +34,7 @@ esac
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp "$build/talvor" "$scratch/"
-printf '[ComPort]\nCom=talvor-shot\n' > "$scratch/com.ini"
+printf '[ComPort]\nCom=talvor-shot\n[Journal]\nDatabase=%s/journal.db\n' "$scratch" > "$scratch/com.ini"
 
 # Main window controls are clicked at their design place times height/1080,
 # in device pixels whatever QT_SCALE_FACTOR says.
@@ -74,6 +77,11 @@ xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
         wait_for $instruction_title
         sleep 0.5
         import -window root '$base-instruction.png'
+        xdotool key --window \$(window_named $instruction_title) Escape
+        xdotool windowfocus --sync \$window key ctrl+h                              # the settings reads
+        wait_for '$history_title'
+        sleep 0.5
+        import -window root '$base-history.png'
     fi
     kill \$pid
 " || true
