@@ -13,9 +13,6 @@
 
 namespace {
 
-// The reader's line, as the window opens it.
-constexpr uint32_t kBaudRate = 19200;
-constexpr uint8_t kByteSize = 8;
 // The settings lock is held by a settings window of another copy only
 // between two of its exchanges.
 constexpr int kSettingsLockWaitMs = 1000;
