@@ -153,10 +153,7 @@ PortChoice ResolvePort(const QString &given, const QString &portFolder)
 
 QString ConverterSerial(const QString &portName, const QString &devicePath)
 {
-    // A virtual port's link is not a converter, whatever its name.
-    if (!devicePath.startsWith(QLatin1String("/dev/")))
-        return QString();
-    return UsbConverters().value(portName).serialNumber;
+    return platform::UsbConverterSerial(portName, devicePath);
 }
 
 ReaderSnapshot AskReader(const PortSession &session, int timeoutMs)

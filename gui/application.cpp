@@ -115,7 +115,8 @@ TalvorApp::TalvorApp(const AppOptions &options)
     TSetup *portSetup = setup.get();
     recorder = std::make_unique<JobRecorder>(
         *journal, [mainWindow] { return mainWindow->Session().Watch().Snapshot(); },
-        [portSetup] { return portSetup->PortName; });
+        [portSetup] { return portSetup->PortName; },
+        [portSetup](const QString &name) { return portSetup->DevicePathFor(name); });
     form1->SetRecorder(recorder.get());
     form6->SetRecorder(recorder.get());
 }

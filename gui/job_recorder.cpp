@@ -4,14 +4,16 @@
 
 #include "core/journal/job_entries.h"
 #include "core/journal/journal.h"
+#include "core/line/port_directory.h"
 #include "gui/message_box.h"
 
 namespace {
 constexpr int kAfterUpdateStepMs = 100;
 }
 
-JobRecorder::JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port)
-    : journal_(journal), reader_(std::move(reader)), port_(std::move(port))
+JobRecorder::JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port,
+                         std::function<QString(const QString &)> devicePath)
+    : journal_(journal), reader_(std::move(reader)), port_(std::move(port)), devicePath_(std::move(devicePath))
 {
     afterUpdate_.setInterval(kAfterUpdateStepMs);
     QObject::connect(&afterUpdate_, &QTimer::timeout, [this] {
@@ -31,6 +33,7 @@ JobRecorder::~JobRecorder()
 
 void JobRecorder::Begin(JournalEntry &entry)
 {
+    entry.converterSerial = platform::UsbConverterSerial(entry.port, devicePath_(entry.port));
     job_entries::SetReaderBefore(entry, reader_());
     Tell(journal_.Begin(entry).notice);
 }

@@ -18,8 +18,10 @@ class QWidget;
 
 class JobRecorder {
 public:
-    // reader gives what the monitor last heard; port the name of the open port.
-    JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port);
+    // reader gives what the monitor last heard; port the name of the open
+    // port, devicePath what it leads to.
+    JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port,
+                std::function<QString(const QString &)> devicePath);
     ~JobRecorder();
     JobRecorder(const JobRecorder &) = delete;
     JobRecorder &operator=(const JobRecorder &) = delete;
@@ -51,6 +53,7 @@ private:
     Journal &journal_;
     std::function<ReaderSnapshot()> reader_;
     std::function<QString()> port_;
+    std::function<QString(const QString &)> devicePath_;
     std::optional<JournalEntry> update_;
     uint64_t pollsAtUpdateEnd_ = 0;
     int afterWaitedMs_ = 0;

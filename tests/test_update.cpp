@@ -663,6 +663,7 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     EXPECT_EQ(entry.firmwareBefore, "6.4");
     EXPECT_EQ(entry.firmwareAfter, "7.1");
     EXPECT_EQ(entry.port, "upd-window");
+    EXPECT_TRUE(entry.converterSerial.isEmpty()) << "a virtual port is no USB converter";
     EXPECT_EQ(entry.imageName, "image-726.rom");
     EXPECT_EQ(entry.imageSha256,
               QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));

@@ -95,4 +95,15 @@ QString PortDirectory::DevicePathFor(const QString &portName) const
     return QStringLiteral("/dev/") + portName;
 }
 
+QString UsbConverterSerial(const QString &portName, const QString &devicePath)
+{
+    // A virtual port's link is not a converter, whatever its name.
+    if (!devicePath.startsWith(QLatin1String("/dev/")))
+        return QString();
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        if (info.portName() == portName && info.hasVendorIdentifier())
+            return info.serialNumber();
+    return QString();
+}
+
 }  // namespace platform

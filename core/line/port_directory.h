@@ -60,4 +60,9 @@ private:
     DetailsSource details_;
 };
 
+// The serial number of the USB converter behind a system port, for the
+// service journal; empty for a virtual port's link and for ports that are
+// no USB converter.
+QString UsbConverterSerial(const QString &portName, const QString &devicePath);
+
 }  // namespace platform
