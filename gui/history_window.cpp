@@ -45,6 +45,8 @@ THistoryForm::THistoryForm(QWidget *parent)
 {
     ui->setupUi(this);
     platform::ApplyDesignFonts(this);
+    // The style gives headers a font of their own; the grid's look is one font.
+    ui->Grid1->horizontalHeader()->setFont(ui->Grid1->font());
     ui->Label2->hide();
     connect(ui->Button1, &QPushButton::clicked, this, &QDialog::close);
 }

@@ -56,12 +56,24 @@ void SetBackground(QWidget *widget, const QColor &colour)
     widget->setAutoFillBackground(true);
 }
 
+// The pictures are drawn this many times their design size: a button shrinks
+// a picture smoothly but never enlarges one, and the main window grows its
+// buttons on tall screens.
+constexpr int kPictureDetail = 4;
+
+QPixmap BlankPicture(int designSize)
+{
+    QPixmap picture(designSize * kPictureDetail, designSize * kPictureDetail);
+    picture.fill(Qt::transparent);
+    return picture;
+}
+
 QPixmap QuestionMarkPicture()
 {
-    QPixmap picture(46, 46);
-    picture.fill(Qt::transparent);
+    QPixmap picture = BlankPicture(46);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(kPictureDetail, kPictureDetail);
     painter.setBrush(QColor(30, 90, 200));
     painter.setPen(Qt::NoPen);
     painter.drawEllipse(1, 1, 44, 44);
@@ -70,16 +82,16 @@ QPixmap QuestionMarkPicture()
     font.setBold(true);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("?"));
+    painter.drawText(QRect(0, 0, 46, 46), Qt::AlignCenter, QStringLiteral("?"));
     return picture;
 }
 
 QPixmap WarningPicture()
 {
-    QPixmap picture(20, 20);
-    picture.fill(Qt::transparent);
+    QPixmap picture = BlankPicture(20);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(kPictureDetail, kPictureDetail);
     QPainterPath triangle;
     triangle.moveTo(10, 1);
     triangle.lineTo(19, 18);

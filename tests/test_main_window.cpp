@@ -512,6 +512,10 @@ TEST_P(MainWindowScaling, ScalesControlsAndSetsTheHeightFromButton3)
     EXPECT_NEAR(button3.height(), 41 * factor, 1);
     EXPECT_NEAR(ui().Memo3->x(), 74 * factor, 1);  // inside a group box
     EXPECT_NEAR(ui().Button1->font().pixelSize(), 19 * factor, 1);
+    // The pictures grow with their buttons instead of staying at design size.
+    for (QToolButton *button : {ui().SpeedButton1, ui().SpeedButton2})
+        EXPECT_EQ(button->icon().actualSize(button->iconSize()), button->iconSize())
+            << button->objectName().toStdString();
     EXPECT_NEAR(ui().SpeedButton1->iconSize().width(), 46 * factor, 1);
     // Fitting shrinks a caption only by what it lacks, never to a crumb; the
     // longer Russian captions beside the version fields lose up to a third.
