@@ -147,13 +147,8 @@ PortChoice ResolvePort(const QString &given, const QString &portFolder)
                                                 [] { return QHash<QString, QString>(); });
         choice = {given, directory.DevicePathFor(given), QString()};
     }
-    choice.converterSerial = ConverterSerial(choice.name, choice.devicePath);
+    choice.converterSerial = platform::UsbConverterSerial(choice.name, choice.devicePath);
     return choice;
-}
-
-QString ConverterSerial(const QString &portName, const QString &devicePath)
-{
-    return platform::UsbConverterSerial(portName, devicePath);
 }
 
 ReaderSnapshot AskReader(const PortSession &session, int timeoutMs)

@@ -111,8 +111,6 @@ struct UsbIdentity {
     QString serialNumber;
 };
 QHash<QString, UsbIdentity> UsbConverters();
-// Empty for a port that is no USB converter.
-QString ConverterSerial(const QString &portName, const QString &devicePath);
 
 // Opens a session on the port; on failure says why on stderr (or as a JSON
 // object) and returns nothing.
@@ -126,6 +124,9 @@ OpenedSession OpenSession(const PortChoice &port, const Setting &setting, Sessio
 // The reader as the monitor's first polls find it: an answer, or a silent
 // poll, or what is known after timeoutMs.
 ReaderSnapshot AskReader(const PortSession &session, int timeoutMs);
+// A reader answers within a poll or two; a silent one (already in its boot
+// loader, say) is given up on after one silent poll, well before this.
+inline constexpr int kAskReaderMs = 3000;
 
 // A journal trouble on stderr, each only once in the program's life (every
 // thread's journal tells of the same file).

@@ -21,11 +21,6 @@ const QString kSyntaxGet = QStringLiteral("get -p PORT [-o FILE] [--json]");
 const QString kSyntaxSet = QStringLiteral("set -p PORT (FILE | NAME=VALUE ...)");
 const QString kSyntaxDiff = QStringLiteral("diff -p PORT FILE");
 
-QString Id(Field field)
-{
-    return QString::fromLatin1(settings_fields::Info(field).id);
-}
-
 QString Shown(const QString &words)
 {
     return words.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("\"%1\"").arg(words);
@@ -57,10 +52,6 @@ std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QStri
     }
     return parsed;
 }
-
-// The reader answers the monitor within a poll or two; its serial number
-// names the journal entry.
-constexpr int kAskReaderMs = 3000;
 
 // The port's session and the record the reader holds, or the exit status.
 struct ReaderRecord {
@@ -185,7 +176,7 @@ int Get(const QStringList &arguments)
     const settings_fields::SettingsFields fields = settings_fields::Decode(reader.record);
     for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
         if (info.byte >= 0)
-            PrintLine(QStringLiteral("%1  %2").arg(Id(info.field), -22).arg(Shown(FieldWords(fields, info.field))));
+            PrintLine(QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(Shown(FieldWords(fields, info.field))));
     }
     PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
     if (!p.output.isEmpty())
@@ -255,11 +246,11 @@ int Set(const QStringList &arguments)
     const auto after = settings_fields::Decode(written.record);
     for (Field field : settings_fields::FieldsThatDiffer(reader.record, written.record))
         PrintLine(QStringLiteral("%1: changed %2: %3 -> %4")
-                      .arg(p.port.name, Id(field), Shown(FieldWords(before, field)), Shown(FieldWords(after, field))));
+                      .arg(p.port.name, FieldId(field), Shown(FieldWords(before, field)), Shown(FieldWords(after, field))));
     const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
     for (Field field : notTaken)
         PrintError(QStringLiteral("%1: not taken %2: asked %3, the reader holds %4")
-                       .arg(p.port.name, Id(field), Shown(FieldWords(asked, field)), Shown(FieldWords(after, field))));
+                       .arg(p.port.name, FieldId(field), Shown(FieldWords(asked, field)), Shown(FieldWords(after, field))));
     PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
     return notTaken.empty() ? kOk : kDiffers;
 }
@@ -292,7 +283,7 @@ int Diff(const QStringList &arguments)
     const std::vector<Field> differ = settings_fields::FieldsThatDiffer(reader.record, *target);
     for (Field field : differ)
         PrintLine(QStringLiteral("%1: reader %2, file %3")
-                      .arg(Id(field), Shown(FieldWords(onReader, field)), Shown(FieldWords(inFile, field))));
+                      .arg(FieldId(field), Shown(FieldWords(onReader, field)), Shown(FieldWords(inFile, field))));
     return differ.empty() ? kOk : kDiffers;
 }
 

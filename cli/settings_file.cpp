@@ -17,11 +17,6 @@ bool InRecord(Field field)
     return settings_fields::Info(field).byte >= 0;
 }
 
-QString Id(Field field)
-{
-    return QString::fromLatin1(settings_fields::Info(field).id);
-}
-
 QString WordsOf(Field field, int choice)
 {
     const auto &values = settings_fields::Info(field).values;
@@ -37,6 +32,11 @@ std::nullopt_t Refuse(Refusal &refusal, const QString &text, const QStringList &
 }
 
 }  // namespace
+
+QString FieldId(settings_fields::Field field)
+{
+    return QString::fromLatin1(settings_fields::Info(field).id);
+}
 
 QString RecordHex(const SettingsRecord &record)
 {
@@ -75,7 +75,7 @@ QJsonObject SettingsToJson(const SettingsRecord &record)
         if (!InRecord(info.field))
             continue;
         const QString words = FieldWords(fields, info.field);
-        named.insert(Id(info.field), words.isEmpty() ? QJsonValue() : QJsonValue(words));
+        named.insert(FieldId(info.field), words.isEmpty() ? QJsonValue() : QJsonValue(words));
     }
     return {{QStringLiteral("format"), kSettingsFormat},
             {QStringLiteral("fields"), named},
@@ -125,7 +125,7 @@ std::optional<SettingsRecord> RecordForFile(const SettingsFile &file, const Sett
             if (InRecord(a.field) && rawFields.Choice(a.field) != a.choice)
                 return Refuse(refusal, QStringLiteral("the file's fields and its raw bytes disagree: %1 is \"%2\", "
                                                       "the raw bytes say \"%3\"; edit one, or leave \"raw\" out")
-                                           .arg(Id(a.field), WordsOf(a.field, a.choice),
+                                           .arg(FieldId(a.field), WordsOf(a.field, a.choice),
                                                 FieldWords(rawFields, a.field)));
         }
     }
@@ -137,7 +137,7 @@ std::optional<SettingsRecord> RecordForFile(const SettingsFile &file, const Sett
         if (fields.Choice(a.field) != a.choice)
             return Refuse(refusal, QStringLiteral("%1 cannot be \"%2\" with the other settings: "
                                                   "the rules make it \"%3\"")
-                                       .arg(Id(a.field), WordsOf(a.field, a.choice), FieldWords(fields, a.field)));
+                                       .arg(FieldId(a.field), WordsOf(a.field, a.choice), FieldWords(fields, a.field)));
     }
     return settings_fields::Encode(fields, current);
 }

@@ -23,6 +23,9 @@ namespace cli {
 
 inline constexpr int kSettingsFormat = 1;
 
+// A field's name in the file and in NAME=VALUE words.
+QString FieldId(settings_fields::Field field);
+
 QString RecordHex(const SettingsRecord &record);
 // Nine hex bytes, with blanks, ':' or '-' between them or none.
 std::optional<SettingsRecord> ParseRecordHex(const QString &text);

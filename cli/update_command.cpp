@@ -14,6 +14,7 @@
 #include "cli/update_run.h"
 #include "core/engine/com_port.h"
 #include "core/engine/update_procedure.h"
+#include "core/line/port_directory.h"
 
 namespace cli {
 
@@ -319,7 +320,7 @@ int Station(const UpdateRun::Options &stationOptions, Output output)
             else
                 PrintLine(QStringLiteral("%1: appeared, updating").arg(entry.portName));
             const PortChoice port{entry.portName, entry.devicePath,
-                                  ConverterSerial(entry.portName, entry.devicePath)};
+                                  platform::UsbConverterSerial(entry.portName, entry.devicePath)};
             runs.push_back(std::make_unique<UpdateRun>(port, options));
             runs.back()->Start();
         }

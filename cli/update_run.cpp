@@ -10,9 +10,6 @@ namespace cli {
 
 namespace {
 
-// The reader answers the monitor within a poll or two; a silent one (already
-// in its boot loader, say) is given up on after one silent poll.
-constexpr int kAskReaderMs = 3000;
 // A reader starts its new firmware within a moment of the closing block.
 constexpr int kNewFirmwareMs = 5000;
 constexpr int kPollMs = 50;
