@@ -550,7 +550,9 @@ void SimulatedReader::FinishFrame()
     }
     if (!reply)
         return;
-    Bytes replyBody = {frame::kHeaderByte, command, 0x01, 0x00, 0x00, 0x00};
+    const uint8_t replyHeader[] = {frame::kHeaderByte, command, 0x01, 0x00, 0x00, 0x00};
+    Bytes replyBody(std::begin(replyHeader), std::end(replyHeader));
+    replyBody.reserve(replyBody.size() + reply->size());
     replyBody.insert(replyBody.end(), reply->begin(), reply->end());
     Answer(request_.size(), true, replyBody);
 }
