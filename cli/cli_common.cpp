@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSerialPortInfo>
 #include <QSet>
 #include <cstdio>
 #include <mutex>
@@ -122,19 +121,6 @@ Setting CommandParser::TakeSetting() const
     if (uses_ & kUsesJournal)
         setting.journal = journal_.Take(parser_);
     return setting;
-}
-
-QHash<QString, UsbIdentity> UsbConverters()
-{
-    const auto hex4 = [](quint16 id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')); };
-    QHash<QString, UsbIdentity> converters;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (!info.hasVendorIdentifier())
-            continue;
-        converters.insert(info.portName(), {hex4(info.vendorIdentifier()), hex4(info.productIdentifier()),
-                                            info.description(), info.serialNumber()});
-    }
-    return converters;
 }
 
 PortChoice ResolvePort(const QString &given, const QString &portFolder)

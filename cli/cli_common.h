@@ -103,15 +103,6 @@ struct PortChoice {
 // The converter's serial number comes from the system's port list.
 PortChoice ResolvePort(const QString &given, const QString &portFolder);
 
-// The system's USB serial converters by port name.
-struct UsbIdentity {
-    QString vendorId;
-    QString productId;
-    QString description;
-    QString serialNumber;
-};
-QHash<QString, UsbIdentity> UsbConverters();
-
 // Opens a session on the port; on failure says why on stderr (or as a JSON
 // object) and returns nothing.
 struct OpenedSession {

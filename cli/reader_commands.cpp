@@ -26,11 +26,11 @@ int RunPorts(const QStringList &arguments)
 
     const platform::PortDirectory directory(setting.portFolder);
     const std::vector<platform::PortEntry> ports = directory.Enumerate().value_or(std::vector<platform::PortEntry>{});
-    const QHash<QString, UsbIdentity> converters = UsbConverters();
+    const QHash<QString, platform::UsbConverter> converters = platform::UsbConverters();
 
     QJsonArray list;
     for (const platform::PortEntry &port : ports) {
-        const UsbIdentity usb = converters.value(port.portName);
+        const platform::UsbConverter usb = converters.value(port.portName);
         const auto holders = platform::OtherDeviceHolders(port.devicePath.toStdString());
         if (command.Parser().isSet(json)) {
             QJsonObject entry{{QStringLiteral("name"), port.portName}, {QStringLiteral("device"), port.devicePath}};

@@ -20,16 +20,15 @@ PortDirectory::DetailsSource PortDirectory::SystemPortDetails()
 {
     return [] {
         QHash<QString, QString> details;
-        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-            if (!info.hasVendorIdentifier())
-                continue;  // not a USB converter
+        const QHash<QString, UsbConverter> converters = UsbConverters();
+        for (auto it = converters.cbegin(); it != converters.cend(); ++it) {
             QStringList lines;
-            if (!info.description().isEmpty())
-                lines << info.description();
-            if (!info.serialNumber().isEmpty())
-                lines << QCoreApplication::translate("PortDirectory", "Serial number: %1").arg(info.serialNumber());
+            if (!it->description.isEmpty())
+                lines << it->description;
+            if (!it->serialNumber.isEmpty())
+                lines << QCoreApplication::translate("PortDirectory", "Serial number: %1").arg(it->serialNumber);
             if (!lines.isEmpty())
-                details.insert(info.portName(), lines.join(QLatin1Char('\n')));
+                details.insert(it.key(), lines.join(QLatin1Char('\n')));
         }
         return details;
     };
@@ -95,15 +94,25 @@ QString PortDirectory::DevicePathFor(const QString &portName) const
     return QStringLiteral("/dev/") + portName;
 }
 
+QHash<QString, UsbConverter> UsbConverters()
+{
+    const auto hex4 = [](quint16 id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')); };
+    QHash<QString, UsbConverter> converters;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (!info.hasVendorIdentifier())
+            continue;  // not a USB converter
+        converters.insert(info.portName(), {hex4(info.vendorIdentifier()), hex4(info.productIdentifier()),
+                                            info.description(), info.serialNumber()});
+    }
+    return converters;
+}
+
 QString UsbConverterSerial(const QString &portName, const QString &devicePath)
 {
     // A virtual port's link is not a converter, whatever its name.
     if (!devicePath.startsWith(QLatin1String("/dev/")))
         return QString();
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        if (info.portName() == portName && info.hasVendorIdentifier())
-            return info.serialNumber();
-    return QString();
+    return UsbConverters().value(portName).serialNumber;
 }
 
 }  // namespace platform

@@ -60,6 +60,16 @@ private:
     DetailsSource details_;
 };
 
+// A USB serial converter as the system describes it; ids in four hex digits.
+struct UsbConverter {
+    QString vendorId;
+    QString productId;
+    QString description;
+    QString serialNumber;
+};
+// The system's serial ports that have a USB vendor id, by port name.
+QHash<QString, UsbConverter> UsbConverters();
+
 // The serial number of the USB converter behind a system port, for the
 // service journal; empty for a virtual port's link and for ports that are
 // no USB converter.
