@@ -9,6 +9,8 @@
 
 namespace {
 constexpr int kAfterUpdateStepMs = 100;
+// The outcome of a job the window ended before its end.
+const QString kCutShort = QStringLiteral("cut short");
 }
 
 JobRecorder::JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port,
@@ -86,7 +88,7 @@ void JobRecorder::FinishUpdateNow()
     if (now.polls > pollsAtUpdateEnd_)
         job_entries::SetReaderAfter(entry, now);
     if (!entry.finished)
-        entry.End(false, QStringLiteral("cut short"));
+        entry.End(false, kCutShort);
     Finish(entry);
 }
 
@@ -120,6 +122,6 @@ void JobRecorder::AbandonSettings()
         return;
     JournalEntry entry = *settings_;
     settings_.reset();
-    entry.End(false, QStringLiteral("cut short"));
+    entry.End(false, kCutShort);
     Finish(entry);
 }
