@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -323,6 +324,10 @@ TEST_F(SimulatorTest, PacedReplyTakesTheLineTimeOfBothDirections)
 {
     reader->SetBaud(19200);
     const Bytes good = ExpectedInfoReply(reader->State());
+    const double byteMs = 10.0 * 1000.0 / 19200.0;
+    // The first byte is stamped only once this thread wakes; a wake-up held
+    // up by the machine shortens a round's span, but not every round's.
+    double longestSpan = 0;
     for (int round = 0; round < 3; ++round) {
         const auto sent = Clock::now();
         ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
@@ -334,14 +339,14 @@ TEST_F(SimulatorTest, PacedReplyTakesTheLineTimeOfBothDirections)
         platform::SetTimeoutScaleForTests(0.2);
         const auto lastByte = Clock::now();
         ASSERT_EQ(reply, good);
-        const double byteMs = 10.0 * 1000.0 / 19200.0;
         const double total = std::chrono::duration<double, std::milli>(lastByte - sent).count();
-        const double span = std::chrono::duration<double, std::milli>(lastByte - firstByte).count();
+        longestSpan = std::max(longestSpan, std::chrono::duration<double, std::milli>(lastByte - firstByte).count());
         // Request and reply each at about 0.52 ms per byte; generous upper bounds.
         EXPECT_GE(total, (kStatusRequest.size() + good.size() - 1) * byteMs) << "round " << round;
-        EXPECT_GE(span, (good.size() - 2) * byteMs) << "round " << round;
         EXPECT_LE(total, 500.0);
     }
+    // A reply sent in one burst would take no time in any round.
+    EXPECT_GE(longestSpan, (good.size() - 2) * byteMs);
 }
 
 TEST_F(SimulatorTest, DroppedLineDisappearsAndComesBackUnderTheSameName)
