@@ -34,7 +34,7 @@ TEST(OpenFailureCause, FollowsTheSystemError)
         {ENOENT, Cause::NoSuchDevice},     {ENODEV, Cause::NoSuchDevice},
         {ENXIO, Cause::NoSuchDevice},      {ENAMETOOLONG, Cause::NameTooLong},
         {EBUSY, Cause::Busy},              {EWOULDBLOCK, Cause::Busy},
-        {EIO, Cause::Other},
+        {ENOTTY, Cause::NotADevice},       {EIO, Cause::Other},
     };
     for (const auto &row : table)
         EXPECT_EQ(platform::OpenFailureCauseFor(row.error), row.cause) << std::strerror(row.error);

@@ -51,7 +51,7 @@ enum class OpenFailureCause {
     NoSuchDevice,      // unplugged, or never there
     NameTooLong,
     Busy,              // another program holds it
-    NotADevice,        // the path leads to something that is not a character device
+    NotADevice,        // the path leads to something that is not a terminal device
     Other,
 };
 

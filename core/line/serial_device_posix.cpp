@@ -136,6 +136,8 @@ OpenFailureCause OpenFailureCauseFor(int error)
     case ENAMETOOLONG: return OpenFailureCause::NameTooLong;
     case EBUSY:
     case EWOULDBLOCK: return OpenFailureCause::Busy;
+    // A character device that is no terminal (/dev/null) refuses the line's ioctls.
+    case ENOTTY: return OpenFailureCause::NotADevice;
     default: return OpenFailureCause::Other;
     }
 }
