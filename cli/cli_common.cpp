@@ -32,6 +32,29 @@ void Write(FILE *stream, const QByteArray &bytes)
     std::fflush(stream);
 }
 
+QString PermissionRemedy(const QString &devicePath, const platform::OpenFailure &failure)
+{
+    switch (platform::AccessRemedyFor(failure.deviceMode, failure.deviceGid, failure.deviceGroup)) {
+    case platform::AccessRemedy::JoinGroup:
+        return QStringLiteral("you may not open %1: only members of the group %2 may "
+                              "(sudo usermod -aG %2 $USER, then log in again)")
+            .arg(devicePath, QString::fromStdString(failure.deviceGroup));
+    case platform::AccessRemedy::InstallDeviceRule: {
+        const auto commands = platform::DeviceRuleCommands(
+            platform::DeviceRulePath(QCoreApplication::applicationDirPath().toStdString()));
+        return QStringLiteral("you may not open %1, and no group of users may read and write it; "
+                              "the tool's device rule gives USB serial converters to the group %2 "
+                              "(%3 && %4, plug the converter in again, then sudo usermod -aG %2 $USER "
+                              "and log in again)")
+            .arg(devicePath, QString::fromLatin1(platform::kDeviceRuleGroup), QString::fromStdString(commands[0]),
+                 QString::fromStdString(commands[1]));
+    }
+    case platform::AccessRemedy::AskAdministrator:
+        break;
+    }
+    return QStringLiteral("you may not open %1: ask the administrator for access to it").arg(devicePath);
+}
+
 }  // namespace
 
 void CommonOptions::AddTo(QCommandLineParser &parser)
@@ -173,11 +196,7 @@ QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &r
     QString why;
     switch (failure.cause) {
     case Cause::PermissionDenied:
-        why = failure.deviceGroup.empty()
-                  ? QStringLiteral("you may not open %1").arg(port.devicePath)
-                  : QStringLiteral("you may not open %1: only members of the group %2 may "
-                                   "(sudo usermod -aG %2 $USER, then log in again)")
-                        .arg(port.devicePath, QString::fromStdString(failure.deviceGroup));
+        why = PermissionRemedy(port.devicePath, failure);
         break;
     case Cause::NoSuchDevice:
         why = QStringLiteral("%1 is not there: the converter may be unplugged").arg(port.devicePath);

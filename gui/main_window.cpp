@@ -294,12 +294,14 @@ void TForm1::Button1Click()
 void TForm1::OpenPort()
 {
     const QString name = setup_.PortName;
-    if (!OpenPortLocks(name))
-        return;
     if (OpenPortPath(name)) {
-        PortOpen = true;
+        if (OpenPortLocks(name))
+            PortOpen = true;
+        else
+            port_.Close();
         return;
     }
+    ClosePortLocks();
     platform::OpenFailure failure = port_.Device().openFailure();
     if (name.size() > platform::kMaxPortNameLength)
         failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
@@ -320,8 +322,11 @@ bool TForm1::ConfirmOpenHeldPort()
 }
 
 // The locks keep two users of one port apart, so each port has its own: copies
-// of the tool on other ports never wait for this one. A lock that cannot be
-// created leaves the port closed, with one message that says why.
+// of the tool on other ports never wait for this one. They live on in shared
+// memory after their last user, and nobody can tell whether another copy has
+// just opened one, so they are made only for a port that opened: a name that
+// is not a serial port leaves none behind. A lock that cannot be created
+// leaves the port closed, with one message that says why.
 bool TForm1::OpenPortLocks(const QString &portName)
 {
     const std::string port = portName.toStdString();
@@ -341,6 +346,19 @@ bool TForm1::OpenPortLocks(const QString &portName)
         platform::ShowError(QString::fromStdString(failed.failureText()));
     }
     return opened;
+}
+
+// After a port that did not open, this copy holds no port's locks: "Close"
+// then waits for none.
+void TForm1::ClosePortLocks()
+{
+    if (!COMpBusy_->valid() && !COMpBusy1_->valid())
+        return;
+    ConnectSaver &monitor = Session_->Monitor();
+    monitor.Park();
+    COMpBusy_->close();
+    COMpBusy1_->close();
+    monitor.Resume();
 }
 
 bool TForm1::OpenPortPath(const QString &name)

@@ -111,6 +111,7 @@ protected:
 private:
     void SetPortButtons(bool openEnabled);
     bool OpenPortLocks(const QString &portName);
+    void ClosePortLocks();
     // When other programs hold the chosen port, asks whether to open it anyway.
     bool ConfirmOpenHeldPort();
     void SetUpdateRunning(bool running);

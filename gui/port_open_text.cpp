@@ -15,6 +15,35 @@ struct PortOpenText {
     Q_DECLARE_TR_FUNCTIONS(PortOpenText)
 };
 
+QString PermissionRemedy(const QString &devicePath, const platform::OpenFailure &failure, const QString &userName)
+{
+    switch (platform::AccessRemedyFor(failure.deviceMode, failure.deviceGid, failure.deviceGroup)) {
+    case platform::AccessRemedy::JoinGroup:
+        return PortOpenText::tr("You may not open %1: only members of the group %2 may.\n"
+                                "Add yourself to it with\n"
+                                "    sudo usermod -aG %2 %3\n"
+                                "then log out and log in again: the new group counts from the next login.")
+            .arg(devicePath, QString::fromStdString(failure.deviceGroup), userName);
+    case platform::AccessRemedy::InstallDeviceRule: {
+        const auto commands = platform::DeviceRuleCommands(
+            platform::DeviceRulePath(QCoreApplication::applicationDirPath().toStdString()));
+        return PortOpenText::tr("You may not open %1, and no group of users may read and write it.\n"
+                                "The tool's device rule gives USB serial converters to the group %2. "
+                                "Install it with\n"
+                                "    %3\n"
+                                "    %4\n"
+                                "then unplug the converter and plug it in again, add yourself to the group with\n"
+                                "    sudo usermod -aG %2 %5\n"
+                                "and log out and log in again.")
+            .arg(devicePath, QString::fromLatin1(platform::kDeviceRuleGroup),
+                 QString::fromStdString(commands[0]), QString::fromStdString(commands[1]), userName);
+    }
+    case platform::AccessRemedy::AskAdministrator:
+        break;
+    }
+    return PortOpenText::tr("You may not open %1. Ask the administrator for access to it.").arg(devicePath);
+}
+
 QString CauseAndRemedy(const QString &portName, const QString &devicePath, const platform::OpenFailure &failure,
                        const std::vector<platform::DeviceHolder> &holders, const QString &userName)
 {
@@ -22,13 +51,7 @@ QString CauseAndRemedy(const QString &portName, const QString &devicePath, const
         return PortOpenText::tr("No port was chosen. Press \"Open\" and choose one from the list.");
     switch (failure.cause) {
     case Cause::PermissionDenied:
-        if (failure.deviceGroup.empty())
-            return PortOpenText::tr("You may not open %1. Ask the administrator for access to it.").arg(devicePath);
-        return PortOpenText::tr("You may not open %1: only members of the group %2 may.\n"
-                                "Add yourself to it with\n"
-                                "    sudo usermod -aG %2 %3\n"
-                                "then log out and log in again: the new group counts from the next login.")
-            .arg(devicePath, QString::fromStdString(failure.deviceGroup), userName);
+        return PermissionRemedy(devicePath, failure, userName);
     case Cause::NoSuchDevice:
         return PortOpenText::tr("%1 is not there: the converter may be unplugged.\n"
                                 "Plug it in, or press \"Open\" and choose the port again.")

@@ -2,16 +2,22 @@
 // into a cause, the cause into the box text, and the other programs found
 // through /proc.
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "core/engine/port_session.h"
 #include "gui/port_open_text.h"
 #include "holder_process.h"
 #include "core/line/device_holders.h"
@@ -30,10 +36,38 @@ TEST(OpenFailureCause, FollowsTheSystemError)
         {ENOENT, Cause::NoSuchDevice},     {ENODEV, Cause::NoSuchDevice},
         {ENXIO, Cause::NoSuchDevice},      {ENAMETOOLONG, Cause::NameTooLong},
         {EBUSY, Cause::Busy},              {EWOULDBLOCK, Cause::Busy},
-        {EIO, Cause::Other},
+        {ENOTTY, Cause::NotADevice},       {EIO, Cause::Other},
     };
     for (const auto &row : table)
         EXPECT_EQ(platform::OpenFailureCauseFor(row.error), row.cause) << std::strerror(row.error);
+}
+
+TEST(AccessRemedy, GroupMembershipOnlyWhenTheGroupMayReadAndWriteAndIsNotRoot)
+{
+    using Remedy = platform::AccessRemedy;
+    const struct { const char *device; unsigned mode; unsigned gid; const char *group; Remedy remedy; } table[] = {
+        {"crw-rw---- root dialout", 020660, 20, "dialout", Remedy::JoinGroup},
+        {"crw-rw---- root 1234 (no name)", 020660, 1234, "1234", Remedy::JoinGroup},
+        {"crw------- root root", 020600, 0, "root", Remedy::InstallDeviceRule},
+        {"crw-rw---- root root", 020660, 0, "root", Remedy::InstallDeviceRule},
+        {"crw-r----- root dialout", 020640, 20, "dialout", Remedy::InstallDeviceRule},
+        {"crw--w---- root tty", 020620, 5, "tty", Remedy::InstallDeviceRule},
+        {"not looked at", 0, 0, "", Remedy::AskAdministrator},
+    };
+    for (const auto &row : table)
+        EXPECT_EQ(platform::AccessRemedyFor(row.mode, row.gid, row.group), row.remedy) << row.device;
+}
+
+TEST(AccessRemedy, DeviceRuleFoundUnderTheProgramsPrefixElseWhereThePackagePutsIt)
+{
+    QTemporaryDir prefix;
+    const std::string bin = prefix.filePath(QStringLiteral("bin")).toStdString();
+    EXPECT_EQ(platform::DeviceRulePath(bin), "/usr/share/doc/talvor/60-talvor-serial.rules");
+    ASSERT_TRUE(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+    ASSERT_TRUE(QDir(prefix.path()).mkpath(QStringLiteral("share/doc/talvor")));
+    const QString rule = prefix.filePath(QStringLiteral("share/doc/talvor/60-talvor-serial.rules"));
+    ASSERT_TRUE(QFile(rule).open(QIODevice::WriteOnly));
+    EXPECT_EQ(platform::DeviceRulePath(bin), QFileInfo(rule).canonicalFilePath().toStdString());
 }
 
 struct TextCase {
@@ -42,7 +76,10 @@ struct TextCase {
     OpenFailure failure;
     std::vector<DeviceHolder> holders;
     std::vector<const char *> says;  // each in the text, in this order
+    const char *never = nullptr;     // nowhere in the text
 };
+
+void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
 
 class OpenFailureText : public ::testing::TestWithParam<TextCase> {};
 
@@ -59,16 +96,29 @@ TEST_P(OpenFailureText, KeepsTheKnownFirstLineThenSaysWhyAndWhatToDo)
         EXPECT_GE(at, from) << "missing \"" << words << "\" in: " << text.toStdString();
         from = std::max(at, from);
     }
+    if (c.never != nullptr) {
+        EXPECT_FALSE(text.contains(QString::fromUtf8(c.never))) << text.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, OpenFailureText,
     ::testing::Values(
         TextCase{"permission_with_group", "ttyUSB0",
-                 {Cause::PermissionDenied, "dialout", "cannot open /dev/ttyUSB0: Permission denied"},
+                 {Cause::PermissionDenied, "dialout", "cannot open /dev/ttyUSB0: Permission denied", 020660, 20},
                  {},
                  {"You may not open /dev/ttyUSB0", "group dialout", "sudo usermod -aG dialout alice",
-                  "log in again", "(cannot open /dev/ttyUSB0: Permission denied)"}},
+                  "log in again", "(cannot open /dev/ttyUSB0: Permission denied)"},
+                 "udev"},
+        // crw------- root root: joining root's group is no advice.
+        TextCase{"permission_root_only", "ttyUSB0",
+                 {Cause::PermissionDenied, "root", "", 020600, 0},
+                 {},
+                 {"You may not open /dev/ttyUSB0, and no group of users may read and write it",
+                  "sudo cp /usr/share/doc/talvor/60-talvor-serial.rules /etc/udev/rules.d/",
+                  "sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=tty",
+                  "plug it in again", "sudo usermod -aG dialout alice", "log in again"},
+                 "-aG root"},
         TextCase{"permission_group_unknown", "ttyS0", {Cause::PermissionDenied, "", ""}, {}, {"Ask the administrator"}},
         TextCase{"no_such_device", "ttyUSB1",
                  {Cause::NoSuchDevice, "", "cannot open /dev/ttyUSB1: No such file or directory"},
@@ -153,6 +203,48 @@ TEST_F(RealOpenFailure, VanishedLineTooLongNameHeldDeviceAndNonDeviceEachGiveThe
     platform::SerialDevice device;
     ASSERT_TRUE(device.open(slavePath)) << device.errorText();
     EXPECT_EQ(device.openFailure().cause, Cause::None);
+}
+
+// The port and settings lock objects of prefix in /dev/shm, sorted, one space apart.
+std::string LockObjects(const std::string &prefix)
+{
+    const QString lock = QStringLiteral("talvor-") + QString::fromStdString(prefix);
+    QStringList names = QDir(QStringLiteral("/dev/shm"))
+                            .entryList({lock + QStringLiteral("-*"), lock + QStringLiteral("1-*")},
+                                       QDir::Files | QDir::System, QDir::NoSort);
+    std::sort(names.begin(), names.end());
+    return names.join(QLatin1Char(' ')).toStdString();
+}
+
+// The locks outlive their users in /dev/shm: one made for a name that does
+// not open would stay there for good.
+TEST_F(RealOpenFailure, SessionOnAPortThatDoesNotOpenLeavesNoLockBehind)
+{
+    PortSession::Options options;
+    options.lockPrefix = "test-port-failures-" + std::to_string(::getpid());
+    options.monitor = false;
+    platform::SerialDevice holder;
+    ASSERT_TRUE(holder.open(slavePath)) << holder.errorText();
+
+    const struct { const char *name; std::string path; Cause cause; } table[] = {
+        {"never-there", folder + "/never-there", Cause::NoSuchDevice},
+        {"null", "/dev/null", Cause::NotADevice},  // a character device, not a terminal
+        {"held-port", slavePath, Cause::Busy},
+    };
+    for (const auto &row : table) {
+        const auto result = PortSession::Open(QString::fromUtf8(row.name),
+                                              QString::fromStdString(row.path), options);
+        EXPECT_FALSE(result.session) << row.name;
+        EXPECT_EQ(result.failure.cause, row.cause) << row.name;
+        EXPECT_EQ(LockObjects(options.lockPrefix), "") << row.name;
+    }
+
+    // A port that opens has both its locks.
+    holder.close();
+    const auto opened = PortSession::Open(QStringLiteral("opened"), QString::fromStdString(slavePath), options);
+    ASSERT_TRUE(opened.session) << opened.failure.systemText;
+    const std::string lock = "talvor-" + options.lockPrefix;
+    EXPECT_EQ(LockObjects(options.lockPrefix), lock + "-opened " + lock + "1-opened");
 }
 
 TEST_F(RealOpenFailure, HoldersAreFoundThroughProcByTheDeviceBehindTheLink)

@@ -2,11 +2,14 @@
 // cannot be created leaves the port closed with one message, and nothing that
 // meets such a lock spins or waits without a bound.
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <ctime>
 #include <functional>
@@ -155,6 +158,45 @@ TEST_F(PortLocksTest, EachOpenTakesTheLockOfThePortChosen)
     EXPECT_TRUE(test_app::WaitFor([&] { return Polls() > held; }, kDeadlineMs));
     app->form1->ClosePort();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+}
+
+// The port and settings lock objects of prefix in /dev/shm, sorted, one space apart.
+std::string LockObjects(const std::string &prefix)
+{
+    const QString lock = QStringLiteral("talvor-") + QString::fromStdString(prefix);
+    QStringList names = QDir(QStringLiteral("/dev/shm"))
+                            .entryList({lock + QStringLiteral("-*"), lock + QStringLiteral("1-*")},
+                                       QDir::Files | QDir::System, QDir::NoSort);
+    std::sort(names.begin(), names.end());
+    return names.join(QLatin1Char(' ')).toStdString();
+}
+
+// The locks outlive their users in /dev/shm: a name that does not open as a
+// serial port gets none, and this copy lets go of the locks of the port it
+// had before, so "Close" waits for none of them.
+TEST_F(PortLocksTest, PortThatDoesNotOpenGetsNoLocks)
+{
+    app->form1->show();
+    ASSERT_TRUE(Open("port-a")) << boxes.Texts().join('|').toStdString();
+    app->form1->ClosePort();
+    const std::string portALocks = "talvor-" + lockName + "-port-a talvor-" + lockName + "1-port-a";
+    ASSERT_EQ(LockObjects(lockName), portALocks);
+    OtherCopyHolding onPortA(platform::PortLockName(lockName, "port-a"));
+    ASSERT_TRUE(onPortA.Holds());
+    platform::SerialDevice holder;
+    ASSERT_TRUE(holder.open(portB.Link().toStdString())) << holder.errorText();
+
+    // Absent, a character device that is not a terminal, held by another program.
+    for (const char *port : {"never-there", "null", "port-b"}) {
+        EXPECT_FALSE(Open(port)) << port;
+        EXPECT_EQ(LockObjects(lockName), portALocks) << port;
+    }
+    EXPECT_EQ(boxes.Count(), 3u) << boxes.Texts().join('|').toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    app->form1->ClosePort();
+    // It would wait its whole bound (2 s) for port A's lock.
+    EXPECT_LT(clock.elapsed(), 1000);
 }
 
 struct SpoiledCase {

@@ -178,6 +178,22 @@ Open the port anyway?</source>
 Эта программа может перехватывать ответы считывателя, и тогда сервисная программа их не увидит.
 Всё равно открыть порт?</translation>
     </message>
+    <message>
+        <source>You may not open %1, and no group of users may read and write it.
+The tool&apos;s device rule gives USB serial converters to the group %2. Install it with
+    %3
+    %4
+then unplug the converter and plug it in again, add yourself to the group with
+    sudo usermod -aG %2 %5
+and log out and log in again.</source>
+        <translation>У вас нет права открывать %1, и ни одной группе пользователей не разрешено читать его и писать в него.
+Правило устройств, которое поставляется с программой, отдаёт USB-конвертеры последовательного порта группе %2. Установите его командами
+    %3
+    %4
+затем отключите конвертер и подключите его снова, добавьте себя в группу командой
+    sudo usermod -aG %2 %5
+и выйдите из системы и войдите снова.</translation>
+    </message>
 </context>
 <context>
     <name>TForm1</name>

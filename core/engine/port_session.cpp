@@ -56,6 +56,15 @@ PortSession::OpenResult PortSession::Open(const QString &portName, const QString
     std::unique_ptr<PortSession> session(new PortSession(portName, options));
     Parts &parts = *session->parts_;
 
+    if (parts.port.Open(devicePath.toStdString()) == NullHandle) {
+        result.failure = parts.port.Device().openFailure();
+        if (result.failure.systemText.empty())
+            result.failure.systemText = parts.port.Device().errorText();
+        return result;
+    }
+    // The locks live on in shared memory after their last user, and nobody can
+    // tell whether another copy has just opened one: they are made only for a
+    // port that opened, so a mistyped name or a missing device leaves none.
     const std::string port = portName.toStdString();
     if (!parts.portBusy.open(platform::PortLockName(options.lockPrefix, port))) {
         result.lockFailure = QString::fromStdString(parts.portBusy.failureText());
@@ -63,12 +72,6 @@ PortSession::OpenResult PortSession::Open(const QString &portName, const QString
     }
     if (!parts.settingsBusy.open(platform::PortLockName(options.lockPrefix + "1", port))) {
         result.lockFailure = QString::fromStdString(parts.settingsBusy.failureText());
-        return result;
-    }
-    if (parts.port.Open(devicePath.toStdString()) == NullHandle) {
-        result.failure = parts.port.Device().openFailure();
-        if (result.failure.systemText.empty())
-            result.failure.systemText = parts.port.Device().errorText();
         return result;
     }
 

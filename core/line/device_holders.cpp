@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 
@@ -123,6 +124,34 @@ QString HolderSentence(const QString &portName, const std::vector<DeviceHolder> 
                         .arg(holder.pid);
     return QCoreApplication::translate("DeviceHolders", "%1 is also open in %2.")
         .arg(portName, programs.join(QCoreApplication::translate("DeviceHolders", " and ")));
+}
+
+AccessRemedy AccessRemedyFor(unsigned mode, unsigned gid, const std::string &groupName)
+{
+    if (mode == 0)
+        return AccessRemedy::AskAdministrator;
+    const bool groupReadsAndWrites = (mode & S_IRGRP) && (mode & S_IWGRP);
+    // Joining root's group would hand out far more than one port, and a group
+    // that may not write the device does not help either.
+    if (groupReadsAndWrites && gid != 0 && !groupName.empty())
+        return AccessRemedy::JoinGroup;
+    return AccessRemedy::InstallDeviceRule;
+}
+
+std::string DeviceRulePath(const std::string &programFolder)
+{
+    constexpr const char *kRuleUnderPrefix = "share/doc/talvor/60-talvor-serial.rules";
+    char resolved[PATH_MAX];
+    if (!programFolder.empty() &&
+        ::realpath((programFolder + "/../" + kRuleUnderPrefix).c_str(), resolved) != nullptr)
+        return resolved;
+    return std::string("/usr/") + kRuleUnderPrefix;
+}
+
+std::vector<std::string> DeviceRuleCommands(const std::string &rulePath)
+{
+    return {"sudo cp " + rulePath + " /etc/udev/rules.d/",
+            "sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=tty"};
 }
 
 }  // namespace platform

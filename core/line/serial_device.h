@@ -51,7 +51,7 @@ enum class OpenFailureCause {
     NoSuchDevice,      // unplugged, or never there
     NameTooLong,
     Busy,              // another program holds it
-    NotADevice,        // the path leads to something that is not a character device
+    NotADevice,        // the path leads to something that is not a terminal device
     Other,
 };
 
@@ -59,6 +59,11 @@ struct OpenFailure {
     OpenFailureCause cause = OpenFailureCause::None;
     std::string deviceGroup;  // PermissionDenied: the group that owns the device, when known
     std::string systemText;   // what the system said, for the curious
+    // PermissionDenied: the device's mode, type and permission bits (0 when
+    // it could not be looked at), and its group id: what access the user
+    // could be given.
+    unsigned deviceMode = 0;
+    unsigned deviceGid = 0;
 };
 
 // The cause an errno from opening or locking a device stands for.

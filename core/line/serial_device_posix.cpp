@@ -42,15 +42,19 @@ Clock::duration scaledMs(double ms)
         std::chrono::duration<double, std::milli>(ms * TimeoutScale()));
 }
 
-// The group that may open the device (dialout on most systems), empty when unknown.
-std::string deviceGroupOf(const std::string &path)
+// Who may open the device: its permission bits, group id and group name
+// (dialout on most systems); left empty when it cannot be looked at.
+void describeDeviceAccess(const std::string &path, OpenFailure &failure)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        return {};
+        return;
+    failure.deviceMode = unsigned(st.st_mode);
+    failure.deviceGid = unsigned(st.st_gid);
     if (const group *g = ::getgrgid(st.st_gid))
-        return g->gr_name;
-    return std::to_string(st.st_gid);
+        failure.deviceGroup = g->gr_name;
+    else
+        failure.deviceGroup = std::to_string(st.st_gid);
 }
 
 bool baudConstant(uint32_t baud, speed_t &out)
@@ -132,6 +136,8 @@ OpenFailureCause OpenFailureCauseFor(int error)
     case ENAMETOOLONG: return OpenFailureCause::NameTooLong;
     case EBUSY:
     case EWOULDBLOCK: return OpenFailureCause::Busy;
+    // A character device that is no terminal (/dev/null) refuses the line's ioctls.
+    case ENOTTY: return OpenFailureCause::NotADevice;
     default: return OpenFailureCause::Other;
     }
 }
@@ -190,7 +196,7 @@ bool SerialDevice::openDescriptor(const std::string &path, const LineSettings &s
         const int error = errno;
         failOpen(errnoText("cannot open " + path, error), error);
         if (openFailure_.cause == OpenFailureCause::PermissionDenied)
-            openFailure_.deviceGroup = deviceGroupOf(path);
+            describeDeviceAccess(path, openFailure_);
         return false;
     }
     termios saved{};
