@@ -301,7 +301,8 @@ TEST_F(UpdateEngineTest, LineGoingAwayMidTransferEndsWithThePortVanished)
 TEST_F(UpdateEngineTest, FileChangedDuringTheTransferIsNotSent)
 {
     const ImageFile image(dir, 30 * 66);
-    const QString checked = QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex());
+    const QString checked =
+        QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex());
     const QByteArray other = test_images::Image(QByteArray(image.bytes.size() - 17, '\xA5'), "other 9.9");
     ASSERT_EQ(other.size(), image.bytes.size());
     for (const QByteArray &replacement : {QByteArray(), other}) {

@@ -144,7 +144,8 @@ int TProt::RunUpdate()
     View().SetPercentage(QStringLiteral("0%"));
 
     if (EnterBootLoader() == 0) {
-        const bool silent = result_.outcome == UpdateOutcome::NoBootLoader || result_.outcome == UpdateOutcome::NoAnswer;
+        const bool silent =
+            result_.outcome == UpdateOutcome::NoBootLoader || result_.outcome == UpdateOutcome::NoAnswer;
         if (silent && LineVanished())
             result_.outcome = UpdateOutcome::PortVanished;
         View().SetLampBlinking(false);
