@@ -1,7 +1,6 @@
 // `update`: a firmware image onto the readers on the ports named, all at
 // once, or onto each reader as its port appears (`--station`).
 
-#include <QFile>
 #include <QJsonArray>
 #include <algorithm>
 #include <csignal>
@@ -46,24 +45,19 @@ constexpr int kLiveRedrawMs = 200;
 constexpr int kBarWidth = 16;
 constexpr int kStationPatienceMs = 3000;
 
-// The image as the update engine reads it, refused by the same rules.
+// The image as the update engine reads it: the same copy, refused by the same rules.
 bool ImageAccepted(const QString &path, QString &reason, QString &description)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    file.close();
     TComPort1 noPort;
     TProt engine(noPort);
-    if (!engine.OpenImage(path)) {
-        reason = QStringLiteral("%1: %2").arg(path, engine.ImageVerdict().reason);
-        return false;
+    if (engine.OpenImage(path)) {
+        description = DescriptionText(engine.Description()).trimmed();
+        return true;
     }
-    description = DescriptionText(engine.Description()).trimmed();
-    engine.CloseImage();
-    return true;
+    // The copy's reason names the file itself; the rules' does not.
+    const bool judged = !engine.ImageVerdict().Accepted();
+    reason = judged ? QStringLiteral("%1: %2").arg(path, engine.ImageVerdict().reason) : engine.Image().reason;
+    return false;
 }
 
 // Short enough that a reader's line fits 80 columns.
@@ -172,12 +166,33 @@ void PrintSummaryTable(const std::vector<std::unique_ptr<UpdateRun>> &runs)
     }
 }
 
+// The last job on each reader: its serial number names it, else its port.
+// Without grouping (readers named on the command line) every job is its own.
+std::vector<const UpdateRun *> LastJobPerReader(const std::vector<std::unique_ptr<UpdateRun>> &runs, bool group)
+{
+    std::vector<const UpdateRun *> readers;
+    QStringList keys;
+    for (const auto &run : runs) {
+        const QString serial = run->State().serialNumber;
+        const QString key = serial.isEmpty() || !group ? QStringLiteral("port ") + run->Port().name : serial;
+        const int known = keys.indexOf(key);
+        if (known >= 0) {
+            readers[size_t(known)] = run.get();
+        } else {
+            keys << key;
+            readers.push_back(run.get());
+        }
+    }
+    return readers;
+}
+
 // The status of the whole command: interrupted when a reader was cut short by
-// Ctrl-C, else the first reader's failure in the order given.
-int OverallExit(const std::vector<std::unique_ptr<UpdateRun>> &runs)
+// Ctrl-C, else the first reader's failure in the order given; a reader's
+// last job counts.
+int OverallExit(const std::vector<const UpdateRun *> &readers)
 {
     int first = kOk;
-    for (const auto &run : runs) {
+    for (const UpdateRun *run : readers) {
         const int code = run->State().result.ExitCode();
         if (interrupted && code == kInterrupted)
             return kInterrupted;
@@ -199,32 +214,49 @@ void StopAllWhenInterrupted(const std::vector<std::unique_ptr<UpdateRun>> &runs)
     }
 }
 
-void SayLeftInBootLoader(const std::vector<std::unique_ptr<UpdateRun>> &runs, Output output)
+// What each reader last answered: after the table, the readers whose update
+// failed; at a station's end, every reader it met.
+void SayReaderStates(const std::vector<const UpdateRun *> &readers, bool everyReader)
 {
-    QStringList left;
-    for (const auto &run : runs) {
-        if (run->State().result.LeftInBootLoader())
-            left << run->Port().name;
+    if (everyReader && !readers.empty())
+        PrintLine(QStringLiteral("Each reader as it last answered:"));
+    for (const UpdateRun *run : readers) {
+        const RunState state = run->State();
+        if (!state.result.portOpened || (!everyReader && state.result.Succeeded()))
+            continue;
+        const QString who = state.serialNumber.isEmpty()
+                                ? QStringLiteral("Reader on %1").arg(run->Port().name)
+                                : QStringLiteral("Reader %1 on %2").arg(state.serialNumber, run->Port().name);
+        PrintLine(QStringLiteral("%1%2: %3")
+                      .arg(everyReader ? QStringLiteral("  ") : QString(), who, state.result.ReaderNowText()));
     }
-    if (left.isEmpty() || output == Output::Json)
-        return;
-    PrintLine(QStringLiteral("Left in their boot loader (update them again): %1").arg(left.join(QStringLiteral(", "))));
 }
 
-QJsonObject SummaryEvent(const std::vector<std::unique_ptr<UpdateRun>> &runs, int exitCode)
+QJsonObject SummaryEvent(const std::vector<std::unique_ptr<UpdateRun>> &runs,
+                         const std::vector<const UpdateRun *> &readers, int exitCode)
 {
     int succeeded = 0;
+    for (const auto &run : runs)
+        succeeded += run->State().result.Succeeded() ? 1 : 0;
     QJsonArray left;
-    for (const auto &run : runs) {
-        const RunResult result = run->State().result;
-        succeeded += result.Succeeded() ? 1 : 0;
-        if (result.LeftInBootLoader())
+    QJsonArray states;
+    for (const UpdateRun *run : readers) {
+        const RunState state = run->State();
+        if (state.result.LeftInBootLoader())
             left.append(run->Port().name);
+        states.append(QJsonObject{
+            {QStringLiteral("port"), run->Port().name},
+            {QStringLiteral("serial_number"), state.serialNumber.isEmpty() ? QJsonValue() : state.serialNumber},
+            {QStringLiteral("result"), state.result.Word()},
+            {QStringLiteral("reader_now"), state.result.ReaderNowWord()},
+            {QStringLiteral("firmware_now"),
+             state.result.firmwareNow.isEmpty() ? QJsonValue() : state.result.firmwareNow}});
     }
     return {{QStringLiteral("event"), QStringLiteral("summary")},
             {QStringLiteral("succeeded"), succeeded},
             {QStringLiteral("failed"), int(runs.size()) - succeeded},
             {QStringLiteral("left_in_boot_loader"), left},
+            {QStringLiteral("readers"), states},
             {QStringLiteral("exit_code"), exitCode}};
 }
 
@@ -274,12 +306,13 @@ int UpdatePorts(const QStringList &ports, const UpdateRun::Options &options, Out
     for (const auto &run : runs)
         run->Join();
 
-    const int exitCode = OverallExit(runs);
+    const std::vector<const UpdateRun *> readers = LastJobPerReader(runs, false);
+    const int exitCode = OverallExit(readers);
     if (output == Output::Json) {
-        PrintJsonLine(SummaryEvent(runs, exitCode));
+        PrintJsonLine(SummaryEvent(runs, readers, exitCode));
     } else {
         PrintSummaryTable(runs);
-        SayLeftInBootLoader(runs, output);
+        SayReaderStates(readers, false);
     }
     return exitCode;
 }
@@ -340,15 +373,17 @@ int Station(const UpdateRun::Options &stationOptions, Output output)
         run->Join();
     drain();
 
-    const int exitCode = OverallExit(runs);
+    // A reader updated again after a failure is in the state of its last job.
+    const std::vector<const UpdateRun *> readers = LastJobPerReader(runs, true);
+    const int exitCode = OverallExit(readers);
+    const QJsonObject summary = SummaryEvent(runs, readers, exitCode);
     if (output == Output::Json) {
-        PrintJsonLine(SummaryEvent(runs, exitCode));
+        PrintJsonLine(summary);
     } else {
-        const QJsonObject summary = SummaryEvent(runs, exitCode);
         PrintLine(QStringLiteral("%1 succeeded, %2 failed.")
                       .arg(summary.value(QStringLiteral("succeeded")).toInt())
                       .arg(summary.value(QStringLiteral("failed")).toInt()));
-        SayLeftInBootLoader(runs, output);
+        SayReaderStates(readers, true);
     }
     return exitCode;
 }

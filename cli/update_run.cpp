@@ -10,13 +10,32 @@ namespace cli {
 
 namespace {
 
-// A reader starts its new firmware within a moment of the closing block.
-constexpr int kNewFirmwareMs = 5000;
+// A reader starts its new firmware within a moment of the closing block,
+// and answers the monitor at once after a failed transfer if it still runs
+// its old one.
+constexpr int kAnswerAfterUpdateMs = 5000;
 constexpr int kPollMs = 50;
 
 QJsonValue OrNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// What the reader answered last: the monitor after the job, else its boot
+// loader during it, else nothing. A reader the job never reached (stopped
+// before its boot loader answered, and not asked since) as it answered before.
+void TellReaderNow(RunResult &result, const ReaderSnapshot &before, const std::optional<ReaderSnapshot> &after,
+                   bool waited)
+{
+    const bool leftInBootLoader = result.updateRan && result.update.LeftInBootLoader();
+    const bool asBefore = !after && !leftInBootLoader && !waited && !result.update.bootLoaderFound &&
+                          before.state == ReaderSnapshot::State::Ready;
+    if (after || asBefore) {
+        result.readerNow = ReaderNow::Firmware;
+        result.firmwareNow = FirmwareText(after ? *after : before);
+    } else {
+        result.readerNow = leftInBootLoader ? ReaderNow::BootLoader : ReaderNow::Silent;
+    }
 }
 
 }  // namespace
@@ -55,6 +74,7 @@ int RunResult::ExitCode() const
     case UpdateOutcome::NoAnswer: return kReaderError;
     case UpdateOutcome::Stopped:
     case UpdateOutcome::Interrupted: return kInterrupted;
+    case UpdateOutcome::PortVanished: return kReaderError;
     }
     return kReaderError;
 }
@@ -74,6 +94,7 @@ QString RunResult::Word() const
     case UpdateOutcome::NoAnswer: return QStringLiteral("no_answer");
     case UpdateOutcome::Stopped: return QStringLiteral("stopped");
     case UpdateOutcome::Interrupted: return QStringLiteral("interrupted");
+    case UpdateOutcome::PortVanished: return QStringLiteral("port_vanished");
     }
     return QString();
 }
@@ -94,6 +115,33 @@ QString RunResult::Text() const
     case UpdateOutcome::NoAnswer: return QStringLiteral("no answer during the transfer: ") + lines;
     case UpdateOutcome::Stopped: return QStringLiteral("stopped before the transfer");
     case UpdateOutcome::Interrupted: return QStringLiteral("interrupted during the transfer");
+    case UpdateOutcome::PortVanished:
+        return update.bootLoaderFound ? QStringLiteral("the port vanished during the transfer")
+                                      : QStringLiteral("the port vanished before the boot loader answered");
+    }
+    return QString();
+}
+
+QString RunResult::ReaderNowText() const
+{
+    switch (readerNow) {
+    case ReaderNow::Unknown: return QStringLiteral("not reached");
+    case ReaderNow::BootLoader: return QStringLiteral("left in its boot loader (update it again)");
+    case ReaderNow::Firmware:
+        return firmwareNow.isEmpty() ? QStringLiteral("running its firmware (version not reported)")
+                                     : QStringLiteral("running firmware ") + firmwareNow;
+    case ReaderNow::Silent: return QStringLiteral("silent since its update");
+    }
+    return QString();
+}
+
+QString RunResult::ReaderNowWord() const
+{
+    switch (readerNow) {
+    case ReaderNow::Unknown: return QStringLiteral("unknown");
+    case ReaderNow::BootLoader: return QStringLiteral("boot_loader");
+    case ReaderNow::Firmware: return QStringLiteral("firmware");
+    case ReaderNow::Silent: return QStringLiteral("silent");
     }
     return QString();
 }
@@ -220,7 +268,7 @@ void UpdateRun::Execute()
     JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, port_.name);
     entry.converterSerial = port_.converterSerial;
     job_entries::SetReaderBefore(entry, before);
-    job_entries::SetImageFile(entry, options_.imagePath);
+    job_entries::SetImageName(entry, options_.imagePath);
     TellJournalTrouble(journal.Begin(entry));
 
     std::future<UpdateResult> update;
@@ -239,25 +287,29 @@ void UpdateRun::Execute()
             result.updateRan = true;
         }
     }
+    std::optional<ReaderSnapshot> after;
+    bool waited = false;
     if (result.updateRan) {
         result.update = update.get();
         job_entries::EndUpdate(entry, result.update);
         if (result.update.outcome == UpdateOutcome::Completed) {
-            {
-                const std::lock_guard<std::mutex> hold(lock_);
-                state_.phase = RunPhase::Finishing;
-            }
-            if (const std::optional<ReaderSnapshot> after = WaitForNewFirmware(*live)) {
-                job_entries::SetReaderAfter(entry, *after);
-                const std::lock_guard<std::mutex> hold(lock_);
-                state_.firmwareAfter = FirmwareText(*after);
-                if (state_.serialNumber.isEmpty())
-                    state_.serialNumber = SerialText(*after);
-            }
+            const std::lock_guard<std::mutex> hold(lock_);
+            state_.phase = RunPhase::Finishing;
+        }
+        // A vanished port has nobody left to ask.
+        if (result.update.outcome != UpdateOutcome::PortVanished)
+            after = WaitForAnswer(*live, waited);
+        if (after) {
+            job_entries::SetReaderAfter(entry, *after);
+            const std::lock_guard<std::mutex> hold(lock_);
+            state_.firmwareAfter = FirmwareText(*after);
+            if (state_.serialNumber.isEmpty())
+                state_.serialNumber = SerialText(*after);
         }
     } else {
         entry.End(false, job_entries::OutcomeId(UpdateOutcome::Stopped));
     }
+    TellReaderNow(result, before, after, waited);
     {
         const std::lock_guard<std::mutex> hold(lock_);
         session.reset(session_.release());
@@ -267,17 +319,22 @@ void UpdateRun::Execute()
     Finish(result);
 }
 
-std::optional<ReaderSnapshot> UpdateRun::WaitForNewFirmware(const PortSession &session) const
+std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const PortSession &session, bool &waited) const
 {
-    // A fresh answer: the one before the update says nothing of the new firmware.
+    // A fresh answer: the one before the update says nothing of the reader now.
     const uint64_t pollsBefore = session.Reader().polls;
-    QElapsedTimer waited;
-    waited.start();
-    do {
+    QElapsedTimer clock;
+    clock.start();
+    waited = false;
+    while (!stopAsked_) {
         const ReaderSnapshot after = session.WaitForReader(kPollMs, pollsBefore);
         if (after.state == ReaderSnapshot::State::Ready && after.polls > pollsBefore)
             return after;
-    } while (!stopAsked_ && waited.elapsed() < kNewFirmwareMs);
+        if (clock.elapsed() >= kAnswerAfterUpdateMs) {
+            waited = true;
+            break;
+        }
+    }
     return std::nullopt;
 }
 
@@ -301,6 +358,8 @@ void UpdateRun::Finish(const RunResult &finished)
                       {QStringLiteral("firmware_after"), OrNull(state_.firmwareAfter)},
                       {QStringLiteral("errors"), errors},
                       {QStringLiteral("left_in_boot_loader"), result.LeftInBootLoader()},
+                      {QStringLiteral("reader_now"), result.ReaderNowWord()},
+                      {QStringLiteral("firmware_now"), OrNull(result.firmwareNow)},
                       {QStringLiteral("seconds"), double(qRound(result.seconds * 10)) / 10}};
     Push(event);
 }

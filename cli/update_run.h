@@ -22,6 +22,14 @@ namespace cli {
 
 enum class RunPhase { Opening, Asking, WaitingForBootLoader, Transfer, Finishing, Done };
 
+// What the reader last answered once its job was over.
+enum class ReaderNow {
+    Unknown,     // its port did not open
+    BootLoader,  // its boot loader, which waits for a program
+    Firmware,    // the monitor's request, from its firmware
+    Silent,      // nothing since the update
+};
+
 // What a run ended with, beyond the engine's outcomes.
 struct RunResult {
     bool portOpened = false;
@@ -29,10 +37,16 @@ struct RunResult {
     UpdateResult update;  // when the port opened and the update ran
     bool updateRan = false;
     double seconds = 0;
+    ReaderNow readerNow = ReaderNow::Unknown;
+    QString firmwareNow;  // ReaderNow::Firmware: the version it reported, when it did
 
     int ExitCode() const;
     bool Succeeded() const { return ExitCode() == kOk; }
-    bool LeftInBootLoader() const { return updateRan && update.LeftInBootLoader(); }
+    bool LeftInBootLoader() const { return readerNow == ReaderNow::BootLoader; }
+    // "running firmware 6.4", "left in its boot loader (update it again)", ...
+    QString ReaderNowText() const;
+    // The same as one word for JSON: "firmware", "boot_loader", "silent", "unknown".
+    QString ReaderNowWord() const;
     // "completed", "reader error: ...", in plain words.
     QString Text() const;
     // The same as one word for JSON: "completed", "reader_error", ...
@@ -81,9 +95,10 @@ public:
 private:
     void Execute();
     std::unique_ptr<PortSession> OpenWithPatience(QString &failure);
-    // The reader's first answer after the update, once it runs its new
-    // firmware; nothing when none came in time or a stop was asked.
-    std::optional<ReaderSnapshot> WaitForNewFirmware(const PortSession &session) const;
+    // The reader's first answer to the monitor after the update (its new
+    // firmware, or the old one after a failure); nothing when none came in
+    // time or a stop was asked. waited: the whole time passed without one.
+    std::optional<ReaderSnapshot> WaitForAnswer(const PortSession &session, bool &waited) const;
     void Push(QJsonObject event);
     void Finish(const RunResult &result);
 

@@ -62,7 +62,7 @@ void JobRecorder::BeginUpdate(const QString &imagePath)
 {
     FinishUpdateNow();  // an earlier update still waiting for the reader's versions
     JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, port_());
-    job_entries::SetImageFile(entry, imagePath);
+    job_entries::SetImageName(entry, imagePath);
     Begin(entry);
     update_ = entry;
 }

@@ -103,11 +103,20 @@ void TForm1::UpdateFinished()
 {
     SetUpdateRunning(false);
     updateRunning_ = false;
+    const UpdateResult &result = prot_.LastResult();
     if (recorder_)
-        recorder_->EndUpdate(prot_.LastResult());
+        recorder_->EndUpdate(result);
     // The file was changed since the check above; the update sent nothing.
     if (!prot_.ImageVerdict().Accepted())
         ShowImageRefused();
+    // A failed transfer must not read as one still running: the bar and the
+    // percentage stay where it stopped, the status line says why, and the
+    // list of errors opens.
+    if (!result.errorLines.isEmpty()) {
+        SetStatusLine(result.errorLines.first());
+        if (Form5)
+            Form5->open();
+    }
 }
 
 // The enabled states around an update, in one place. While the update runs,

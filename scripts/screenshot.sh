@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Screenshots of the tool under a virtual display, with the simulated reader on
 # the line and the port opened: the main window, and with ALL=1 also the
-# chooser, the settings window, the instruction window and the reader's
-# history (OUTPUT-chooser.png, OUTPUT-settings.png, OUTPUT-instruction.png,
-# OUTPUT-history.png).
+# chooser, the settings window, the instruction window, the reader's history
+# and the window after a failed transfer with its list of errors
+# (OUTPUT-chooser.png, OUTPUT-settings.png, OUTPUT-instruction.png,
+# OUTPUT-history.png, OUTPUT-failed.png).
 # Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] [LANG=ru_RU.UTF-8] scripts/screenshot.sh OUTPUT.png
 # BUILD names a build tree that already holds talvor and talvor-sim. LANG (or
 # LC_ALL, LC_MESSAGES) chooses the language of the windows, as for the tool.
@@ -24,9 +25,9 @@ build=$(realpath "$build")
 # The windows are found by their titles, which follow the language.
 case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in
     ru*) chooser_title='COM-порт' settings_title='Настройки' instruction_title='Инструкция'
-         history_title='История' ;;
+         history_title='История' errors_title='Информация' ;;
     *) chooser_title='COM-port' settings_title='Setting' instruction_title='Instruction'
-       history_title='Reader history' ;;
+       history_title='Reader history' errors_title='Information' ;;
 esac
 
 # A copy of the tool in a scratch folder, so its com.ini (chosen port:
@@ -35,6 +36,17 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp "$build/talvor" "$scratch/"
 printf '[ComPort]\nCom=talvor-shot\n[Journal]\nDatabase=%s/journal.db\n' "$scratch" > "$scratch/com.ini"
+# A firmware image whose section is the whole file (zeros, the description,
+# its length and the section size); the simulated reader falls silent at its
+# twelfth block, so the transfer fails with the bar part way.
+description='TALVOR IV 7.1 (screenshot)'
+image_size=$((1300 + ${#description} + 8))
+hex() { printf '\\x%02x' "$@"; }
+{
+    head -c 1300 /dev/zero
+    printf '%s' "$description"
+    printf "$(hex ${#description} 0 0 0 $((image_size & 255)) $((image_size >> 8)) 0 0)"
+} > "$scratch/firmware.rom"
 
 # Main window controls are clicked at their design place times height/1080,
 # in device pixels whatever QT_SCALE_FACTOR says.
@@ -43,13 +55,14 @@ xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
     # The tool's window whose title starts with \$1; by comparing names, since
     # xdotool's own search misses titles that are not Latin-1.
     window_named() {
-        for id in \$(xdotool search --pid \$pid 2>/dev/null); do
+        for id in \$(xdotool search --onlyvisible --pid \$pid 2>/dev/null); do
             [[ \"\$(xdotool getwindowname \$id)\" == \"\$1\"* ]] && echo \$id && return
         done
         return 1
     }
     wait_for() { for i in \$(seq 100); do window_named \"\$1\" >/dev/null && return; sleep 0.1; done; }
-    coproc SIM { exec '$build/sim/talvor-sim' --link talvor-shot 2>/dev/null; }
+    coproc SIM { exec '$build/sim/talvor-sim' --link talvor-shot --image '$scratch/firmware.rom' --silent-from 12 \
+                      2>/dev/null; }
     trap 'kill \$SIM_PID 2>/dev/null' EXIT
     read -r -t 10 port <&\${SIM[0]} || exit 1
     '$scratch/talvor' & pid=\$!
@@ -82,6 +95,18 @@ xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
         wait_for '$history_title'
         sleep 0.5
         import -window root '$base-history.png'
+        eval \$(xdotool getwindowgeometry --shell \$(window_named '$history_title'))
+        xdotool mousemove \$((X + WIDTH / 2)) \$((Y + HEIGHT - 20 * $scale)) click 1   # its Close
+        sleep 0.5
+        xdotool mousemove \$((mainX + \$(at 250))) \$((mainY + \$(at 296))) click 1   # the firmware file
+        sleep 1.5                                                                  # the file dialog
+        xdotool type --delay 20 '$scratch/firmware.rom'
+        xdotool key Return
+        sleep 1
+        xdotool mousemove \$((mainX + \$(at 260))) \$((mainY + \$(at 484))) click 1   # Load program
+        wait_for $errors_title                                                     # the transfer fails
+        sleep 0.5
+        import -window root '$base-failed.png'
     fi
     kill \$pid
 " || true

@@ -6,6 +6,7 @@
 // picking up a reader that appears after it started, and the service journal
 // that every job leaves behind (locally, on a PostgreSQL server, as a report).
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -58,6 +60,7 @@ struct Reader {
         line->AddResponder(std::make_shared<sim::DeviceInfo>());
         line->AddResponder(boot);
         line->AddResponder(store);
+        boot->AttachLine(line.get());
         EXPECT_TRUE(line->Start()) << line->ErrorText();
     }
 };
@@ -197,7 +200,7 @@ protected:
         }
         jobs.sort();
         EXPECT_EQ(jobs, (QStringList{"settings_write cli-good 201 7.1-> written ",
-                                     "update cli-bad 202 6.1-> reader error Did not match the model!",
+                                     "update cli-bad 202 6.1->6.1 reader error Did not match the model!",
                                      "update cli-good 201 6.4->7.1 completed "}));
         ASSERT_FALSE(entries.isEmpty());
         EXPECT_EQ(entries.first().toObject().value("kind").toString(), "settings_write") << "not newest first";
@@ -315,12 +318,47 @@ TEST_F(Cli, InvalidImageTouchesNoReader)
     Reader a(ports.path(), "cli-a");
     Reader b(ports.path(), "cli-b");
     // A section larger than the file.
-    const QString path = files.filePath(QStringLiteral("bad.rom"));
-    ASSERT_TRUE(test_images::Write(path, test_images::SectionBytes(500) + test_images::Trailer(0, 4000)));
-    const Finished run = Run({"update", "-p", "cli-a", "-p", "cli-b", path});
-    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    const QString bad = files.filePath(QStringLiteral("bad.rom"));
+    ASSERT_TRUE(test_images::Write(bad, test_images::SectionBytes(500) + test_images::Trailer(0, 4000)));
+    // Opening a FIFO would wait for a writer for ever.
+    const QString fifo = files.filePath(QStringLiteral("fifo.rom"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString folder = files.filePath(QStringLiteral("folder.rom"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const std::pair<QString, QString> rows[] = {
+        {bad, "is larger than the file"},
+        {fifo, fifo + " is not a regular file"},
+        {folder, folder + " is not a regular file"},
+        {"/dev/null", "/dev/null is not a regular file"},
+    };
+    for (const auto &[path, said] : rows) {
+        const Finished run = Run({"update", "-p", "cli-a", "-p", "cli-b", path});
+        EXPECT_EQ(run.status, 3) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(said)) << run.err.toStdString();
+    }
     EXPECT_EQ(a.line->Requests(), 0u);
     EXPECT_EQ(b.line->Requests(), 0u);
+}
+
+TEST_F(Cli, ImageOverwrittenDuringTheTransferIsNotSent)
+{
+    const Image image = MakeImage(4096);
+    // Paced as a real line, so most blocks are still to come when the file changes.
+    Reader reader(ports.path(), "cli-slow", Boot(image), {}, 19200);
+    QProcess process;
+    Start(process, {"update", "-p", "cli-slow", image.path, "--json"});
+    ASSERT_TRUE(WaitForLine(process, "\"event\":\"progress\""));
+    // As `cat other.rom > image.rom` would.
+    const QByteArray other = test_images::Image(QByteArray(4096 - 17, '\x5A'), "other 9.9");
+    ASSERT_EQ(other.size(), image.bytes.size());
+    ASSERT_TRUE(test_images::Write(image.path, other));
+    const Finished run = Wait(process);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(reader.boot->Received(), image.Section());
+    const QJsonArray entries = JournalEntries();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries.first().toObject().value("image_sha256").toString(),
+              QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
 }
 
 TEST_F(Cli, TwoReadersAtOnceOneFailing)
@@ -352,7 +390,9 @@ TEST_F(Cli, TwoReadersAtOnceOneFailing)
     EXPECT_TRUE(goodLine.contains("completed") && goodLine.contains("7.1")) << run.out.toStdString();
     EXPECT_TRUE(badLine.contains("reader error") && badLine.contains("Did not match the model!"))
         << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("Left in their boot loader (update them again): cli-bad")) << run.out.toStdString();
+    // The failed reader answers the monitor from its old firmware again.
+    EXPECT_TRUE(run.out.contains("Reader 12345 on cli-bad: running firmware 6.4")) << run.out.toStdString();
+    EXPECT_FALSE(run.out.contains("left in its boot loader")) << run.out.toStdString();
 }
 
 TEST_F(Cli, HeldPortIsRefusedAndInterruptNamesTheReaderLeftInItsBootLoader)
@@ -478,6 +518,42 @@ TEST_F(Cli, StationUpdatesAReaderThatAppearsAfterItStarted)
     const QJsonObject summary = JsonLines(run.out).back();
     EXPECT_EQ(summary.value("succeeded").toInt(), 1) << run.out.toStdString();
     EXPECT_EQ(summary.value("failed").toInt(), 0);
+}
+
+// A reader unplugged mid-transfer, plugged in again and updated: the
+// station's summary has it running its new firmware, not in its boot loader.
+TEST_F(Cli, StationTellsTheLastStateOfEachReader)
+{
+    const Image image = MakeImage(2048);
+    sim::BootLoaderOptions unplugged = Boot(image);
+    unplugged.unplugAtBlock = 5;
+    QProcess station;
+    Start(station, {"update", "--station", image.path, "--json"});
+    ASSERT_TRUE(WaitForLine(station, "\"event\":\"watching\""));
+    Reader reader(ports.path(), "cli-st", unplugged, {}, 0, State(301, 4));
+    sim::Faults faults;
+    faults.comeBackAfterMs = 2000;  // long enough for the station to see the port gone
+    reader.line->SetFaults(faults);
+
+    QString seen;
+    ASSERT_TRUE(WaitForLine(station, "\"event\":\"result\"", &seen));
+    const QJsonObject vanished = QJsonDocument::fromJson(LineWith(seen, "\"event\":\"result\"").toUtf8()).object();
+    EXPECT_EQ(vanished.value("result").toString(), "port_vanished") << seen.toStdString();
+    EXPECT_EQ(vanished.value("reader_now").toString(), "boot_loader");
+    reader.boot->SetOptions(Boot(image));
+    ASSERT_TRUE(WaitForLine(station, "\"event\":\"result\"", &seen));
+    EXPECT_TRUE(seen.contains("\"result\":\"completed\"")) << seen.toStdString();
+    ::kill(pid_t(station.processId()), SIGINT);
+    const Finished run = Wait(station);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+
+    const QJsonObject summary = JsonLines(run.out).back();
+    EXPECT_EQ(summary.value("failed").toInt(), 1) << run.out.toStdString();
+    EXPECT_EQ(summary.value("left_in_boot_loader").toArray(), QJsonArray());
+    const QJsonArray readers = summary.value("readers").toArray();
+    ASSERT_EQ(readers.size(), 1);
+    EXPECT_EQ(readers[0].toObject().value("reader_now").toString(), "firmware");
+    EXPECT_EQ(readers[0].toObject().value("firmware_now").toString(), "7.1");
 }
 
 TEST_F(Cli, JournalKeepsEveryJobWithTheReadersVersionsAndFilters)

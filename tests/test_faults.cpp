@@ -183,7 +183,7 @@ protected:
         EXPECT_FALSE(ui().Button4->isEnabled());
         EXPECT_FALSE(app->form1->Timer2.isActive());
         EXPECT_EQ(app->prot->Updating.load(), 0);
-        EXPECT_FALSE(app->prot->ImageFile.isOpen());
+        EXPECT_FALSE(app->prot->ImageLoaded());
         EXPECT_EQ(ui().Button1->isEnabled(), openBefore);
         EXPECT_EQ(ui().Button2->isEnabled(), closeBefore);
     }
@@ -275,7 +275,7 @@ const UpdateFault kUpdateFaults[] = {
      ExpectSpinningStoppedAtTheLimit},
     {"line_goes_away_mid_block", 726, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.unplugAtBlock = 3; },
-     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Gone, 20000,
+     {}, {}, Outcome::Reported, {text::PortVanished()}, false, LineAfter::Gone, 20000,
      [](const sim::BootLoader &boot, const ImageFile &, const TProt &) {
          EXPECT_EQ(boot.Record().dataBlocks, 3);
      }},
@@ -284,7 +284,7 @@ const UpdateFault kUpdateFaults[] = {
          o.unplugAtBlock = 3;
          f.comeBackAfterMs = 300;
      },
-     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Up, 20000, {}},
+     {}, {}, Outcome::Reported, {text::PortVanished()}, false, LineAfter::Up, 20000, {}},
     // The burst is random: it may happen to hold an end byte, so only the
     // last line is certain.
     {"garbage_ahead_of_a_reply", 726, kFastLine, {}, AtStep(2),

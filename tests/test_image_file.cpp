@@ -140,7 +140,7 @@ TEST_P(ImageVerdictTest, CertainlyWrongFilesAreRefusedWithTheirReason)
     EXPECT_EQ(prot.OpenImage(path), accepted ? 1 : 0);
     EXPECT_EQ(prot.ImageVerdict().fault, c.fault);
     EXPECT_EQ(prot.ImageVerdict().reason, pure.reason);
-    EXPECT_EQ(prot.ImageFile.isOpen(), accepted);
+    EXPECT_EQ(prot.ImageLoaded(), accepted);
     // The engine shows no box for a refused file (the window does), and a
     // refused file's trailer values reach neither the description nor the bar.
     EXPECT_EQ(boxes.Count(), 0u);
@@ -203,6 +203,22 @@ TEST(GroupedNumber, ThousandsSeparated)
     EXPECT_EQ(image_check::GroupedNumber(INT64_MIN), "-9,223,372,036,854,775,808");
 }
 
+// A file far larger than an image is refused from its size: a sparse one of
+// 64 MiB and a byte costs no reading.
+TEST_F(ImageFileTest, FileLargerThanAnyImageIsRefusedFromItsSize)
+{
+    EXPECT_TRUE(image_check::CheckFileSize(image_check::kLargestFile).Accepted());
+    const QString path = Put(QByteArray());
+    ASSERT_TRUE(QFile::resize(path, image_check::kLargestFile + 1));
+    EXPECT_EQ(prot.OpenImage(path), 0);
+    EXPECT_EQ(prot.ImageVerdict().fault, image_check::Fault::TooLarge);
+    EXPECT_EQ(prot.ImageVerdict().reason,
+              "The file is larger than any firmware image could be (67,108,865 bytes; at most 67,108,864)");
+    EXPECT_TRUE(prot.Image().bytes.isEmpty() && prot.Image().sha256.isEmpty());
+    EXPECT_EQ(prot.Image().size, image_check::kLargestFile + 1);
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
 TEST_F(ImageFileTest, CouldNotOpenFileSaysWhy)
 {
     const QString plain = Put(test_images::Image(Zeros(300), "plain"));
@@ -235,7 +251,7 @@ TEST_F(ImageFileTest, CouldNotOpenFileSaysWhy)
         }
         EXPECT_EQ(box.caption, "Error");
         EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
-        EXPECT_FALSE(prot.ImageFile.isOpen());
+        EXPECT_FALSE(prot.ImageLoaded());
         EXPECT_TRUE(prot.ImageVerdict().Accepted());  // no rule judged it
     }
 }
@@ -252,7 +268,7 @@ TEST_F(ImageFileTest, ChoosingAgainResetsTheProgressAndClosesTheEarlierFile)
     EXPECT_EQ(view.descriptionLines, QStringList{QStringLiteral("v1")});
 
     EXPECT_EQ(prot.OpenImage(dir.filePath(QStringLiteral("gone.rom"))), 0);
-    EXPECT_FALSE(prot.ImageFile.isOpen());
+    EXPECT_FALSE(prot.ImageLoaded());
 }
 
 struct RangeCase {

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -148,7 +150,7 @@ protected:
         EXPECT_FALSE(view.stopEnabled);
         EXPECT_FALSE(view.blinking);
         EXPECT_EQ(prot.Updating.load(), false);
-        EXPECT_FALSE(prot.ImageFile.isOpen());
+        EXPECT_FALSE(prot.ImageLoaded());
         EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
     }
     // An update whose every request the reader answers runs on the real
@@ -278,17 +280,74 @@ TEST_F(UpdateEngineTest, EndFollowedByABlockRequestResumesAndCountsOneMoreStep)
     EXPECT_EQ(view.position, 4);
 }
 
-TEST_F(UpdateEngineTest, LineGoingAwayMidTransferEndsWithNoResponse)
+TEST_F(UpdateEngineTest, LineGoingAwayMidTransferEndsWithThePortVanished)
 {
     const ImageFile image(dir, 726);
     BootLoaderOptions options = For(image);
     options.unplugAtBlock = 4;
     reader.Set(options);
     prot.StartUpdate(image.path);
-    EXPECT_EQ(view.errorLines, QStringList{text::NoResponse()});
+    EXPECT_EQ(view.errorLines, QStringList{text::PortVanished()});
+    EXPECT_EQ(prot.LastResult().outcome, UpdateOutcome::PortVanished);
+    EXPECT_TRUE(prot.LastResult().LeftInBootLoader());
     EXPECT_EQ(view.percentage, "30%");
     EXPECT_EQ(reader.line->Snapshot().lineDrops, 1u);
     ExpectIdleAfterwards();
+}
+
+// The file is truncated or overwritten on disk once the transfer runs: the
+// reader still gets exactly the bytes that were checked, and the result's
+// hash and size, which the journal records, are theirs.
+TEST_F(UpdateEngineTest, FileChangedDuringTheTransferIsNotSent)
+{
+    const ImageFile image(dir, 30 * 66);
+    const QString checked =
+        QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex());
+    const QByteArray other = test_images::Image(QByteArray(image.bytes.size() - 17, '\xA5'), "other 9.9");
+    ASSERT_EQ(other.size(), image.bytes.size());
+    for (const QByteArray &replacement : {QByteArray(), other}) {
+        SCOPED_TRACE(replacement.size());
+        ASSERT_TRUE(test_images::Write(image.path, image.bytes));
+        reader.boot->Reset();
+        reader.Set(For(image));
+        view = RecordingView();
+        bool changed = false;
+        view.onStep = [&] {
+            if (!changed && view.position == 3)
+                changed = test_images::Write(image.path, replacement);
+        };
+        RunAnsweredUpdate(image.path);
+        EXPECT_TRUE(changed);
+        ExpectSuccess();
+        EXPECT_EQ(reader.boot->Received(), image.Section(size_t(image.bytes.size())));
+        EXPECT_EQ(prot.LastResult().imageSha256, checked);
+        EXPECT_EQ(prot.LastResult().imageSize, image.bytes.size());
+    }
+}
+
+// Opening a FIFO would wait for a writer for ever; none of these is opened
+// for reading at all, and the reader hears nothing.
+TEST_F(UpdateEngineTest, OnlyARegularFileIsTakenAndOthersAreRefusedAtOnce)
+{
+    const QString fifo = dir.filePath(QStringLiteral("fifo.rom"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString folder = dir.filePath(QStringLiteral("folder.rom"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    for (const QString &path : {fifo, folder, QStringLiteral("/dev/null")}) {
+        SCOPED_TRACE(path.toStdString());
+        boxes.Clear();
+        view = RecordingView();
+        QElapsedTimer clock;
+        clock.start();
+        prot.StartUpdate(path);
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(prot.LastResult().outcome, UpdateOutcome::ImageUnreadable);
+        EXPECT_EQ(prot.LastResult().refusalReason, path + " is not a regular file");
+        EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen() + "\n" + path + "\nNot a regular file"});
+        EXPECT_EQ(reader.line->Requests(), 0u);
+        EXPECT_FALSE(prot.ImageLoaded());
+        EXPECT_EQ(view.caption, text::LoadProgram());
+    }
 }
 
 TEST_F(UpdateEngineTest, CountdownRunsUntilTheBootLoaderAnswers)
@@ -699,11 +758,50 @@ TEST_F(UpdateWindowTest, PercentageKeepsItsLastValueWhenTheReaderFallsSilent)
         EXPECT_EQ(ui().Label5->text(), c.shown);
         EXPECT_EQ(ui().ProgressBar1->value(), c.silentFrom - 1);
         EXPECT_EQ(ErrorList(), text::NoResponse());
-        EXPECT_EQ(ui().StaticText2->text(), text::Transfer());
+        // Not "Process of firmware update...": that reads as still running.
+        EXPECT_EQ(ui().StaticText2->text(), text::NoResponse());
+        EXPECT_TRUE(Form5->isVisible()) << "the list of errors opens by itself";
         EXPECT_EQ(app->form1->LampColour(), colours::ButtonFace);
         ExpectIdleControls();
+        Form5->close();
     }
     EXPECT_TRUE(beeps.empty());
+}
+
+TEST_F(UpdateWindowTest, FileChangedDuringTheTransferIsNotSent)
+{
+    // At the line's pace, so the file changes with most blocks still to come.
+    const ImageFile image(fileDir, 40 * 66);
+    BootLoaderOptions options;
+    options.sectionSize = uint32_t(image.sectionSize);
+    options.outputFile = fileDir.filePath(QStringLiteral("received.bin")).toStdString();
+    reader.Set(options);
+    reader.line->SetBaud(19200);
+    platform::SetTimeoutScaleForTests(1.0);
+    OpenPort();
+    ChooseFile(image.path);
+
+    int changedAt = -1;
+    LoadProgram([&] {
+        if (changedAt < 0 && ui().ProgressBar1->value() >= 2 && test_images::Write(image.path, QByteArray()))
+            changedAt = ui().ProgressBar1->value();
+    });
+    ASSERT_GE(changedAt, 2);
+    EXPECT_LT(changedAt, ui().ProgressBar1->maximum());
+    EXPECT_EQ(ui().StaticText2->text(), text::Completed());
+    QFile written(options.outputFile.c_str());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray got = written.readAll();
+    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.end()), image.Section(size_t(image.bytes.size())));
+
+    std::vector<JournalEntry> entries;
+    ASSERT_TRUE(WaitFor([&] {
+        entries = app->journal->Query({});
+        return !entries.empty() && entries[0].finished;
+    }, 10000));
+    EXPECT_EQ(entries[0].imageSha256,
+              QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(entries[0].imageSize, image.bytes.size());
 }
 
 TEST_F(UpdateWindowTest, ErrorsReachTheInformationWindowAndTheNextUpdateClearsThem)

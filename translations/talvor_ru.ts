@@ -70,9 +70,24 @@
         <translation>Заявленный в файле раздел программы (%1 байт) меньше наименьшей программы прошивки (%2 байт)</translation>
     </message>
     <message>
+        <source>The file is larger than any firmware image could be (%1 bytes; at most %2)</source>
+        <translation>Файл больше любого возможного образа прошивки (%1 байт; не более %2)</translation>
+    </message>
+    <message>
         <source>,</source>
         <comment>digit group separator</comment>
         <translation>&#xa0;</translation>
+    </message>
+</context>
+<context>
+    <name>ImageCopy</name>
+    <message>
+        <source>Not a regular file</source>
+        <translation>Это не обычный файл</translation>
+    </message>
+    <message>
+        <source>%1 is not a regular file</source>
+        <translation>%1 — не обычный файл</translation>
     </message>
 </context>
 <context>
@@ -792,6 +807,10 @@ The window now shows what the device holds.</source>
     <message>
         <source>Checksum error transmission!</source>
         <translation>Ошибка контрольной суммы при передаче!</translation>
+    </message>
+    <message>
+        <source>The port vanished: the reader or its converter was unplugged!</source>
+        <translation>Порт пропал: считыватель или его преобразователь отключён!</translation>
     </message>
 </context>
 <context>

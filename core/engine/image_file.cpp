@@ -1,7 +1,8 @@
 // Firmware image files, read from their end: the description length L (24
 // bits at size - 8), the description before it, the program section size S
 // (32 bits at size - 4), and the program section, the last S bytes of the file.
-// Only the trailer and the ranges the boot loader asks for are ever read.
+// The file is read once into memory; the trailer and the ranges the boot
+// loader asks for are taken from that copy.
 
 #include <algorithm>
 #include <cstring>
@@ -60,15 +61,21 @@ QString DescriptionText(const QByteArray &bytes)
 
 int TProt::OpenImage(const QString &fileName)
 {
-    // The file of an earlier choice is not needed any more.
+    // The copy of an earlier choice is not needed any more.
     CloseImage();
     imageVerdict_ = {};
-    ImageFile.setFileName(fileName);
-    if (fileName.isEmpty() || !ImageFile.open(QIODevice::ReadOnly)) {
-        engine::Notices().ImageNotOpened(fileName, fileName.isEmpty() ? QString() : ImageFile.errorString());
+    image_ = image_copy::Load(fileName);
+    imageSize_ = image_.size;
+    switch (image_.failure) {
+    case image_copy::Failure::NoName:
+    case image_copy::Failure::CannotOpen:
+    case image_copy::Failure::NotRegular:
+        engine::Notices().ImageNotOpened(fileName, image_.systemText);
         return 0;
+    case image_copy::Failure::TooLarge:
+    case image_copy::Failure::None:
+        break;
     }
-    imageSize_ = ImageFile.size();
     ReadImageTrailer();
     View().ShowFileName(fileName);
     if (!imageVerdict_.Accepted()) {
@@ -81,8 +88,7 @@ int TProt::OpenImage(const QString &fileName)
 
 void TProt::CloseImage()
 {
-    if (ImageFile.isOpen())
-        ImageFile.close();
+    image_.bytes = QByteArray();
 }
 
 void TProt::ReadImageTrailer()
@@ -149,9 +155,9 @@ int TProt::ReadFileRange(int64_t position, size_t count, uint8_t *out)
 {
     std::memset(out, 0, count);
     const int64_t first = std::max<int64_t>(position, 0);
-    const int64_t end = std::min<int64_t>(position + int64_t(count), imageSize_);
-    if (!ImageFile.isOpen() || first >= end || !ImageFile.seek(first))
+    const int64_t end = std::min<int64_t>(position + int64_t(count), image_.bytes.size());
+    if (first >= end)
         return 0;
-    const qint64 got = ImageFile.read(reinterpret_cast<char *>(out + (first - position)), end - first);
-    return got > 0 ? int(got) : 0;
+    std::memcpy(out + (first - position), image_.bytes.constData() + first, size_t(end - first));
+    return int(end - first);
 }

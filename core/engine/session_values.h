@@ -50,6 +50,7 @@ enum class UpdateOutcome {
     NoAnswer,          // the boot loader fell silent during the transfer
     Stopped,           // stopped by request during the countdown
     Interrupted,       // stopped by request during the transfer: left in the boot loader
+    PortVanished,      // the port's device went away (a converter unplugged) during the update
 };
 
 struct UpdateResult {
@@ -59,12 +60,18 @@ struct UpdateResult {
     int bootAttempts = 0;     // boot entry requests sent
     int blocksSent = 0;       // data blocks the boot loader took
     int blocksTotal = 0;
+    // Of the copy that was checked and sent; of a file refused before it was
+    // read, the size when known and no hash.
     qint64 imageSize = 0;
+    QString imageSha256;       // lower-case hex
     QString imageDescription;  // from the image's trailer, as the window shows it
+    bool bootLoaderFound = false;  // the boot loader answered "BOOT"
+    // The boot loader's last answer was not the end of the update: it waits
+    // for a program (unless the reader has restarted since).
     bool LeftInBootLoader() const
     {
         return outcome == UpdateOutcome::Interrupted || outcome == UpdateOutcome::ReaderError ||
-               outcome == UpdateOutcome::NoAnswer;
+               (outcome == UpdateOutcome::PortVanished && bootLoaderFound);
     }
 };
 

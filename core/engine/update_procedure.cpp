@@ -105,13 +105,19 @@ void TProt::StartUpdate(const QString &fileName)
 {
     Updating = true;
     result_ = UpdateResult{};
-    if (!OpenImage(fileName)) {
+    lineOpenAtStart_ = port_.Device().isOpen();
+    reopensAtStart_ = port_.Device().reopenCount();
+    const int opened = OpenImage(fileName);
+    // What the journal records: the copy that is checked and sent, or what
+    // is known of a file refused before it was read.
+    result_.imageSize = image_.size;
+    result_.imageSha256 = image_.sha256;
+    if (!opened) {
         const bool refused = !imageVerdict_.Accepted();
         result_.outcome = refused ? UpdateOutcome::ImageRefused : UpdateOutcome::ImageUnreadable;
-        result_.refusalReason = refused ? imageVerdict_.reason : ImageFile.errorString();
+        result_.refusalReason = refused ? imageVerdict_.reason : image_.reason;
     } else {
         result_.blocksTotal = BlockCount;
-        result_.imageSize = imageSize_;
         result_.imageDescription = DescriptionText(Description()).trimmed();
         View().ClearErrorLines();
         StopRequested = false;
@@ -124,6 +130,11 @@ void TProt::StartUpdate(const QString &fileName)
     CloseImage();
 }
 
+bool TProt::LineVanished() const
+{
+    return lineOpenAtStart_ && (!port_.Device().isOpen() || port_.Device().reopenCount() != reopensAtStart_);
+}
+
 int TProt::RunUpdate()
 {
     // Values from an earlier update must not be sent if the boot loader
@@ -133,6 +144,10 @@ int TProt::RunUpdate()
     View().SetPercentage(QStringLiteral("0%"));
 
     if (EnterBootLoader() == 0) {
+        const bool silent =
+            result_.outcome == UpdateOutcome::NoBootLoader || result_.outcome == UpdateOutcome::NoAnswer;
+        if (silent && LineVanished())
+            result_.outcome = UpdateOutcome::PortVanished;
         View().SetLampBlinking(false);
         View().SetLamp(Lamp::Off);
         ReportProgress(UpdateStage::Failed);
@@ -180,7 +195,10 @@ int TProt::RunUpdate()
         return 1;
     }
 
+    // Silence from a line that has gone away is no answer of the reader's.
+    const bool vanished = outcome == kNoAnswer && LineVanished();
     result_.outcome = outcome == kCompleted ? UpdateOutcome::Completed
+                      : vanished            ? UpdateOutcome::PortVanished
                       : outcome == kNoAnswer ? UpdateOutcome::NoAnswer
                                              : UpdateOutcome::ReaderError;
     if (outcome == kCompleted) {
@@ -189,7 +207,7 @@ int TProt::RunUpdate()
         View().SetLamp(Lamp::Done);
         View().Beep();
     } else {
-        ReportError(OutcomeLine(outcome));
+        ReportError(vanished ? update_text::PortVanished() : OutcomeLine(outcome));
     }
     ReportProgress(outcome == kCompleted ? UpdateStage::Completed : UpdateStage::Failed);
     return 1;
@@ -235,6 +253,7 @@ int TProt::EnterBootLoader()
     View().SetLoadCaption(update_text::Updating());
     View().SetStatusLine(update_text::StartFirmware());
     aborted = AbortAsked() || aborted;
+    result_.bootLoaderFound = found;
     result_.outcome = BootEntryOutcome(found, aborted || StopRequested);
     if (!found || aborted)
         return 0;

@@ -3,7 +3,6 @@
 // reader's boot loader through an update from an image file.
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -11,6 +10,7 @@
 
 #include "core/protocol/boot_reply.h"
 #include "core/protocol/image_check.h"
+#include "core/engine/image_copy.h"
 #include "core/engine/session_values.h"
 #include "core/engine/update_view.h"
 #include "core/engine/frame_codec.h"
@@ -42,6 +42,11 @@ inline QString ProgramSize()
 }
 inline QString BlockNumber() { return QCoreApplication::translate("TProt", "An incorrect block number!"); }
 inline QString ChecksumTransmission() { return QCoreApplication::translate("TProt", "Checksum error transmission!"); }
+// The port's device went away during the update: a converter unplugged.
+inline QString PortVanished()
+{
+    return QCoreApplication::translate("TProt", "The port vanished: the reader or its converter was unplugged!");
+}
 }  // namespace update_text
 
 class TProt : public TProtFrame {
@@ -81,17 +86,23 @@ public:
     // How the last StartUpdate ended.
     const UpdateResult &LastResult() const { return result_; }
 
-    // Image file. OpenImage opens fileName, reads its trailer and shows the
-    // description, the name and the block count; 1 on success. 0 when the file
-    // cannot be opened (after the engine's image-not-opened notice) or is
+    // Image file. OpenImage reads fileName once, whole, into memory (only a
+    // regular file, never blocking on it), checks that copy, and shows its
+    // description, the name and the block count; 1 on success. 0 when the
+    // file cannot be read (after the engine's image-not-opened notice) or is
     // refused by the image rules (ImageVerdict() says why; no notice).
     int OpenImage(const QString &fileName);
     // The image rules' verdict on the file opened last; accepted when none was read.
     const image_check::Verdict &ImageVerdict() const { return imageVerdict_; }
+    // The file as read by the last OpenImage; its bytes only while ImageLoaded().
+    const image_copy::ImageCopy &Image() const { return image_; }
+    bool ImageLoaded() const { return !image_.bytes.isEmpty(); }
     void ReadImageTrailer();
-    // Fills the first count bytes of Block from the program section at offset;
-    // bytes that do not lie in the file are zeros. Returns the bytes taken from the file.
+    // Fills the first count bytes of Block from the program section at offset,
+    // out of the copy; bytes that do not lie in the file are zeros. Returns
+    // the bytes taken from the file.
     int ReadImageBytes(int32_t offset, uint32_t count);
+    // Lets go of the copy's bytes; its size and hash stay known.
     void CloseImage();
 
     // Runs a whole update on the calling thread (the reader session's worker
@@ -114,7 +125,6 @@ public:
     QByteArray Description() const { return QByteArray(description_, int(descriptionLength_)); }
     qint64 ImageSize() const { return imageSize_; }
 
-    QFile ImageFile;
     int32_t SectionSize = 0;
     uint32_t RequestCount = 0;
     int32_t RequestOffset = 0;
@@ -137,8 +147,10 @@ private:
     // The outcome of a boot entry that did not lead to a transfer.
     UpdateOutcome BootEntryOutcome(bool found, bool stopped) const;
     void TakeBlockRequest();
-    // Bytes [position, position + count) of the file into out, zeros outside it.
+    // Bytes [position, position + count) of the copy into out, zeros outside it.
     int ReadFileRange(int64_t position, size_t count, uint8_t *out);
+    // The port's device went away (or went and came back) since the update began.
+    bool LineVanished() const;
 
     UpdateView *view_ = nullptr;
     // Blocks sent, as the progress bar shows them: 0 to BlockCount.
@@ -146,7 +158,10 @@ private:
     char description_[kDescriptionCapacity] = {};
     size_t descriptionLength_ = 0;
     qint64 imageSize_ = 0;
+    image_copy::ImageCopy image_;
     image_check::Verdict imageVerdict_;
+    bool lineOpenAtStart_ = false;
+    unsigned reopensAtStart_ = 0;
     std::function<void(const UpdateProgress &)> progressListener_;
     UpdateResult result_;
 };

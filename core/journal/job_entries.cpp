@@ -1,7 +1,5 @@
 #include "core/journal/job_entries.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QFileInfo>
 
 namespace job_entries {
@@ -42,18 +40,9 @@ void SetReaderAfter(JournalEntry &entry, const ReaderSnapshot &reader)
     TakeSerial(entry, reader.info);
 }
 
-bool SetImageFile(JournalEntry &entry, const QString &path)
+void SetImageName(JournalEntry &entry, const QString &path)
 {
     entry.imageName = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return false;
-    entry.imageSize = file.size();
-    entry.imageSha256 = QString::fromLatin1(hash.result().toHex());
-    return true;
 }
 
 QString OutcomeId(UpdateOutcome outcome)
@@ -67,6 +56,7 @@ QString OutcomeId(UpdateOutcome outcome)
     case UpdateOutcome::NoAnswer: return QStringLiteral("no answer");
     case UpdateOutcome::Stopped: return QStringLiteral("stopped");
     case UpdateOutcome::Interrupted: return QStringLiteral("interrupted");
+    case UpdateOutcome::PortVanished: return QStringLiteral("port vanished");
     }
     return QStringLiteral("unknown");
 }
@@ -76,8 +66,10 @@ void EndUpdate(JournalEntry &entry, const UpdateResult &result)
     entry.blocksSent = result.blocksSent;
     entry.blocksTotal = result.blocksTotal;
     entry.bootAttempts = result.bootAttempts;
+    // The bytes that were checked and sent, not the file as it is now.
     if (result.imageSize > 0)
         entry.imageSize = result.imageSize;
+    entry.imageSha256 = result.imageSha256;
     entry.imageDescription = result.imageDescription;
     entry.errorLines = result.errorLines;
     if (!result.refusalReason.isEmpty())

@@ -16,11 +16,11 @@ QString VersionText(const std::optional<device_info::Version> &version);
 void SetReaderBefore(JournalEntry &entry, const ReaderSnapshot &reader);
 // After a job: only an answer the reader gives now.
 void SetReaderAfter(JournalEntry &entry, const ReaderSnapshot &reader);
-// Name and SHA-256 of the file; false when it cannot be read (then left empty).
-bool SetImageFile(JournalEntry &entry, const QString &path);
+// The image's file name; its size and SHA-256 come with the update's result.
+void SetImageName(JournalEntry &entry, const QString &path);
 // The job's word for each outcome, as the journal and scripts show it.
 QString OutcomeId(UpdateOutcome outcome);
-// Ends the entry with the update's result.
+// Ends the entry with the update's result, the image's size and hash included.
 void EndUpdate(JournalEntry &entry, const UpdateResult &result);
 // Ends a settings read or write: before is what the reader held (when known),
 // wanted what was written; a write succeeds when the reader holds it after.

@@ -29,8 +29,20 @@ QString GroupedNumber(int64_t value)
     return value < 0 ? QLatin1Char('-') + grouped : grouped;
 }
 
+Verdict CheckFileSize(int64_t fileSize)
+{
+    if (fileSize > kLargestFile)
+        return Refused(Fault::TooLarge,
+                       QCoreApplication::translate("ImageCheck", "The file is larger than any firmware image could be "
+                                                                 "(%1 bytes; at most %2)")
+                           .arg(GroupedNumber(fileSize), GroupedNumber(kLargestFile)));
+    return Verdict{};
+}
+
 Verdict CheckImage(int64_t fileSize, uint32_t descriptionLength, int32_t sectionSize)
 {
+    if (Verdict bySize = CheckFileSize(fileSize); !bySize.Accepted())
+        return bySize;
     if (fileSize < kTrailerBytes)
         return Refused(Fault::TooShort,
                        QCoreApplication::translate("ImageCheck",

@@ -13,6 +13,9 @@ constexpr int64_t kTrailerBytes = 8;
 // Two 66-byte steps: a smaller section counts no block of progress, and a
 // section of 0 or less holds nothing the reader could ask for.
 constexpr int64_t kSmallestSection = 132;
+// The boot loader reaches at most 65,535 + 255 bytes of a section; a file
+// a thousand times that size is no image, and is not read to find out.
+constexpr int64_t kLargestFile = 64 * 1024 * 1024;
 
 enum class Fault {
     None,
@@ -20,6 +23,7 @@ enum class Fault {
     DescriptionBeyondFile,  // L + 8 larger than the file
     SectionBeyondFile,      // S larger than the file
     SectionTooSmall,        // S below kSmallestSection, 0 and negative included
+    TooLarge,               // more bytes than kLargestFile
 };
 
 struct Verdict {
@@ -27,6 +31,9 @@ struct Verdict {
     QString reason;  // for the user; empty when accepted
     bool Accepted() const { return fault == Fault::None; }
 };
+
+// The rule on the file's size alone, before anything of it is read.
+Verdict CheckFileSize(int64_t fileSize);
 
 // fileSize in bytes; the trailer values are not looked at when the file is
 // shorter than the trailer. A section that takes in the description and the

@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Require(prot.ImageSize() == int64_t(size));
     if (!verdict.Accepted()) {
         // Nothing of a refused file is read or shown.
-        Require(!prot.ImageFile.isOpen() && prot.Description().isEmpty());
+        Require(!prot.ImageLoaded() && prot.Description().isEmpty());
         Require(prot.ReadImageBytes(0, 255) == 0);
         return 0;
     }
@@ -122,6 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckBlock(prot, data, int64_t(size), 0x7FFFFFFF, 1000);
     CheckBlock(prot, data, int64_t(size), -0x7FFFFFFF, 255);
     prot.CloseImage();
-    Require(!prot.ImageFile.isOpen());
+    Require(!prot.ImageLoaded());
     return 0;
 }
