@@ -25,8 +25,10 @@ const QString kSyntaxDiff = QStringLiteral("diff -p PORT FILE");
 QString FailureText(SettingsFailure failure, const QString &request)
 {
     switch (failure) {
-    case SettingsFailure::BadChecksum: return QStringLiteral("the reader answered the %1 with a bad checksum").arg(request);
-    case SettingsFailure::ShortReply: return QStringLiteral("the reader answered the %1 with part of a reply").arg(request);
+    case SettingsFailure::BadChecksum:
+        return QStringLiteral("the reader answered the %1 with a bad checksum").arg(request);
+    case SettingsFailure::ShortReply:
+        return QStringLiteral("the reader answered the %1 with part of a reply").arg(request);
     case SettingsFailure::PortVanished: return QStringLiteral("the port vanished during the %1").arg(request);
     case SettingsFailure::None:
     case SettingsFailure::NoAnswer: break;
@@ -193,7 +195,8 @@ int Get(const QStringList &arguments)
     }
     for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
         if (info.byte >= 0)
-            PrintLine(QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(ShownValue(reader.record, info.field)));
+            PrintLine(
+                QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(ShownValue(reader.record, info.field)));
     }
     PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
     if (!p.output.isEmpty())
@@ -256,10 +259,11 @@ int Set(const QStringList &arguments)
         PrintLine(QStringLiteral("%1: will change %2: %3 -> %4")
                       .arg(p.port.name, FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
 
+    const QString request = QStringLiteral("settings write");
     const SettingsResult written = reader.session->WriteSettings(*target).get();
-    EndEntry(journal, *reader.entry, reader.record, written, QStringLiteral("settings write"), *target);
+    EndEntry(journal, *reader.entry, reader.record, written, request, *target);
     if (!written.answered) {
-        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, QStringLiteral("settings write"))));
+        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, request)));
         return kNoAnswer;
     }
     const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
