@@ -266,7 +266,14 @@ TEST(UnknownValues, AssignmentsChangeOnlyWhatTheyName)
 // file onto the same reader and onto another: it comes back byte for byte.
 void ExpectRoundTrip(const SettingsRecord &record, const SettingsRecord &other)
 {
-    EXPECT_EQ(Encode(Decode(record), other), record);
+    for (int model : {0, 1}) {
+        SettingsFields shown = ShownFields();
+        shown.SetChoice(F::DeviceType, model);
+        shown = Decode(record, shown);
+        EXPECT_EQ(Encode(shown, other), record);
+        // Rules applied again (another model chosen, say) keep what is kept.
+        EXPECT_EQ(ApplyFieldRules(shown), shown);
+    }
     Refusal refusal;
     std::optional<cli::SettingsFile> file =
         cli::ParseSettingsFile(QJsonDocument(cli::SettingsToJson(record)).toJson(), refusal);
