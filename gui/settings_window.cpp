@@ -589,7 +589,7 @@ void TForm6::ShowSettingsNotTaken(const SettingsRecord &written, const SettingsR
 {
     const QStringList names = FieldsThatDiffer(written, held);
     if (names.isEmpty())
-        return;  // only bits the window does not show differ
+        return;  // the same record
     platform::MessageBoxRequest request;
     request.caption = tr("Warning");
     request.text = tr("The device did not take these settings:\r\n%1\r\nThe window now shows what the device holds.")
