@@ -21,9 +21,29 @@ const QString kSyntaxGet = QStringLiteral("get -p PORT [-o FILE] [--json]");
 const QString kSyntaxSet = QStringLiteral("set -p PORT (FILE | NAME=VALUE ...)");
 const QString kSyntaxDiff = QStringLiteral("diff -p PORT FILE");
 
-QString Shown(const QString &words)
+// What became of a settings request or write that got no good reply.
+QString FailureText(SettingsFailure failure, const QString &request)
 {
-    return words.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("\"%1\"").arg(words);
+    switch (failure) {
+    case SettingsFailure::BadChecksum:
+        return QStringLiteral("the reader answered the %1 with a bad checksum").arg(request);
+    case SettingsFailure::ShortReply:
+        return QStringLiteral("the reader answered the %1 with part of a reply").arg(request);
+    case SettingsFailure::PortVanished: return QStringLiteral("the port vanished during the %1").arg(request);
+    case SettingsFailure::None:
+    case SettingsFailure::NoAnswer: break;
+    }
+    return QStringLiteral("the reader did not answer the %1").arg(request);
+}
+
+// Ends a settings job's entry; a job without an answer says why.
+void EndEntry(Journal &journal, JournalEntry entry, const std::optional<SettingsRecord> &before,
+              const SettingsResult &result, const QString &request, const std::optional<SettingsRecord> &wanted = {})
+{
+    job_entries::EndSettings(entry, before, result, wanted);
+    if (!result.answered)
+        entry.errorLines << FailureText(result.failure, request);
+    TellJournalTrouble(journal.Finish(entry));
 }
 
 void PrintRefusal(const QString &command, const settings_fields::Refusal &refusal)
@@ -77,15 +97,14 @@ ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, Journal 
     entry.converterSerial = port.converterSerial;
     job_entries::SetReaderBefore(entry, AskReader(*opened.session, kAskReaderMs));
     TellJournalTrouble(journal.Begin(entry));
+    const QString request = QStringLiteral("settings request");
     const SettingsResult read = opened.session->ReadSettings().get();
-    if (!read.answered || kind == JournalEntry::Kind::SettingsRead) {
-        job_entries::EndSettings(entry, std::nullopt, read);
-        TellJournalTrouble(journal.Finish(entry));
-    } else {
+    if (!read.answered || kind == JournalEntry::Kind::SettingsRead)
+        EndEntry(journal, entry, std::nullopt, read, request);
+    else
         reader.entry = entry;
-    }
     if (!read.answered) {
-        PrintError(QStringLiteral("%1: the reader did not answer the settings request").arg(port.name));
+        PrintError(QStringLiteral("%1: %2").arg(port.name, FailureText(read.failure, request)));
         reader.failure = kNoAnswer;
         return reader;
     }
@@ -150,7 +169,8 @@ int Get(const QStringList &arguments)
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("get"), kSyntaxGet,
         QStringLiteral("Reads the reader's settings: named fields with their values in words, and the\n"
-                       "raw 9 bytes. -o writes them as a settings file that `settings set` takes."),
+                       "raw 9 bytes. A value a field does not know is shown as its byte (\"0xFF, not a\n"
+                       "known value\"). -o writes them as a settings file that `settings set` takes."),
         arguments, 0, 0);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
@@ -173,10 +193,10 @@ int Get(const QStringList &arguments)
         PrintLine(QString::fromUtf8(json).trimmed());
         return kOk;
     }
-    const settings_fields::SettingsFields fields = settings_fields::Decode(reader.record);
     for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
         if (info.byte >= 0)
-            PrintLine(QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(Shown(FieldWords(fields, info.field))));
+            PrintLine(
+                QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(ShownValue(reader.record, info.field)));
     }
     PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
     if (!p.output.isEmpty())
@@ -190,7 +210,8 @@ int Set(const QStringList &arguments)
         QStringLiteral("set"), kSyntaxSet,
         QStringLiteral("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
                        "reads them back. A value a field does not allow is refused before anything\n"
-                       "is written. Names and values: `talvor-cli settings get`."),
+                       "is written; the fields that will change are listed first, and nothing is\n"
+                       "written when none will. Names and values: `talvor-cli settings get`."),
         arguments, 1, -1);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
@@ -233,24 +254,22 @@ int Set(const QStringList &arguments)
         return kOk;
     }
 
+    // What will change, before anything is sent.
+    for (Field field : settings_fields::FieldsThatDiffer(reader.record, *target))
+        PrintLine(QStringLiteral("%1: will change %2: %3 -> %4")
+                      .arg(p.port.name, FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
+
+    const QString request = QStringLiteral("settings write");
     const SettingsResult written = reader.session->WriteSettings(*target).get();
-    JournalEntry entry = *reader.entry;
-    job_entries::EndSettings(entry, reader.record, written, *target);
-    TellJournalTrouble(journal.Finish(entry));
+    EndEntry(journal, *reader.entry, reader.record, written, request, *target);
     if (!written.answered) {
-        PrintError(QStringLiteral("%1: the reader did not answer the settings write").arg(p.port.name));
+        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, request)));
         return kNoAnswer;
     }
-    const auto before = settings_fields::Decode(reader.record);
-    const auto asked = settings_fields::Decode(*target);
-    const auto after = settings_fields::Decode(written.record);
-    for (Field field : settings_fields::FieldsThatDiffer(reader.record, written.record))
-        PrintLine(QStringLiteral("%1: changed %2: %3 -> %4")
-                      .arg(p.port.name, FieldId(field), Shown(FieldWords(before, field)), Shown(FieldWords(after, field))));
     const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
     for (Field field : notTaken)
         PrintError(QStringLiteral("%1: not taken %2: asked %3, the reader holds %4")
-                       .arg(p.port.name, FieldId(field), Shown(FieldWords(asked, field)), Shown(FieldWords(after, field))));
+                       .arg(p.port.name, FieldId(field), ShownValue(*target, field), ShownValue(written.record, field)));
     PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
     return notTaken.empty() ? kOk : kDiffers;
 }
@@ -278,12 +297,10 @@ int Diff(const QStringList &arguments)
         PrintRefusal(QStringLiteral("diff"), refusal);
         return kBadArguments;
     }
-    const auto onReader = settings_fields::Decode(reader.record);
-    const auto inFile = settings_fields::Decode(*target);
     const std::vector<Field> differ = settings_fields::FieldsThatDiffer(reader.record, *target);
     for (Field field : differ)
         PrintLine(QStringLiteral("%1: reader %2, file %3")
-                      .arg(FieldId(field), Shown(FieldWords(onReader, field)), Shown(FieldWords(inFile, field))));
+                      .arg(FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
     return differ.empty() ? kOk : kDiffers;
 }
 

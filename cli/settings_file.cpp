@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <array>
+#include <tuple>
 
 namespace cli {
 
@@ -23,6 +25,22 @@ QString WordsOf(Field field, int choice)
     if (choice < 0 || size_t(choice) >= values.size())
         return QString();
     return QString::fromLatin1(values[size_t(choice)].words);
+}
+
+QString Quoted(const QString &words)
+{
+    return words.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("\"%1\"").arg(words);
+}
+
+// "0xFF" or "0xFF, not a known value": the byte of a value the field does not know.
+std::optional<uint8_t> UnknownByte(const QString &value)
+{
+    static const QRegularExpression unknown(QStringLiteral("^0x([0-9a-f]{2})(, not a known value)?$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = unknown.match(value.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    return uint8_t(match.captured(1).toUInt(nullptr, 16));
 }
 
 std::nullopt_t Refuse(Refusal &refusal, const QString &text, const QStringList &allowed = {})
@@ -62,19 +80,18 @@ std::optional<SettingsRecord> ParseRecordHex(const QString &text)
     return record;
 }
 
-QString FieldWords(const settings_fields::SettingsFields &fields, Field field)
+QString ShownValue(const SettingsRecord &record, Field field)
 {
-    return WordsOf(field, fields.Choice(field));
+    return Quoted(settings_fields::ValueText(record, field));
 }
 
 QJsonObject SettingsToJson(const SettingsRecord &record)
 {
-    const settings_fields::SettingsFields fields = settings_fields::Decode(record);
     QJsonObject named;
     for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
         if (!InRecord(info.field))
             continue;
-        const QString words = FieldWords(fields, info.field);
+        const QString words = settings_fields::ValueText(record, info.field);
         named.insert(FieldId(info.field), words.isEmpty() ? QJsonValue() : QJsonValue(words));
     }
     return {{QStringLiteral("format"), kSettingsFormat},
@@ -103,10 +120,15 @@ std::optional<SettingsFile> ParseSettingsFile(const QByteArray &contents, Refusa
         if (it.value().isNull())
             continue;
         const QString value = it.value().isDouble() ? QString::number(it.value().toInt()) : it.value().toString();
-        const auto assignment = settings_fields::ParseAssignment(it.key() + QLatin1Char('=') + value, &refusal);
-        if (!assignment)
+        if (const auto assignment = settings_fields::ParseAssignment(it.key() + QLatin1Char('=') + value, &refusal)) {
+            file.fields.push_back(*assignment);
+            continue;
+        }
+        const std::optional<Field> field = settings_fields::FieldById(it.key());
+        const std::optional<uint8_t> byte = UnknownByte(value);
+        if (!field || !byte || !InRecord(*field))
             return std::nullopt;
-        file.fields.push_back(*assignment);
+        file.unknown.push_back({*field, *byte});
     }
     if (top.contains(QStringLiteral("raw"))) {
         file.raw = ParseRecordHex(top.value(QStringLiteral("raw")).toString());
@@ -121,23 +143,64 @@ std::optional<SettingsRecord> RecordForFile(const SettingsFile &file, const Sett
 {
     if (file.raw) {
         const settings_fields::SettingsFields rawFields = settings_fields::Decode(*file.raw);
+        auto disagree = [&](Field field, const QString &fileValue) {
+            return Refuse(refusal, QStringLiteral("the file's fields and its raw bytes disagree: %1 is %2, "
+                                                  "the raw bytes say %3; edit one, or leave \"raw\" out")
+                                       .arg(FieldId(field), fileValue, ShownValue(*file.raw, field)));
+        };
         for (const settings_fields::Assignment &a : file.fields) {
             if (InRecord(a.field) && rawFields.Choice(a.field) != a.choice)
-                return Refuse(refusal, QStringLiteral("the file's fields and its raw bytes disagree: %1 is \"%2\", "
-                                                      "the raw bytes say \"%3\"; edit one, or leave \"raw\" out")
-                                           .arg(FieldId(a.field), WordsOf(a.field, a.choice),
-                                                FieldWords(rawFields, a.field)));
+                return disagree(a.field, Quoted(WordsOf(a.field, a.choice)));
+        }
+        for (const UnknownValue &u : file.unknown) {
+            if ((*file.raw)[size_t(settings_fields::Info(u.field).byte)] != u.byte)
+                return disagree(u.field, Quoted(settings_fields::UnknownText(u.byte, false)));
         }
     }
+
+    // The bytes the file gives for its unknown values, and the record they come from.
+    std::array<int, std::tuple_size<SettingsRecord>::value> unknownBytes;
+    unknownBytes.fill(-1);
+    SettingsRecord unknownSource = current;
+    for (const UnknownValue &u : file.unknown) {
+        const size_t byte = size_t(settings_fields::Info(u.field).byte);
+        if (unknownBytes[byte] >= 0 && unknownBytes[byte] != u.byte)
+            return Refuse(refusal, QStringLiteral("the file gives record byte %1 as both 0x%2 and 0x%3")
+                                       .arg(byte)
+                                       .arg(unknownBytes[byte], 2, 16, QLatin1Char('0'))
+                                       .arg(u.byte, 2, 16, QLatin1Char('0')));
+        unknownBytes[byte] = u.byte;
+        unknownSource[byte] = u.byte;
+    }
+    // The rules see an unknown value as its record shows it.
+    const settings_fields::SettingsFields unknownFields = settings_fields::Decode(file.raw ? *file.raw : unknownSource);
+
     settings_fields::SettingsFields fields = settings_fields::Decode(current);
+    for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
+        // Where the file gives a byte, the fields it leaves without a choice
+        // are as that byte has them, not as the reader does.
+        if (InRecord(info.field) && unknownBytes[size_t(info.byte)] >= 0)
+            fields.SetChoice(info.field, unknownFields.Choice(info.field));
+    }
     for (const settings_fields::Assignment &a : file.fields)
         fields.SetChoice(a.field, a.choice);
+    for (const UnknownValue &u : file.unknown) {
+        fields.SetKept(u.field, true);
+        fields.held[size_t(settings_fields::Info(u.field).byte)] = u.byte;
+    }
     fields = settings_fields::ApplyFieldRules(fields);
     for (const settings_fields::Assignment &a : file.fields) {
         if (fields.Choice(a.field) != a.choice)
             return Refuse(refusal, QStringLiteral("%1 cannot be \"%2\" with the other settings: "
-                                                  "the rules make it \"%3\"")
-                                       .arg(FieldId(a.field), WordsOf(a.field, a.choice), FieldWords(fields, a.field)));
+                                                  "the rules make it %3")
+                                       .arg(FieldId(a.field), WordsOf(a.field, a.choice),
+                                            Quoted(WordsOf(a.field, fields.Choice(a.field)))));
+    }
+    for (const UnknownValue &u : file.unknown) {
+        if (!fields.Kept(u.field))
+            return Refuse(refusal, QStringLiteral("%1 cannot keep %2 with the other settings: the rules make it %3")
+                                       .arg(FieldId(u.field), Quoted(settings_fields::UnknownText(u.byte, false)),
+                                            Quoted(WordsOf(u.field, fields.Choice(u.field)))));
     }
     return settings_fields::Encode(fields, current);
 }

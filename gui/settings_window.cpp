@@ -168,6 +168,9 @@ void TForm6::FormShow()
         radio->setAutoExclusive(true);
     }
     ui->Memo1->hide();
+    loaded_ = settings_fields::ShownFields();
+    interfaceKept_ = false;
+    ShowFields(loaded_);  // no items for unknown values, none selected
     Exchange.AwaitedReadBack.reset();
     ScaleToScreen();
     platform::FitTextsToControls(this);
@@ -278,9 +281,13 @@ settings_fields::SettingsFields TForm6::FieldsOfControls() const
 {
     using namespace settings_fields;
     SettingsFields fields = settings_fields::ShownFields();
+    fields.held = loaded_.held;
     for (const FieldInfo &info : AllFields()) {
         if (const QComboBox *combo = ComboOf(info.field)) {
-            fields.SetChoice(info.field, combo->currentIndex());
+            // The item after the field's values is the reader's own value.
+            const bool kept = combo->currentIndex() == int(info.values.size());
+            fields.SetChoice(info.field, kept ? loaded_.Choice(info.field) : combo->currentIndex());
+            fields.SetKept(info.field, kept);
             fields.SetEnabled(info.field, combo->isEnabled());
         }
     }
@@ -290,7 +297,18 @@ settings_fields::SettingsFields TForm6::FieldsOfControls() const
         if (radios[i]->isChecked())
             fields.SetChoice(Field::Interface, i);
     }
+    fields.SetKept(Field::Interface, interfaceKept_);
     return fields;
+}
+
+QString TForm6::UnknownItemText(const QComboBox *combo, uint8_t byte) const
+{
+    // The margin a list's text needs beside it (frame and arrow).
+    constexpr int kListMargin = 30;
+    const QString text = settings_fields::UnknownText(byte, true);
+    if (combo->fontMetrics().horizontalAdvance(text) + kListMargin <= combo->width())
+        return text;
+    return QLatin1String("0x") + QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 void TForm6::ShowFields(const settings_fields::SettingsFields &fields)
@@ -298,7 +316,13 @@ void TForm6::ShowFields(const settings_fields::SettingsFields &fields)
     using namespace settings_fields;
     for (const FieldInfo &info : AllFields()) {
         if (QComboBox *combo = ComboOf(info.field)) {
-            combo->setCurrentIndex(fields.Choice(info.field));
+            const int values = int(info.values.size());
+            while (combo->count() > values)
+                combo->removeItem(values);
+            if (loaded_.Kept(info.field))
+                combo->addItem(UnknownItemText(combo, loaded_.held[size_t(info.byte)]));
+            combo->setCurrentIndex(fields.Kept(info.field) && combo->count() > values ? values
+                                                                                      : fields.Choice(info.field));
             combo->setEnabled(fields.Enabled(info.field));
         }
     }
@@ -314,6 +338,8 @@ void TForm6::ShowFields(const settings_fields::SettingsFields &fields)
             radio->setAutoExclusive(true);
         }
     }
+    interfaceKept_ = fields.Kept(Field::Interface);
+    ShowKeptValues();
 
     const std::pair<QWidget *, Field> captions[] = {
         {ui->GroupBox7, Field::KeyboardBacklight}, {ui->GroupBox9, Field::IButtonFamilyCode},
@@ -324,9 +350,31 @@ void TForm6::ShowFields(const settings_fields::SettingsFields &fields)
         SetTitleColour(box, fields.Enabled(field) ? colours::WindowText : colours::Grey);
 }
 
+void TForm6::ShowKeptValues()
+{
+    using namespace settings_fields;
+    const SettingsFields shown = FieldsOfControls();
+    QStringList lines;
+    for (const FieldInfo &info : AllFields()) {
+        if (!shown.Kept(info.field))
+            continue;
+        const QString text = UnknownText(loaded_.held[size_t(info.byte)], true);
+        const QComboBox *combo = ComboOf(info.field);
+        if (combo == nullptr || combo->currentText() != text)
+            lines << QStringLiteral("%1: %2").arg(Caption(info.field), text);
+    }
+    const QString text = lines.join(QLatin1Char('\n'));
+    if (text != ui->Label3->text()) {
+        ui->Label3->setText(text);
+        platform::FitTextsToControls(this);
+    }
+    ui->Label3->setVisible(!lines.isEmpty());
+}
+
 void TForm6::ShowSettings()
 {
-    ShowFields(settings_fields::Decode(Exchange.ShownSettings, FieldsOfControls()));
+    loaded_ = settings_fields::Decode(Exchange.ShownSettings, FieldsOfControls());
+    ShowFields(loaded_);
 }
 
 void TForm6::CollectSettings()
@@ -350,10 +398,43 @@ bool TForm6::TakeSettingsLock()
     return false;
 }
 
+bool TForm6::ConfirmChangesOfUnknownValues()
+{
+    using namespace settings_fields;
+    if (!deviceSettingsKnown_)
+        return true;
+    const SettingsRecord before = Exchange.DeviceSettings;
+    const SettingsRecord after = Exchange.EditedSettings();
+    auto value = [this](const SettingsRecord &record, Field field) {
+        const QString text = ValueText(record, field, true);
+        return text.isEmpty() ? tr("(none)") : text;
+    };
+    QStringList changes;
+    bool unknownChanges = false;
+    for (Field field : settings_fields::FieldsThatDiffer(before, after)) {
+        unknownChanges = unknownChanges || !IsKnown(before, field);
+        changes << QStringLiteral("%1: %2 -> %3").arg(Caption(field), value(before, field), value(after, field));
+    }
+    if (!unknownChanges)
+        return true;
+    platform::MessageBoxRequest request;
+    request.caption = tr("Warning");
+    request.text = tr("The device holds values this window does not know, and writing these settings "
+                      "changes them:\r\n%1\r\nWrite the settings to the device?")
+                       .arg(changes.join(QStringLiteral("\r\n")));
+    request.icon = platform::BoxIcon::Warning;
+    request.buttons = platform::BoxButtons::OkCancel;
+    request.cancelIsDefault = true;
+    request.owner = this;
+    return platform::ShowMessageBox(request) == platform::ResultOk;
+}
+
 void TForm6::Button1Click()
 {
     CollectSettings();
     Exchange.AwaitedReadBack.reset();
+    if (!ConfirmChangesOfUnknownValues())
+        return;
     if (!TakeSettingsLock())
         return;
     Exchange.PendingCommand = settings_protocol::kWriteCommand;
@@ -394,7 +475,11 @@ void TForm6::ComboBox1Select() { ApplyFieldRules(); }
 
 void TForm6::ComboBox12Select() { ApplyFieldRules(); }
 
-void TForm6::InterfaceChengeClick() { ApplyFieldRules(); }
+void TForm6::InterfaceChengeClick()
+{
+    interfaceKept_ = false;  // a click chooses, even the interface already shown
+    ApplyFieldRules();
+}
 
 void TForm6::Button3Click()
 {
@@ -477,11 +562,17 @@ void TForm6::SettingsArrived(const SettingsRecord &record, bool afterWrite)
     recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
 }
 
-void TForm6::ShowNoAnswer()
+void TForm6::ShowNoAnswer(SettingsFailure why)
 {
     platform::MessageBoxRequest request;
     request.caption = tr("Error");
-    request.text = tr("Device no answer");
+    switch (why) {
+    case SettingsFailure::BadChecksum: request.text = tr("The device answered with a bad checksum"); break;
+    case SettingsFailure::PortVanished:
+        request.text = tr("The port vanished: the converter may have been unplugged");
+        break;
+    default: request.text = tr("Device no answer"); break;
+    }
     request.owner = this;
     platform::ShowMessageBox(request);
 }
@@ -498,7 +589,7 @@ void TForm6::ShowSettingsNotTaken(const SettingsRecord &written, const SettingsR
 {
     const QStringList names = FieldsThatDiffer(written, held);
     if (names.isEmpty())
-        return;  // only bits the window does not show differ
+        return;  // the same record
     platform::MessageBoxRequest request;
     request.caption = tr("Warning");
     request.text = tr("The device did not take these settings:\r\n%1\r\nThe window now shows what the device holds.")

@@ -59,7 +59,7 @@ public:
     bool NoticeVisible() const override;
     void SetNoticeVisible(bool visible) override;
     void ShowSettings() override;
-    void ShowNoAnswer() override;
+    void ShowNoAnswer(SettingsFailure why) override;
     void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) override;
     void SettingsArrived(const SettingsRecord &record, bool afterWrite) override;
     // Where reads and writes are recorded; none by default.
@@ -86,6 +86,14 @@ private:
     settings_fields::SettingsFields FieldsOfControls() const;
     void ShowFields(const settings_fields::SettingsFields &fields);
     QComboBox *ComboOf(settings_fields::Field field) const;
+    // A list's item for the reader's own value: "0xFF, not a known value", or
+    // the byte alone where the list is too narrow (Label3 then says it).
+    QString UnknownItemText(const QComboBox *combo, uint8_t byte) const;
+    // Label3: the values kept that the controls cannot show in full.
+    void ShowKeptValues();
+    // Before a write that would change values the window does not know: the
+    // fields that change, from what to what; false when the user cancels.
+    bool ConfirmChangesOfUnknownValues();
 
     void AssignHints();
     void StopThread();
@@ -102,6 +110,11 @@ private:
     JobRecorder *recorder_ = nullptr;
     bool writePending_ = false;
     bool deviceSettingsKnown_ = false;
+    // The fields as the last record put into the controls gave them: which of
+    // them hold a value the lists do not have, and that record.
+    settings_fields::SettingsFields loaded_ = settings_fields::ShownFields();
+    // The radio buttons show the interface of an unknown value until one is clicked.
+    bool interfaceKept_ = false;
 };
 
 extern TForm6 *Form6;

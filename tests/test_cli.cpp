@@ -452,7 +452,8 @@ TEST_F(Cli, SettingsCopiedFromOneReaderToAnother)
 
     run = Run({"settings", "set", "-p", "cli-b", file});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains("changed keyboard_backlight")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("cli-b: will change keyboard_backlight: \"0% -:- 100%\" -> \"Always ON\""))
+        << run.out.toStdString();
     EXPECT_EQ(readerB.store->Record(), source);
 
     run = Run({"settings", "diff", "-p", "cli-b", file});
@@ -494,7 +495,62 @@ TEST_F(Cli, RefusedValuesWriteNothingAndFieldsNotTakenAreNamed)
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains("not taken wiegand_card_length: asked \"42 bits\", the reader holds \"26 bits\""))
         << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains("changed red_led_level")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("will change red_led_level")) << run.out.toStdString();
+}
+
+TEST_F(Cli, RecordsOfUnknownValuesComeBackUnchanged)
+{
+    sim::SettingsStore::Options zeros, ff;
+    ff.record.fill(0xFF);
+    Reader readerZeros(ports.path(), "cli-00", {}, zeros);
+    Reader readerFF(ports.path(), "cli-ff", {}, ff);
+    for (const auto &[name, reader] : {std::pair{"cli-00", &readerZeros}, std::pair{"cli-ff", &readerFF}}) {
+        const QString file = files.filePath(QStringLiteral("%1.json").arg(name));
+        ASSERT_EQ(Run({"settings", "get", "-p", name, "-o", file}).status, 0);
+        Finished run = Run({"settings", "diff", "-p", name, file});
+        EXPECT_EQ(run.status, 0) << run.out.toStdString();
+        EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        run = Run({"settings", "set", "-p", name, file});
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains("nothing was written")) << run.out.toStdString();
+        EXPECT_EQ(reader->store->Writes(), 0u) << name;
+    }
+    // A named value changes its own byte only, and is told before it is written.
+    const Finished run = Run({"settings", "set", "-p", "cli-ff", "red_led_level=0"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.split('\n').first(), "cli-ff: will change red_led_level: \"0xFF, not a known value\" -> \"0\"");
+    SettingsRecord written = ff.record;
+    written[1] = 0;
+    EXPECT_EQ(readerFF.store->Record(), written);
+}
+
+TEST_F(Cli, SettingsFailuresSayWhatHappened)
+{
+    struct Row {
+        const char *name;
+        std::function<void(Reader &)> spoil;
+        QString said;
+    };
+    const Row rows[] = {
+        {"cli-silent", [](Reader &r) { r.store->SetSilent(true); },
+         "the reader did not answer the settings request"},
+        {"cli-crc", [](Reader &r) { r.store->SetWrongCrc(true); },
+         "the reader answered the settings request with a bad checksum"},
+        {"cli-gone",
+         [](Reader &r) {
+             sim::Faults faults;
+             faults.vanish = sim::kAlways;
+             r.line->SetFaults(faults);
+         },
+         "the port vanished during the settings request"},
+    };
+    for (const Row &row : rows) {
+        Reader reader(ports.path(), row.name);
+        row.spoil(reader);
+        const Finished run = Run({"settings", "get", "-p", row.name});
+        EXPECT_EQ(run.status, 5) << row.name;
+        EXPECT_TRUE(run.err.contains(QStringLiteral("%1: %2").arg(row.name, row.said))) << run.err.toStdString();
+    }
 }
 
 TEST_F(Cli, StationUpdatesAReaderThatAppearsAfterItStarted)

@@ -474,11 +474,12 @@ protected:
         return settingsUi().Button1->isEnabled() && settingsUi().Button2->isEnabled() &&
                app->form6->Exchange.PendingCommand.load() == settings_protocol::kNoCommand;
     }
-    size_t NoAnswerBoxes()
+    // The boxes of a reader lost: silent, or gone with its port.
+    size_t NoAnswerBoxes(const QString &text = kNoAnswer)
     {
         size_t n = 0;
         for (const auto &box : boxes.Boxes())
-            n += box.text == kNoAnswer;
+            n += box.text == text;
         return n;
     }
 };
@@ -511,9 +512,11 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
         EXPECT_EQ(app->form6->Exchange.DeviceSettings, edited);
         EXPECT_EQ(NoAnswerBoxes(), 0u);
     } else {
-        // Gone: one message, the notice, and only "Close" left.
+        // Gone: one message that says so, the notice, and only "Close" left.
         ASSERT_TRUE(platform::WaitServingGui([&] { return !settingsUi().Memo1->isHidden(); }, kMonitorDeadlineMs));
-        EXPECT_EQ(NoAnswerBoxes(), 1u);
+        EXPECT_EQ(NoAnswerBoxes(QStringLiteral("The port vanished: the converter may have been unplugged")), 1u)
+            << boxes.Texts().join('|').toStdString();
+        EXPECT_EQ(NoAnswerBoxes(), 0u);
         EXPECT_FALSE(settingsUi().Button1->isEnabled());
         EXPECT_FALSE(settingsUi().Button2->isEnabled());
         EXPECT_TRUE(settingsUi().Button3->isEnabled());

@@ -1,10 +1,15 @@
 // The settings record's fields and their rules, without a window: which
 // fields a record leaves enabled, the record through the fields and back,
-// and "name=value" assignments.
+// values the fields do not know, any record through talvor-cli's settings
+// file and back, and "name=value" assignments.
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
+#include <random>
 #include <set>
 
+#include "cli/settings_file.h"
 #include "core/protocol/settings_fields.h"
 
 namespace settings_fields {
@@ -148,15 +153,19 @@ TEST(FieldRecord, RecordsSurviveTheFields)
 
 TEST(FieldRecord, OddRecordsAndEmptyFields)
 {
-    // Bits 2-3 of byte 4 = 1 are never written: the "0" rule stays as it was,
-    // and collecting gives the rule shown.
+    // Bits 2-3 of byte 4 = 1 are never written: the "0" rule's choice stays
+    // as it was, the reader's value is kept until a rule is chosen.
     const SettingsFields third = Decode({0, 0, 0, 0, 0x0C, 1, 0, 0, 0});
-    const SettingsFields odd = Decode({0, 0, 0, 0, 0x04, 1, 0, 0, 0}, third);
+    SettingsFields odd = Decode({0, 0, 0, 0, 0x04, 1, 0, 0, 0}, third);
     EXPECT_EQ(odd.Choice(F::ZeroRule), 2);
+    EXPECT_TRUE(odd.Kept(F::ZeroRule));
+    EXPECT_EQ(Encode(odd, {})[4], 0x04);
+    odd.SetChoice(F::ZeroRule, 2);
     EXPECT_EQ(Encode(odd, {})[4], 0x0C);
     EXPECT_EQ(Decode({0, 0, 0, 0, 0x04, 1, 0, 0, 0}).Choice(F::ZeroRule), kNoChoice);
-    // Bits outside the fields are dropped, so such a record never comes back.
-    EXPECT_EQ(Encode(Decode({0xFE, 0, 0, 0, 0x30, 1, 0, 0x80, 0x18}), {}), kDefaultSettingsRecord);
+    // Bits outside the fields are kept, and so is the rest of their byte.
+    const SettingsRecord stray = {0xFE, 0, 0, 0, 0x30, 1, 0, 0x80, 0x18};
+    EXPECT_EQ(Encode(Decode(stray), {}), stray);
 
     // Empty lists: one-bit fields give 1, the backlight 3, the "0" rule 0;
     // with no interface byte 7 keeps what it held.
@@ -185,12 +194,137 @@ TEST(FieldRecord, FieldsThatDifferInRecordOrder)
         {{0, 0, 0, 0, 0x0B, 1, 0, 2, 0}, {F::ButtonFormat, F::ZeroRule}},
         {{0, 0, 0, 0, 0, 1, 0, 3, 0}, {F::OneTimeSending}},  // both iButton
         {{0, 0, 0, 0, 0, 1, 0, 1, 0}, {F::Interface}},
-        {{0x80, 0x02, 0, 0, 0x10, 0xFF, 0, 0x06, 0x08}, {}},  // only bits no field shows
+        // Only bits no field has: the fields of their bytes.
+        {{0x80, 0x02, 0, 0, 0x10, 0xFF, 0, 0x06, 0x08},
+         {F::TemicOnly, F::RedLedLevel, F::ButtonFormat, F::ZeroRule, F::IButtonCardLength, F::Interface,
+          F::IButtonFamilyCode, F::KeyboardBacklight}},
     };
     for (const Row &row : rows) {
         EXPECT_EQ(FieldsThatDiffer(base, row.other), row.differ);
         EXPECT_EQ(FieldsThatDiffer(row.other, base), row.differ);
     }
+}
+
+constexpr SettingsRecord kAllFF = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+TEST(UnknownValues, WhatTheFieldsCannotShow)
+{
+    std::set<Field> all;
+    for (const FieldInfo &info : AllFields()) {
+        if (info.byte >= 0)
+            all.insert(info.field);
+    }
+    struct Row {
+        const char *name;
+        SettingsRecord record;
+        std::set<Field> unknown;
+    };
+    const Row rows[] = {
+        {"all_00", {}, {}},
+        {"all_ff", kAllFF, all},
+        {"zero_rule_never_written", {0, 0, 0, 0, 0x04, 1, 0, 0, 0}, {F::ZeroRule}},
+        // The rules write character mode only with Wiegand, and no "0" rule with it.
+        {"keys_without_wiegand", {0, 0, 0, 0, 0x02, 1, 0, 0, 0}, {F::KeyboardInput, F::ButtonFormat}},
+        {"zero_rule_in_character_mode", {0, 0, 0, 0, 0x09, 1, 0, 1, 0}, {F::ZeroRule}},
+        {"bit_no_field_has", {0, 0, 0, 0, 0, 1, 0, 0, 0x08}, {F::IButtonFamilyCode, F::KeyboardBacklight}},
+    };
+    for (const Row &row : rows) {
+        for (Field field : all)
+            EXPECT_EQ(!IsKnown(row.record, field), row.unknown.count(field) > 0) << row.name << " " << Info(field).id;
+    }
+    EXPECT_EQ(ValueText(kAllFF, F::TemicOnly), "0xFF, not a known value");
+    EXPECT_EQ(ValueText({0, 0, 0, 0, 0x04, 1, 0, 0, 0}, F::ZeroRule), "0x04, not a known value");
+    EXPECT_EQ(ValueText({}, F::TemicOnly), "OFF");
+    EXPECT_EQ(ValueText({}, F::ButtonFormat), "");  // no choice with a full buffer
+}
+
+TEST(UnknownValues, AssignmentsChangeOnlyWhatTheyName)
+{
+    struct Row {
+        QStringList words;
+        size_t byte;
+        uint8_t value;
+    };
+    const Row rows[] = {
+        {{"red_led_level=0"}, 1, 0x00},
+        // The family code's bit stays, the bits no field has go with the byte's change.
+        {{"device_type=TalvorIV-M ETH KEYS", "keyboard_backlight=Always ON"}, 8, 0x05},
+        // "One Time" sending shares the interface's bits; the keyboard's byte stays.
+        {{"interface=Wiegand"}, 7, 0x01},
+    };
+    for (const Row &row : rows) {
+        Refusal refusal;
+        const std::optional<SettingsRecord> target = cli::RecordForAssignments(row.words, kAllFF, refusal);
+        ASSERT_TRUE(target) << refusal.text.toStdString();
+        SettingsRecord expected = kAllFF;
+        expected[row.byte] = row.value;
+        EXPECT_EQ(*target, expected) << row.words.join(' ').toStdString();
+    }
+}
+
+// The record through the window's fields untouched, and through the settings
+// file onto the same reader and onto another: it comes back byte for byte.
+void ExpectRoundTrip(const SettingsRecord &record, const SettingsRecord &other)
+{
+    for (int model : {0, 1}) {
+        SettingsFields shown = ShownFields();
+        shown.SetChoice(F::DeviceType, model);
+        shown = Decode(record, shown);
+        EXPECT_EQ(Encode(shown, other), record);
+        // Rules applied again (another model chosen, say) keep what is kept.
+        EXPECT_EQ(ApplyFieldRules(shown), shown);
+    }
+    Refusal refusal;
+    std::optional<cli::SettingsFile> file =
+        cli::ParseSettingsFile(QJsonDocument(cli::SettingsToJson(record)).toJson(), refusal);
+    ASSERT_TRUE(file) << refusal.text.toStdString();
+    for (const SettingsRecord &reader : {record, other}) {
+        const std::optional<SettingsRecord> target = cli::RecordForFile(*file, reader, refusal);
+        ASSERT_TRUE(target) << refusal.text.toStdString();
+        EXPECT_EQ(*target, record);
+        EXPECT_TRUE(FieldsThatDiffer(record, *target).empty());
+    }
+    file->raw.reset();  // edited files may leave it out
+    EXPECT_EQ(cli::RecordForFile(*file, record, refusal), std::optional<SettingsRecord>(record));
+}
+
+TEST(RecordRoundTrip, NamedAndRandomRecords)
+{
+    ExpectRoundTrip({}, kAllFF);
+    ExpectRoundTrip(kAllFF, {});
+    std::mt19937 random(18);
+    // Half the bytes within the fields' bits, so known and unknown values mix.
+    auto byte = [&random] { return uint8_t(random() & (random() & 1 ? 0xFF : 0x0F)); };
+    for (int i = 0; i < 3000 && !HasFailure(); ++i) {
+        SettingsRecord record, other;
+        for (size_t b = 0; b < record.size(); ++b) {
+            record[b] = byte();
+            other[b] = byte();
+        }
+        SCOPED_TRACE(cli::RecordHex(record).toStdString());
+        ExpectRoundTrip(record, other);
+        // One bit apart: some field says so.
+        SettingsRecord flipped = record;
+        flipped[random() % 9] ^= uint8_t(1u << (random() % 8));
+        EXPECT_FALSE(FieldsThatDiffer(record, flipped).empty()) << cli::RecordHex(flipped).toStdString();
+    }
+}
+
+TEST(RecordRoundTrip, EarlierFilesMeanWhatTheySaid)
+{
+    // Written for a reader that holds nine 0xFF bytes before such values were
+    // known: the values the window showed for them, and the raw bytes.
+    const QByteArray earlier = R"({"format": 1, "raw": "FF FF FF FF FF FF FF FF FF", "fields": {
+        "temic_only": "ON", "red_led_level": "1", "green_led_level": "1", "beep_level": "1",
+        "keyboard_backlight": "50% -:-100%", "interface": "iButton", "ibutton_family_code": "0x03",
+        "ibutton_card_length": "5 bytes", "wiegand_card_length": "42 bits", "button_format": null,
+        "one_time_sending": "ON", "keyboard_input": "sending full buffer by \"Enter\"", "zero_rule": null}})";
+    Refusal refusal;
+    const std::optional<cli::SettingsFile> file = cli::ParseSettingsFile(earlier, refusal);
+    ASSERT_TRUE(file) << refusal.text.toStdString();
+    // The values it names; the "0" rule it leaves out keeps the reader's bits.
+    EXPECT_EQ(cli::RecordForFile(*file, kAllFF, refusal),
+              std::optional<SettingsRecord>({1, 1, 1, 1, 0x0C, 1, 1, 3, 7}));
 }
 
 TEST(FieldAssignment, WordsCodesAndRefusals)

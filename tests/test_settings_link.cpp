@@ -309,8 +309,9 @@ TEST_F(SettingsLinkTest, SixFailedWritesFallBackToReadingTheReader)
 
 struct LossCase {
     const char *name;
-    std::function<void(sim::SettingsStore &)> spoil;
-    std::function<void(sim::SettingsStore &)> mend;
+    std::function<void(sim::SimulatedReader &, sim::SettingsStore &)> spoil;
+    std::function<void(sim::SimulatedReader &, sim::SettingsStore &)> mend;
+    const char *message;  // what the box says once
 };
 
 void PrintTo(const LossCase &c, std::ostream *os) { *os << c.name; }
@@ -326,10 +327,11 @@ TEST_P(ReaderLoss, MessageOnceThenNoticeAndRecoveryWithoutReload)
     const SettingsRecord edited = ShownInControls();
     ASSERT_NE(edited, kReaderRecord);
 
-    c.spoil(*store);
+    c.spoil(*reader, *store);
     ASSERT_TRUE(WaitUntil([&] { return !ui().Memo1->isHidden(); }));
-    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+    ASSERT_EQ(boxes.Count(), 1u) << boxes.Texts().join('|').toStdString();
     const auto box = boxes.Boxes().front();
+    EXPECT_EQ(box.text, c.message);
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
     EXPECT_FALSE(ui().Button1->isEnabled());
@@ -337,31 +339,37 @@ TEST_P(ReaderLoss, MessageOnceThenNoticeAndRecoveryWithoutReload)
     EXPECT_TRUE(ui().Button3->isEnabled());
     EXPECT_EQ(form().CurrentThread()->FailCount(), 6);
 
-    ASSERT_TRUE(WaitForBlocks(3));
-    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+    const uint64_t cycles = form().CurrentThread()->Cycles();
+    ASSERT_TRUE(WaitUntil([&] { return form().CurrentThread()->Cycles() >= cycles + 3; }));
+    EXPECT_EQ(boxes.Count(), 1u);
     EXPECT_FALSE(ui().Memo1->isHidden());
 
-    c.mend(*store);
+    c.mend(*reader, *store);
     ASSERT_TRUE(WaitUntil([&] { return ui().Memo1->isHidden(); }));
     EXPECT_TRUE(Answered());
     EXPECT_TRUE(ui().Button3->isEnabled());
     EXPECT_EQ(ShownInControls(), edited);
-    EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
+    EXPECT_EQ(boxes.Count(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ReaderLoss,
     ::testing::Values(
-        LossCase{"silent", [](sim::SettingsStore &s) { s.SetSilent(true); },
-                 [](sim::SettingsStore &s) { s.SetSilent(false); }},
-        LossCase{"wrong_crc", [](sim::SettingsStore &s) { s.SetWrongCrc(true); },
-                 [](sim::SettingsStore &s) { s.SetWrongCrc(false); }},
+        LossCase{"silent", [](sim::SimulatedReader &, sim::SettingsStore &s) { s.SetSilent(true); },
+                 [](sim::SimulatedReader &, sim::SettingsStore &s) { s.SetSilent(false); }, "Device no answer"},
+        LossCase{"wrong_crc", [](sim::SimulatedReader &, sim::SettingsStore &s) { s.SetWrongCrc(true); },
+                 [](sim::SimulatedReader &, sim::SettingsStore &s) { s.SetWrongCrc(false); },
+                 "The device answered with a bad checksum"},
         // Eleven bytes of a reply equal to the previous one: judged with the
         // stale twelfth byte it would pass.
-        LossCase{"short_reply", [](sim::SettingsStore &s) { s.SetShortReply(11); },
-                 [](sim::SettingsStore &s) { s.SetShortReply(0); }},
-        LossCase{"unplugged", [](sim::SettingsStore &s) { s.Unplug(1000); },
-                 [](sim::SettingsStore &s) { s.Unplug(0); }}),
+        LossCase{"short_reply", [](sim::SimulatedReader &, sim::SettingsStore &s) { s.SetShortReply(11); },
+                 [](sim::SimulatedReader &, sim::SettingsStore &s) { s.SetShortReply(0); }, "Device no answer"},
+        LossCase{"unplugged", [](sim::SimulatedReader &, sim::SettingsStore &s) { s.Unplug(1000); },
+                 [](sim::SimulatedReader &, sim::SettingsStore &s) { s.Unplug(0); }, "Device no answer"},
+        // The converter itself goes: its device is gone until it comes back.
+        LossCase{"port_vanished", [](sim::SimulatedReader &r, sim::SettingsStore &) { r.DropLine(); },
+                 [](sim::SimulatedReader &r, sim::SettingsStore &) { ASSERT_TRUE(r.RestoreLine()); },
+                 "The port vanished: the converter may have been unplugged"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(SettingsLinkTest, NoAnswerBoxWaitsWithTheSettingsLockFree)
@@ -550,8 +558,8 @@ INSTANTIATE_TEST_SUITE_P(
                       QuestionCase{"default_over_default_record", kDefaultSettingsRecord, true, false, false},
                       QuestionCase{"untouched", kReaderRecord, false, false, false},
                       QuestionCase{"default_stored", kReaderRecord, true, true, false},
-                      // Bits 2-3 of byte 4 = 1 cannot be shown, so the collected record differs.
-                      QuestionCase{"unrepresentable_record", {0, 0, 0, 0, 0x04, 1, 0, 0, 0}, false, false, true}),
+                      // Bits 2-3 of byte 4 = 1 are no "0" rule: the window keeps them.
+                      QuestionCase{"unknown_value_kept", {0, 0, 0, 0, 0x04, 1, 0, 0, 0}, false, false, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct WayOutCase {
@@ -642,6 +650,50 @@ TEST_F(SettingsLinkTest, ReadBackNamesTheFieldsTheReaderDidNotTake)
     ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
     EXPECT_EQ(boxes.Count(), 1u);
     EXPECT_EQ(store->Record(), kReaderRecord);
+}
+
+TEST_F(SettingsLinkTest, UnknownValuesAreKeptAndChangingOneIsToldFirst)
+{
+    const SettingsRecord ff = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    store->SetRecord(ff);
+    OpenAndWaitForFirstRead();
+    EXPECT_EQ(ui().ComboBox5->currentText(), "0xFF, not a known value");
+
+    // Written back untouched: the reader's own record, without a question.
+    ui().Button1->click();
+    ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    EXPECT_EQ(store->Stores(), 1u);
+    EXPECT_EQ(store->Record(), ff);
+
+    // A choice over an unknown value: the change is told before anything is sent.
+    ui().ComboBox5->setCurrentIndex(0);
+    const uint64_t writes = store->Writes();
+    boxes.AnswerNext(platform::ResultCancel);
+    ui().Button1->click();
+    ASSERT_EQ(boxes.Count(), 1u);
+    const auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.text, "The device holds values this window does not know, and writing these settings changes "
+                        "them:\r\n\"Temic Only\": 0xFF, not a known value -> OFF\r\nWrite the settings to the device?");
+    EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
+    EXPECT_TRUE(box.cancelIsDefault);
+    EXPECT_TRUE(ui().Button1->isEnabled());
+    ASSERT_TRUE(WaitForBlocks(2));
+    EXPECT_EQ(store->Writes(), writes);
+
+    boxes.AnswerNext(platform::ResultOk);
+    ui().Button1->click();
+    ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
+    SettingsRecord written = ff;
+    written[0] = 0;
+    EXPECT_EQ(store->Record(), written);
+    EXPECT_EQ(ui().ComboBox5->currentText(), "OFF");
+    EXPECT_EQ(ui().ComboBox2->currentText(), "0xFF");
+
+    // What the window shows is what the reader holds: no close question.
+    ui().Button3->click();
+    EXPECT_FALSE(form().isVisible());
+    EXPECT_EQ(boxes.Count(), 2u);
 }
 
 }  // namespace

@@ -272,7 +272,10 @@ TEST_F(SettingsWindowTest, ControlsShowWhatTheModelSays)
                                                   {ui.GroupBox10, 8},  {ui.GroupBox11, 9}};
     auto expectShown = [&](const SettingsFields &model, const std::string &where) {
         for (int n = 1; n <= 13; ++n) {
-            EXPECT_EQ(Combo(ui, n)->currentIndex(), model.Choice(kComboFields[n])) << where << " ComboBox" << n;
+            // A value the list does not have is the item after the field's values.
+            const int shown = model.Kept(kComboFields[n]) ? int(Info(kComboFields[n]).values.size())
+                                                          : model.Choice(kComboFields[n]);
+            EXPECT_EQ(Combo(ui, n)->currentIndex(), shown) << where << " ComboBox" << n;
             EXPECT_EQ(Combo(ui, n)->isEnabled(), model.Enabled(kComboFields[n])) << where << " ComboBox" << n;
         }
         for (int n = 1; n <= 3; ++n)
@@ -329,6 +332,44 @@ TEST_F(SettingsWindowTest, ListsAndCaptionsAreTheModels)
     // The fields a write did not take are named by their captions.
     EXPECT_EQ(form.FieldsThatDiffer({0, 0, 0, 0, 0, 1, 0, 2, 0}, {1, 0, 0, 0, 0, 1, 0, 1, 0}),
               QStringList({ui.GroupBox6->title(), ui.Label1->text()}));
+}
+
+// Nine 0xFF bytes: every value is shown as the reader's own, whole, and
+// collected back unchanged until a choice replaces it.
+TEST_F(SettingsWindowTest, UnknownValuesAreShownAsSuchAndKept)
+{
+    const SettingsRecord ff = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    ResetControlsAsShown();
+    Load(ff);
+    EXPECT_EQ(ui.ComboBox5->currentText(), "0xFF, not a known value");
+    EXPECT_EQ(ui.ComboBox13->currentText(), "0xFF, not a known value");
+    EXPECT_EQ(ui.ComboBox2->currentText(), "0xFF");  // too narrow: Label3 says the rest
+    EXPECT_FALSE(ui.Label3->isHidden());
+    EXPECT_TRUE(ui.Label3->text().contains("Red Led: 0xFF, not a known value")) << ui.Label3->text().toStdString();
+    EXPECT_TRUE(ui.Label3->text().contains("Interface: 0xFF, not a known value"));
+    for (QComboBox *combo : form.findChildren<QComboBox *>())
+        EXPECT_LE(combo->fontMetrics().horizontalAdvance(combo->currentText()) + 30, combo->width())
+            << combo->objectName().toStdString();
+    const QRect room = ui.Label3->contentsRect();
+    const QRect needed = ui.Label3->fontMetrics().boundingRect(room, int(ui.Label3->alignment()) | Qt::TextWordWrap,
+                                                              ui.Label3->text());
+    EXPECT_TRUE(room.contains(needed)) << needed.height() << " > " << room.height();
+    EXPECT_EQ(Collected(), ff);
+
+    // A choice replaces a kept value; a click chooses the interface shown.
+    Choose(ui.ComboBox2, 0);
+    ui.RadioButton1->click();
+    EXPECT_FALSE(ui.Label3->text().contains("Red Led"));
+    EXPECT_FALSE(ui.Label3->text().contains("Interface"));
+    SettingsRecord chosen = ff;
+    chosen[1] = 0;
+    chosen[7] = 3;  // iButton, "One Time" sending as shown
+    EXPECT_EQ(Collected(), chosen);
+
+    ui.Button4->click();
+    EXPECT_EQ(ui.ComboBox5->count(), 2);
+    EXPECT_TRUE(ui.Label3->isHidden());
+    EXPECT_EQ(Collected(), kDefaultSettingsRecord);
 }
 
 TEST_F(SettingsWindowTest, DefaultSettingsFillsTheDefaultRecord)

@@ -674,6 +674,30 @@ The window now shows what the device holds.</source>
 %1<byte value="xd"/>
 Теперь в окне показано то, что хранится в устройстве.</translation>
     </message>
+    <message>
+        <source>%1, not a known value</source>
+        <translation>%1, неизвестное значение</translation>
+    </message>
+    <message>
+        <source>(none)</source>
+        <translation>(нет)</translation>
+    </message>
+    <message>
+        <source>The device holds values this window does not know, and writing these settings changes them:<byte value="xd"/>
+%1<byte value="xd"/>
+Write the settings to the device?</source>
+        <translation>В устройстве есть значения, неизвестные этому окну, и запись этих настроек их изменит:<byte value="xd"/>
+%1<byte value="xd"/>
+Записать настройки в устройство?</translation>
+    </message>
+    <message>
+        <source>The device answered with a bad checksum</source>
+        <translation>Устройство ответило с неверной контрольной суммой</translation>
+    </message>
+    <message>
+        <source>The port vanished: the converter may have been unplugged</source>
+        <translation>Порт пропал: возможно, преобразователь отключён</translation>
+    </message>
 </context>
 <context>
     <name>THistoryForm</name>

@@ -1,5 +1,6 @@
 #include "core/engine/port_session.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -167,13 +168,17 @@ SettingsResult PortSession::RunSettings(uint8_t command, const SettingsRecord &r
     Parts &parts = *parts_;
     SettingsResult result;
     // As the settings window tries: six blocks at most for each step, with the
-    // window's pause between them.
+    // window's pause between them; a port that went away ends it at once.
     const auto exchange = [&](uint8_t blockCommand, SettingsBlockBytes &reply) {
         for (int attempt = 0; attempt <= SettingAsk::kFailLimit && !parts.stopRequested; ++attempt) {
             if (attempt > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(SettingAsk::kLockFreePauseMs));
-            if (ExchangeSettingsBlock(parts.port, blockCommand, record, reply))
+            const SettingsFailure failure = ExchangeSettingsBlock(parts.port, blockCommand, record, reply);
+            if (failure == SettingsFailure::None)
                 return true;
+            result.failure = std::max(result.failure, failure);
+            if (failure == SettingsFailure::PortVanished)
+                break;
         }
         return false;
     };
@@ -185,7 +190,10 @@ SettingsResult PortSession::RunSettings(uint8_t command, const SettingsRecord &r
         // The reply to a write does not say what the reader stored: read it back.
         if (written && exchange(settings_protocol::kReadCommand, reply)) {
             result.answered = true;
+            result.failure = SettingsFailure::None;
             result.record = RecordOfBlock(reply.data());
+        } else if (result.failure == SettingsFailure::None) {
+            result.failure = SettingsFailure::NoAnswer;  // stopped before any exchange
         }
         if (gotLock)
             parts.settingsBusy.release();

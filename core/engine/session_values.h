@@ -75,7 +75,17 @@ struct UpdateResult {
     }
 };
 
+// Why a settings exchange got no good reply; the later, the more telling.
+enum class SettingsFailure {
+    None,
+    NoAnswer,      // nothing came back
+    ShortReply,    // part of a reply came back
+    BadChecksum,   // a whole reply came back with a CRC that does not match it
+    PortVanished,  // the port went away (a converter unplugged)
+};
+
 struct SettingsResult {
     bool answered = false;
     SettingsRecord record{};  // what the reader holds, read after any write
+    SettingsFailure failure = SettingsFailure::None;  // when not answered: the most telling of the attempts
 };

@@ -1,5 +1,6 @@
 #include "core/engine/setting_ask.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/engine/com_port.h"
@@ -85,8 +86,8 @@ void SettingAsk::Execute()
     finished_ = true;
 }
 
-bool ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecord &record,
-                           SettingsBlockBytes &reply)
+SettingsFailure ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecord &record,
+                                      SettingsBlockBytes &reply)
 {
     const SettingsBlockBytes request = BuildSettingsBlock(command, record);
     port.Write(request.data(), uint16_t(request.size()));
@@ -95,10 +96,17 @@ bool ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecor
     std::this_thread::sleep_for(std::chrono::milliseconds(SettingAsk::kReplyPauseMs));
     const uint16_t length = port.Read(reply.data(), uint16_t(reply.size()));
     // A short reply would be judged with bytes left from the previous one.
-    return SettingsBlockIntact(reply.data(), length);
+    if (SettingsBlockIntact(reply.data(), length))
+        return SettingsFailure::None;
+    if (length == reply.size())
+        return SettingsFailure::BadChecksum;
+    if (length > 0)
+        return SettingsFailure::ShortReply;
+    // The line layer closes a line that hung up and could not be opened again.
+    return port.Device().isOpen() ? SettingsFailure::NoAnswer : SettingsFailure::PortVanished;
 }
 
-bool SettingAsk::ExchangeBlock()
+SettingsFailure SettingAsk::ExchangeBlock()
 {
     using namespace settings_protocol;
     const uint8_t pending = exchange_.PendingCommand;
@@ -107,12 +115,13 @@ bool SettingAsk::ExchangeBlock()
                                  Reply);
 }
 
-void SettingAsk::Evaluate(bool answered)
+void SettingAsk::Evaluate(SettingsFailure failure)
 {
     using namespace settings_protocol;
     const uint8_t pending = exchange_.PendingCommand;
-    if (answered) {
+    if (failure == SettingsFailure::None) {
         failCount_ = 0;
+        failure_ = SettingsFailure::None;
         if (pending == kNoCommand) {
             OnGui([this] {
                 if (view_.NoticeVisible())
@@ -127,6 +136,7 @@ void SettingAsk::Evaluate(bool answered)
         return;
     }
 
+    failure_ = std::max(failure_, failure);
     if (pending == kWriteCommand) {
         if (++failCount_ > kFailLimit) {
             // Six attempts in all: fall back to reading what the reader holds.
@@ -141,9 +151,9 @@ void SettingAsk::Evaluate(bool answered)
         // The box waits for the user, who may press a button of this window or
         // of another copy: none of them may wait for this lock meanwhile.
         settingsBusy_.release();
-        OnGui([this] {
+        OnGui([this, why = failure_] {
             if (!view_.NoticeVisible())
-                DeviceLost();
+                DeviceLost(why);
         });
     }
     if (++failCount_ > kFailLimit) {
@@ -196,9 +206,9 @@ void SettingAsk::SettingsWritten()
     view_.SetButtonEnabled(SettingsButton::Close, true);
 }
 
-void SettingAsk::DeviceLost()
+void SettingAsk::DeviceLost(SettingsFailure why)
 {
     view_.SetButtonEnabled(SettingsButton::FromDevice, false);
     view_.SetButtonEnabled(SettingsButton::ToDevice, false);
-    view_.ShowNoAnswer();
+    view_.ShowNoAnswer(why);
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "core/engine/session_values.h"
 #include "core/protocol/settings_record.h"
 
 class TComPort1;
@@ -29,8 +30,9 @@ public:
     virtual void SetNoticeVisible(bool visible) = 0;
     // Puts ShownSettings into the controls and applies the field rules.
     virtual void ShowSettings() = 0;
-    // The modal "Device no answer" box; returns once it is dismissed.
-    virtual void ShowNoAnswer() = 0;
+    // The modal box of a reader that stopped answering ("Device no answer"),
+    // saying why; returns once it is dismissed.
+    virtual void ShowNoAnswer(SettingsFailure why) = 0;
     // The reader answered a write but its record read back afterwards differs:
     // names the fields it did not take. Returns once the user has seen it.
     virtual void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) = 0;
@@ -70,10 +72,10 @@ private:
 };
 
 // One settings exchange: sends the 12-byte block for command with record,
-// waits out the reader's reply time and reads the reply into reply. True when
-// all 12 bytes came intact.
-bool ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecord &record,
-                           SettingsBlockBytes &reply);
+// waits out the reader's reply time and reads the reply into reply. None when
+// all 12 bytes came intact, else what went wrong.
+SettingsFailure ExchangeSettingsBlock(TComPort1 &port, uint8_t command, const SettingsRecord &record,
+                                      SettingsBlockBytes &reply);
 
 class SettingAsk {
 public:
@@ -108,15 +110,15 @@ private:
     // Sleeps up to ms; returns false when termination was asked for.
     bool PauseUnlessTerminated(int ms);
     bool TakeSettingsLock();
-    bool ExchangeBlock();
-    void Evaluate(bool answered);
+    SettingsFailure ExchangeBlock();
+    void Evaluate(SettingsFailure failure);
     // Runs step on the GUI thread and waits for it, unless Close came first.
     void OnGui(const std::function<void()> &step);
 
     void DeviceAnswered();
     void SettingsRead(const SettingsRecord &record);
     void SettingsWritten();
-    void DeviceLost();
+    void DeviceLost(SettingsFailure why);
 
     SettingsExchange &exchange_;
     SettingsView &view_;
@@ -124,6 +126,8 @@ private:
     platform::NamedMutex &settingsBusy_;
 
     std::atomic<uint8_t> failCount_{0};
+    // The most telling failure since the last good reply; the thread's own.
+    SettingsFailure failure_ = SettingsFailure::None;
     SettingsBlockBytes Reply{};
 
     std::mutex lock_;

@@ -130,7 +130,11 @@ SettingsFields ShownFields()
     return fields;
 }
 
-SettingsFields Decode(const SettingsRecord &b, SettingsFields fields)
+namespace {
+
+// The record into the fields as the window has always shown it: what the bits
+// say, forced by the rules.
+SettingsFields Fit(const SettingsRecord &b, SettingsFields fields)
 {
     fields.SetChoice(F::TemicOnly, b[0] & 1);
     fields.SetChoice(F::RedLedLevel, b[1] & 1);
@@ -164,7 +168,8 @@ SettingsFields Decode(const SettingsRecord &b, SettingsFields fields)
     return ApplyFieldRules(fields);
 }
 
-SettingsRecord Encode(const SettingsFields &fields, const SettingsRecord &previous)
+// The record of the choices alone, kept fields or not.
+SettingsRecord EncodeChoices(const SettingsFields &fields, const SettingsRecord &previous)
 {
     SettingsRecord b = previous;
     b[0] = uint8_t(Bit0(fields.Choice(F::TemicOnly)));
@@ -193,10 +198,83 @@ SettingsRecord Encode(const SettingsFields &fields, const SettingsRecord &previo
     return b;
 }
 
+// The bits of a record byte that some field has.
+uint8_t OwnedBits(int byte)
+{
+    uint8_t bits = 0;
+    for (const FieldInfo &info : kFields) {
+        if (info.byte == byte)
+            bits |= info.bits;
+    }
+    return bits;
+}
+
+// The bits of a byte that fields which are not kept have.
+uint8_t ChosenBits(const SettingsFields &fields, int byte)
+{
+    uint8_t bits = 0;
+    for (const FieldInfo &info : kFields) {
+        if (info.byte == byte && !fields.Kept(info.field))
+            bits |= info.bits;
+    }
+    return bits;
+}
+
+// The bits of a byte that come from held: those of kept fields that no
+// chosen field shares, and with every field kept also the bits no field has.
+uint8_t KeptBits(const SettingsFields &fields, int byte)
+{
+    const uint8_t owned = OwnedBits(byte);
+    const uint8_t chosen = ChosenBits(fields, byte);
+    if (chosen == owned)
+        return 0;
+    return chosen == 0 ? 0xFF : uint8_t(owned & ~chosen);
+}
+
+std::array<bool, kFieldCount> KnownFields(const SettingsRecord &record)
+{
+    // What the window would write back for the record, as it shows it.
+    const SettingsRecord shown = EncodeChoices(Fit(record, ShownFields()), record);
+    std::array<bool, kFieldCount> known{};
+    for (const FieldInfo &info : kFields) {
+        if (info.byte < 0) {
+            known[size_t(info.field)] = true;
+            continue;
+        }
+        const uint8_t byte = record[size_t(info.byte)];
+        const bool stray = (byte & ~OwnedBits(info.byte)) != 0;
+        known[size_t(info.field)] = !stray && ((shown[size_t(info.byte)] ^ byte) & info.bits) == 0;
+    }
+    return known;
+}
+
+}  // namespace
+
+SettingsFields Decode(const SettingsRecord &record, SettingsFields fields)
+{
+    fields = Fit(record, fields);
+    fields.held = record;
+    const std::array<bool, kFieldCount> known = KnownFields(record);
+    for (const FieldInfo &info : kFields)
+        fields.SetKept(info.field, !known[size_t(info.field)]);
+    return fields;
+}
+
+SettingsRecord Encode(const SettingsFields &fields, const SettingsRecord &previous)
+{
+    SettingsRecord b = EncodeChoices(fields, previous);
+    for (size_t i = 0; i < b.size(); ++i) {
+        const uint8_t kept = KeptBits(fields, int(i));
+        b[i] = uint8_t((b[i] & ~kept) | (fields.held[i] & kept));
+    }
+    return b;
+}
+
 SettingsFields ApplyFieldRules(SettingsFields f)
 {
     auto force = [&f](Field field, int choice, bool enabled) {
-        f.SetChoice(field, choice);
+        if (f.Choice(field) != choice)
+            f.SetChoice(field, choice);
         f.SetEnabled(field, enabled);
     };
     const int interface = f.Choice(F::Interface);
@@ -247,7 +325,41 @@ SettingsFields ApplyFieldRules(SettingsFields f)
         for (Field field : {F::KeyboardBacklight, F::IButtonFamilyCode, F::ButtonFormat, F::KeyboardInput, F::ZeroRule})
             f.SetEnabled(field, false);
     }
+
+    // A kept value cannot stay where a chosen field writes its bits.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const FieldInfo &info : kFields) {
+            if (f.Kept(info.field) && (info.bits & ChosenBits(f, info.byte)) != 0) {
+                f.SetKept(info.field, false);
+                changed = true;
+            }
+        }
+    }
     return f;
+}
+
+bool IsKnown(const SettingsRecord &record, Field field)
+{
+    return KnownFields(record)[size_t(field)];
+}
+
+QString UnknownText(uint8_t byte, bool translated)
+{
+    static const char *const kUnknown = QT_TRANSLATE_NOOP("TForm6", "%1, not a known value");
+    const QString text = translated ? QCoreApplication::translate(kWindowContext, kUnknown) : QLatin1String(kUnknown);
+    return text.arg(QLatin1String("0x") + QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper());
+}
+
+QString ValueText(const SettingsRecord &record, Field field, bool translated)
+{
+    const FieldInfo &info = Info(field);
+    if (!IsKnown(record, field))
+        return UnknownText(record[size_t(info.byte)], translated);
+    const int choice = Decode(record).Choice(field);
+    if (choice < 0 || size_t(choice) >= info.values.size())
+        return QString();
+    return translated ? Text(info.values[size_t(choice)]) : QString::fromLatin1(info.values[size_t(choice)].words);
 }
 
 std::vector<Field> FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b)
@@ -260,11 +372,17 @@ std::vector<Field> FieldsThatDiffer(const SettingsRecord &a, const SettingsRecor
                                    F::BeepLevel,         F::ButtonFormat,      F::ZeroRule,
                                    F::IButtonCardLength, F::WiegandCardLength, F::Interface,
                                    F::IButtonFamilyCode, F::KeyboardBacklight};
+    const std::array<bool, kFieldCount> knownA = KnownFields(a);
+    const std::array<bool, kFieldCount> knownB = KnownFields(b);
     std::vector<Field> differ;
     for (Field field : inRecordOrder) {
         const FieldInfo &info = Info(field);
-        if ((a[size_t(info.byte)] ^ b[size_t(info.byte)]) & info.bits)
+        const uint8_t byteA = a[size_t(info.byte)];
+        const uint8_t byteB = b[size_t(info.byte)];
+        if ((byteA ^ byteB) & info.bits)
             differ.push_back(field == F::Interface && bothIButton ? F::OneTimeSending : field);
+        else if (byteA != byteB && (!knownA[size_t(field)] || !knownB[size_t(field)]))
+            differ.push_back(field);
     }
     return differ;
 }

@@ -1,6 +1,6 @@
 // Any record, model and "name=value" text through the settings fields: the
-// record the fields give back is one they show unchanged, the rules are
-// settled after every step, and an accepted choice is kept.
+// fields give the record back unchanged, the rules are settled after every
+// step, and an accepted choice is kept.
 
 #include <algorithm>
 #include <cstdint>
@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fields = Decode(record, fields);
     RequireSettled(fields);
     const SettingsRecord collected = Encode(fields, previous);
+    Require(collected == record);  // values the fields do not know are kept
     Require(Encode(Decode(collected, fields), previous) == collected);
     Require(FieldsThatDiffer(collected, collected).empty());
 
