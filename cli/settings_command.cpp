@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <variant>
 
 #include "cli/cli_common.h"
@@ -156,6 +157,7 @@ int Get(const QStringList &arguments)
         return *status;
     const Parsed &p = std::get<Parsed>(parsed);
     Journal journal(p.setting.journal);
+    const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
@@ -214,6 +216,7 @@ int Set(const QStringList &arguments)
     }
 
     Journal journal(p.setting.journal);
+    const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsWrite);
     if (reader.failure != kOk)
         return reader.failure;
@@ -269,6 +272,7 @@ int Diff(const QStringList &arguments)
     if (!file)
         return kBadArguments;
     Journal journal(p.setting.journal);
+    const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;

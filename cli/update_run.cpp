@@ -263,8 +263,12 @@ void UpdateRun::Execute()
         session.reset(session_.release());
     }
     session.reset();  // the port is closed before the result is told
-    TellJournalTrouble(journal.Finish(entry));
+    const JournalStatus kept = journal.Finish(entry);
+    TellJournalTrouble(kept);
+    if (kept.unkept)
+        result.journalEntry = kept.unkept->ToJson();
     Finish(result);
+    TellJournalTrouble(journal.Close());
 }
 
 std::optional<ReaderSnapshot> UpdateRun::WaitForNewFirmware(const PortSession &session) const
@@ -302,6 +306,8 @@ void UpdateRun::Finish(const RunResult &finished)
                       {QStringLiteral("errors"), errors},
                       {QStringLiteral("left_in_boot_loader"), result.LeftInBootLoader()},
                       {QStringLiteral("seconds"), double(qRound(result.seconds * 10)) / 10}};
+    if (!result.journalEntry.isEmpty())
+        event.insert(QStringLiteral("journal_entry"), result.journalEntry);
     Push(event);
 }
 

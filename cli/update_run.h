@@ -29,6 +29,9 @@ struct RunResult {
     UpdateResult update;  // when the port opened and the update ran
     bool updateRan = false;
     double seconds = 0;
+    // The job's journal entry when neither the journal nor its spool could
+    // keep it; empty otherwise.
+    QJsonObject journalEntry;
 
     int ExitCode() const;
     bool Succeeded() const { return ExitCode() == kOk; }

@@ -141,7 +141,7 @@ TEST_F(JournalServer, AServerGoneMidJobGetsEachEntryOnceInOrderWhenBack)
 }
 
 // Another session holds the table locked: the job's calls return at once,
-// the end of the program waits a second at most, and the entries reach the
+// the end of the program waits a moment at most, and the entries reach the
 // server once the lock is gone.
 TEST_F(JournalServer, AStalledServerHoldsNoJobUp)
 {

@@ -22,7 +22,7 @@ namespace {
 
 // How long the end of a program's jobs waits for the server to take its
 // last entries.
-constexpr std::chrono::milliseconds kCloseWait{1000};
+constexpr std::chrono::milliseconds kCloseWait{1500};
 
 // Each step takes the file from the version before it to its own number.
 const std::vector<QStringList> kMigrations = {
@@ -244,9 +244,9 @@ JournalStatus Journal::Close()
         const bool ended = forwarder_->Close(kCloseWait);
         TellServerTrouble(status);
         if (!ended)
-            AddNotice(status, QStringLiteral("The journal server has not answered within a second. What it has not "
-                                             "taken stays in the local journal %1 and goes to the server with the "
-                                             "next program that uses the journal.")
+            AddNotice(status, QStringLiteral("The journal server did not answer in time. What it has not taken "
+                                             "stays in the local journal %1 and goes to the server with the next "
+                                             "program that uses the journal.")
                                   .arg(QDir::toNativeSeparators(path_)));
         forwarder_.reset();
     }

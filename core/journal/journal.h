@@ -13,7 +13,7 @@
 // outbox: a thread of the journal's own sends them in order, each row once,
 // while the job goes on; what the server did not take stays there for a later
 // run. Every statement to the server is bounded by its time-outs, and Close()
-// leaves a server that does not answer behind within a second.
+// leaves a server that does not answer behind within a moment.
 //
 // One Journal belongs to the thread that made it (its database connections
 // are its own); several processes and threads may each have one on the same
@@ -89,9 +89,9 @@ public:
     // server (Begin and Finish only wake the sender, which tries a server that
     // failed again only a while later).
     JournalStatus SendPending();
-    // At the end of a program's jobs: gives the sender a second to hand the
-    // server what it has; then leaves the rest in the outbox for the next run.
-    // The destructor does the same, untold.
+    // At the end of a program's jobs: gives the sender a moment (1.5 s) to
+    // hand the server what it has, then leaves the rest in the outbox for the
+    // next run. The destructor does the same, untold.
     JournalStatus Close();
 
     // Newest first, from the local file.
