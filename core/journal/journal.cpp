@@ -191,7 +191,8 @@ JournalStatus Journal::Finish(const JournalEntry &entry)
 
 JournalStatus Journal::Write(const JournalEntry &entry)
 {
-    auto same = std::find_if(kept_.begin(), kept_.end(), [&entry](const Kept &kept) { return kept.entry.id == entry.id; });
+    const auto ofEntry = [&entry](const Kept &kept) { return kept.entry.id == entry.id; };
+    auto same = std::find_if(kept_.begin(), kept_.end(), ofEntry);
     if (same != kept_.end()) {
         same->entry = entry;
         same->spooled = false;
@@ -201,17 +202,14 @@ JournalStatus Journal::Write(const JournalEntry &entry)
 
     JournalStatus status;
     WriteKept(status);
-    same = std::find_if(kept_.begin(), kept_.end(), [&entry](const Kept &kept) { return kept.entry.id == entry.id; });
+    same = std::find_if(kept_.begin(), kept_.end(), ofEntry);
     status.stored = same == kept_.end();
     if (!status.stored && same->spooled)
         status.spoolFile = same->spoolFile;
     else if (!status.stored)
         status.unkept = entry;
-    if (!options_.server.isEmpty() && localOpen_) {
-        if (!forwarder_)
-            forwarder_ = std::make_unique<OutboxForwarder>(path_, options_.server, options_.busyTimeoutMs);
-        forwarder_->Wake();
-    }
+    if (OutboxForwarder *sender = Sender())
+        sender->Wake();
     TellServerTrouble(status);
     status.waiting = int(kept_.size()) + OutboxSize();
     return status;
@@ -227,11 +225,8 @@ JournalStatus Journal::SendPending()
                               .arg(QDir::toNativeSeparators(path_), error));
     WriteKept(status);
     status.stored = kept_.empty();
-    if (!options_.server.isEmpty() && localOpen_) {
-        if (!forwarder_)
-            forwarder_ = std::make_unique<OutboxForwarder>(path_, options_.server, options_.busyTimeoutMs);
-        forwarder_->SendNow();
-    }
+    if (OutboxForwarder *sender = Sender())
+        sender->SendNow();
     TellServerTrouble(status);
     status.waiting = int(kept_.size()) + OutboxSize();
     return status;
@@ -261,6 +256,15 @@ void Journal::TellOnce(JournalStatus &status, bool &told, const QString &text)
         return;
     told = true;
     AddNotice(status, text);
+}
+
+OutboxForwarder *Journal::Sender()
+{
+    if (options_.server.isEmpty() || !localOpen_)
+        return nullptr;
+    if (!forwarder_)
+        forwarder_ = std::make_unique<OutboxForwarder>(path_, options_.server, options_.busyTimeoutMs);
+    return forwarder_.get();
 }
 
 void Journal::TellServerTrouble(JournalStatus &status)
@@ -328,7 +332,8 @@ void Journal::Spool(JournalStatus &status, const QString &why)
         TellOnce(status, toldUnkept_,
                  QStringLiteral("The service journal %1 cannot be written (%2), and the entry cannot be kept in "
                                 "%3 either (%4). Only this program holds it now; it is lost when the program ends.")
-                     .arg(journal, why, QDir::toNativeSeparators(spoolFolders_.value(0)), failure));
+                     .arg(journal, why, QDir::toNativeSeparators(spoolFolders_.join(QStringLiteral(" or "))),
+                          failure));
     } else if (!folder.isEmpty() && folder != toldSpoolFolder_) {
         toldSpoolFolder_ = folder;
         AddNotice(status, QStringLiteral("The service journal %1 cannot be written (%2). The entry is kept in %3; "

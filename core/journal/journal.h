@@ -120,6 +120,9 @@ private:
     // Keeps what the file did not take in the spool, and tells where.
     void Spool(JournalStatus &status, const QString &why);
     void MoveSpoolIn();
+    // The outbox's sender, made when first needed; null without a server or
+    // a local file.
+    OutboxForwarder *Sender();
     void TellServerTrouble(JournalStatus &status);
     bool OpenServer(QString *error);
     void CloseServer();
