@@ -20,6 +20,12 @@ namespace {
 // A server that failed is left alone this long, unless asked at once.
 constexpr std::chrono::seconds kForwarderRetryAfter{60};
 
+// The server's first line says what went wrong; the rest quotes the statement.
+QString FirstLine(const QString &error)
+{
+    return error.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
 }  // namespace
 
 struct OutboxForwarder::Shared {
@@ -164,7 +170,7 @@ struct OutboxForwarder::Shared {
                     trouble.clear();
                 } else {
                     failedAt = std::chrono::steady_clock::now();
-                    trouble = error.trimmed();
+                    trouble = FirstLine(error);
                     wanted = true;  // again when the server may be tried
                 }
             }

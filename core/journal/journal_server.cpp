@@ -86,7 +86,10 @@ void RemoveConnection(const QString &name)
 
 bool UpsertOnServer(QSqlQuery &query, const JournalEntry &entry)
 {
-    query.prepare(QString::fromLatin1(kUpsert));
+    // Preparing waits for the table's lock too; unprepared, exec would only
+    // say "syntax error".
+    if (!query.prepare(QString::fromLatin1(kUpsert)))
+        return false;
     query.addBindValue(entry.id);
     query.addBindValue(KindId(entry.kind));
     query.addBindValue(JournalTime(entry.started));
