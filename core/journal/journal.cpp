@@ -551,10 +551,11 @@ std::optional<JournalEntry> Journal::FindIn(bool server, const QString &idOrStar
     if (server ? !OpenServer(error) : !OpenLocal(ignored, error))
         return std::nullopt;
     QSqlQuery query(server ? QSqlDatabase::database(serverConnection_, false) : Sql::Local(*this));
-    query.prepare(server ? QStringLiteral("SELECT entry::text FROM talvor_journal WHERE id LIKE ? LIMIT 2")
-                         : QStringLiteral("SELECT entry FROM entries WHERE id LIKE ? LIMIT 2"));
+    const bool prepared =
+        query.prepare(server ? QStringLiteral("SELECT entry::text FROM talvor_journal WHERE id LIKE ? LIMIT 2")
+                             : QStringLiteral("SELECT entry FROM entries WHERE id LIKE ? LIMIT 2"));
     query.addBindValue(IdPattern(idOrStart));
-    if (!ExecRetrying(query)) {
+    if (!prepared || !ExecRetrying(query)) {
         *error = query.lastError().text();
         if (server)
             CloseServer();

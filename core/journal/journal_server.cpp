@@ -128,12 +128,13 @@ std::vector<JournalEntry> Journal::QueryServer(const JournalFilter &filter, QStr
     } else if (OpenServer(&why)) {
         const Where where = WhereOf(filter, true);
         QSqlQuery query(QSqlDatabase::database(serverConnection_, false));
-        query.prepare(QStringLiteral("SELECT entry::text FROM talvor_journal") + where.sql +
-                      QStringLiteral(" ORDER BY started DESC, arrival DESC"));
-        for (const QVariant &value : where.values)
-            query.addBindValue(value);
-        if (query.exec())
-            return EntriesOf(query);
+        if (query.prepare(QStringLiteral("SELECT entry::text FROM talvor_journal") + where.sql +
+                          QStringLiteral(" ORDER BY started DESC, arrival DESC"))) {
+            for (const QVariant &value : where.values)
+                query.addBindValue(value);
+            if (query.exec())
+                return EntriesOf(query);
+        }
         why = query.lastError().text();
         CloseServer();
     }
