@@ -174,17 +174,20 @@ ReaderSnapshot AskReader(const PortSession &session, int timeoutMs)
 
 void TellJournalTrouble(const JournalStatus &status)
 {
-    if (status.notice.isEmpty())
-        return;
     static std::mutex lock;
     static QSet<QString> told;
-    {
+    bool tell = !status.notice.isEmpty();
+    if (tell) {
         const std::lock_guard<std::mutex> hold(lock);
-        if (told.contains(status.notice))
-            return;
+        tell = !told.contains(status.notice);
         told.insert(status.notice);
     }
-    PrintError(QStringLiteral("talvor-cli: ") + status.notice);
+    if (tell)
+        PrintError(QStringLiteral("talvor-cli: ") + status.notice);
+    // Its only copy is this program's: the output keeps it.
+    if (status.unkept)
+        PrintError(QStringLiteral("talvor-cli: the journal entry: ") +
+                   QString::fromUtf8(QJsonDocument(status.unkept->ToJson()).toJson(QJsonDocument::Compact)));
 }
 
 QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &result)

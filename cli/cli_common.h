@@ -120,7 +120,8 @@ ReaderSnapshot AskReader(const PortSession &session, int timeoutMs);
 inline constexpr int kAskReaderMs = 3000;
 
 // A journal trouble on stderr, each only once in the program's life (every
-// thread's journal tells of the same file).
+// thread's journal tells of the same file); an entry that neither the journal
+// nor its spool could keep, whole, each time.
 void TellJournalTrouble(const JournalStatus &status);
 
 // "ttyUSB0: another program holds it ..." in plain words.

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <variant>
 
 #include "cli/cli_common.h"
@@ -176,6 +177,7 @@ int Get(const QStringList &arguments)
         return *status;
     const Parsed &p = std::get<Parsed>(parsed);
     Journal journal(p.setting.journal);
+    const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
@@ -235,6 +237,7 @@ int Set(const QStringList &arguments)
     }
 
     Journal journal(p.setting.journal);
+    const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsWrite);
     if (reader.failure != kOk)
         return reader.failure;
@@ -288,6 +291,7 @@ int Diff(const QStringList &arguments)
     if (!file)
         return kBadArguments;
     Journal journal(p.setting.journal);
+    const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;

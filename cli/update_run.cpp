@@ -315,8 +315,12 @@ void UpdateRun::Execute()
         session.reset(session_.release());
     }
     session.reset();  // the port is closed before the result is told
-    TellJournalTrouble(journal.Finish(entry));
+    const JournalStatus kept = journal.Finish(entry);
+    TellJournalTrouble(kept);
+    if (kept.unkept)
+        result.journalEntry = kept.unkept->ToJson();
     Finish(result);
+    TellJournalTrouble(journal.Close());
 }
 
 std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const PortSession &session, bool &waited) const
@@ -361,6 +365,8 @@ void UpdateRun::Finish(const RunResult &finished)
                       {QStringLiteral("reader_now"), result.ReaderNowWord()},
                       {QStringLiteral("firmware_now"), OrNull(result.firmwareNow)},
                       {QStringLiteral("seconds"), double(qRound(result.seconds * 10)) / 10}};
+    if (!result.journalEntry.isEmpty())
+        event.insert(QStringLiteral("journal_entry"), result.journalEntry);
     Push(event);
 }
 

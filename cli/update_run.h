@@ -39,6 +39,9 @@ struct RunResult {
     double seconds = 0;
     ReaderNow readerNow = ReaderNow::Unknown;
     QString firmwareNow;  // ReaderNow::Firmware: the version it reported, when it did
+    // The job's journal entry when neither the journal nor its spool could
+    // keep it; empty otherwise.
+    QJsonObject journalEntry;
 
     int ExitCode() const;
     bool Succeeded() const { return ExitCode() == kOk; }

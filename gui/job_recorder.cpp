@@ -51,8 +51,9 @@ void JobRecorder::Tell(const QString &notice)
         return;
     platform::MessageBoxRequest box;
     box.caption = QCoreApplication::translate("JobRecorder", "Warning");
-    box.text = QCoreApplication::translate("JobRecorder", "The service journal cannot be written:\n%1\n"
-                                                          "The job goes on; its entry is kept and written later.")
+    // The notice says where the entry is kept, or that nothing could keep it.
+    box.text = QCoreApplication::translate("JobRecorder", "Trouble with the service journal:\n%1\n"
+                                                          "The job is not affected.")
                    .arg(notice);
     box.icon = platform::BoxIcon::Warning;
     platform::ShowMessageBox(box);

@@ -100,6 +100,9 @@ protected:
         // for a program that is not installed beside it.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TALVOR_JOURNAL_DATABASE"), files.filePath(QStringLiteral("journal.db")));
+        // The spool of a journal that cannot be written, too.
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), files.filePath(QStringLiteral("state")));
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(TALVOR_REPORT_PROGRAM)).path() +
                                                        QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
         process.setProcessEnvironment(environment);
@@ -637,7 +640,7 @@ TEST_F(Cli, JournalKeepsEveryJobWithTheReadersVersionsAndFilters)
     EXPECT_EQ(Run({"journal", "--since", "yesterday"}).status, 2);
 }
 
-TEST_F(Cli, JournalTroubleIsToldOnceAndStopsNoJob)
+TEST_F(Cli, AJournalThatCannotBeWrittenStopsNoJobAndLosesNoEntry)
 {
     const Image image = MakeImage(2048);
     Reader a(ports.path(), "cli-a", Boot(image));
@@ -645,10 +648,40 @@ TEST_F(Cli, JournalTroubleIsToldOnceAndStopsNoJob)
     // A folder that cannot be made: its parent is a file.
     const QString plain = files.filePath(QStringLiteral("plain"));
     ASSERT_TRUE(test_images::Write(plain, "x"));
-    const Finished run = Run({"update", "-p", "cli-a", "-p", "cli-b", image.path, "--database", plain + "/journal.db"});
+    const QStringList database = {"--database", plain + "/journal.db"};
+
+    // Nor can the spool be kept: the result carries the entry.
+    const QString state = files.filePath(QStringLiteral("state"));
+    ASSERT_TRUE(test_images::Write(state, "x"));
+    Finished run = Run(QStringList{"update", "-p", "cli-a", image.path, "--json"} + database);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("lost when the program ends"))) << run.err.toStdString();
+    QJsonObject kept;
+    for (const QString &line : run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.value("event").toString() == QLatin1String("result"))
+            kept = event.value("journal_entry").toObject();
+    }
+    EXPECT_EQ(kept.value("outcome").toString(), "completed") << run.out.toStdString();
+    ASSERT_TRUE(QFile::remove(state));
+
+    run = Run(QStringList{"update", "-p", "cli-a", "-p", "cli-b", image.path} + database);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.err.count(QStringLiteral("cannot be written")), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(state + QStringLiteral("/talvor/spool"))) << run.err.toStdString();
     EXPECT_EQ(b.boot->Received(), image.Section());
+
+    // The journal writable again: the next program moves both updates in, once.
+    ASSERT_TRUE(QFile::remove(plain));
+    for (int program = 0; program < 2; ++program) {
+        QStringList ports;
+        for (const QJsonValue &entry : JournalEntries(database)) {
+            ports << entry.toObject().value("port").toString();
+            EXPECT_EQ(entry.toObject().value("outcome").toString(), "completed");
+        }
+        ports.sort();
+        EXPECT_EQ(ports, (QStringList{"cli-a", "cli-b"})) << "program " << program;
+    }
 }
 
 TEST_F(Cli, JournalEntriesReachTheServerItNames)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -116,11 +117,14 @@ TEST(JournalEntry, ComesBackFromJsonAndCsvUnchanged)
 
 class JournalFile : public ::testing::Test {
 protected:
-    QString Path() const { return folder_.filePath(QStringLiteral("journal.db")); }
+    QString Path() const { return folder_.filePath(QStringLiteral("data/journal.db")); }
+    QString Spool() const { return folder_.filePath(QStringLiteral("state/spool")); }
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(QFileInfo(Path()).path())); }
     std::unique_ptr<Journal> Open() const
     {
         JournalOptions options;
         options.path = Path();
+        options.spoolFolders = {Spool()};
         return std::make_unique<Journal>(options);
     }
     QTemporaryDir folder_;
@@ -264,7 +268,7 @@ TEST_F(JournalFile, ADamagedFileIsSetAsideAndANewOneStarted)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QDir(folder_.path()).removeRecursively();
-        QDir().mkpath(folder_.path());
+        QDir().mkpath(QFileInfo(Path()).path());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(row.bytes);
         file.close();
@@ -283,32 +287,83 @@ TEST_F(JournalFile, ADamagedFileIsSetAsideAndANewOneStarted)
     }
 }
 
-TEST_F(JournalFile, AnUnwritableJournalKeepsTheEntryAndSaysSoOnce)
+// A plain file where the journal's folder should be stops root too.
+TEST_F(JournalFile, AnEntryTheFileCannotTakeIsSpooledAndMovedInOnceByTheNextProgram)
 {
-    // A plain file where the journal's folder should be stops root too.
-    const QString blocker = folder_.filePath(QStringLiteral("data"));
-    QFile(blocker).open(QIODevice::WriteOnly);
-    JournalOptions options;
-    options.path = blocker + QStringLiteral("/journal.db");
-    Journal journal(options);
+    const JournalEntry done = UpdateEntry();
+    ASSERT_TRUE(Open()->Finish(done).stored);
+    const QString folder = QFileInfo(Path()).path();
+    ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".away")));
+    ASSERT_TRUE(QFile(folder).open(QIODevice::WriteOnly));
 
-    JournalEntry first = UpdateEntry();
-    JournalStatus status = journal.Begin(first);
-    EXPECT_FALSE(status.stored);
-    EXPECT_TRUE(status.notice.contains(QStringLiteral("cannot be written"))) << status.notice.toStdString();
-    status = journal.Finish(first);
-    EXPECT_FALSE(status.stored);
-    EXPECT_TRUE(status.notice.isEmpty());
-    EXPECT_EQ(status.waiting, 1);
+    std::vector<JournalStatus> statuses;
+    JournalEntry job = JournalEntry::Start(JournalEntry::Kind::SettingsRead, QStringLiteral("ttyUSB1"));
+    JournalEntry lateStartOfDone = done;  // a stale copy must not undo the finished entry
+    lateStartOfDone.finished = false;
+    {
+        std::unique_ptr<Journal> journal = Open();
+        statuses.push_back(journal->Begin(job));
+        job.End(true, QStringLiteral("completed"));
+        statuses.push_back(journal->Finish(job));
+        statuses.push_back(journal->Begin(lateStartOfDone));
+    }
+    for (const JournalStatus &status : statuses) {
+        EXPECT_FALSE(status.stored);
+        EXPECT_TRUE(status.spoolFile.startsWith(Spool() + QLatin1Char('/'))) << status.spoolFile.toStdString();
+        EXPECT_FALSE(status.unkept);
+    }
+    EXPECT_TRUE(statuses[0].notice.contains(QStringLiteral("cannot be written"))) << statuses[0].notice.toStdString();
+    EXPECT_TRUE(statuses[0].notice.contains(Spool()));
+    EXPECT_TRUE(statuses[1].notice.isEmpty()) << "said twice: " << statuses[1].notice.toStdString();
 
-    ASSERT_TRUE(QFile::remove(blocker));
-    const JournalEntry second = UpdateEntry();
-    status = journal.Begin(second);
-    EXPECT_TRUE(status.stored);
-    EXPECT_EQ(status.waiting, 0);
-    const std::vector<JournalEntry> entries = journal.Query({});
-    ASSERT_EQ(IdsOf(entries), (std::vector<QString>{second.id, first.id}));
-    EXPECT_TRUE(entries[1].finished);
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().rename(folder + QStringLiteral(".away"), folder));
+    // Two programs open the journal: the first moves the spool in, the second finds it empty.
+    for (int program = 0; program < 2; ++program) {
+        const std::vector<JournalEntry> entries = Open()->Query({});
+        ASSERT_EQ(IdsOf(entries), (std::vector<QString>{job.id, done.id})) << "program " << program;
+        EXPECT_EQ(entries[0].ToJson(), job.ToJson());
+        EXPECT_EQ(entries[1].ToJson(), done.ToJson());
+        EXPECT_TRUE(QDir(Spool()).entryList(QDir::Files).isEmpty());
+    }
+}
+
+TEST_F(JournalFile, WhenNoSpoolFolderTakesTheEntryTheStatusCarriesIt)
+{
+    const QString blocker = folder_.filePath(QStringLiteral("plain"));
+    ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
+    const QString spare = folder_.filePath(QStringLiteral("runtime/spool"));
+    struct Row {
+        const char *name;
+        QStringList folders;
+        QString keptIn;  // empty: kept nowhere
+    };
+    const Row rows[] = {
+        {"the second folder when the first cannot be made", {blocker + "/state/spool", spare}, spare},
+        {"none", {blocker + "/state/spool", blocker + "/runtime/spool"}, {}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        JournalOptions options;
+        options.path = blocker + QStringLiteral("/journal.db");
+        options.spoolFolders = row.folders;
+        Journal journal(options);
+        JournalEntry entry = UpdateEntry();
+        JournalStatus status = journal.Begin(entry);
+        EXPECT_FALSE(status.stored);
+        EXPECT_EQ(status.spoolFile.isEmpty() ? QString() : QFileInfo(status.spoolFile).path(), row.keptIn);
+        EXPECT_EQ(status.unkept.has_value(), row.keptIn.isEmpty());
+        EXPECT_EQ(status.notice.contains(QStringLiteral("lost when the program ends")), row.keptIn.isEmpty())
+            << status.notice.toStdString();
+        entry.outcome = QStringLiteral("completed");
+        status = journal.Finish(entry);
+        if (row.keptIn.isEmpty()) {
+            ASSERT_TRUE(status.unkept);
+            EXPECT_EQ(status.unkept->ToJson(), entry.ToJson());
+        } else {
+            EXPECT_EQ(QFileInfo(spare).permissions() & 0x0077, 0) << "the spool is not the owner's alone";
+        }
+    }
 }
 
 TEST_F(JournalFile, AFileOfTheFirstLayoutIsMigratedWithItsEntries)

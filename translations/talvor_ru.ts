@@ -97,12 +97,12 @@
         <translation>Предупреждение</translation>
     </message>
     <message>
-        <source>The service journal cannot be written:
+        <source>Trouble with the service journal:
 %1
-The job goes on; its entry is kept and written later.</source>
-        <translation>Журнал обслуживания не удаётся записать:
+The job is not affected.</source>
+        <translation>Неполадка журнала обслуживания:
 %1
-Работа продолжается; запись сохранена и будет записана позже.</translation>
+На работу это не влияет.</translation>
     </message>
 </context>
 <context>

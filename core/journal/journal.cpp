@@ -12,11 +12,17 @@
 #include <QThread>
 #include <QUuid>
 
+#include "core/journal/journal_forwarder.h"
+#include "core/journal/journal_spool.h"
 #include "core/journal/journal_sql.h"
 
 using namespace journal_sql;
 
 namespace {
+
+// How long the end of a program's jobs waits for the server to take its
+// last entries.
+constexpr std::chrono::milliseconds kCloseWait{1500};
 
 // Each step takes the file from the version before it to its own number.
 const std::vector<QStringList> kMigrations = {
@@ -151,9 +157,15 @@ Journal::Options Journal::OptionsFromIni(const QString &iniPath)
     return options;
 }
 
+QStringList Journal::DefaultSpoolFolders()
+{
+    return journal_spool::DefaultFolders();
+}
+
 Journal::Journal(Options options)
     : path_(options.path.isEmpty() ? DefaultPath() : options.path),
-      options_(std::move(options))
+      options_(std::move(options)),
+      spoolFolders_(options_.spoolFolders.isEmpty() ? DefaultSpoolFolders() : options_.spoolFolders)
 {
     const QString instance = QUuid::createUuid().toString(QUuid::WithoutBraces);
     localConnection_ = QStringLiteral("talvor-journal-") + instance;
@@ -162,6 +174,7 @@ Journal::Journal(Options options)
 
 Journal::~Journal()
 {
+    Close();
     CloseServer();
     Sql::CloseLocal(*this);
 }
@@ -178,18 +191,26 @@ JournalStatus Journal::Finish(const JournalEntry &entry)
 
 JournalStatus Journal::Write(const JournalEntry &entry)
 {
-    auto same = std::find_if(kept_.begin(), kept_.end(),
-                             [&entry](const JournalEntry &kept) { return kept.id == entry.id; });
-    if (same != kept_.end())
-        *same = entry;
-    else
-        kept_.push_back(entry);
+    const auto ofEntry = [&entry](const Kept &kept) { return kept.entry.id == entry.id; };
+    auto same = std::find_if(kept_.begin(), kept_.end(), ofEntry);
+    if (same != kept_.end()) {
+        same->entry = entry;
+        same->spooled = false;
+    } else {
+        kept_.push_back({entry, QString(), false});
+    }
 
     JournalStatus status;
     WriteKept(status);
-    status.stored = std::none_of(kept_.begin(), kept_.end(),
-                                 [&entry](const JournalEntry &kept) { return kept.id == entry.id; });
-    SendOutbox(status, true);
+    same = std::find_if(kept_.begin(), kept_.end(), ofEntry);
+    status.stored = same == kept_.end();
+    if (!status.stored && same->spooled)
+        status.spoolFile = same->spoolFile;
+    else if (!status.stored)
+        status.unkept = entry;
+    if (OutboxForwarder *sender = Sender())
+        sender->Wake();
+    TellServerTrouble(status);
     status.waiting = int(kept_.size()) + OutboxSize();
     return status;
 }
@@ -197,9 +218,34 @@ JournalStatus Journal::Write(const JournalEntry &entry)
 JournalStatus Journal::SendPending()
 {
     JournalStatus status;
+    // The outbox is sent even when this program has written nothing.
+    QString error;
+    if (!OpenLocal(status, &error) && kept_.empty())
+        AddNotice(status, QStringLiteral("The service journal %1 cannot be read (%2).")
+                              .arg(QDir::toNativeSeparators(path_), error));
     WriteKept(status);
     status.stored = kept_.empty();
-    SendOutbox(status, false);
+    if (OutboxForwarder *sender = Sender())
+        sender->SendNow();
+    TellServerTrouble(status);
+    status.waiting = int(kept_.size()) + OutboxSize();
+    return status;
+}
+
+JournalStatus Journal::Close()
+{
+    JournalStatus status;
+    if (forwarder_) {
+        const bool ended = forwarder_->Close(kCloseWait);
+        TellServerTrouble(status);
+        if (!ended)
+            AddNotice(status, QStringLiteral("The journal server did not answer in time. What it has not taken "
+                                             "stays in the local journal %1 and goes to the server with the next "
+                                             "program that uses the journal.")
+                                  .arg(QDir::toNativeSeparators(path_)));
+        forwarder_.reset();
+    }
+    status.stored = kept_.empty();
     status.waiting = int(kept_.size()) + OutboxSize();
     return status;
 }
@@ -212,6 +258,28 @@ void Journal::TellOnce(JournalStatus &status, bool &told, const QString &text)
     AddNotice(status, text);
 }
 
+OutboxForwarder *Journal::Sender()
+{
+    if (options_.server.isEmpty() || !localOpen_)
+        return nullptr;
+    if (!forwarder_)
+        forwarder_ = std::make_unique<OutboxForwarder>(path_, options_.server, options_.busyTimeoutMs);
+    return forwarder_.get();
+}
+
+void Journal::TellServerTrouble(JournalStatus &status)
+{
+    const QString trouble = forwarder_ ? forwarder_->Trouble() : QString();
+    if (trouble.isEmpty()) {
+        toldServerTrouble_ = false;
+        return;
+    }
+    TellOnce(status, toldServerTrouble_,
+             QStringLiteral("The journal server did not take the entries (%1). They are kept in the local "
+                            "journal and sent when it takes them.")
+                 .arg(trouble));
+}
+
 void Journal::WriteKept(JournalStatus &status)
 {
     if (kept_.empty())
@@ -220,24 +288,68 @@ void Journal::WriteKept(JournalStatus &status)
     bool written = OpenLocal(status, &error);
     while (written && !kept_.empty()) {
         bool damaged = false;
-        if (Store(kept_.front(), &error, &damaged)) {
-            kept_.erase(kept_.begin());
-            continue;
-        }
+        bool stored = Store(kept_.front().entry, &error, &damaged);
         // A file found damaged only now is set aside like one found on opening.
-        written = damaged && SetAside(status, &error) && OpenLocal(status, &error) &&
-                  Store(kept_.front(), &error, &damaged);
-        if (written)
+        if (!stored)
+            stored = damaged && SetAside(status, &error) && OpenLocal(status, &error) &&
+                     Store(kept_.front().entry, &error, &damaged);
+        written = stored;
+        if (stored) {
+            if (!kept_.front().spoolFile.isEmpty())
+                QFile::remove(kept_.front().spoolFile);
             kept_.erase(kept_.begin());
+        }
     }
     if (written) {
-        toldLocalTrouble_ = false;
+        toldUnkept_ = false;
+        toldSpoolFolder_.clear();
         return;
     }
-    TellOnce(status, toldLocalTrouble_,
-             QStringLiteral("The service journal %1 cannot be written (%2). The entry is kept and "
-                            "written as soon as it can be.")
-                 .arg(QDir::toNativeSeparators(path_), error));
+    Spool(status, error);
+}
+
+void Journal::Spool(JournalStatus &status, const QString &why)
+{
+    QString failure;
+    QString folder;
+    for (Kept &kept : kept_) {
+        if (!kept.spooled) {
+            const journal_spool::Kept spooled = journal_spool::Keep(spoolFolders_, path_, kept.entry);
+            if (spooled.file.isEmpty()) {
+                failure = spooled.failure;
+                continue;
+            }
+            // A folder that failed since may have left an older copy elsewhere.
+            if (!kept.spoolFile.isEmpty() && kept.spoolFile != spooled.file)
+                QFile::remove(kept.spoolFile);
+            kept.spoolFile = spooled.file;
+            kept.spooled = true;
+        }
+        folder = QFileInfo(kept.spoolFile).absolutePath();
+    }
+    const QString journal = QDir::toNativeSeparators(path_);
+    if (!failure.isEmpty()) {
+        TellOnce(status, toldUnkept_,
+                 QStringLiteral("The service journal %1 cannot be written (%2), and the entry cannot be kept in "
+                                "%3 either (%4). Only this program holds it now; it is lost when the program ends.")
+                     .arg(journal, why, QDir::toNativeSeparators(spoolFolders_.join(QStringLiteral(" or "))),
+                          failure));
+    } else if (!folder.isEmpty() && folder != toldSpoolFolder_) {
+        toldSpoolFolder_ = folder;
+        AddNotice(status, QStringLiteral("The service journal %1 cannot be written (%2). The entry is kept in %3; "
+                                         "the first program that opens the journal once it can be written moves "
+                                         "it in.")
+                              .arg(journal, why, QDir::toNativeSeparators(folder)));
+    }
+}
+
+void Journal::MoveSpoolIn()
+{
+    journal_spool::MoveIn(spoolFolders_, path_, [this](const JournalEntry &entry) {
+        QString error;
+        bool damaged = false;
+        return Store(entry, &error, &damaged);
+    });
 }
 
 bool Journal::OpenLocal(JournalStatus &status, QString *error)
@@ -257,8 +369,10 @@ bool Journal::OpenLocal(JournalStatus &status, QString *error)
         const Opened opened = OpenFile(error);
         if (opened == Opened::Intact) {
             localOpen_ = true;
-            if (Migrate(error))
+            if (Migrate(error)) {
+                MoveSpoolIn();
                 return true;
+            }
         }
         Sql::CloseLocal(*this);
         if (opened != Opened::Damaged || !SetAside(status, error))
@@ -437,10 +551,11 @@ std::optional<JournalEntry> Journal::FindIn(bool server, const QString &idOrStar
     if (server ? !OpenServer(error) : !OpenLocal(ignored, error))
         return std::nullopt;
     QSqlQuery query(server ? QSqlDatabase::database(serverConnection_, false) : Sql::Local(*this));
-    query.prepare(server ? QStringLiteral("SELECT entry::text FROM talvor_journal WHERE id LIKE ? LIMIT 2")
-                         : QStringLiteral("SELECT entry FROM entries WHERE id LIKE ? LIMIT 2"));
+    const bool prepared =
+        query.prepare(server ? QStringLiteral("SELECT entry::text FROM talvor_journal WHERE id LIKE ? LIMIT 2")
+                             : QStringLiteral("SELECT entry FROM entries WHERE id LIKE ? LIMIT 2"));
     query.addBindValue(IdPattern(idOrStart));
-    if (!ExecRetrying(query)) {
+    if (!prepared || !ExecRetrying(query)) {
         *error = query.lastError().text();
         if (server)
             CloseServer();

@@ -1,7 +1,8 @@
 #pragma once
 // What the local file and the server share: statements run again while
 // another writer holds the file, the filter as a WHERE clause, entries out of
-// their stored JSON. Inside the journal only.
+// their stored JSON, the server's connections and rows. Inside the journal
+// only.
 
 #include <QSqlQuery>
 #include <QString>
@@ -35,6 +36,16 @@ std::vector<JournalEntry> EntriesOf(QSqlQuery &query);
 
 // An id or a start of one, lower case; empty when it is not one.
 QString IdPattern(const QString &idOrStart);
+
+// Opens a connection to the server under this name, with every statement on
+// it bounded by time-outs, and makes the table when it is not there yet; on
+// failure removes it again and says why.
+bool OpenServerConnection(const QString &name, const QString &server, QString *error);
+// Closes and forgets a connection of this thread (nothing when there is none).
+void RemoveConnection(const QString &name);
+// Makes the entry's row on the server or brings it up to date; a finished
+// row is final.
+bool UpsertOnServer(QSqlQuery &query, const JournalEntry &entry);
 
 inline QVariant NullInt() { return QVariant(QMetaType::fromType<int>()); }
 inline QVariant NullText() { return QVariant(QMetaType::fromType<QString>()); }
