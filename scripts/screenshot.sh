@@ -5,9 +5,11 @@
 # and the window after a failed transfer with its list of errors
 # (OUTPUT-chooser.png, OUTPUT-settings.png, OUTPUT-instruction.png,
 # OUTPUT-history.png, OUTPUT-failed.png).
-# Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] [LANG=ru_RU.UTF-8] scripts/screenshot.sh OUTPUT.png
+# Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] [LANG=ru_RU.UTF-8] [SIM_OPTIONS=...] scripts/screenshot.sh OUTPUT.png
 # BUILD names a build tree that already holds talvor and talvor-sim. LANG (or
 # LC_ALL, LC_MESSAGES) chooses the language of the windows, as for the tool.
+# SIM_OPTIONS go to the simulated reader, e.g. --settings FF:FF:FF:FF:FF:FF:FF:FF:FF
+# for a wiped reader whose settings values the window does not know.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 out=$(realpath -m "${1:-main-window.png}")
 base=${out%.png}
@@ -62,7 +64,7 @@ xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
     }
     wait_for() { for i in \$(seq 100); do window_named \"\$1\" >/dev/null && return; sleep 0.1; done; }
     coproc SIM { exec '$build/sim/talvor-sim' --link talvor-shot --image '$scratch/firmware.rom' --silent-from 12 \
-                      2>/dev/null; }
+                      ${SIM_OPTIONS:-} 2>/dev/null; }
     trap 'kill \$SIM_PID 2>/dev/null' EXIT
     read -r -t 10 port <&\${SIM[0]} || exit 1
     '$scratch/talvor' & pid=\$!
