@@ -5,7 +5,10 @@
 // switches and system calls per block, its peak memory, and the longest
 // pause of the whole machine (every CPU at once) during the run.
 //
-//   parallel_update [--counts 1,8,16] [--sim PATH]
+//   parallel_update [--counts 1,8,16] [--sim PATH] [--sim-option OPTION]...
+//
+// --sim-option passes an option to every simulated reader, for instance
+// --byte-by-byte or "--burst-ms=16" to see how the tool copes with them.
 //
 // The tool and the simulators are child processes; the tool's CPU time,
 // context switches and peak memory are its own (wait4), its system calls are
@@ -121,8 +124,9 @@ pid_t StartStopped(const std::string &program, const std::vector<std::string> &a
     return pid;
 }
 
-Result UpdateReaders(int count, const std::string &simProgram, const bench::TempFolder &folder,
-                     const std::string &imagePath, const QByteArray &image, bench::StallMeter &stalls)
+Result UpdateReaders(int count, const std::string &simProgram, const std::vector<std::string> &simOptions,
+                     const bench::TempFolder &folder, const std::string &imagePath, const QByteArray &image,
+                     bench::StallMeter &stalls)
 {
     Result result;
     std::vector<std::unique_ptr<bench::SimProcess>> readers;
@@ -134,10 +138,12 @@ Result UpdateReaders(int count, const std::string &simProgram, const bench::Temp
         ::unlink(outputs.back().c_str());  // from an earlier attempt
         readers.push_back(std::make_unique<bench::SimProcess>());
         // Reader i answers "BOOT" to the tool's (i+1)th boot entry request only.
-        if (!readers.back()->Start(simProgram, {"--folder", folder.Path(), "--link", link, "--baud", "19200",
-                                                "--serial", std::to_string(1000 + i), "--image", imagePath,
-                                                "--output", outputs.back(), "--boot-after", std::to_string(i),
-                                                "--boot-not-ready"})) {
+        std::vector<std::string> simArguments{"--folder", folder.Path(), "--link", link, "--baud", "19200",
+                                              "--serial", std::to_string(1000 + i), "--image", imagePath,
+                                              "--output", outputs.back(), "--boot-after", std::to_string(i),
+                                              "--boot-not-ready"};
+        simArguments.insert(simArguments.end(), simOptions.begin(), simOptions.end());
+        if (!readers.back()->Start(simProgram, simArguments)) {
             std::fprintf(stderr, "parallel_update: %s\n", readers.back()->ErrorText().c_str());
             return result;
         }
@@ -187,8 +193,10 @@ Result UpdateReaders(int count, const std::string &simProgram, const bench::Temp
         std::fprintf(stderr, "parallel_update: a reader did not receive the image intact (%d readers)\n", count);
     result.ok = ran && status == 0 && intact;
     if (!result.ok)
-        std::fprintf(stderr, "  the longest pause of every CPU at once in that run: %.1f ms, %.1f s into it\n",
-                     result.pause.allCpusMs, result.pause.allCpusAtSeconds);
+        std::fprintf(stderr,
+                     "  the longest pause of every CPU at once in that run: %.1f ms, %.1f s into it; of one CPU "
+                     "%.1f ms\n",
+                     result.pause.allCpusMs, result.pause.allCpusAtSeconds, result.pause.largestGapMs);
     return result;
 }
 
@@ -197,6 +205,7 @@ Result UpdateReaders(int count, const std::string &simProgram, const bench::Temp
 int main(int argc, char **argv)
 {
     std::vector<int> counts{1, 8, 16};
+    std::vector<std::string> simOptions;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--counts") == 0 && i + 1 < argc) {
             counts.clear();
@@ -204,8 +213,10 @@ int main(int argc, char **argv)
                 counts.push_back(n.toInt());
         } else if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc) {
             ++i;
+        } else if (std::strcmp(argv[i], "--sim-option") == 0 && i + 1 < argc) {
+            simOptions.push_back(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: parallel_update [--counts 1,8,16] [--sim PATH]\n");
+            std::fprintf(stderr, "usage: parallel_update [--counts 1,8,16] [--sim PATH] [--sim-option OPTION]...\n");
             return 2;
         }
     }
@@ -230,9 +241,12 @@ int main(int argc, char **argv)
     const QByteArray image = ReadFile(imagePath);
     const long long blocksPerReader = (image.size() + kBlockBytes - 1) / kBlockBytes;
     bench::StallMeter stalls;
-    std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud, each on its "
-                "own line; load average %.2f\n",
-                static_cast<long long>(image.size()), blocksPerReader, bench::LoadAverage());
+    std::string extra;
+    for (const std::string &option : simOptions)
+        extra += " " + option;
+    std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud%s, each on "
+                "its own line; load average %.2f\n",
+                static_cast<long long>(image.size()), blocksPerReader, extra.c_str(), bench::LoadAverage());
     std::printf("%7s %8s %6s %6s %9s %10s %9s %9s %8s %6s %9s %7s\n", "readers", "seconds", "ratio", "CPU s",
                 "of a core", "per reader", "sw/block", "sys/block", "peak MiB", "load", "pause ms", "attempt");
     std::fflush(stdout);
@@ -248,7 +262,7 @@ int main(int argc, char **argv)
         int attempt = 0;
         while (!r.ok && attempt < kAttempts) {
             ++attempt;
-            r = UpdateReaders(count, simProgram, folder, imagePath, image, stalls);
+            r = UpdateReaders(count, simProgram, simOptions, folder, imagePath, image, stalls);
             largestPause = std::max(largestPause, r.pause.allCpusMs);
             largestGap = std::max(largestGap, r.pause.largestGapMs);
             realTime = realTime && r.pause.realTime;
