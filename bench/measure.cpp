@@ -130,10 +130,14 @@ StallMeter::Report StallMeter::Take()
         }
         common.swap(next);
     }
+    std::sort(common.begin(), common.end(), [](const Interval &a, const Interval &b) { return a.begin < b.begin; });
     for (const Interval &c : common) {
-        if (double(c.end - c.begin) / 1e6 > report.allCpusMs) {
-            report.allCpusMs = double(c.end - c.begin) / 1e6;
-            report.allCpusAtSeconds = double(c.begin - state_->since) / 1e9;
+        const Pause pause{double(c.begin - state_->since) / 1e9, double(c.end - c.begin) / 1e6};
+        if (pause.ms > kLongPauseMs)
+            report.longPauses.push_back(pause);
+        if (pause.ms > report.allCpusMs) {
+            report.allCpusMs = pause.ms;
+            report.allCpusAtSeconds = pause.atSeconds;
         }
     }
     for (State::Cpu &c : state_->cpus) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace bench {
 
@@ -15,12 +16,19 @@ class StallMeter {
 public:
     static constexpr double kTickMs = 2.0;
 
+    // No CPU ticked for this long, from this many seconds after the last Take().
+    struct Pause {
+        double atSeconds = 0;
+        double ms = 0;
+    };
     struct Report {
         double largestGapMs = 0;    // the longest time between two ticks of one CPU
         double allCpusMs = 0;       // the longest time in which no CPU ticked
-        double allCpusAtSeconds = 0;  // when that began, from the last Take()
+        double allCpusAtSeconds = 0;  // when that began
+        std::vector<Pause> longPauses;  // every one over kLongPauseMs, in order
         bool realTime = false;      // the ticking threads got real-time priority
     };
+    static constexpr double kLongPauseMs = 10.0;
 
     StallMeter();
     ~StallMeter();

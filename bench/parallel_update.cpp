@@ -192,11 +192,13 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
     else if (!intact)
         std::fprintf(stderr, "parallel_update: a reader did not receive the image intact (%d readers)\n", count);
     result.ok = ran && status == 0 && intact;
-    if (!result.ok)
-        std::fprintf(stderr,
-                     "  the longest pause of every CPU at once in that run: %.1f ms, %.1f s into it; of one CPU "
-                     "%.1f ms\n",
-                     result.pause.allCpusMs, result.pause.allCpusAtSeconds, result.pause.largestGapMs);
+    if (!result.ok) {
+        // A reader's "seconds" above against these tells whether the machine paused as its reply came.
+        std::fprintf(stderr, "  pauses of every CPU at once over %.0f ms in that run:", bench::StallMeter::kLongPauseMs);
+        for (const bench::StallMeter::Pause &p : result.pause.longPauses)
+            std::fprintf(stderr, " %.1f ms at %.2f s,", p.ms, p.atSeconds);
+        std::fprintf(stderr, " the longest gap of one CPU %.1f ms\n", result.pause.largestGapMs);
+    }
     return result;
 }
 
