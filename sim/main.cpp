@@ -88,6 +88,20 @@ const std::vector<OptionRow> &Table()
              long n;
              return sim::ParseNumber(v, 0, 4000000, n) && (c.reader.baud = uint32_t(n), true);
          }},
+        {"--byte-by-byte", nullptr, "with --baud: each reply byte on its own as it crosses (default: a reply in one piece)",
+         [](Config &c, const std::string &) {
+             c.reader.delivery = sim::Delivery::ByteByByte;
+             return true;
+         }},
+        {"--burst-ms", "MS", "with --baud: what has crossed goes out every MS, as from a USB converter",
+         [](Config &c, const std::string &v) {
+             long n;
+             if (!sim::ParseNumber(v, 1, 1000, n))
+                 return false;
+             c.reader.delivery = sim::Delivery::Ticks;
+             c.reader.burstMs = int(n);
+             return true;
+         }},
         {"--verbose", nullptr, "log every frame in and out as hex on stderr",
          [](Config &c, const std::string &) { return c.reader.verbose = true; }},
         {"--loader", "X.Y", "boot loader version, each half 0 to 15, or 0xNN (default 8.3)",

@@ -340,6 +340,13 @@ void SimulatedReader::SetBaud(uint32_t baud)
     options_.baud = baud;
 }
 
+void SimulatedReader::SetDelivery(Delivery delivery, int burstMs)
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    options_.delivery = delivery;
+    options_.burstMs = burstMs;
+}
+
 void SimulatedReader::SetVerbose(bool on)
 {
     std::lock_guard<std::mutex> guard(lineLock_);
@@ -586,8 +593,9 @@ void SimulatedReader::Answer(size_t requestBytes, bool framed, const Bytes &cont
 {
     bool garbageOnly, garbage, badCheck, gap;
     size_t garbageLength, gapAfter;
-    int gapMs;
+    int gapMs, burstMs;
     uint32_t baud;
+    Delivery delivery;
     {
         std::lock_guard<std::mutex> guard(lineLock_);
         Faults &f = options_.faults;
@@ -614,6 +622,8 @@ void SimulatedReader::Answer(size_t requestBytes, bool framed, const Bytes &cont
         gapAfter = f.gapAfterByte;
         gapMs = f.gapMs;
         baud = options_.baud;
+        delivery = options_.delivery;
+        burstMs = options_.burstMs;
     }
 
     Bytes out;
@@ -647,14 +657,14 @@ void SimulatedReader::Answer(size_t requestBytes, bool framed, const Bytes &cont
     const Clock::time_point start =
         baud ? std::max(Clock::now(), requestStart_ + LineTime(requestBytes, baud)) : Clock::now();
     Log("->", out);
-    SendPaced(out, start, baud, gapAt, gapMs);
+    SendPaced(out, start, baud, gapAt, gapMs, delivery, burstMs);
     std::lock_guard<std::mutex> guard(countLock_);
     ++counters_.repliesSent;
     counted_.notify_all();
 }
 
-void SimulatedReader::SendPaced(const Bytes &bytes, Clock::time_point start, uint32_t baud,
-                                size_t gapAfter, int gapMs)
+void SimulatedReader::SendPaced(const Bytes &bytes, Clock::time_point start, uint32_t baud, size_t gapAfter,
+                                int gapMs, Delivery delivery, int burstMs)
 {
     int master;
     {
@@ -663,28 +673,40 @@ void SimulatedReader::SendPaced(const Bytes &bytes, Clock::time_point start, uin
     }
     if (master < 0 || bytes.empty())
         return;
-    const auto gap = std::chrono::milliseconds(gapMs);
-    if (baud == 0) {
-        const size_t first = std::min(gapAfter, bytes.size());
-        bool ok = WriteAll(master, bytes.data(), first);
-        if (ok && first < bytes.size()) {
-            SleepUntil(Clock::now() + gap);
-            ok = WriteAll(master, bytes.data() + first, bytes.size() - first);
+    const Clock::duration byteTime = baud ? LineTime(1, baud) : Clock::duration{};
+    const Clock::duration gap = std::chrono::milliseconds(gapMs);
+    const size_t firstPart = std::min(gapAfter, bytes.size());
+    // When byte i has crossed the line: its own ten bits after the ones before it.
+    auto crossed = [&](size_t i) {
+        return start + byteTime * long(i + 1) + (i >= gapAfter ? gap : Clock::duration{});
+    };
+    auto due = [&](size_t i) {
+        switch (delivery) {
+        case Delivery::ByteByByte:
+            return crossed(i);
+        case Delivery::Ticks: {
+            // The converter's timer runs on its own, not from the reply's start.
+            const Clock::duration tick = std::chrono::milliseconds(std::max(1, burstMs));
+            const Clock::duration since = crossed(i).time_since_epoch();
+            return Clock::time_point((since + tick - Clock::duration(1)) / tick * tick);
         }
-        if (!ok)
-            std::fprintf(stderr, "the tool does not take the reply; the rest is dropped\n");
-        return;
-    }
-    const Clock::duration byteTime = LineTime(1, baud);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        // A byte reaches the tool only once its own ten bits have crossed the line.
-        const Clock::time_point due =
-            start + byteTime * long(i + 1) + (i >= gapAfter ? gap : Clock::duration{});
-        SleepUntil(due);
-        if (!WriteAll(master, &bytes[i], 1)) {
+        case Delivery::WholeReply:
+            break;
+        }
+        return crossed(i < firstPart ? firstPart - 1 : bytes.size() - 1);
+    };
+    // Bytes due at the same moment go out in one write.
+    for (size_t i = 0; i < bytes.size();) {
+        const Clock::time_point at = due(i);
+        size_t end = i + 1;
+        while (end < bytes.size() && due(end) == at)
+            ++end;
+        SleepUntil(at);
+        if (!WriteAll(master, bytes.data() + i, end - i)) {
             std::fprintf(stderr, "the tool does not take the reply; the rest is dropped\n");
             return;
         }
+        i = end;
     }
 }
 

@@ -42,10 +42,26 @@ struct Faults {
     int comeBackAfterMs = -1;
 };
 
+// How a reply reaches the tool once its bytes have crossed the line.
+enum class Delivery {
+    // Each reply, or each part of it around a gap, in one write when its last
+    // byte has crossed: a real reader's bytes wait in the converter and the
+    // kernel, so a pause of this machine delays a reply but never splits it.
+    WholeReply,
+    // Each byte on its own as it crosses: a pause of this machine longer than
+    // the tool's quiet time-out splits the reply.
+    ByteByByte,
+    // What has crossed is handed over every burstMs, as a USB converter's
+    // latency timer does.
+    Ticks,
+};
+
 struct Options {
     std::string folder = "/tmp/talvor-ports";
     std::string linkName = "talvor-sim";
     uint32_t baud = 0;  // 0: full speed, else both directions take their line time
+    Delivery delivery = Delivery::WholeReply;
+    int burstMs = 16;   // Delivery::Ticks
     bool verbose = false;
     // A partial request older than this is dropped (the reader's own receive time-out).
     int partialRequestMs = 100;
@@ -111,6 +127,7 @@ public:
     void SetFaults(const Faults &faults);
     void ClearFaults() { SetFaults(Faults{}); }
     void SetBaud(uint32_t baud);
+    void SetDelivery(Delivery delivery, int burstMs = 16);
     void SetVerbose(bool on);
 
     // Takes the line away now (the link disappears, the tool's side hangs up);
@@ -132,8 +149,8 @@ private:
     void FinishBlock();
     // content: the reply body without check byte (framed) or the block as sent.
     void Answer(size_t requestBytes, bool framed, const Bytes &content);
-    void SendPaced(const Bytes &bytes, Clock::time_point start, uint32_t baud, size_t gapAfter,
-                   int gapMs);
+    void SendPaced(const Bytes &bytes, Clock::time_point start, uint32_t baud, size_t gapAfter, int gapMs,
+                   Delivery delivery, int burstMs);
     bool TakeFault(int &count);
     void Log(const char *direction, const Bytes &bytes) const;
 

@@ -172,6 +172,20 @@ TEST_F(SerialPortTest, BytesFiveMsApartAreReadWhole)
     EXPECT_EQ(got, range(1, 10));
 }
 
+TEST_F(SerialPortTest, LowLatencyIsAskedForAndARefusalLeavesTheLineWorking)
+{
+    // A pseudo-terminal has no serial driver behind it and refuses.
+    EXPECT_EQ(port.Device().lowLatency(), platform::LowLatency::Refused);
+    pty.send({1, 2, 3});
+    EXPECT_EQ(readPort(3), Bytes({1, 2, 3}));
+
+    // Only a device that was opened was asked.
+    platform::SerialDevice other;
+    EXPECT_EQ(other.lowLatency(), platform::LowLatency::NotAsked);
+    EXPECT_FALSE(other.open(pty.slave + "-absent"));
+    EXPECT_EQ(other.lowLatency(), platform::LowLatency::NotAsked);
+}
+
 TEST_F(SerialPortTest, ZeroCountsTouchNothing)
 {
     pty.send({7, 8});

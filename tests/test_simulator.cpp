@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -320,33 +321,87 @@ TEST_F(SimulatorTest, FaultsForeverStayUntilCleared)
     EXPECT_EQ(Exchange(kStatusRequest), ExpectedInfoReply(reader->State()));
 }
 
-TEST_F(SimulatorTest, PacedReplyTakesTheLineTimeOfBothDirections)
+TEST_F(SimulatorTest, PacedReplyTakesTheLineTimeOfBothDirectionsInPiecesAsAskedFor)
 {
     reader->SetBaud(19200);
     const Bytes good = ExpectedInfoReply(reader->State());
     const double byteMs = 10.0 * 1000.0 / 19200.0;
-    // The first byte is stamped only once this thread wakes; a wake-up held
-    // up by the machine shortens a round's span, but not every round's.
-    double longestSpan = 0;
-    for (int round = 0; round < 3; ++round) {
-        const auto sent = Clock::now();
-        ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
-        pollfd p{port.Handle, POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 2000), 1);
-        const auto firstByte = Clock::now();
-        platform::SetTimeoutScaleForTests(1.0);
-        const Bytes reply = ReadReply(uint16_t(good.size()));
-        platform::SetTimeoutScaleForTests(0.2);
-        const auto lastByte = Clock::now();
-        ASSERT_EQ(reply, good);
-        const double total = std::chrono::duration<double, std::milli>(lastByte - sent).count();
-        longestSpan = std::max(longestSpan, std::chrono::duration<double, std::milli>(lastByte - firstByte).count());
-        // Request and reply each at about 0.52 ms per byte; generous upper bounds.
-        EXPECT_GE(total, (kStatusRequest.size() + good.size() - 1) * byteMs) << "round " << round;
-        EXPECT_LE(total, 500.0);
+    struct Case { const char *name; sim::Delivery delivery; size_t mostPieces; };
+    // The reply's line time (about 8 ms) fits between two ticks at most once.
+    for (const Case c : {Case{"whole reply", sim::Delivery::WholeReply, 1},
+                         Case{"byte by byte", sim::Delivery::ByteByByte, good.size()},
+                         Case{"ticks", sim::Delivery::Ticks, 2}}) {
+        SCOPED_TRACE(c.name);
+        reader->SetDelivery(c.delivery, 16);
+        // A piece is stamped only once this thread wakes; a wake-up held up by
+        // the machine merges pieces and shortens a round's span, but not every round's.
+        double longestSpan = 0;
+        size_t mostPiecesSeen = 0;
+        for (int round = 0; round < 3; ++round) {
+            const auto sent = Clock::now();
+            ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
+            Bytes reply;
+            std::vector<Clock::time_point> pieces;
+            while (reply.size() < good.size() && msSince(sent) < 1000) {
+                pollfd p{port.Handle, POLLIN, 0};
+                uint8_t piece[64];
+                const ssize_t n = ::poll(&p, 1, 100) == 1 ? ::read(port.Handle, piece, sizeof piece) : 0;
+                if (n > 0) {
+                    pieces.push_back(Clock::now());
+                    reply.insert(reply.end(), piece, piece + n);
+                }
+            }
+            ASSERT_EQ(reply, good);
+            const double total = std::chrono::duration<double, std::milli>(pieces.back() - sent).count();
+            longestSpan = std::max(longestSpan,
+                                   std::chrono::duration<double, std::milli>(pieces.back() - pieces.front()).count());
+            mostPiecesSeen = std::max(mostPiecesSeen, pieces.size());
+            // Request and reply each at about 0.52 ms per byte; a generous upper bound.
+            EXPECT_GE(total, (kStatusRequest.size() + good.size() - 1) * byteMs) << "round " << round;
+            EXPECT_LE(total, 500.0);
+        }
+        EXPECT_LE(mostPiecesSeen, c.mostPieces);
+        if (c.delivery == sim::Delivery::ByteByByte) {
+            EXPECT_GE(longestSpan, (good.size() - 2) * byteMs);
+        }
     }
-    // A reply sent in one burst would take no time in any round.
-    EXPECT_GE(longestSpan, (good.size() - 2) * byteMs);
+}
+
+TEST_F(SimulatorTest, QuietGapStillEndsAReplyPacedByteByByte)
+{
+    reader->SetBaud(19200);
+    reader->SetDelivery(sim::Delivery::ByteByByte);
+    platform::SetTimeoutScaleForTests(1.0);
+    std::atomic<bool> portOpen{true};
+    TProtFrame codec(port);
+    codec.SetPortOpenFlag(&portOpen);
+    codec.SetEndByteEndsRead(true);
+    const Bytes good = ExpectedInfoReply(reader->State());
+    ASSERT_EQ(good.size(), 15u) << "unstuffed, so that line bytes are reply bytes";
+    // The frame layer expects 14 bytes and sleeps while they cross; a reply
+    // that stops after 6 must still end its read 20 ms after its last byte.
+    struct Case { const char *name; int gapMs; size_t firstRead; };
+    for (const Case c : {Case{"whole", 0, good.size()}, Case{"stops after 6", 60, 6}}) {
+        SCOPED_TRACE(c.name);
+        sim::Faults faults;
+        faults.gap = c.gapMs > 0 ? 1 : sim::kOff;
+        faults.gapAfterByte = c.firstRead;
+        faults.gapMs = c.gapMs;
+        reader->SetFaults(faults);
+        ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
+        const auto outcome = codec.ReceiveReply(20);
+        EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + codec.ReplyLength),
+                  Bytes(good.begin(), good.begin() + long(c.firstRead)));
+        if (c.firstRead == good.size()) {
+            EXPECT_EQ(outcome, TProtFrame::ReplyOutcome::Valid);
+            continue;
+        }
+        EXPECT_EQ(outcome, TProtFrame::ReplyOutcome::ChecksumError);
+        // The rest is the next read's.
+        codec.ReceiveReply(20);
+        EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + codec.ReplyLength),
+                  Bytes(good.begin() + long(c.firstRead), good.end()));
+    }
 }
 
 TEST_F(SimulatorTest, DroppedLineDisappearsAndComesBackUnderTheSameName)
@@ -514,9 +569,9 @@ TEST_F(SimulatorProgram, HelpListsEveryOption)
     ASSERT_TRUE(p.waitForFinished(5000));
     EXPECT_EQ(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
-    for (const char *option : {"--folder", "--link", "--baud", "--verbose", "--loader", "--firmware", "--serial",
-                               "--silent", "--garbage", "--garbage-only", "--bad-check", "--gap", "--gap-ms",
-                               "--vanish", "--come-back", "--help"})
+    for (const char *option : {"--folder", "--link", "--baud", "--byte-by-byte", "--burst-ms", "--verbose",
+                               "--loader", "--firmware", "--serial", "--silent", "--garbage", "--garbage-only",
+                               "--bad-check", "--gap", "--gap-ms", "--vanish", "--come-back", "--help"})
         EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
 
     QProcess bad;

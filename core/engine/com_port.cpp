@@ -33,14 +33,14 @@ uint16_t TComPort1::Read(uint8_t *buffer, uint16_t count)
     return ReadUpTo(buffer, count, platform::SerialDevice::kNoEndByte);
 }
 
-uint16_t TComPort1::ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte)
+uint16_t TComPort1::ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte, uint16_t expectAtLeast)
 {
-    return ReadUpTo(buffer, count, endByte);
+    return ReadUpTo(buffer, count, endByte, expectAtLeast);
 }
 
-uint16_t TComPort1::ReadUpTo(uint8_t *buffer, uint16_t count, int endByte)
+uint16_t TComPort1::ReadUpTo(uint8_t *buffer, uint16_t count, int endByte, uint16_t expectAtLeast)
 {
-    const size_t n = device_.read(buffer, count, endByte);
+    const size_t n = device_.read(buffer, count, endByte, expectAtLeast);
     // The read may have closed a hung-up line or opened it again.
     Handle = device_.descriptor();
     if (n > 0)

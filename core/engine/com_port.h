@@ -26,8 +26,9 @@ public:
     // error was pending. LastReadCount is kept when 0 is returned.
     uint16_t Read(uint8_t *buffer, uint16_t count);
     // As Read, and also ends as soon as endByte has arrived; bytes after it
-    // wait for the next read, as bytes that come late do.
-    uint16_t ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte);
+    // wait for the next read, as bytes that come late do. expectAtLeast: the
+    // length the reply is expected to reach (see SerialDevice::read).
+    uint16_t ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte, uint16_t expectAtLeast = 0);
     // Writes count bytes; 0 for count 0 or a failed write. Gives the output queue
     // notice when it would reach 1024 bytes, then writes all the same.
     uint16_t Write(const uint8_t *buffer, uint16_t count);
@@ -50,7 +51,7 @@ public:
     platform::SerialDevice &Device() { return device_; }
 
 private:
-    uint16_t ReadUpTo(uint8_t *buffer, uint16_t count, int endByte);
+    uint16_t ReadUpTo(uint8_t *buffer, uint16_t count, int endByte, uint16_t expectAtLeast = 0);
 
     platform::SerialDevice device_;
 };

@@ -83,7 +83,7 @@ uint16_t TProtFrame::readReply(uint16_t maxBytes)
     // Stuffing keeps 0xD5 out of the body, so it can only close the frame:
     // no need to wait out the quiet gap after it.
     if (endByteEndsRead_)
-        return port_.ReadFrame(RxBuffer, count, frame::kEnd);
+        return port_.ReadFrame(RxBuffer, count, frame::kEnd, kUsualReplyLength);
     return port_.Read(RxBuffer, count);
 }
 

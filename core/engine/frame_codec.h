@@ -20,6 +20,11 @@ public:
     static constexpr size_t kRxBufferSize = 201;
     static constexpr size_t kRxClearLength = 200;
     static constexpr size_t kRxScratchSize = 600;
+    // The reply nearly every exchange of an update gets, a request for the
+    // next block: start byte, six header bytes, status, offset, one byte,
+    // byte count, CRC, end byte. The read sleeps through the line time of
+    // what is missing of it instead of waking for each byte.
+    static constexpr uint16_t kUsualReplyLength = 14;
 
     enum class ReplyOutcome { NoReply, ChecksumError, Valid };
 

@@ -3,6 +3,7 @@
 // One implementation file per operating system; this one header for all.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -66,6 +67,12 @@ struct OpenFailure {
     unsigned deviceGid = 0;
 };
 
+// What the driver said when open() asked for low latency (USB converters
+// otherwise hold received bytes back for up to their latency timer, 16 ms by
+// default for FTDI chips). Pseudo-terminals and many drivers refuse; the line
+// works without it.
+enum class LowLatency { NotAsked, Granted, Refused };
+
 // The cause an errno from opening or locking a device stands for.
 OpenFailureCause OpenFailureCauseFor(int error);
 
@@ -102,7 +109,11 @@ public:
     // closed and opened once more with the settings of open(); while that
     // fails, isOpen() is false and every read tries again and returns 0 after
     // its budget. close() ends the retries.
-    size_t read(uint8_t *buffer, size_t count, int endByte = kNoEndByte);
+    // expectAtLeast: the length the caller expects the reply to reach. Until
+    // that many bytes are in, the read sleeps through the line time of the
+    // missing ones instead of waking for each byte (a shorter reply costs at
+    // most that line time once); the time-outs bound the sleep as any wait.
+    size_t read(uint8_t *buffer, size_t count, int endByte = kNoEndByte, size_t expectAtLeast = 0);
     // Blocking write of the whole buffer within its WriteDeadline; returns the
     // number written, or 0 on failure. An expired deadline counts as a failing
     // line: until the next read, purge or open, writes fail at once, so a
@@ -123,6 +134,8 @@ public:
     OpenFailure openFailure() const;
     // How often a hung-up line has been opened again since open().
     unsigned reopenCount() const;
+    // The driver's answer to the request for low latency at the last open.
+    LowLatency lowLatency() const;
     // Bytes taken from and handed to the line since open(), for the benchmarks.
     uint64_t bytesReceived() const { return received_.load(std::memory_order_relaxed); }
     uint64_t bytesSent() const { return sent_.load(std::memory_order_relaxed); }
@@ -160,6 +173,12 @@ private:
     // Line error counters at the last check (frame, overrun, parity, break, buffer overrun).
     int lastErrorCounts_[5] = {};
     bool haveErrorCounts_ = false;
+    // The driver does not count line errors (a pseudo-terminal): not asked again until the next open.
+    bool errorCountsUnsupported_ = false;
+    LowLatency lowLatency_ = LowLatency::NotAsked;
+    bool lowLatencySetHere_ = false;  // cleared again at close
+    // The line time of one byte: start bit, data bits, parity, stop bits.
+    std::chrono::nanoseconds byteTime_{0};
     // What open() was given, for opening a hung-up line again.
     std::string path_;
     LineSettings settings_;

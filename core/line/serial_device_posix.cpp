@@ -104,6 +104,7 @@ void sleepOutBudget(const ReadTimeouts &timeouts, Clock::time_point start, size_
     std::this_thread::sleep_until(until);
 }
 
+// The driver's line error counters; false with errno when it has none.
 #ifdef __linux__
 bool readErrorCounts(int fd, int out[5])
 {
@@ -117,9 +118,53 @@ bool readErrorCounts(int fd, int out[5])
     out[4] = ic.buf_overrun;
     return true;
 }
+
+// A USB converter otherwise holds received bytes back until its latency timer
+// runs out. changed: the flag was off and this call set it.
+LowLatency requestLowLatency(int fd, bool &changed)
+{
+    changed = false;
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return LowLatency::Refused;
+    if (serial.flags & ASYNC_LOW_LATENCY)
+        return LowLatency::Granted;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0)
+        return LowLatency::Refused;
+    changed = true;
+    return LowLatency::Granted;
+}
+
+void dropLowLatency(int fd)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+}
 #else
-bool readErrorCounts(int, int[5]) { return false; }
+bool readErrorCounts(int, int[5])
+{
+    errno = ENOTTY;
+    return false;
+}
+LowLatency requestLowLatency(int, bool &changed)
+{
+    changed = false;
+    return LowLatency::Refused;
+}
+void dropLowLatency(int) {}
 #endif
+
+// Ten bit times at 8N1, eleven with parity, and so on.
+std::chrono::nanoseconds byteTimeOf(const LineSettings &settings)
+{
+    const unsigned bits = 1u + settings.dataBits + (settings.parity != Parity::None ? 1u : 0u) +
+                          (settings.stopBits == StopBits::Two ? 2u : 1u);
+    return std::chrono::nanoseconds(uint64_t(bits) * 1000000000u / settings.baudRate);
+}
 
 }  // namespace
 
@@ -158,6 +203,7 @@ bool SerialDevice::open(const std::string &path, const LineSettings &settings)
     error_.clear();
     openFailure_ = {};
     reopens_ = 0;
+    lowLatency_ = LowLatency::NotAsked;
     received_ = 0;
     sent_ = 0;
     if (!openDescriptor(path, settings))
@@ -259,13 +305,16 @@ bool SerialDevice::openDescriptor(const std::string &path, const LineSettings &s
         return fail("cannot drop DTR and RTS");
     if (::tcflush(fd, TCIOFLUSH) != 0)
         return fail("cannot purge the line");
+    lowLatency_ = requestLowLatency(fd, lowLatencySetHere_);
 
     fd_ = fd;
     ++lineGeneration_;
     writeFailing_ = false;
     std::memcpy(savedTermios_, &saved, sizeof saved);
     haveSavedTermios_ = true;
+    byteTime_ = byteTimeOf(settings);
     haveErrorCounts_ = readErrorCounts(fd_, lastErrorCounts_);
+    errorCountsUnsupported_ = !haveErrorCounts_ && (errno == ENOTTY || errno == EINVAL);
     return true;
 }
 
@@ -330,6 +379,12 @@ unsigned SerialDevice::reopenCount() const
     return reopens_;
 }
 
+LowLatency SerialDevice::lowLatency() const
+{
+    std::lock_guard<std::mutex> guard(lineLock_);
+    return lowLatency_;
+}
+
 void SerialDevice::closeDescriptor(bool restoreSettings)
 {
     keptLength_ = 0;
@@ -340,12 +395,16 @@ void SerialDevice::closeDescriptor(bool restoreSettings)
         std::memcpy(&saved, savedTermios_, sizeof saved);
         ::tcsetattr(fd_, TCSANOW, &saved);
     }
+    if (lowLatencySetHere_ && restoreSettings)
+        dropLowLatency(fd_);
+    lowLatencySetHere_ = false;
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;
     haveSavedTermios_ = false;
     haveErrorCounts_ = false;
+    errorCountsUnsupported_ = false;
 }
 
 bool SerialDevice::reopenLine(unsigned generation)
@@ -371,7 +430,7 @@ bool SerialDevice::takeLineError()
 
 bool SerialDevice::takeLineErrorLocked()
 {
-    if (fd_ < 0)
+    if (fd_ < 0 || errorCountsUnsupported_)
         return false;
     int now[5];
     if (!readErrorCounts(fd_, now))
@@ -434,16 +493,18 @@ ssize_t SerialDevice::fetch(uint8_t *buffer, size_t count, int endByte, bool &en
     return ssize_t(take);
 }
 
-size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
+size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte, size_t expectAtLeast)
 {
     if (count == 0)
         return 0;
     // One reopen per read at most: a line that keeps hanging up must not spin.
     bool reopenTried = false;
     ReadTimeouts timeouts;
+    Clock::duration byteTime;
     {
         std::unique_lock<std::mutex> guard(lineLock_);
         timeouts = timeouts_;
+        byteTime = byteTime_;
         writeFailing_ = false;
         if (fd_ < 0) {
             if (!reopenArmed_)
@@ -472,6 +533,7 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
     const auto interval = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double, std::milli>(timeouts.intervalMs * scale));
 
+    const size_t expected = std::min(expectAtLeast, count);
     bool ended = false;
     size_t got = takeKept(buffer, count, endByte, ended);
     // Kept bytes count as just arrived, as bytes waiting in the driver do.
@@ -488,11 +550,13 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
         if (n > 0) {
             got += size_t(n);
             lastByte = Clock::now();
+            if (got >= count || ended)
+                break;
+            // The line gave what it had: reading again at once would find it
+            // empty, so the next step is a wait.
+        } else if (n < 0 && error == EINTR) {
             continue;
-        }
-        if (n < 0 && error == EINTR)
-            continue;
-        if (n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
+        } else if (n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
             if (got == 0 && !reopenTried) {
                 reopenTried = true;
                 if (reopenLine(generation))
@@ -513,6 +577,14 @@ size_t SerialDevice::read(uint8_t *buffer, size_t count, int endByte)
         }
         if (bounded && Clock::now() >= deadline)
             break;
+
+        if (n > 0 && got < expected) {
+            // The rest of the reply is still crossing the line: sleep through
+            // its line time rather than wake for every byte of it.
+            const auto due = lastByte + byteTime * long(expected - got);
+            std::this_thread::sleep_until(bounded ? std::min(due, deadline) : due);
+            continue;
+        }
 
         // The wait runs without the lock; a descriptor closed meanwhile shows
         // up as POLLNVAL or at the next fetch, which looks at fd_ again.
