@@ -20,6 +20,7 @@
 #include "core/engine/port_session.h"
 #include "gui/port_open_text.h"
 #include "holder_process.h"
+#include "lock_objects.h"
 #include "core/line/device_holders.h"
 #include "core/line/serial_device.h"
 
@@ -203,17 +204,6 @@ TEST_F(RealOpenFailure, VanishedLineTooLongNameHeldDeviceAndNonDeviceEachGiveThe
     platform::SerialDevice device;
     ASSERT_TRUE(device.open(slavePath)) << device.errorText();
     EXPECT_EQ(device.openFailure().cause, Cause::None);
-}
-
-// The port and settings lock objects of prefix in /dev/shm, sorted, one space apart.
-std::string LockObjects(const std::string &prefix)
-{
-    const QString lock = QStringLiteral("talvor-") + QString::fromStdString(prefix);
-    QStringList names = QDir(QStringLiteral("/dev/shm"))
-                            .entryList({lock + QStringLiteral("-*"), lock + QStringLiteral("1-*")},
-                                       QDir::Files | QDir::System, QDir::NoSort);
-    std::sort(names.begin(), names.end());
-    return names.join(QLatin1Char(' ')).toStdString();
 }
 
 // The locks outlive their users in /dev/shm: one made for a name that does

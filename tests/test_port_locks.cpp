@@ -31,6 +31,7 @@
 #include "core/line/serial_device.h"
 #include "gui/setup.h"
 #include "recorded_boxes.h"
+#include "lock_objects.h"
 #include "gui/settings_window.h"
 #include "test_app.h"
 #include "ui_main_window.h"
@@ -158,17 +159,6 @@ TEST_F(PortLocksTest, EachOpenTakesTheLockOfThePortChosen)
     EXPECT_TRUE(test_app::WaitFor([&] { return Polls() > held; }, kDeadlineMs));
     app->form1->ClosePort();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-}
-
-// The port and settings lock objects of prefix in /dev/shm, sorted, one space apart.
-std::string LockObjects(const std::string &prefix)
-{
-    const QString lock = QStringLiteral("talvor-") + QString::fromStdString(prefix);
-    QStringList names = QDir(QStringLiteral("/dev/shm"))
-                            .entryList({lock + QStringLiteral("-*"), lock + QStringLiteral("1-*")},
-                                       QDir::Files | QDir::System, QDir::NoSort);
-    std::sort(names.begin(), names.end());
-    return names.join(QLatin1Char(' ')).toStdString();
 }
 
 // The locks outlive their users in /dev/shm: a name that does not open as a
