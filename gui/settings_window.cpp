@@ -405,9 +405,9 @@ bool TForm6::ConfirmChangesOfUnknownValues()
         return true;
     const SettingsRecord before = Exchange.DeviceSettings;
     const SettingsRecord after = Exchange.EditedSettings();
-    auto value = [this](const SettingsRecord &record, Field field) {
+    auto value = [](const SettingsRecord &record, Field field) {
         const QString text = ValueText(record, field, true);
-        return text.isEmpty() ? tr("(none)") : text;
+        return text.isEmpty() ? TForm6::tr("(none)") : text;
     };
     QStringList changes;
     bool unknownChanges = false;
