@@ -426,8 +426,9 @@ std::optional<Refusal> Choose(SettingsFields &fields, const Assignment &assignme
                            .arg(QLatin1String(info.id)),
                        {}};
     fields.SetChoice(assignment.field, assignment.choice);
-    if (assignment.field == F::DeviceType || assignment.field == F::Interface || assignment.field == F::KeyboardInput)
-        fields = ApplyFieldRules(fields);
+    // Any choice may end a kept value that shares its byte, not only the
+    // three that steer the rules.
+    fields = ApplyFieldRules(fields);
     return std::nullopt;
 }
 
