@@ -160,7 +160,7 @@ PortChoice ResolvePort(const QString &given, const QString &portFolder)
     return choice;
 }
 
-ReaderSnapshot AskReader(const PortSession &session, int timeoutMs)
+ReaderSnapshot AskReader(const Session &session, int timeoutMs)
 {
     constexpr int kStepMs = 50;
     QElapsedTimer clock;
@@ -190,7 +190,7 @@ void TellJournalTrouble(const JournalStatus &status)
                    QString::fromUtf8(QJsonDocument(status.unkept->ToJson()).toJson(QJsonDocument::Compact)));
 }
 
-QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &result)
+QString OpenFailureText(const PortChoice &port, const Session::OpenResult &result)
 {
     if (!result.lockFailure.isEmpty())
         return QStringLiteral("%1: the port's lock cannot be made: %2").arg(port.name, result.lockFailure);
@@ -229,11 +229,11 @@ QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &r
 
 OpenedSession OpenSession(const PortChoice &port, const Setting &setting, SessionObserver *observer, bool monitor)
 {
-    PortSession::Options options;
+    Session::Options options;
     options.lockPrefix = setting.lockPrefix;
     options.observer = observer;
     options.monitor = monitor;
-    PortSession::OpenResult result = PortSession::Open(port.name, port.devicePath, options);
+    Session::OpenResult result = Session::Open(port.name, port.devicePath, options);
     OpenedSession opened;
     if (result.session)
         opened.session = std::move(result.session);

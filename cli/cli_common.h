@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "core/engine/port_session.h"
+#include "core/session/session.h"
 #include "core/journal/journal.h"
 
 namespace cli {
@@ -106,7 +106,7 @@ PortChoice ResolvePort(const QString &given, const QString &portFolder);
 // Opens a session on the port; on failure says why on stderr (or as a JSON
 // object) and returns nothing.
 struct OpenedSession {
-    std::unique_ptr<PortSession> session;
+    std::unique_ptr<Session> session;
     QString failure;  // why it did not open, one line
 };
 OpenedSession OpenSession(const PortChoice &port, const Setting &setting, SessionObserver *observer = nullptr,
@@ -114,7 +114,7 @@ OpenedSession OpenSession(const PortChoice &port, const Setting &setting, Sessio
 
 // The reader as the monitor's first polls find it: an answer, or a silent
 // poll, or what is known after timeoutMs.
-ReaderSnapshot AskReader(const PortSession &session, int timeoutMs);
+ReaderSnapshot AskReader(const Session &session, int timeoutMs);
 // A reader answers within a poll or two; a silent one (already in its boot
 // loader, say) is given up on after one silent poll, well before this.
 inline constexpr int kAskReaderMs = 3000;
@@ -125,7 +125,7 @@ inline constexpr int kAskReaderMs = 3000;
 void TellJournalTrouble(const JournalStatus &status);
 
 // "ttyUSB0: another program holds it ..." in plain words.
-QString OpenFailureText(const PortChoice &port, const PortSession::OpenResult &result);
+QString OpenFailureText(const PortChoice &port, const Session::OpenResult &result);
 
 // The reader's versions as texts; empty when unknown.
 QString VersionText(const device_info::Version &version);

@@ -7,7 +7,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
-#include "core/engine/connect_saver.h"
+#include "core/session/texts.h"
 #include "core/line/device_holders.h"
 #include "core/line/port_directory.h"
 

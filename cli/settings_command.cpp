@@ -76,7 +76,7 @@ std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QStri
 
 // The port's session and the record the reader holds, or the exit status.
 struct ReaderRecord {
-    std::unique_ptr<PortSession> session;
+    std::unique_ptr<Session> session;
     SettingsRecord record{};
     int failure = kOk;
     // A write's entry, begun; a read's is finished with the read.

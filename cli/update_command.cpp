@@ -11,8 +11,8 @@
 #include "cli/commands.h"
 #include "cli/port_watch.h"
 #include "cli/update_run.h"
-#include "core/engine/com_port.h"
-#include "core/engine/update_procedure.h"
+#include "core/protocol/firmware_image.h"
+#include "core/session/image_copy.h"
 #include "core/line/port_directory.h"
 
 namespace cli {
@@ -48,15 +48,19 @@ constexpr int kStationPatienceMs = 3000;
 // The image as the update engine reads it: the same copy, refused by the same rules.
 bool ImageAccepted(const QString &path, QString &reason, QString &description)
 {
-    TComPort1 noPort;
-    TProt engine(noPort);
-    if (engine.OpenImage(path)) {
-        description = DescriptionText(engine.Description()).trimmed();
+    const image_copy::ImageCopy image = image_copy::Load(path);
+    const firmware_image::Layout layout = firmware_image::Read(image.bytes);
+    if (image.Read() && layout.verdict.Accepted()) {
+        description = firmware_image::DescriptionText(layout.description).trimmed();
         return true;
     }
     // The copy's reason names the file itself; the rules' does not.
-    const bool judged = !engine.ImageVerdict().Accepted();
-    reason = judged ? QStringLiteral("%1: %2").arg(path, engine.ImageVerdict().reason) : engine.Image().reason;
+    if (image.failure == image_copy::Failure::TooLarge)
+        reason = QStringLiteral("%1: %2").arg(path, image.verdict.reason);
+    else if (!image.Read())
+        reason = image.reason;
+    else
+        reason = QStringLiteral("%1: %2").arg(path, layout.verdict.reason);
     return false;
 }
 

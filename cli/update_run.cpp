@@ -165,7 +165,7 @@ void UpdateRun::RequestStop()
     stopAsked_ = true;
     const std::lock_guard<std::mutex> hold(lock_);
     if (session_)
-        session_->RequestStop();
+        session_->RequestStop(StopScope::Everything);
 }
 
 bool UpdateRun::Done() const
@@ -231,7 +231,7 @@ void UpdateRun::UpdateChanged(const UpdateProgress &progress)
     }
 }
 
-std::unique_ptr<PortSession> UpdateRun::OpenWithPatience(QString &failure)
+std::unique_ptr<Session> UpdateRun::OpenWithPatience(QString &failure)
 {
     for (;;) {
         OpenedSession opened = OpenSession(port_, options_.setting, this);
@@ -248,14 +248,14 @@ void UpdateRun::Execute()
 {
     RunResult result;
     QString failure;
-    std::unique_ptr<PortSession> session = OpenWithPatience(failure);
+    std::unique_ptr<Session> session = OpenWithPatience(failure);
     if (!session) {
         result.portFailure = failure;
         Finish(result);
         return;
     }
     result.portOpened = true;
-    PortSession *const live = session.get();
+    Session *const live = session.get();
     {
         const std::lock_guard<std::mutex> hold(lock_);
         session_ = std::move(session);
@@ -323,7 +323,7 @@ void UpdateRun::Execute()
     TellJournalTrouble(journal.Close());
 }
 
-std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const PortSession &session, bool &waited) const
+std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const Session &session, bool &waited) const
 {
     // A fresh answer: the one before the update says nothing of the reader now.
     const uint64_t pollsBefore = session.Reader().polls;

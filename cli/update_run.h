@@ -97,11 +97,11 @@ public:
 
 private:
     void Execute();
-    std::unique_ptr<PortSession> OpenWithPatience(QString &failure);
+    std::unique_ptr<Session> OpenWithPatience(QString &failure);
     // The reader's first answer to the monitor after the update (its new
     // firmware, or the old one after a failure); nothing when none came in
     // time or a stop was asked. waited: the whole time passed without one.
-    std::optional<ReaderSnapshot> WaitForAnswer(const PortSession &session, bool &waited) const;
+    std::optional<ReaderSnapshot> WaitForAnswer(const Session &session, bool &waited) const;
     void Push(QJsonObject event);
     void Finish(const RunResult &result);
 
@@ -112,7 +112,7 @@ private:
     std::atomic<bool> stopAsked_{false};
 
     mutable std::mutex lock_;  // everything below
-    std::unique_ptr<PortSession> session_;
+    std::unique_ptr<Session> session_;
     RunState state_;
     qint64 transferStartMs_ = -1;
     int lastPercent_ = -1;

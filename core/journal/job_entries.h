@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "core/engine/session_values.h"
+#include "core/session/values.h"
 #include "core/journal/journal_entry.h"
 
 namespace job_entries {

@@ -1,4 +1,4 @@
-#include "core/engine/image_copy.h"
+#include "core/session/image_copy.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "core/engine/session_values.h"
+#include "core/session/values.h"
 
 class ReaderWatch {
 public:

@@ -1,4 +1,4 @@
-#include "core/engine/reader_watch.h"
+#include "core/session/reader_watch.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,7 @@
 #pragma once
 // What a reader session learns and how its jobs end, as plain values that any
-// thread may copy: a window draws them, a script prints them.
+// thread may copy: a window draws them, a script prints them. No texts: the
+// clients word them.
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,7 @@ struct ReaderSnapshot {
 enum class UpdateStage {
     Queued,
     WaitingForBootLoader,  // boot entry requests, attemptsLeft counts down
+    StartingFirmware,      // the boot entry is over: the transfer starts, or the update ends
     Transfer,              // blocks as the boot loader asks for them
     Completed,
     Failed,
@@ -36,9 +38,19 @@ enum class UpdateStage {
 
 struct UpdateProgress {
     UpdateStage stage = UpdateStage::Queued;
+    // Boot requests left, counting the one in flight.
     int attemptsLeft = 0;
-    int blocksDone = 0;  // as the window's bar counts them: at most blocksTotal
+    // Boot requests that got no "BOOT" answer so far.
+    int unansweredAttempts = 0;
+    // A boot request got no reply at all.
+    bool silenceHeard = false;
+    // The image was checked and the update began: the counts below are its own.
+    bool imageAccepted = false;
+    bool transferBegan = false;
+    int blocksDone = 0;  // as a progress bar counts them: at most blocksTotal
     int blocksTotal = 0;
+    // The reader's and the session's error lines so far.
+    QStringList errorLines;
 };
 
 enum class UpdateOutcome {
@@ -55,8 +67,9 @@ enum class UpdateOutcome {
 
 struct UpdateResult {
     UpdateOutcome outcome = UpdateOutcome::NoAnswer;
-    QStringList errorLines;   // the reader's and the engine's error texts, as the window lists them
+    QStringList errorLines;   // the reader's and the session's error texts, in the order they came
     QString refusalReason;    // ImageRefused / ImageUnreadable: why, in plain words
+    QString systemText;       // ImageUnreadable: the system's words under the file's name
     int bootAttempts = 0;     // boot entry requests sent
     int blocksSent = 0;       // data blocks the boot loader took
     int blocksTotal = 0;
@@ -88,4 +101,24 @@ struct SettingsResult {
     bool answered = false;
     SettingsRecord record{};  // what the reader holds, read after any write
     SettingsFailure failure = SettingsFailure::None;  // when not answered: the most telling of the attempts
+};
+
+// What the settings window's exchange loop found in one cycle.
+struct SettingsEvent {
+    enum class Kind {
+        Answered,      // the reader answered a block that asked for nothing new
+        Read,          // record is what the reader holds
+        Written,       // the reader answered the write; its read-back follows
+        WriteGivenUp,  // six writes went unanswered: the loop reads again
+        Silent,        // see lost and noticeOn
+    };
+    Kind kind = Kind::Answered;
+    SettingsRecord record{};
+    // Read: what the answered write before it sent, when it follows one.
+    std::optional<SettingsRecord> written;
+    // Silent: the most telling failure since the last answer; lost when the
+    // reader has just counted as lost, noticeOn while it stays silent after.
+    SettingsFailure failure = SettingsFailure::None;
+    bool lost = false;
+    bool noticeOn = false;
 };
