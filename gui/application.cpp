@@ -10,10 +10,7 @@
 #include "core/journal/journal.h"
 #include "gui/job_recorder.h"
 #include "gui/main_window.h"
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
 #include "gui/design_fonts.h"
-#include "gui/engine_boxes.h"
 #include "gui/port_chooser.h"
 #include "gui/setup.h"
 #include "gui/settings_window.h"
@@ -91,11 +88,7 @@ TalvorApp::TalvorApp(const AppOptions &options)
     auto directory = std::make_shared<platform::PortDirectory>(options.virtualPortFolder,
                                                                options.hardwarePorts);
     setup = std::make_unique<TSetup>(options.iniFolder, directory);
-    ShowEngineNoticesAsBoxes();
-    comPort = std::make_unique<TComPort1>();
-    prot = std::make_unique<TProt>(*comPort);
-
-    form1 = std::make_unique<TForm1>(*setup, *comPort, *prot, options.portLockName);
+    form1 = std::make_unique<TForm1>(*setup, options.portLockName);
     TForm1 *mainWindow = form1.get();
     form2 = std::make_unique<TForm2>(
         *setup, [mainWindow](const QString &name) { mainWindow->ui->GroupBox1->setTitle(name); }, mainWindow);
@@ -104,8 +97,7 @@ TalvorApp::TalvorApp(const AppOptions &options)
     Form4 = form4.get();
     form5 = std::make_unique<TForm5>(mainWindow);
     Form5 = form5.get();
-    // The settings lock comes with the port: "COMpBusy" gives "COMpBusy1-<port>".
-    form6 = std::make_unique<TForm6>(mainWindow->Handover(), *comPort, mainWindow->SettingsLock(), mainWindow);
+    form6 = std::make_unique<TForm6>(mainWindow);
     Form6 = form6.get();
 
     Journal::Options journalOptions = Journal::OptionsFromIni(QDir(options.iniFolder).filePath(QStringLiteral("com.ini")));
@@ -114,7 +106,7 @@ TalvorApp::TalvorApp(const AppOptions &options)
     journal = std::make_unique<Journal>(journalOptions);
     TSetup *portSetup = setup.get();
     recorder = std::make_unique<JobRecorder>(
-        *journal, [mainWindow] { return mainWindow->Session().Watch().Snapshot(); },
+        *journal, [mainWindow] { return mainWindow->Reader(); },
         [portSetup] { return portSetup->PortName; },
         [portSetup](const QString &name) { return portSetup->DevicePathFor(name); });
     form1->SetRecorder(recorder.get());
@@ -123,13 +115,12 @@ TalvorApp::TalvorApp(const AppOptions &options)
 
 TalvorApp::~TalvorApp()
 {
-    // The session's worker is stopped first: it uses the window, the port and
-    // the protocol object until its last cycle.
-    form1->Session().Stop();
-    // Entries still waiting for the reader are written with what is known.
+    // Entries still waiting for the reader are written with what is known,
+    // then the port closes: its worker reports to the windows until its last cycle.
     form1->SetRecorder(nullptr);
     form6->SetRecorder(nullptr);
     recorder.reset();
+    form1->ClosePort();
     journal.reset();
     Form6 = nullptr;
     Form5 = nullptr;
@@ -140,8 +131,5 @@ TalvorApp::~TalvorApp()
     form4.reset();
     form2.reset();
     form1.reset();
-    comPort->Close();
-    prot.reset();
-    comPort.reset();
     setup.reset();
 }

@@ -12,8 +12,6 @@
 
 class QTranslator;
 class TSetup;
-class TComPort1;
-class TProt;
 class TForm1;
 class TForm2;
 class TForm4;
@@ -65,8 +63,6 @@ public:
     ~TalvorApp();
 
     std::unique_ptr<TSetup> setup;
-    std::unique_ptr<TComPort1> comPort;
-    std::unique_ptr<TProt> prot;
     std::unique_ptr<Journal> journal;
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;

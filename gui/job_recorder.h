@@ -1,8 +1,6 @@
 #pragma once
-// Records the window's jobs in the service journal: a firmware update from
-// "Load program" to its end, a settings read or write from its button to the
-// reader's answer. A job's entry is written unfinished when it starts, so a
-// tool that is killed mid-update leaves it behind as such. The journal's
+// The window's jobs in the service journal, through the recorder every client
+// shares: the reader after an update is awaited on a timer, and the journal's
 // troubles are said once, in a box; they never stop a job.
 
 #include <QString>
@@ -10,27 +8,21 @@
 #include <functional>
 #include <optional>
 
-#include "core/engine/session_values.h"
-#include "core/journal/journal_entry.h"
-
-class Journal;
-class QWidget;
+#include "core/journal/job_journal.h"
 
 class JobRecorder {
 public:
-    // reader gives what the monitor last heard; port the name of the open
-    // port, devicePath what it leads to.
+    // reader gives what the monitor last heard on the open port; port the
+    // name of that port, devicePath what a port name leads to.
     JobRecorder(Journal &journal, std::function<ReaderSnapshot()> reader, std::function<QString()> port,
                 std::function<QString(const QString &)> devicePath);
     ~JobRecorder();
     JobRecorder(const JobRecorder &) = delete;
     JobRecorder &operator=(const JobRecorder &) = delete;
 
-    Journal &Log() { return journal_; }
+    Journal &Log() { return jobs_.Log(); }
 
     void BeginUpdate(const QString &imagePath);
-    // The reader restarts after an update: its versions after it are taken
-    // from its next answer, or what is known after a few seconds.
     void EndUpdate(const UpdateResult &result);
 
     // before: what the reader held, when the window knows it.
@@ -39,26 +31,17 @@ public:
     void EndSettings(const SettingsResult &result);
     // The window closed before the reader answered.
     void AbandonSettings();
-    bool SettingsPending() const { return settings_.has_value(); }
-
-    // How long the versions after an update are waited for.
-    static constexpr int kAfterUpdateWaitMs = 5000;
+    bool SettingsPending() const { return jobs_.SettingsOpen(); }
 
 private:
-    void Begin(JournalEntry &entry);
-    void Finish(const JournalEntry &entry);
-    void FinishUpdateNow();
-    void Tell(const QString &notice);
+    QString ConverterSerial() const;
+    void FinishUpdate();
+    void Tell(const JournalStatus &status);
 
-    Journal &journal_;
+    JobJournal jobs_;
     std::function<ReaderSnapshot()> reader_;
     std::function<QString()> port_;
     std::function<QString(const QString &)> devicePath_;
-    std::optional<JournalEntry> update_;
-    uint64_t pollsAtUpdateEnd_ = 0;
     int afterWaitedMs_ = 0;
     QTimer afterUpdate_;
-    std::optional<JournalEntry> settings_;
-    std::optional<SettingsRecord> settingsBefore_;
-    std::optional<SettingsRecord> settingsWanted_;
 };

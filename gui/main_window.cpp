@@ -9,34 +9,26 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "gui/port_open_text.h"
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
-#include "core/engine/port_handover.h"
-#include "gui/design_fonts.h"
 #include "core/line/device_holders.h"
-#include "core/engine/gui_call.h"
-#include "gui/message_box.h"
-#include "core/line/named_mutex.h"
 #include "core/line/port_directory.h"
-#include "gui/system_colours.h"
-#include "gui/port_chooser.h"
-#include "gui/setup.h"
-#include "gui/settings_window.h"
-#include "ui_main_window.h"
-#include "gui/information_window.h"
+#include "core/session/texts.h"
+#include "gui/design_fonts.h"
 #include "gui/history_window.h"
-#include "gui/job_recorder.h"
+#include "gui/information_window.h"
 #include "gui/instruction_window.h"
+#include "gui/job_recorder.h"
+#include "gui/message_box.h"
+#include "gui/port_chooser.h"
+#include "gui/port_open_text.h"
+#include "gui/session_bridge.h"
+#include "gui/settings_window.h"
+#include "gui/setup.h"
+#include "gui/system_colours.h"
+#include "ui_main_window.h"
 
 namespace {
 
 int screenHeightForTests = 0;
-// Longer than the monitor's longest exchange (a silent 100-byte read).
-constexpr int kPortCloseWaitMs = 2000;
-// Longer than an update's longest step after the window asked it to end: the
-// port taken (purges retried for a second), a silent boot attempt, the end sequence.
-constexpr int kUpdateEndWaitMs = 5000;
 constexpr int kDesignScreenHeight = 1080;
 
 void SetTextColour(QWidget *widget, const QColor &colour)
@@ -108,12 +100,10 @@ QPixmap WarningPicture()
 
 }  // namespace
 
-TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &portLockName,
-               QWidget *parent)
+TForm1::TForm1(TSetup &setup, const std::string &portLockName, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      ui(std::make_unique<Ui::TForm1>()), setup_(setup), port_(port), prot_(prot),
-      portLockPrefix_(portLockName)
+      ui(std::make_unique<Ui::TForm1>()), setup_(setup), portLockPrefix_(portLockName)
 {
     ui->setupUi(this);
     platform::ApplyDesignFonts(this);
@@ -171,27 +161,12 @@ TForm1::TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &p
     }
     connect(ui->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
 
-    prot_.SetPortOpenFlag(&PortOpen);
-
-    // Opened with the port, named after it: see OpenPortLocks.
-    COMpBusy_ = std::make_unique<platform::NamedMutex>();
-    COMpBusy1_ = std::make_unique<platform::NamedMutex>();
-    try {
-        Session_ = std::make_unique<ReaderSession>(prot_, port_, *COMpBusy_, PortOpen, *this, *this);
-    } catch (const std::system_error &) {
-        platform::MessageBoxRequest box;
-        box.caption = QApplication::applicationName();
-        box.text = tr("New Thread Error");
-        platform::ShowMessageBox(box);
-        std::exit(EXIT_FAILURE);
-    }
 }
 
 TForm1::~TForm1()
 {
-    // The worker uses the window, the port and the protocol to its last cycle.
-    Session_.reset();
-    prot_.SetPortOpenFlag(nullptr);
+    // The worker ends before the window it reports to.
+    session_.reset();
 }
 
 void TForm1::SetScreenHeightForTests(int height)
@@ -258,14 +233,11 @@ void TForm1::FormShow()
 
 void TForm1::FormClose()
 {
-    // A running update ends after its current step; the port is closed once
-    // the worker has let go of it. One that does not end in time keeps it.
-    if (updateRunning_) {
-        Session_->RequestAbort();
-        platform::WaitServingGui([this] { return !updateRunning_; }, kUpdateEndWaitMs);
-    }
-    if (!updateRunning_ && PortOpen)
-        ClosePort();
+    // A running update ends after its current step: the session lets go of
+    // the port once the worker has ended, which waits for that step.
+    if (session_)
+        session_->RequestStop(StopScope::Everything);
+    ClosePort();
 }
 
 void TForm1::Timer1Timer()
@@ -294,22 +266,55 @@ void TForm1::Button1Click()
 void TForm1::OpenPort()
 {
     const QString name = setup_.PortName;
-    if (OpenPortPath(name)) {
-        if (OpenPortLocks(name))
-            PortOpen = true;
-        else
-            port_.Close();
+    const QString path = setup_.DevicePathFor(name);
+    Session::OpenResult opened;
+    if (name.size() > platform::kMaxPortNameLength) {
+        opened.failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
+    } else {
+        auto bridge = std::make_unique<SessionBridge>();
+        Session::Options options;
+        options.lockPrefix = portLockPrefix_;
+        options.observer = bridge.get();
+        try {
+            opened = Session::Open(name, path, options);
+        } catch (const std::system_error &) {
+            platform::MessageBoxRequest box;
+            box.caption = QApplication::applicationName();
+            box.text = tr("New Thread Error");
+            platform::ShowMessageBox(box);
+            std::exit(EXIT_FAILURE);
+        }
+        if (opened.session) {
+            const int generation = ++sessionGeneration_;
+            connect(bridge.get(), &SessionBridge::readerChanged, this, [this, generation](const ReaderSnapshot &r) {
+                if (generation == sessionGeneration_)
+                    ShowReader(r);
+            });
+            connect(bridge.get(), &SessionBridge::updateChanged, this, [this, generation](const UpdateProgress &p) {
+                if (generation == sessionGeneration_)
+                    ShowUpdate(p);
+            });
+            connect(bridge.get(), &SessionBridge::updateEnded, this, [this, generation](const UpdateResult &r) {
+                if (generation == sessionGeneration_)
+                    UpdateEnded(r);
+            });
+            bridge_ = std::move(bridge);
+            session_ = std::move(opened.session);
+            if (Form6)
+                Form6->SetSession(session_.get(), bridge_.get());
+            // Open: no answer yet.
+            ShowReader(session_->Reader());
+            return;
+        }
+    }
+    if (!opened.lockFailure.isEmpty()) {
+        platform::ShowError(opened.lockFailure);
         return;
     }
-    ClosePortLocks();
-    platform::OpenFailure failure = port_.Device().openFailure();
-    if (name.size() > platform::kMaxPortNameLength)
-        failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
-    const QString path = setup_.DevicePathFor(name);
     std::vector<platform::DeviceHolder> holders;
-    if (failure.cause == platform::OpenFailureCause::Busy)
+    if (opened.failure.cause == platform::OpenFailureCause::Busy)
         holders = platform::OtherDeviceHolders(path.toStdString());
-    platform::ShowError(PortOpenFailureText(name, path, failure, holders, CurrentUserName()));
+    platform::ShowError(PortOpenFailureText(name, path, opened.failure, holders, CurrentUserName()));
 }
 
 bool TForm1::ConfirmOpenHeldPort()
@@ -321,63 +326,73 @@ bool TForm1::ConfirmOpenHeldPort()
     return holders.empty() || platform::ShowMessageBox(HeldPortQuestion(name, holders)) == platform::ResultOk;
 }
 
-// The locks keep two users of one port apart, so each port has its own: copies
-// of the tool on other ports never wait for this one. They live on in shared
-// memory after their last user, and nobody can tell whether another copy has
-// just opened one, so they are made only for a port that opened: a name that
-// is not a serial port leaves none behind. A lock that cannot be created
-// leaves the port closed, with one message that says why.
-bool TForm1::OpenPortLocks(const QString &portName)
-{
-    const std::string port = portName.toStdString();
-    const std::string portLock = platform::PortLockName(portLockPrefix_, port);
-    const std::string settingsLock = platform::PortLockName(portLockPrefix_ + "1", port);
-    if (COMpBusy_->valid() && COMpBusy_->name() == portLock && COMpBusy1_->valid() &&
-        COMpBusy1_->name() == settingsLock)
-        return true;
-
-    // The monitor may still be on its way out of a wait for the previous lock.
-    ConnectSaver &monitor = Session_->Monitor();
-    monitor.Park();
-    const bool opened = COMpBusy_->open(portLock) && COMpBusy1_->open(settingsLock);
-    monitor.Resume();
-    if (!opened) {
-        const platform::NamedMutex &failed = COMpBusy_->valid() ? *COMpBusy1_ : *COMpBusy_;
-        platform::ShowError(QString::fromStdString(failed.failureText()));
-    }
-    return opened;
-}
-
-// After a port that did not open, this copy holds no port's locks: "Close"
-// then waits for none.
-void TForm1::ClosePortLocks()
-{
-    if (!COMpBusy_->valid() && !COMpBusy1_->valid())
-        return;
-    ConnectSaver &monitor = Session_->Monitor();
-    monitor.Park();
-    COMpBusy_->close();
-    COMpBusy1_->close();
-    monitor.Resume();
-}
-
-bool TForm1::OpenPortPath(const QString &name)
-{
-    if (name.size() > platform::kMaxPortNameLength)
-        return false;
-    const QString path = setup_.DevicePathFor(name);
-    return port_.Open(path.toStdString()) != NullHandle;
-}
-
 void TForm1::ClosePort()
 {
-    // No new poll starts once the flag is down; a poll in flight ends before the
-    // descriptor goes away under it (its window calls are served meanwhile).
-    PortOpen = false;
-    const bool gotLock = platform::WaitForLockServingGui(*COMpBusy_, kPortCloseWaitMs);
-    port_.Close();
-    if (gotLock)
-        COMpBusy_->release();
+    if (!session_)
+        return;
+    // The worker finishes the exchange in flight before the port closes.
+    ++sessionGeneration_;
+    if (Form6)
+        Form6->SetSession(nullptr, nullptr);
+    session_.reset();
+    bridge_.reset();
+    if (monitorShown_)
+        SetLineText(MonitorLine::Status, monitor_text::PortClosed());
+    monitorShown_ = false;
+    shownAnswerKey_ = 0;
+    // An update the window quit during has ended with the session; its end
+    // came too late for the queue.
+    if (updateRunning_ && updateJob_.valid()) {
+        UpdateResult result;
+        try {
+            result = updateJob_.get();
+        } catch (const std::future_error &) {
+            result.outcome = UpdateOutcome::Stopped;  // it never began
+        }
+        UpdateEnded(result);
+    }
+}
+
+ReaderSnapshot TForm1::Reader() const
+{
+    return session_ ? session_->Reader() : ReaderSnapshot{};
+}
+
+void TForm1::ShowReader(const ReaderSnapshot &reader)
+{
+    monitorShown_ = true;
+    switch (reader.state) {
+    case ReaderSnapshot::State::Waiting:
+        SetLineText(MonitorLine::Status, monitor_text::NoAnswer());
+        return;
+    case ReaderSnapshot::State::Ready:
+        SetLineText(MonitorLine::Status, monitor_text::Ready());
+        // Repeated answers change nothing; an answer puts the remark line back
+        // over a holder sentence.
+        if (reader.info && (reader.answerKey != shownAnswerKey_ || !shownHolders_.isEmpty())) {
+            shownAnswerKey_ = reader.answerKey;
+            for (const MonitorChange &change : MonitorAnswerChanges(*reader.info)) {
+                if (change.serialCaption)
+                    SetSerialCaptionLit(true);
+                else
+                    SetLineText(change.line, change.text);
+            }
+        }
+        shownHolders_.clear();
+        return;
+    case ReaderSnapshot::State::NoAnswer:
+        shownAnswerKey_ = 0;
+        SetSerialCaptionLit(false);
+        SetLineText(MonitorLine::FirmwareVersion, QString());
+        SetLineText(MonitorLine::LoaderVersion, QString());
+        SetLineText(MonitorLine::SerialNumber, QString());
+        SetLineText(MonitorLine::Status, monitor_text::NoAnswer());
+        if (reader.holders != shownHolders_) {
+            shownHolders_ = reader.holders;
+            SetLineText(MonitorLine::Remark, reader.holders);
+        }
+        return;
+    }
 }
 
 void TForm1::Button2Click()
@@ -393,12 +408,11 @@ void TForm1::Button3Click()
 
 void TForm1::Button5Click()
 {
-    if (!PortOpen) {
+    if (!session_) {
         platform::ShowError(tr("Select the COM port!"));
         return;
     }
-    Session_->Handover().TakeFromMonitor();
-    // The settings window hands the port back when it closes.
+    // The session exchanges settings blocks instead of polling while it is open.
     if (Form6)
         Form6->exec();
 }
@@ -438,8 +452,8 @@ void TForm1::ShowReaderHistory()
 {
     if (!recorder_)
         return;
-    const ReaderSnapshot reader = Session_->Watch().Snapshot();
-    if (!PortOpen || !reader.info || !reader.info->serialNumber) {
+    const ReaderSnapshot reader = Reader();
+    if (!session_ || !reader.info || !reader.info->serialNumber) {
         platform::MessageBoxRequest box;
         box.caption = tr("Information");
         box.text = tr("The reader's serial number is not known: open its port and wait until it answers.");

@@ -5,22 +5,22 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-#include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
-#include "core/engine/update_view.h"
-#include "core/engine/connect_saver.h"
-#include "core/engine/reader_session.h"
+#include "core/session/session.h"
+#include "gui/texts.h"
 
 namespace Ui { class TForm1; }
 class JobRecorder;
-namespace platform { class NamedMutex; }
-class PortHandover;
-class TComPort1;
-class TProt;
+class SessionBridge;
 class TSetup;
+
+// The update lamp: off, no reply to a boot request, the lit phase of the
+// blinking during a transfer, the update done.
+enum class Lamp { Off, NoReply, Busy, Done };
 
 // The firmware file chooser with its filter; tests replace the dialog itself.
 struct TOpenDialog {
@@ -32,11 +32,10 @@ struct TOpenDialog {
     static void SetChooserForTests(Chooser chooser);
 };
 
-class TForm1 : public QWidget, public MonitorView, public UpdateView {
+class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    TForm1(TSetup &setup, TComPort1 &port, TProt &prot, const std::string &portLockName,
-           QWidget *parent = nullptr);
+    TForm1(TSetup &setup, const std::string &portLockName, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Handlers, named after their control and event.
@@ -55,38 +54,16 @@ public:
     void Button4Click();
 
     void OpenPort();
-    bool OpenPortPath(const QString &name);
     void ClosePort();
-
-    // MonitorView
-    void SetLineText(MonitorLine line, const QString &text) override;
-    void SetSerialCaptionLit(bool lit) override;
-
-    // UpdateView
-    void SetLoadCaption(const QString &text) override;
-    void SetStopEnabled(bool enabled) override;
-    void SetStatusLine(const QString &text) override;
-    void SetPercentage(const QString &text) override;
-    void SetProgressMaximum(int maximum) override;
-    void SetProgressPosition(int position) override;
-    void SetLamp(Lamp lamp) override;
-    void SetLampBlinking(bool on) override;
-    void SetErrorIconEnabled(bool enabled) override;
-    void ClearErrorLines() override;
-    void AddErrorLine(const QString &line) override;
-    void ClearDescription() override;
-    void AddDescriptionLine(const QString &line) override;
-    void ShowFileName(const QString &path) override;
-    void Beep() override;
+    bool PortOpen() const { return session_ != nullptr; }
 
     QColor LampColour() const;
-    ReaderSession &Session() { return *Session_; }
-    ConnectSaver &Monitor() { return Session_->Monitor(); }
-    PortHandover &Handover() { return Session_->Handover(); }
+    // The open port's session; null while the port is closed.
+    Session *CurrentSession() { return session_.get(); }
+    // What the monitor last heard on the open port; nothing polled while closed.
+    ReaderSnapshot Reader() const;
     // From "Load program" until the window has taken the update's end.
     bool UpdateRunning() const { return updateRunning_; }
-    // "COMpBusy1" of the open port, between the settings window and its thread.
-    platform::NamedMutex &SettingsLock() { return *COMpBusy1_; }
 
     // Where updates are recorded; none by default.
     void SetRecorder(JobRecorder *recorder) { recorder_ = recorder; }
@@ -98,7 +75,6 @@ public:
     static void SetScreenHeightForTests(int height);
 
     std::unique_ptr<Ui::TForm1> ui;
-    std::atomic<bool> PortOpen{false};
     uint16_t FileChosen = 0;
     QTimer Timer1;
     QTimer Timer2;
@@ -110,29 +86,36 @@ protected:
 
 private:
     void SetPortButtons(bool openEnabled);
-    bool OpenPortLocks(const QString &portName);
-    void ClosePortLocks();
     // When other programs hold the chosen port, asks whether to open it anyway.
     bool ConfirmOpenHeldPort();
     void SetUpdateRunning(bool running);
-    // The update job has ended and the port is polled again.
-    void UpdateFinished();
-    // Opens the chosen file as an image; a refused one gets its box here.
-    bool OpenChosenImage();
-    void ShowImageRefused();
+    // The session's values, drawn: the monitor's lines, the update's controls.
+    void ShowReader(const ReaderSnapshot &reader);
+    void ShowUpdate(const UpdateProgress &progress);
+    void UpdateEnded(const UpdateResult &result);
+    void SetLineText(MonitorLine line, const QString &text);
+    void SetSerialCaptionLit(bool lit);
+    void SetLamp(Lamp lamp);
+    void SetLoadCaption(const QString &text);
+    void SetStatusLine(const QString &text);
+    // Checks the chosen file as an image and shows its name and description;
+    // a file that cannot be used gets its box here.
+    bool CheckChosenImage();
 
     TSetup &setup_;
-    TComPort1 &port_;
-    TProt &prot_;
     // Named after the open port: "COMpBusy-ttyUSB0", "COMpBusy1-ttyUSB0".
     std::string portLockPrefix_;
-    std::unique_ptr<platform::NamedMutex> COMpBusy_;
-    std::unique_ptr<platform::NamedMutex> COMpBusy1_;
-    std::unique_ptr<ReaderSession> Session_;
+    std::unique_ptr<SessionBridge> bridge_;
+    std::unique_ptr<Session> session_;
+    // Values queued by an earlier session are not drawn.
+    int sessionGeneration_ = 0;
+    bool monitorShown_ = false;
+    uint32_t shownAnswerKey_ = 0;
+    QString shownHolders_;
     bool shownOnce_ = false;
     JobRecorder *recorder_ = nullptr;
 
-    // --- update controls (app/update_controls.cpp) ---
+    // --- update controls (update_controls.cpp) ---
     // "Open"/"Close" as they were when the update started, restored after it.
     struct PortButtons {
         bool open = true;
@@ -140,5 +123,8 @@ private:
     };
     PortButtons portButtonsBeforeUpdate_;
     bool updateRunning_ = false;
+    // The running update's job; its end is taken from here when the port
+    // closes before the window heard of it.
+    std::future<UpdateResult> updateJob_;
     // --- end of update controls ---
 };

@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <mutex>
 
-#include "core/engine/gui_call.h"
 
 namespace platform {
 
@@ -55,10 +54,7 @@ int ShowMessageBox(const MessageBoxRequest &request)
         std::lock_guard<std::mutex> guard(handlerLock);
         current = handler;
     }
-    int result = ResultCancel;
-    // The box belongs to the GUI thread whoever asks for it; the asking thread waits.
-    RunOnGuiThread([&] { result = current ? current(request) : ShowQtBox(request); });
-    return result;
+    return current ? current(request) : ShowQtBox(request);
 }
 
 void ShowError(const QString &text)

@@ -1,7 +1,6 @@
 #pragma once
 // Every message box of the tool goes through here. The product shows a
-// QMessageBox on the GUI thread (a worker thread waits for the answer); tests
-// install a handler that records the box and answers it.
+// QMessageBox; tests install a handler that records the box and answers it.
 
 #include <QString>
 #include <functional>
@@ -29,7 +28,7 @@ struct MessageBoxRequest {
 
 using MessageBoxHandler = std::function<int(const MessageBoxRequest &)>;
 
-// Shows the box modally and returns the answer. Safe from any thread.
+// Shows the box modally and returns the answer; on the GUI thread.
 int ShowMessageBox(const MessageBoxRequest &request);
 // Shorthand for the tool's error boxes: caption "Error", OK only, no icon.
 void ShowError(const QString &text);

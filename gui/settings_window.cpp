@@ -10,11 +10,10 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "core/engine/port_handover.h"
+#include "core/session/session.h"
 #include "gui/design_fonts.h"
-#include "core/engine/gui_call.h"
-#include "core/line/named_mutex.h"
 #include "gui/job_recorder.h"
+#include "gui/session_bridge.h"
 #include "gui/system_colours.h"
 #include "ui_settings_window.h"
 
@@ -52,9 +51,8 @@ void SetTitleColour(QWidget *box, const QColor &colour)
 
 }  // namespace
 
-TForm6::TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &settingsBusy, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      ui(std::make_unique<Ui::TForm6>()), handover_(handover), port_(port), settingsBusy_(settingsBusy)
+TForm6::TForm6(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), ui(std::make_unique<Ui::TForm6>())
 {
     ui->setupUi(this);
     platform::ApplyDesignFonts(this);
@@ -91,9 +89,22 @@ TForm6::TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &se
 
 TForm6::~TForm6()
 {
-    StopThread();
-    if (Form6 == this)
-        Form6 = nullptr;
+    if (session_ && showing_)
+        session_->CloseSettings();
+}
+
+void TForm6::SetSession(Session *session, SessionBridge *bridge)
+{
+    if (session_ && showing_)
+        session_->CloseSettings();
+    showing_ = false;
+    session_ = session;
+    const int generation = ++generation_;
+    if (bridge)
+        connect(bridge, &SessionBridge::settingsChanged, this, [this, generation](const SettingsEvent &event) {
+            if (generation == generation_ && showing_)
+                SettingsEventArrived(event);
+        });
 }
 
 void TForm6::showEvent(QShowEvent *event)
@@ -127,29 +138,19 @@ void TForm6::reject()
 
 void TForm6::FormShow()
 {
-    using namespace settings_protocol;
-    Exchange.PendingCommand = kReadCommand;
     ui->Button2->setEnabled(false);
     ui->Button1->setEnabled(false);
     Exchange.ShownSettings = SettingsRecord{};
     Exchange.DeviceSettings = SettingsRecord{};
 
-    StopThread();  // a showing that was not closed through "Close"
     deviceSettingsKnown_ = false;
     writePending_ = false;
     if (recorder_)
         recorder_->BeginSettings(JournalEntry::Kind::SettingsRead, std::nullopt);
-    try {
-        ask_ = std::make_unique<SettingAsk>(true, Exchange, *this, port_, settingsBusy_);
-        handover_.ReleasePortLock();
-        ask_->Resume();
-    } catch (const std::system_error &) {
-        platform::MessageBoxRequest box;
-        box.caption = QGuiApplication::applicationName();
-        box.text = tr("New Thread Error");
-        platform::ShowMessageBox(box);
-        std::exit(EXIT_FAILURE);
-    }
+    // Every showing starts with a read.
+    if (session_ && !showing_)
+        session_->OpenSettings();
+    showing_ = true;
 
     ui->ComboBox1->setCurrentIndex(0);
     for (QComboBox *combo : {ui->ComboBox2, ui->ComboBox3, ui->ComboBox4, ui->ComboBox5, ui->ComboBox6,
@@ -171,7 +172,6 @@ void TForm6::FormShow()
     loaded_ = settings_fields::ShownFields();
     interfaceKept_ = false;
     ShowFields(loaded_);  // no items for unknown values, none selected
-    Exchange.AwaitedReadBack.reset();
     ScaleToScreen();
     platform::FitTextsToControls(this);
     // The notice is a memo: its longest line decides its font.
@@ -379,23 +379,12 @@ void TForm6::ShowSettings()
 
 void TForm6::CollectSettings()
 {
-    Exchange.SetEditedSettings(settings_fields::Encode(FieldsOfControls(), Exchange.EditedSettings()));
+    Exchange.EditedSettings = settings_fields::Encode(FieldsOfControls(), Exchange.EditedSettings);
 }
 
 void TForm6::ApplyFieldRules()
 {
     ShowFields(settings_fields::ApplyFieldRules(FieldsOfControls()));
-}
-
-// The thread holds the lock for one exchange and may wait for a window step of
-// ours meanwhile (never for a box): the wait is bounded and serves those steps.
-bool TForm6::TakeSettingsLock()
-{
-    if (platform::WaitForLockServingGui(settingsBusy_, kSettingsLockWaitMs))
-        return true;
-    platform::ShowError(settingsBusy_.valid() ? tr("The COM port is busy!")
-                                              : QString::fromStdString(settingsBusy_.failureText()));
-    return false;
 }
 
 bool TForm6::ConfirmChangesOfUnknownValues()
@@ -404,7 +393,7 @@ bool TForm6::ConfirmChangesOfUnknownValues()
     if (!deviceSettingsKnown_)
         return true;
     const SettingsRecord before = Exchange.DeviceSettings;
-    const SettingsRecord after = Exchange.EditedSettings();
+    const SettingsRecord after = Exchange.EditedSettings;
     auto value = [](const SettingsRecord &record, Field field) {
         const QString text = ValueText(record, field, true);
         return text.isEmpty() ? TForm6::tr("(none)") : text;
@@ -432,29 +421,25 @@ bool TForm6::ConfirmChangesOfUnknownValues()
 void TForm6::Button1Click()
 {
     CollectSettings();
-    Exchange.AwaitedReadBack.reset();
     if (!ConfirmChangesOfUnknownValues())
         return;
-    if (!TakeSettingsLock())
-        return;
-    Exchange.PendingCommand = settings_protocol::kWriteCommand;
+    if (session_)
+        session_->AskSettingsWrite(Exchange.EditedSettings);
     if (recorder_) {
         recorder_->BeginSettings(JournalEntry::Kind::SettingsWrite,
                                  deviceSettingsKnown_ ? std::optional<SettingsRecord>(Exchange.DeviceSettings)
                                                       : std::nullopt,
-                                 Exchange.EditedSettings());
+                                 Exchange.EditedSettings);
         writePending_ = true;
     }
     ui->Button1->setEnabled(false);
     ui->Button3->setEnabled(false);
-    settingsBusy_.release();
 }
 
 void TForm6::Button2Click()
 {
-    if (!TakeSettingsLock())
-        return;
-    Exchange.PendingCommand = settings_protocol::kReadCommand;
+    if (session_)
+        session_->AskSettingsRead();
     if (recorder_) {
         recorder_->BeginSettings(JournalEntry::Kind::SettingsRead,
                                  deviceSettingsKnown_ ? std::optional<SettingsRecord>(Exchange.DeviceSettings)
@@ -462,7 +447,6 @@ void TForm6::Button2Click()
         writePending_ = false;
     }
     ui->Button2->setEnabled(false);
-    settingsBusy_.release();
 }
 
 void TForm6::Button4Click()
@@ -488,7 +472,7 @@ void TForm6::Button3Click()
 
     if (ui->Button1->isEnabled()) {
         CollectSettings();
-        Exchange.ShownSettings = Exchange.EditedSettings();
+        Exchange.ShownSettings = Exchange.EditedSettings;
         if (Exchange.ShownSettings != Exchange.DeviceSettings &&
             AskWithButtonTexts(tr("The settings have been changed but not saved in the device\r\n "
                                   "finish editing the settings anyway?"),
@@ -497,24 +481,15 @@ void TForm6::Button3Click()
             return;
     }
 
-    // The monitor gets the port back only after the thread's last exchange.
-    StopThread();
+    // The monitor polls again only after the last settings exchange.
+    if (session_ && showing_)
+        session_->CloseSettings();
+    showing_ = false;
     if (recorder_)
         recorder_->AbandonSettings();
-    handover_.ReleasePortLock();
-    handover_.ResumeMonitor();
     closing_ = true;
     done(QDialog::Accepted);
     closing_ = false;
-}
-
-void TForm6::StopThread()
-{
-    if (!ask_)
-        return;
-    ask_->Terminate();
-    ask_->WaitFor();
-    ask_.reset();
 }
 
 int TForm6::AskWithButtonTexts(const QString &text, const QString &caption, platform::BoxButtons buttons,
@@ -532,13 +507,54 @@ int TForm6::AskWithButtonTexts(const QString &text, const QString &caption, plat
     return platform::ShowMessageBox(request);
 }
 
-void TForm6::SetButtonEnabled(SettingsButton button, bool enabled)
+void TForm6::SettingsEventArrived(const SettingsEvent &event)
 {
-    switch (button) {
-    case SettingsButton::ToDevice: ui->Button1->setEnabled(enabled); break;
-    case SettingsButton::FromDevice: ui->Button2->setEnabled(enabled); break;
-    case SettingsButton::Close: ui->Button3->setEnabled(enabled); break;
+    switch (event.kind) {
+    case SettingsEvent::Kind::Answered:
+        if (NoticeVisible())
+            EnableDeviceButtons();
+        break;
+    case SettingsEvent::Kind::Read:
+        SettingsRead(event.record, event.written);
+        break;
+    case SettingsEvent::Kind::Written:
+        Exchange.DeviceSettings = Exchange.EditedSettings;
+        ui->Button1->setEnabled(true);
+        ui->Button3->setEnabled(true);
+        break;
+    case SettingsEvent::Kind::WriteGivenUp:
+        ui->Button3->setEnabled(true);
+        break;
+    case SettingsEvent::Kind::Silent:
+        if (event.lost && !NoticeVisible()) {
+            ui->Button2->setEnabled(false);
+            ui->Button1->setEnabled(false);
+            ShowNoAnswer(event.failure);
+        }
+        if (event.noticeOn)
+            SetNoticeVisible(true);
+        break;
     }
+}
+
+void TForm6::EnableDeviceButtons()
+{
+    SetNoticeVisible(false);
+    ui->Button3->setEnabled(true);
+    ui->Button2->setEnabled(true);
+    ui->Button1->setEnabled(true);
+}
+
+void TForm6::SettingsRead(const SettingsRecord &record, const std::optional<SettingsRecord> &written)
+{
+    EnableDeviceButtons();
+    Exchange.ShownSettings = record;
+    Exchange.DeviceSettings = record;
+    ShowSettings();
+    SetNoticeVisible(false);
+    if (written && *written != record)
+        ShowSettingsNotTaken(*written, record);
+    SettingsArrived(record, written.has_value());
 }
 
 bool TForm6::NoticeVisible() const

@@ -1,6 +1,7 @@
 #pragma once
 // The reader's settings: shown, edited under the field rules, read from and
-// written to the reader by the settings exchange thread.
+// written to the reader through the open port's session, which exchanges one
+// settings block per cycle while this window is open.
 
 #include <QDialog>
 #include <QHash>
@@ -9,18 +10,25 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "gui/message_box.h"
-#include "core/engine/setting_ask.h"
 #include "core/protocol/settings_fields.h"
+#include "core/session/values.h"
+#include "gui/message_box.h"
 
-class PortHandover;
 class QComboBox;
-class TComPort1;
-namespace platform { class NamedMutex; }
+class Session;
+class SessionBridge;
 namespace Ui { class TForm6; }
 class JobRecorder;
+
+// The records the window works with.
+struct SettingsRecords {
+    SettingsRecord DeviceSettings{};  // what the reader holds, as last read
+    SettingsRecord ShownSettings{};   // what goes into the controls
+    SettingsRecord EditedSettings{};  // what the controls gave last: what a write sends
+};
 
 // Texts for the OK and Cancel buttons of the close question.
 struct TMessageButtons {
@@ -28,15 +36,14 @@ struct TMessageButtons {
 };
 extern TMessageButtons MessageButtons;
 
-class TForm6 : public QDialog, public SettingsView {
+class TForm6 : public QDialog {
     Q_OBJECT
 public:
-    // A button waits this long for the thread's cycle in flight to end.
-    static constexpr int kSettingsLockWaitMs = 1000;
-
-    // settingsBusy: "COMpBusy1" of the open port, shared with the thread.
-    TForm6(PortHandover &handover, TComPort1 &port, platform::NamedMutex &settingsBusy, QWidget *parent = nullptr);
+    explicit TForm6(QWidget *parent = nullptr);
     ~TForm6() override;
+
+    // The open port's session and its bridge, or none while the port is closed.
+    void SetSession(Session *session, SessionBridge *bridge);
 
     // Handlers, named after their control and event.
     void FormShow();
@@ -54,14 +61,11 @@ public:
     int AskWithButtonTexts(const QString &text, const QString &caption, platform::BoxButtons buttons,
                            platform::BoxIcon icon);
 
-    // SettingsView
-    void SetButtonEnabled(SettingsButton button, bool enabled) override;
-    bool NoticeVisible() const override;
-    void SetNoticeVisible(bool visible) override;
-    void ShowSettings() override;
-    void ShowNoAnswer(SettingsFailure why) override;
-    void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held) override;
-    void SettingsArrived(const SettingsRecord &record, bool afterWrite) override;
+    // What a cycle of the session's settings loop means for the window.
+    void SettingsEventArrived(const SettingsEvent &event);
+    bool NoticeVisible() const;
+    // Puts ShownSettings into the controls and applies the field rules.
+    void ShowSettings();
     // Where reads and writes are recorded; none by default.
     void SetRecorder(JobRecorder *recorder) { recorder_ = recorder; }
     // The captions of the fields in which two records differ, in window order.
@@ -69,10 +73,7 @@ public:
 
     // An empty size means the real screen.
     void SetScreenSizeForTests(const QSize &size) { screenSizeForTests_ = size; }
-    // The thread of the current showing, null once closed.
-    SettingAsk *CurrentThread() const { return ask_.get(); }
-
-    SettingsExchange Exchange;
+    SettingsRecords Exchange;
     std::unique_ptr<Ui::TForm6> ui;
 
 protected:
@@ -96,13 +97,20 @@ private:
     bool ConfirmChangesOfUnknownValues();
 
     void AssignHints();
-    void StopThread();
-    bool TakeSettingsLock();
+    void SetNoticeVisible(bool visible);
+    // The modal box of a reader that stopped answering ("Device no answer"), saying why.
+    void ShowNoAnswer(SettingsFailure why);
+    // The reader answered a write but its record read back differs: names the
+    // fields it did not take.
+    void ShowSettingsNotTaken(const SettingsRecord &written, const SettingsRecord &held);
+    void SettingsRead(const SettingsRecord &record, const std::optional<SettingsRecord> &written);
+    void SettingsArrived(const SettingsRecord &record, bool afterWrite);
+    void EnableDeviceButtons();
 
-    PortHandover &handover_;
-    TComPort1 &port_;
-    platform::NamedMutex &settingsBusy_;
-    std::unique_ptr<SettingAsk> ask_;
+    Session *session_ = nullptr;
+    // Events of an earlier session or showing are not drawn.
+    int generation_ = 0;
+    bool showing_ = false;
     QHash<QWidget *, QRect> designGeometry_;
     QSize designSize_;
     QSize screenSizeForTests_;

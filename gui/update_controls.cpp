@@ -5,20 +5,19 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontMetrics>
-#include <mutex>
 
-#include "gui/main_window.h"
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
-#include "core/engine/reader_session.h"
+#include "core/protocol/firmware_image.h"
+#include "core/session/image_copy.h"
+#include "core/session/texts.h"
 #include "gui/beep.h"
 #include "gui/design_fonts.h"
+#include "gui/information_window.h"
 #include "gui/job_recorder.h"
+#include "gui/main_window.h"
 #include "gui/message_box.h"
 #include "gui/path_shortening.h"
 #include "gui/system_colours.h"
 #include "ui_main_window.h"
-#include "gui/information_window.h"
 
 namespace {
 
@@ -55,30 +54,45 @@ void TForm1::Button21Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
-    OpenChosenImage();
+    CheckChosenImage();
     // Set for a refused file too: "Load program" then says again why.
     FileChosen = 1;
     ui->Button22->setEnabled(true);
 }
 
-bool TForm1::OpenChosenImage()
+bool TForm1::CheckChosenImage()
 {
-    if (prot_.OpenImage(OpenDialog1.FileName))
-        return true;
-    if (!prot_.ImageVerdict().Accepted())
-        ShowImageRefused();
-    return false;
-}
-
-void TForm1::ShowImageRefused()
-{
-    platform::ShowError(tr("The firmware file cannot be used!\n%1\n%2.")
-                            .arg(QDir::toNativeSeparators(OpenDialog1.FileName), prot_.ImageVerdict().reason));
+    const QString &path = OpenDialog1.FileName;
+    const image_copy::ImageCopy image = image_copy::Load(path, image_copy::Hash::No);
+    if (image.failure != image_copy::Failure::None && image.failure != image_copy::Failure::TooLarge) {
+        // The file named, and the system's reason beneath.
+        const QString detail = path.isEmpty() ? update_text::NoFileName()
+                                              : QDir::toNativeSeparators(path) + QLatin1Char('\n') + image.systemText;
+        platform::ShowError(update_text::CouldNotOpen() + QLatin1Char('\n') + detail);
+        return false;
+    }
+    // Half the control's width, as the file name was always shown.
+    ui->StaticText1->setText(
+        platform::ShortenPath(path, ui->StaticText1->fontMetrics(), ui->StaticText1->width() / 2));
+    ui->Memo1->clear();
+    const firmware_image::Layout layout = firmware_image::Read(image.bytes);
+    const image_check::Verdict verdict =
+        image.failure == image_copy::Failure::TooLarge ? image.verdict : layout.verdict;
+    if (!verdict.Accepted()) {
+        // A refused file shows no description and leaves the progress bar alone.
+        platform::ShowError(tr("The firmware file cannot be used!\n%1\n%2.")
+                                .arg(QDir::toNativeSeparators(path), verdict.reason));
+        return false;
+    }
+    ui->Memo1->appendPlainText(firmware_image::DescriptionText(layout.description));
+    ui->ProgressBar1->setMaximum(layout.blockCount);
+    ui->ProgressBar1->setValue(0);
+    return true;
 }
 
 void TForm1::Button22Click()
 {
-    if (!PortOpen) {
+    if (!session_) {
         platform::ShowError(tr("Select the COM port!"));
         return;
     }
@@ -86,9 +100,9 @@ void TForm1::Button22Click()
         platform::ShowError(tr("Select the firmware file!"));
         return;
     }
-    // Checked before the hand-over: for a file that is gone or is no image
-    // the reader is not touched at all.
-    if (!OpenChosenImage())
+    // Checked before the job: for a file that is gone or is no image the
+    // reader is not touched at all.
+    if (!CheckChosenImage())
         return;
     SetUpdateRunning(true);
     updateRunning_ = true;
@@ -96,27 +110,82 @@ void TForm1::Button22Click()
         recorder_->BeginUpdate(OpenDialog1.FileName);
     // The session's worker takes the port between two polls and gives it back
     // after the update; the window goes on at once.
-    Session_->QueueUpdate(OpenDialog1.FileName, [this] { UpdateFinished(); });
+    updateJob_ = session_->Update(OpenDialog1.FileName);
 }
 
-void TForm1::UpdateFinished()
+void TForm1::ShowUpdate(const UpdateProgress &progress)
 {
+    SetLoadCaption(update_view::Caption(progress));
+    const bool running = progress.stage == UpdateStage::WaitingForBootLoader ||
+                         progress.stage == UpdateStage::StartingFirmware || progress.stage == UpdateStage::Transfer;
+    ui->Button4->setEnabled(running);
+    if (const auto status = update_view::StatusLine(progress))
+        SetStatusLine(*status);
+    if (progress.imageAccepted) {
+        ui->ProgressBar1->setMaximum(progress.blocksTotal);
+        ui->ProgressBar1->setValue(progress.blocksDone);
+        ui->Label5->setText(update_view::Percentage(progress).value_or(QString()));
+        if (Form5)
+            Form5->Memo1()->setPlainText(progress.errorLines.join(QLatin1Char('\n')));
+    }
+    if (!progress.errorLines.isEmpty())
+        ui->SpeedButton2->setEnabled(true);
+
+    switch (progress.stage) {
+    case UpdateStage::WaitingForBootLoader:
+        if (progress.silenceHeard)
+            SetLamp(Lamp::NoReply);
+        break;
+    case UpdateStage::Transfer:
+        if (!Timer2.isActive())
+            Timer2.start();
+        break;
+    case UpdateStage::Completed:
+        Timer2.stop();
+        SetLamp(Lamp::Done);
+        break;
+    case UpdateStage::Failed:
+        if (progress.imageAccepted) {
+            Timer2.stop();
+            SetLamp(Lamp::Off);
+        }
+        break;
+    case UpdateStage::Queued:
+    case UpdateStage::StartingFirmware:
+        break;
+    }
+}
+
+void TForm1::UpdateEnded(const UpdateResult &result)
+{
+    if (!updateRunning_)
+        return;
+    updateJob_ = {};
     SetUpdateRunning(false);
     updateRunning_ = false;
-    const UpdateResult &result = prot_.LastResult();
     if (recorder_)
         recorder_->EndUpdate(result);
-    // The file was changed since the check above; the update sent nothing.
-    if (!prot_.ImageVerdict().Accepted())
-        ShowImageRefused();
+    switch (result.outcome) {
+    case UpdateOutcome::Completed:
+        platform::Beep(1000, 200);
+        break;
+    case UpdateOutcome::ImageRefused:
+        // The file was changed since the window checked it; the update sent nothing.
+        platform::ShowError(tr("The firmware file cannot be used!\n%1\n%2.")
+                                .arg(QDir::toNativeSeparators(OpenDialog1.FileName), result.refusalReason));
+        break;
+    case UpdateOutcome::ImageUnreadable:
+        platform::ShowError(update_text::CouldNotOpen() + QLatin1Char('\n') +
+                            QDir::toNativeSeparators(OpenDialog1.FileName) + QLatin1Char('\n') + result.systemText);
+        break;
+    default:
+        break;
+    }
     // A failed transfer must not read as one still running: the bar and the
     // percentage stay where it stopped, the status line says why, and the
     // list of errors opens.
-    if (!result.errorLines.isEmpty()) {
-        SetStatusLine(result.errorLines.first());
-        if (Form5)
-            Form5->open();
-    }
+    if (!result.errorLines.isEmpty() && Form5)
+        Form5->open();
 }
 
 // The enabled states around an update, in one place. While the update runs,
@@ -138,7 +207,9 @@ void TForm1::SetUpdateRunning(bool running)
 
 void TForm1::Button4Click()
 {
-    Session_->RequestStop();
+    // "Stop" ends the boot loader countdown; a transfer goes on.
+    if (session_)
+        session_->RequestStop(StopScope::Countdown);
 }
 
 void TForm1::Timer2Timer()
@@ -158,7 +229,7 @@ void TForm1::SetLoadCaption(const QString &text)
     platform::FitFontToText(ui->Button22, text, kButtonTextMargin);
     ui->Button22->setText(text);
 }
-void TForm1::SetStopEnabled(bool enabled) { ui->Button4->setEnabled(enabled); }
+
 void TForm1::SetStatusLine(const QString &text)
 {
     // "Firmware update completed successfully!" is a pixel or two wider in the
@@ -167,9 +238,6 @@ void TForm1::SetStatusLine(const QString &text)
     platform::FitFontToText(ui->StaticText2, text, margin);
     ui->StaticText2->setText(text);
 }
-void TForm1::SetPercentage(const QString &text) { ui->Label5->setText(text); }
-void TForm1::SetProgressMaximum(int maximum) { ui->ProgressBar1->setMaximum(maximum); }
-void TForm1::SetProgressPosition(int position) { ui->ProgressBar1->setValue(position); }
 
 void TForm1::SetLamp(Lamp lamp)
 {
@@ -183,41 +251,4 @@ void TForm1::SetLamp(Lamp lamp)
     QPalette palette = ui->Shape1->palette();
     palette.setColor(QPalette::Window, colour);
     ui->Shape1->setPalette(palette);
-}
-
-void TForm1::SetLampBlinking(bool on)
-{
-    if (on)
-        Timer2.start();
-    else
-        Timer2.stop();
-}
-
-void TForm1::SetErrorIconEnabled(bool enabled) { ui->SpeedButton2->setEnabled(enabled); }
-
-void TForm1::ClearErrorLines()
-{
-    if (Form5)
-        Form5->Memo1()->clear();
-}
-
-void TForm1::AddErrorLine(const QString &line)
-{
-    if (Form5)
-        Form5->Memo1()->appendPlainText(line);
-}
-
-void TForm1::ClearDescription() { ui->Memo1->clear(); }
-void TForm1::AddDescriptionLine(const QString &line) { ui->Memo1->appendPlainText(line); }
-
-void TForm1::ShowFileName(const QString &path)
-{
-    // Half the control's width, as the file name was always shown.
-    ui->StaticText1->setText(
-        platform::ShortenPath(path, ui->StaticText1->fontMetrics(), ui->StaticText1->width() / 2));
-}
-
-void TForm1::Beep()
-{
-    platform::Beep(1000, 200);
 }

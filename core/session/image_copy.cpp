@@ -51,7 +51,7 @@ ImageCopy TooLarge(ImageCopy copy, const image_check::Verdict &verdict, qint64 s
 
 }  // namespace
 
-ImageCopy Load(const QString &path)
+ImageCopy Load(const QString &path, Hash hash)
 {
     ImageCopy copy;
     if (path.isEmpty()) {
@@ -107,7 +107,8 @@ ImageCopy Load(const QString &path)
 
     copy.failure = Failure::None;
     copy.size = bytes.size();
-    copy.sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    if (hash == Hash::Yes)
+        copy.sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     copy.bytes = std::move(bytes);
     return copy;
 }

@@ -35,8 +35,12 @@ struct ImageCopy {
     bool Read() const { return failure == Failure::None; }
 };
 
+// Whether the copy's SHA-256 is taken: a window that only looks at a chosen
+// file need not spend a second on it.
+enum class Hash { Yes, No };
+
 // Reads path without ever blocking on it: only a regular file is opened, and
 // one that is too large is refused from its size.
-ImageCopy Load(const QString &path);
+ImageCopy Load(const QString &path, Hash hash = Hash::Yes);
 
 }  // namespace image_copy

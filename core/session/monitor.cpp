@@ -14,7 +14,7 @@ constexpr auto kHolderLookupInterval = std::chrono::seconds(5);
 
 }  // namespace
 
-std::optional<device_info::DeviceInfo> Monitor::Poll()
+std::optional<Monitor::Answer> Monitor::Poll()
 {
     static constexpr uint8_t kPayload[] = {0x00};
     link_.Send(kStatusRequest, kPayload, sizeof kPayload);
@@ -22,7 +22,7 @@ std::optional<device_info::DeviceInfo> Monitor::Poll()
     // 0xDA, 0xD5 or 0xDF travels as two bytes and would shift them.
     if (link_.ReceiveRaw(kReplyReadBytes) == 0)
         return std::nullopt;
-    return device_info::Decode(link_.Reply());
+    return Answer{device_info::Decode(link_.Reply()), device_info::AnswerKey(link_.Reply())};
 }
 
 QString Monitor::Holders(bool answered)

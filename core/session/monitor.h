@@ -22,9 +22,13 @@ public:
 
     Monitor(FrameLink &link, SerialPort &port) : link_(link), port_(port) {}
 
+    struct Answer {
+        device_info::DeviceInfo info;
+        uint32_t key = 0;  // device_info::AnswerKey
+    };
     // One poll, with the port taken: the decoded answer, none when the reader
     // was silent.
-    std::optional<device_info::DeviceInfo> Poll();
+    std::optional<Answer> Poll();
     // After the poll, with the port let go: the sentence that names the
     // other holders of the port, looked up after a few silent polls and no
     // more often than every few seconds; empty while the reader answers.

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-bool ReaderWatch::Polled(const device_info::DeviceInfo *answer, const QString &holders, ReaderSnapshot &now)
+bool ReaderWatch::Polled(const device_info::DeviceInfo *answer, uint32_t key, const QString &holders,
+                         ReaderSnapshot &now)
 {
     bool changed = false;
     {
@@ -15,6 +16,7 @@ bool ReaderWatch::Polled(const device_info::DeviceInfo *answer, const QString &h
             snapshot_.state = ReaderSnapshot::State::Ready;
             snapshot_.info = *answer;
             snapshot_.lastAnswer = *answer;
+            snapshot_.answerKey = key;
             snapshot_.holders.clear();
         } else {
             snapshot_.state = ReaderSnapshot::State::NoAnswer;

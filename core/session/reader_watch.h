@@ -10,9 +10,10 @@
 
 class ReaderWatch {
 public:
-    // The monitor's poll listener: answer is null when the reader was silent.
-    // True when the reader's state, answer or holders changed; now gets the snapshot.
-    bool Polled(const device_info::DeviceInfo *answer, const QString &holders, ReaderSnapshot &now);
+    // After each poll: answer is null when the reader was silent, key its
+    // identity. True when the reader's state, answer or holders changed; now
+    // gets the snapshot.
+    bool Polled(const device_info::DeviceInfo *answer, uint32_t key, const QString &holders, ReaderSnapshot &now);
     ReaderSnapshot Snapshot() const;
     // Waits up to timeoutMs for the reader to answer a poll that ends after
     // afterPolls polls (Snapshot().polls: one that starts later); the snapshot

@@ -130,11 +130,12 @@ void Session::Parts::Poll()
 {
     if (!TakeLock(portBusy, [this] { return !Interrupted() && !settingsOpen; }))
         return;  // a job, a settings window or the end comes first
-    const std::optional<device_info::DeviceInfo> answer = monitor.Poll();
+    const std::optional<Monitor::Answer> answer = monitor.Poll();
     portBusy.release();
     const QString holders = monitor.Holders(answer.has_value());
     ReaderSnapshot now;
-    if (watch.Polled(answer ? &*answer : nullptr, holders, now) && observer != nullptr)
+    if (watch.Polled(answer ? &answer->info : nullptr, answer ? answer->key : 0, holders, now) &&
+        observer != nullptr)
         observer->ReaderChanged(now);
     const int pauseMs = answer ? Monitor::kAnsweredPauseMs : Monitor::kSilentPauseMs;
     std::unique_lock<std::mutex> guard(lock);

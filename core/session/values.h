@@ -20,6 +20,9 @@ struct ReaderSnapshot {
     // The last answer ever heard on this port, kept while the reader is
     // silent (a hand-over of the port may cut a poll short).
     std::optional<device_info::DeviceInfo> lastAnswer;
+    // The last answer's identity (its bytes 7 to 10): an answer that repeats
+    // it changes nothing a window shows, even with other serial bytes.
+    uint32_t answerKey = 0;
     uint64_t polls = 0;
     uint64_t answers = 0;
     // Other programs that hold the port, as the monitor names them after
