@@ -1,13 +1,12 @@
 #pragma once
-// Records every message box the code under test asks for, the engine's
-// notices among them, and answers it without a modal loop.
+// Records every message box the windows ask for and answers it without a
+// modal loop.
 
 #include <QString>
 #include <deque>
 #include <mutex>
 #include <vector>
 
-#include "gui/engine_boxes.h"
 #include "gui/message_box.h"
 
 class RecordedBoxes {
@@ -23,7 +22,6 @@ public:
             answers_.pop_front();
             return answer;
         });
-        ShowEngineNoticesAsBoxes();
     }
     ~RecordedBoxes() { platform::SetMessageBoxHandler({}); }
 
