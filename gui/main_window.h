@@ -58,6 +58,9 @@ public:
     bool PortOpen() const { return session_ != nullptr; }
 
     QColor LampColour() const;
+    // The "Load program" caption and the status line, their fonts fitted to the text.
+    void SetLoadCaption(const QString &text);
+    void SetStatusLine(const QString &text);
     // The open port's session; null while the port is closed.
     Session *CurrentSession() { return session_.get(); }
     // What the monitor last heard on the open port; nothing polled while closed.
@@ -96,8 +99,6 @@ private:
     void SetLineText(MonitorLine line, const QString &text);
     void SetSerialCaptionLit(bool lit);
     void SetLamp(Lamp lamp);
-    void SetLoadCaption(const QString &text);
-    void SetStatusLine(const QString &text);
     // Checks the chosen file as an image and shows its name and description;
     // a file that cannot be used gets its box here.
     bool CheckChosenImage();

@@ -27,9 +27,8 @@
 
 #include "gui/application.h"
 #include "gui/main_window.h"
-#include "core/engine/com_port.h"
-#include "core/engine/connect_saver.h"
-#include "core/engine/update_procedure.h"
+#include "core/line/serial_port.h"
+#include "core/session/texts.h"
 #include "gui/port_chooser.h"
 #include "gui/setup.h"
 #include "holder_process.h"
@@ -99,30 +98,30 @@ TEST_F(MainWindowTest, StartsClosedWithTheDesignStates)
     EXPECT_TRUE(ui().Button5->isEnabled());
     EXPECT_EQ(ui().StaticText3->text(), "COM-port is closed");
     EXPECT_EQ(ui().Label5->text(), "0%");
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
+    EXPECT_EQ(app->form1->PortOpen(), false);
 }
 
 TEST_F(MainWindowTest, OpenAndCloseThePort)
 {
     OpenThroughChooser();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), true);
-    EXPECT_NE(app->comPort->Handle, NullHandle);
+    EXPECT_EQ(app->form1->PortOpen(), true);
+    EXPECT_NE(app->form1->CurrentSession(), nullptr);
     EXPECT_FALSE(ui().Button1->isEnabled());
     EXPECT_TRUE(ui().Button2->isEnabled());
     EXPECT_EQ(ui().GroupBox1->title(), "talvor-test");
 
     ui().Button2->click();
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
-    EXPECT_EQ(app->comPort->Handle, NullHandle);
+    EXPECT_EQ(app->form1->PortOpen(), false);
+    EXPECT_EQ(app->form1->CurrentSession(), nullptr);
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
 }
 
 TEST_F(MainWindowTest, BusyPortFailsAndCloseClearsTheState)
 {
-    TComPort1 otherProgram;
-    ASSERT_NE(otherProgram.Open(port->Link().toStdString()), NullHandle);
+    SerialPort otherProgram;
+    ASSERT_TRUE(otherProgram.Open(port->Link().toStdString()));
 
     OpenThroughChooser();
     ASSERT_EQ(boxes.Count(), 1u);
@@ -132,7 +131,7 @@ TEST_F(MainWindowTest, BusyPortFailsAndCloseClearsTheState)
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.icon, platform::BoxIcon::None);
     EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
+    EXPECT_EQ(app->form1->PortOpen(), false);
     EXPECT_FALSE(ui().Button1->isEnabled());
     EXPECT_TRUE(ui().Button2->isEnabled());
 
@@ -150,13 +149,7 @@ TEST_F(MainWindowTest, EmptyChoiceFailsToOpen)
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_TRUE(boxes.Texts()[0].startsWith("The COM port is busy!\n\nNo port was chosen."))
         << boxes.Texts()[0].toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
-}
-
-TEST_F(MainWindowTest, OverlongPortNameIsRefused)
-{
-    EXPECT_FALSE(app->form1->OpenPortPath(QStringLiteral("a-name-of-16-chr")));
-    EXPECT_EQ(app->comPort->Handle, NullHandle);
+    EXPECT_EQ(app->form1->PortOpen(), false);
 }
 
 TEST_F(MainWindowTest, EachOpenFailureShowsItsCauseUnderTheKnownLine)
@@ -176,7 +169,7 @@ TEST_F(MainWindowTest, EachOpenFailureShowsItsCauseUnderTheKnownLine)
         EXPECT_EQ(box.caption, "Error");
         EXPECT_TRUE(box.text.startsWith(QStringLiteral("The COM port is busy!\n\n") + QString::fromUtf8(row.cause)))
             << box.text.toStdString();
-        EXPECT_EQ(app->form1->PortOpen.load(), false);
+        EXPECT_EQ(app->form1->PortOpen(), false);
     }
 }
 
@@ -194,8 +187,8 @@ TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
     EXPECT_EQ(box.buttons, platform::BoxButtons::OkCancel);
     EXPECT_EQ(box.okText, "Open anyway");
     EXPECT_TRUE(box.text.startsWith(question)) << box.text.toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
-    EXPECT_EQ(app->comPort->Handle, NullHandle);
+    EXPECT_EQ(app->form1->PortOpen(), false);
+    EXPECT_EQ(app->form1->CurrentSession(), nullptr);
     EXPECT_TRUE(ui().Button1->isEnabled()) << "cancelled: the port stays closed";
 
     boxes.Clear();
@@ -203,7 +196,7 @@ TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
     OpenThroughChooser();
     ASSERT_EQ(boxes.Count(), 1u) << boxes.Texts().join('|').toStdString();
     EXPECT_TRUE(boxes.Texts()[0].startsWith(question));
-    EXPECT_EQ(app->form1->PortOpen.load(), true);
+    EXPECT_EQ(app->form1->PortOpen(), true);
     EXPECT_FALSE(ui().Button1->isEnabled());
     ui().Button2->click();
 
@@ -212,7 +205,7 @@ TEST_F(MainWindowTest, PortThatAnotherProgramHoldsAsksFirstAndOpensOnlyWhenTold)
     boxes.Clear();
     OpenThroughChooser();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app->form1->PortOpen.load(), true);
+    EXPECT_EQ(app->form1->PortOpen(), true);
 }
 
 TEST_F(MainWindowTest, CancelledChooserChangesNothing)
@@ -222,7 +215,7 @@ TEST_F(MainWindowTest, CancelledChooserChangesNothing)
     ui().Button1->click();
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
+    EXPECT_EQ(app->form1->PortOpen(), false);
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
@@ -239,10 +232,10 @@ TEST_F(MainWindowTest, PreconditionMessagesWithThePortClosed)
 TEST_F(MainWindowTest, ClosingTheWindowClosesThePort)
 {
     OpenThroughChooser();
-    ASSERT_EQ(app->form1->PortOpen.load(), true);
+    ASSERT_EQ(app->form1->PortOpen(), true);
     app->form1->close();
-    EXPECT_EQ(app->form1->PortOpen.load(), false);
-    EXPECT_EQ(app->comPort->Handle, NullHandle);
+    EXPECT_EQ(app->form1->PortOpen(), false);
+    EXPECT_EQ(app->form1->CurrentSession(), nullptr);
     EXPECT_EQ(boxes.Count(), 0u);  // no update runs: nothing to ask
 }
 

@@ -2,37 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU" sourcelanguage="en">
 <context>
-    <name>ConnectSaver</name>
-    <message>
-        <source>COM-port is closed</source>
-        <translation>COM-порт закрыт</translation>
-    </message>
-    <message>
-        <source>Device no answer</source>
-        <translation>Устройство не отвечает</translation>
-    </message>
-    <message>
-        <source>Device is ready</source>
-        <translation>Устройство готово</translation>
-    </message>
-    <message>
-        <source>vesion  </source>
-        <translation>версия  </translation>
-    </message>
-    <message>
-        <source>unknown</source>
-        <translation>неизвестна</translation>
-    </message>
-    <message>
-        <source>With a bootloader version lower than 8.2, accurate information about the device firmware version is not available</source>
-        <translation>При версии загрузчика ниже 8.2 точные сведения о версии прошивки устройства недоступны</translation>
-    </message>
-    <message>
-        <source>Firmware versions prior to 5.3 do not contain the necessary information</source>
-        <translation>Прошивки версий ниже 5.3 не содержат необходимых сведений</translation>
-    </message>
-</context>
-<context>
     <name>DeviceHolders</name>
     <message>
         <source>%1 (pid %2)</source>
@@ -45,6 +14,77 @@
     <message>
         <source> and </source>
         <translation> и </translation>
+    </message>
+</context>
+<context>
+    <name>FirmwareUpdate</name>
+    <message>
+        <source>Could not open file!</source>
+        <translation>Не удалось открыть файл!</translation>
+    </message>
+    <message>
+        <source>Load program</source>
+        <translation>Загрузить</translation>
+    </message>
+    <message>
+        <source>Connect the device...</source>
+        <translation>Подключите устройство...</translation>
+    </message>
+    <message>
+        <source>Waiting for connection (%1)</source>
+        <translation>Ожидание связи (%1)</translation>
+    </message>
+    <message>
+        <source>Process of updating the program...</source>
+        <translation>Идёт обновление программы...</translation>
+    </message>
+    <message>
+        <source>Start the firmware...</source>
+        <translation>Запуск прошивки...</translation>
+    </message>
+    <message>
+        <source>Process of firmware update...</source>
+        <translation>Идёт обновление прошивки...</translation>
+    </message>
+    <message>
+        <source>Firmware update completed successfully!</source>
+        <translation>Обновление прошивки успешно завершено!</translation>
+    </message>
+    <message>
+        <source>There is no response from the device!</source>
+        <translation>Нет ответа от устройства!</translation>
+    </message>
+    <message>
+        <source>Checksum error receiving!</source>
+        <translation>Ошибка контрольной суммы при приёме!</translation>
+    </message>
+    <message>
+        <source>Did not match the model!</source>
+        <translation>Модель устройства не совпадает!</translation>
+    </message>
+    <message>
+        <source>The device number outside the allowed range!</source>
+        <translation>Номер устройства вне допустимого диапазона!</translation>
+    </message>
+    <message>
+        <source>You have exceeded the maximum program size!</source>
+        <translation>Превышен максимальный размер программы!</translation>
+    </message>
+    <message>
+        <source>An incorrect block number!</source>
+        <translation>Неверный номер блока!</translation>
+    </message>
+    <message>
+        <source>Checksum error transmission!</source>
+        <translation>Ошибка контрольной суммы при передаче!</translation>
+    </message>
+    <message>
+        <source>The port vanished: the reader or its converter was unplugged!</source>
+        <translation>Порт пропал: считыватель или его преобразователь отключён!</translation>
+    </message>
+    <message>
+        <source>No file name was given.</source>
+        <translation>Имя файла не указано.</translation>
     </message>
 </context>
 <context>
@@ -82,6 +122,10 @@
 <context>
     <name>ImageCopy</name>
     <message>
+        <source>No file name was given.</source>
+        <translation>Имя файла не указано.</translation>
+    </message>
+    <message>
         <source>Not a regular file</source>
         <translation>Это не обычный файл</translation>
     </message>
@@ -110,6 +154,37 @@ The job is not affected.</source>
     <message>
         <source>Error</source>
         <translation>Ошибка</translation>
+    </message>
+</context>
+<context>
+    <name>Monitor</name>
+    <message>
+        <source>COM-port is closed</source>
+        <translation>COM-порт закрыт</translation>
+    </message>
+    <message>
+        <source>Device no answer</source>
+        <translation>Устройство не отвечает</translation>
+    </message>
+    <message>
+        <source>Device is ready</source>
+        <translation>Устройство готово</translation>
+    </message>
+    <message>
+        <source>vesion  </source>
+        <translation>версия  </translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>неизвестна</translation>
+    </message>
+    <message>
+        <source>With a bootloader version lower than 8.2, accurate information about the device firmware version is not available</source>
+        <translation>При версии загрузчика ниже 8.2 точные сведения о версии прошивки устройства недоступны</translation>
+    </message>
+    <message>
+        <source>Firmware versions prior to 5.3 do not contain the necessary information</source>
+        <translation>Прошивки версий ниже 5.3 не содержат необходимых сведений</translation>
     </message>
 </context>
 <context>
@@ -208,6 +283,137 @@ and log out and log in again.</source>
 затем отключите конвертер и подключите его снова, добавьте себя в группу командой
     sudo usermod -aG %2 %5
 и выйдите из системы и войдите снова.</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsFields</name>
+    <message>
+        <source>Rule of button &apos;&apos;0&quot; input in buffer</source>
+        <translation>Правило ввода кнопки «0» в буфер</translation>
+    </message>
+    <message>
+        <source>DeviceType</source>
+        <translation>Тип устройства</translation>
+    </message>
+    <message>
+        <source>Red Led</source>
+        <translation>Красный</translation>
+    </message>
+    <message>
+        <source>Green Led</source>
+        <translation>Зелёный</translation>
+    </message>
+    <message>
+        <source>Beep</source>
+        <translation>Зуммер</translation>
+    </message>
+    <message>
+        <source>&quot;Temic Only&quot;</source>
+        <translation>«Только Temic»</translation>
+    </message>
+    <message>
+        <source>OFF</source>
+        <translation>ВЫКЛ</translation>
+    </message>
+    <message>
+        <source>ON</source>
+        <translation>ВКЛ</translation>
+    </message>
+    <message>
+        <source>Keyboard Backlight Brightness</source>
+        <translation>Яркость подсветки клавиатуры</translation>
+    </message>
+    <message>
+        <source>Always OFF</source>
+        <translation>Всегда выкл.</translation>
+    </message>
+    <message>
+        <source>Always ON</source>
+        <translation>Всегда вкл.</translation>
+    </message>
+    <message>
+        <source>Interface</source>
+        <translation>Интерфейс</translation>
+    </message>
+    <message>
+        <source>Selected by cable connection</source>
+        <translation>Задаётся подключением кабеля</translation>
+    </message>
+    <message>
+        <source>iButton FC from Keybord</source>
+        <translation>Код iButton с клавиатуры</translation>
+    </message>
+    <message>
+        <source>iButton &quot;Card&quot; Length</source>
+        <translation>Длина «карты» iButton</translation>
+    </message>
+    <message>
+        <source>3 bytes</source>
+        <translation>3 байта</translation>
+    </message>
+    <message>
+        <source>5 bytes</source>
+        <translation>5 байт</translation>
+    </message>
+    <message>
+        <source>Wiegand &quot;Card&quot; Length</source>
+        <translation>Длина «карты» Wiegand</translation>
+    </message>
+    <message>
+        <source>26 bits</source>
+        <translation>26 бит</translation>
+    </message>
+    <message>
+        <source>42 bits</source>
+        <translation>42 бита</translation>
+    </message>
+    <message>
+        <source>Wiegand &quot;Button&quot; Format</source>
+        <translation>Формат «кнопки» Wiegand</translation>
+    </message>
+    <message>
+        <source>hid-09 (8 bits)</source>
+        <translation>hid-09 (8 бит)</translation>
+    </message>
+    <message>
+        <source>hid-00 (4 bits)</source>
+        <translation>hid-00 (4 бита)</translation>
+    </message>
+    <message>
+        <source>hid-11 (6 bits)</source>
+        <translation>hid-11 (6 бит)</translation>
+    </message>
+    <message>
+        <source>&quot;One Time&quot; Sending</source>
+        <translation>«Однократная» передача</translation>
+    </message>
+    <message>
+        <source>Input from Keyboard</source>
+        <translation>Ввод с клавиатуры</translation>
+    </message>
+    <message>
+        <source>sending full buffer by &quot;Enter&quot;</source>
+        <translation>передача всего буфера по «Enter»</translation>
+    </message>
+    <message>
+        <source>sending code of pressed button</source>
+        <translation>передача кода нажатой кнопки</translation>
+    </message>
+    <message>
+        <source>befor: 0000, &quot;0&quot;-&gt;0x0a, after: 000a</source>
+        <translation>до: 0000, «0»-&gt;0x0a, после: 000a</translation>
+    </message>
+    <message>
+        <source>befor: 0000, &quot;0&quot;-&gt;0x00, after: 0000</source>
+        <translation>до: 0000, «0»-&gt;0x00, после: 0000</translation>
+    </message>
+    <message>
+        <source>befor: FFFF, &quot;0&quot;-&gt;0x00, after: FFF0</source>
+        <translation>до: FFFF, «0»-&gt;0x00, после: FFF0</translation>
+    </message>
+    <message>
+        <source>%1, not a known value</source>
+        <translation>%1, неизвестное значение</translation>
     </message>
 </context>
 <context>
@@ -533,10 +739,6 @@ current Firmware version does not support this service</source>
         <translation>Из устройства</translation>
     </message>
     <message>
-        <source>New Thread Error</source>
-        <translation>Ошибка создания потока</translation>
-    </message>
-    <message>
         <source>See par. 4.2 of operatin manual<byte value="xd"/>
 </source>
         <translation>См. п. 4.2 руководства по эксплуатации<byte value="xd"/>
@@ -637,10 +839,6 @@ for version 5.x &apos;Anticlone&apos; ON/OFF</source>
 для версии 5.x — «Антиклон» ВКЛ/ВЫКЛ</translation>
     </message>
     <message>
-        <source>The COM port is busy!</source>
-        <translation>COM-порт занят!</translation>
-    </message>
-    <message>
         <source>YES</source>
         <translation>ДА</translation>
     </message>
@@ -673,10 +871,6 @@ The window now shows what the device holds.</source>
         <translation>Устройство не приняло эти настройки:<byte value="xd"/>
 %1<byte value="xd"/>
 Теперь в окне показано то, что хранится в устройстве.</translation>
-    </message>
-    <message>
-        <source>%1, not a known value</source>
-        <translation>%1, неизвестное значение</translation>
     </message>
     <message>
         <source>(none)</source>
@@ -764,84 +958,6 @@ Write the settings to the device?</source>
     <message>
         <source>The journal has no entries for this reader.</source>
         <translation>В журнале нет записей для этого считывателя.</translation>
-    </message>
-</context>
-<context>
-    <name>TProt</name>
-    <message>
-        <source>No file name was given.</source>
-        <translation>Имя файла не указано.</translation>
-    </message>
-    <message>
-        <source>Could not open file!</source>
-        <translation>Не удалось открыть файл!</translation>
-    </message>
-    <message>
-        <source>Load program</source>
-        <translation>Загрузить</translation>
-    </message>
-    <message>
-        <source>Connect the device...</source>
-        <translation>Подключите устройство...</translation>
-    </message>
-    <message>
-        <source>Waiting for connection (%1)</source>
-        <translation>Ожидание связи (%1)</translation>
-    </message>
-    <message>
-        <source>Process of updating the program...</source>
-        <translation>Идёт обновление программы...</translation>
-    </message>
-    <message>
-        <source>Start the firmware...</source>
-        <translation>Запуск прошивки...</translation>
-    </message>
-    <message>
-        <source>Process of firmware update...</source>
-        <translation>Идёт обновление прошивки...</translation>
-    </message>
-    <message>
-        <source>Firmware update completed successfully!</source>
-        <translation>Обновление прошивки успешно завершено!</translation>
-    </message>
-    <message>
-        <source>There is no response from the device!</source>
-        <translation>Нет ответа от устройства!</translation>
-    </message>
-    <message>
-        <source>Checksum error receiving!</source>
-        <translation>Ошибка контрольной суммы при приёме!</translation>
-    </message>
-    <message>
-        <source>Did not match the model!</source>
-        <translation>Модель устройства не совпадает!</translation>
-    </message>
-    <message>
-        <source>The device number outside the allowed range!</source>
-        <translation>Номер устройства вне допустимого диапазона!</translation>
-    </message>
-    <message>
-        <source>You have exceeded the maximum program size!</source>
-        <translation>Превышен максимальный размер программы!</translation>
-    </message>
-    <message>
-        <source>An incorrect block number!</source>
-        <translation>Неверный номер блока!</translation>
-    </message>
-    <message>
-        <source>Checksum error transmission!</source>
-        <translation>Ошибка контрольной суммы при передаче!</translation>
-    </message>
-    <message>
-        <source>The port vanished: the reader or its converter was unplugged!</source>
-        <translation>Порт пропал: считыватель или его преобразователь отключён!</translation>
-    </message>
-</context>
-<context>
-    <name>TProtFrame</name>
-    <message>
-        <source>You have not opened the port!</source>
-        <translation>Порт не открыт!</translation>
     </message>
 </context>
 <context>

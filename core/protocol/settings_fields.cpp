@@ -8,51 +8,51 @@ namespace {
 
 // The window's own texts: the same context as its controls, so one
 // translation serves both.
-constexpr char kWindowContext[] = "TForm6";
+constexpr char kContext[] = "SettingsFields";
 
 using F = Field;
 
 const std::array<FieldInfo, kFieldCount> kFields = {{
-    {F::DeviceType, "device_type", QT_TRANSLATE_NOOP("TForm6", "DeviceType"), -1, 0,
+    {F::DeviceType, "device_type", QT_TRANSLATE_NOOP("SettingsFields", "DeviceType"), -1, 0,
      {{0, "TalvorIV-M ETH", false}, {1, "TalvorIV-M ETH KEYS", false}}},
-    {F::RedLedLevel, "red_led_level", QT_TRANSLATE_NOOP("TForm6", "Red Led"), 1, 0x01,
+    {F::RedLedLevel, "red_led_level", QT_TRANSLATE_NOOP("SettingsFields", "Red Led"), 1, 0x01,
      {{0, "0", false}, {1, "1", false}}},
-    {F::GreenLedLevel, "green_led_level", QT_TRANSLATE_NOOP("TForm6", "Green Led"), 2, 0x01,
+    {F::GreenLedLevel, "green_led_level", QT_TRANSLATE_NOOP("SettingsFields", "Green Led"), 2, 0x01,
      {{0, "0", false}, {1, "1", false}}},
-    {F::BeepLevel, "beep_level", QT_TRANSLATE_NOOP("TForm6", "Beep"), 3, 0x01, {{0, "0", false}, {1, "1", false}}},
-    {F::TemicOnly, "temic_only", QT_TRANSLATE_NOOP("TForm6", "\"Temic Only\""), 0, 0x01,
-     {{0, QT_TRANSLATE_NOOP("TForm6", "OFF"), true}, {1, QT_TRANSLATE_NOOP("TForm6", "ON"), true}}},
-    {F::KeyboardBacklight, "keyboard_backlight", QT_TRANSLATE_NOOP("TForm6", "Keyboard Backlight Brightness"), 8, 0x06,
+    {F::BeepLevel, "beep_level", QT_TRANSLATE_NOOP("SettingsFields", "Beep"), 3, 0x01, {{0, "0", false}, {1, "1", false}}},
+    {F::TemicOnly, "temic_only", QT_TRANSLATE_NOOP("SettingsFields", "\"Temic Only\""), 0, 0x01,
+     {{0, QT_TRANSLATE_NOOP("SettingsFields", "OFF"), true}, {1, QT_TRANSLATE_NOOP("SettingsFields", "ON"), true}}},
+    {F::KeyboardBacklight, "keyboard_backlight", QT_TRANSLATE_NOOP("SettingsFields", "Keyboard Backlight Brightness"), 8, 0x06,
      {{0, "0% -:- 100%", false},
-      {1, QT_TRANSLATE_NOOP("TForm6", "Always OFF"), true},
-      {2, QT_TRANSLATE_NOOP("TForm6", "Always ON"), true},
+      {1, QT_TRANSLATE_NOOP("SettingsFields", "Always OFF"), true},
+      {2, QT_TRANSLATE_NOOP("SettingsFields", "Always ON"), true},
       {3, "50% -:-100%", false}}},
     // In the order of the window's radio buttons.
-    {F::Interface, "interface", QT_TRANSLATE_NOOP("TForm6", "Interface"), 7, 0x03,
+    {F::Interface, "interface", QT_TRANSLATE_NOOP("SettingsFields", "Interface"), 7, 0x03,
      {{2, "iButton", false},
-      {0, QT_TRANSLATE_NOOP("TForm6", "Selected by cable connection"), true},
+      {0, QT_TRANSLATE_NOOP("SettingsFields", "Selected by cable connection"), true},
       {1, "Wiegand", false}}},
-    {F::IButtonFamilyCode, "ibutton_family_code", QT_TRANSLATE_NOOP("TForm6", "iButton FC from Keybord"), 8, 0x01,
+    {F::IButtonFamilyCode, "ibutton_family_code", QT_TRANSLATE_NOOP("SettingsFields", "iButton FC from Keybord"), 8, 0x01,
      {{0, "0x01", false}, {1, "0x03", false}}},
-    {F::IButtonCardLength, "ibutton_card_length", QT_TRANSLATE_NOOP("TForm6", "iButton \"Card\" Length"), 5, 0x01,
-     {{0, QT_TRANSLATE_NOOP("TForm6", "3 bytes"), true}, {1, QT_TRANSLATE_NOOP("TForm6", "5 bytes"), true}}},
-    {F::WiegandCardLength, "wiegand_card_length", QT_TRANSLATE_NOOP("TForm6", "Wiegand \"Card\" Length"), 6, 0x01,
-     {{0, QT_TRANSLATE_NOOP("TForm6", "26 bits"), true}, {1, QT_TRANSLATE_NOOP("TForm6", "42 bits"), true}}},
-    {F::ButtonFormat, "button_format", QT_TRANSLATE_NOOP("TForm6", "Wiegand \"Button\" Format"), 4, 0x03,
-     {{1, QT_TRANSLATE_NOOP("TForm6", "hid-09 (8 bits)"), true},
-      {2, QT_TRANSLATE_NOOP("TForm6", "hid-00 (4 bits)"), true},
-      {3, QT_TRANSLATE_NOOP("TForm6", "hid-11 (6 bits)"), true}}},
+    {F::IButtonCardLength, "ibutton_card_length", QT_TRANSLATE_NOOP("SettingsFields", "iButton \"Card\" Length"), 5, 0x01,
+     {{0, QT_TRANSLATE_NOOP("SettingsFields", "3 bytes"), true}, {1, QT_TRANSLATE_NOOP("SettingsFields", "5 bytes"), true}}},
+    {F::WiegandCardLength, "wiegand_card_length", QT_TRANSLATE_NOOP("SettingsFields", "Wiegand \"Card\" Length"), 6, 0x01,
+     {{0, QT_TRANSLATE_NOOP("SettingsFields", "26 bits"), true}, {1, QT_TRANSLATE_NOOP("SettingsFields", "42 bits"), true}}},
+    {F::ButtonFormat, "button_format", QT_TRANSLATE_NOOP("SettingsFields", "Wiegand \"Button\" Format"), 4, 0x03,
+     {{1, QT_TRANSLATE_NOOP("SettingsFields", "hid-09 (8 bits)"), true},
+      {2, QT_TRANSLATE_NOOP("SettingsFields", "hid-00 (4 bits)"), true},
+      {3, QT_TRANSLATE_NOOP("SettingsFields", "hid-11 (6 bits)"), true}}},
     // iButton with it on is the interface value 3.
-    {F::OneTimeSending, "one_time_sending", QT_TRANSLATE_NOOP("TForm6", "\"One Time\" Sending"), 7, 0x01,
-     {{0, QT_TRANSLATE_NOOP("TForm6", "OFF"), true}, {1, QT_TRANSLATE_NOOP("TForm6", "ON"), true}}},
+    {F::OneTimeSending, "one_time_sending", QT_TRANSLATE_NOOP("SettingsFields", "\"One Time\" Sending"), 7, 0x01,
+     {{0, QT_TRANSLATE_NOOP("SettingsFields", "OFF"), true}, {1, QT_TRANSLATE_NOOP("SettingsFields", "ON"), true}}},
     // Character by character whenever a button format is stored.
-    {F::KeyboardInput, "keyboard_input", QT_TRANSLATE_NOOP("TForm6", "Input from Keyboard"), 4, 0x03,
-     {{0, QT_TRANSLATE_NOOP("TForm6", "sending full buffer by \"Enter\""), true},
-      {1, QT_TRANSLATE_NOOP("TForm6", "sending code of pressed button"), true}}},
-    {F::ZeroRule, "zero_rule", QT_TRANSLATE_NOOP("TForm6", "Rule of button ''0\" input in buffer"), 4, 0x0C,
-     {{0, QT_TRANSLATE_NOOP("TForm6", "befor: 0000, \"0\"->0x0a, after: 000a"), true},
-      {2, QT_TRANSLATE_NOOP("TForm6", "befor: 0000, \"0\"->0x00, after: 0000"), true},
-      {3, QT_TRANSLATE_NOOP("TForm6", "befor: FFFF, \"0\"->0x00, after: FFF0"), true}}},
+    {F::KeyboardInput, "keyboard_input", QT_TRANSLATE_NOOP("SettingsFields", "Input from Keyboard"), 4, 0x03,
+     {{0, QT_TRANSLATE_NOOP("SettingsFields", "sending full buffer by \"Enter\""), true},
+      {1, QT_TRANSLATE_NOOP("SettingsFields", "sending code of pressed button"), true}}},
+    {F::ZeroRule, "zero_rule", QT_TRANSLATE_NOOP("SettingsFields", "Rule of button ''0\" input in buffer"), 4, 0x0C,
+     {{0, QT_TRANSLATE_NOOP("SettingsFields", "befor: 0000, \"0\"->0x0a, after: 000a"), true},
+      {2, QT_TRANSLATE_NOOP("SettingsFields", "befor: 0000, \"0\"->0x00, after: 0000"), true},
+      {3, QT_TRANSLATE_NOOP("SettingsFields", "befor: FFFF, \"0\"->0x00, after: FFF0"), true}}},
 }};
 
 // Radio button order of the interface values.
@@ -67,7 +67,7 @@ int Bit0(int choice)
 
 QString Text(const FieldValue &value)
 {
-    return value.translatable ? QCoreApplication::translate(kWindowContext, value.words)
+    return value.translatable ? QCoreApplication::translate(kContext, value.words)
                               : QString::fromLatin1(value.words);
 }
 
@@ -110,7 +110,7 @@ std::optional<Field> FieldById(const QString &id)
 
 QString Caption(Field field)
 {
-    return QCoreApplication::translate(kWindowContext, Info(field).caption);
+    return QCoreApplication::translate(kContext, Info(field).caption);
 }
 
 QString Words(Field field, int choice)
@@ -346,8 +346,8 @@ bool IsKnown(const SettingsRecord &record, Field field)
 
 QString UnknownText(uint8_t byte, bool translated)
 {
-    static const char *const kUnknown = QT_TRANSLATE_NOOP("TForm6", "%1, not a known value");
-    const QString text = translated ? QCoreApplication::translate(kWindowContext, kUnknown) : QLatin1String(kUnknown);
+    static const char *const kUnknown = QT_TRANSLATE_NOOP("SettingsFields", "%1, not a known value");
+    const QString text = translated ? QCoreApplication::translate(kContext, kUnknown) : QLatin1String(kUnknown);
     return text.arg(QLatin1String("0x") + QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper());
 }
 

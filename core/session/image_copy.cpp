@@ -55,7 +55,7 @@ ImageCopy Load(const QString &path, Hash hash)
 {
     ImageCopy copy;
     if (path.isEmpty()) {
-        copy.reason = QCoreApplication::translate("TProt", "No file name was given.");
+        copy.reason = QCoreApplication::translate("ImageCopy", "No file name was given.");
         return copy;
     }
     const QByteArray name = QFile::encodeName(path);

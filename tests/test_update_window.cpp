@@ -1,6 +1,5 @@
-// The firmware update end to end: the engine against the simulated reader's
-// boot loader over a real pseudo-terminal, first with a recording view, then
-// through the main window as the user drives it.
+// The firmware update from the main window as the user drives it, against
+// the simulated reader's boot loader over a real pseudo-terminal.
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
@@ -23,16 +22,15 @@
 #include "core/journal/journal.h"
 #include "gui/application.h"
 #include "gui/main_window.h"
-#include "core/engine/update_procedure.h"
+#include "core/session/monitor.h"
+#include "core/session/texts.h"
 #include "firmware_images.h"
-#include "core/engine/com_port.h"
 #include "gui/beep.h"
 #include "core/line/serial_device.h"
 #include "gui/system_colours.h"
 #include "gui/setup.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
-#include "recording_view.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
@@ -103,361 +101,6 @@ QStringList Countdown(int from, int to)
     return captions;
 }
 
-// ---------------------------------------------------------------------------
-// The engine with a recording view.
-
-class UpdateEngineTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    RecordedBoxes boxes;
-    Reader reader{"upd-engine"};
-    TComPort1 port;
-    std::atomic<bool> portOpen{true};
-    TProt prot{port};
-    RecordingView view;
-
-    void SetUp() override
-    {
-        platform::SetTimeoutScaleForTests(kFastLine);
-        ASSERT_TRUE(reader.Start());
-        ASSERT_NE(port.Open(reader.line->LinkPath()), NullHandle);
-        prot.SetPortOpenFlag(&portOpen);
-        prot.SetView(&view);
-    }
-    void TearDown() override
-    {
-        port.Close();
-        reader.line->Stop();
-        platform::SetTimeoutScaleForTests(1.0);
-    }
-
-    BootLoaderOptions For(const ImageFile &image) const
-    {
-        BootLoaderOptions options;
-        options.sectionSize = uint32_t(image.sectionSize);
-        return options;
-    }
-
-    void ExpectNoReport()
-    {
-        EXPECT_TRUE(view.errorLines.isEmpty()) << view.errorLines.join('|').toStdString();
-        EXPECT_FALSE(view.errorIcon);
-        EXPECT_EQ(view.beeps, 0);
-    }
-    void ExpectIdleAfterwards()
-    {
-        EXPECT_EQ(view.caption, text::LoadProgram());
-        EXPECT_FALSE(view.stopEnabled);
-        EXPECT_FALSE(view.blinking);
-        EXPECT_EQ(prot.Updating.load(), false);
-        EXPECT_FALSE(prot.ImageLoaded());
-        EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    }
-    // An update whose every request the reader answers runs on the real
-    // line's time-outs: a shortened line saves time only where the reader is
-    // silent, and a busy machine can outlast it.
-    void RunAnsweredUpdate(const QString &path)
-    {
-        platform::SetTimeoutScaleForTests(1.0);
-        prot.StartUpdate(path);
-    }
-    void ExpectSuccess()
-    {
-        EXPECT_TRUE(reader.boot->Record().completed);
-        EXPECT_EQ(view.status, text::Completed());
-        EXPECT_EQ(view.percentage, "100%");
-        EXPECT_EQ(view.lamp, Lamp::Done);
-        EXPECT_EQ(view.beeps, 1);
-        EXPECT_TRUE(view.errorLines.isEmpty()) << view.errorLines.join('|').toStdString();
-        ExpectIdleAfterwards();
-    }
-};
-
-TEST_F(UpdateEngineTest, CompletesWithEveryBlockAndItsProgress)
-{
-    const ImageFile image(dir, 726);  // 11 blocks of 66, ten of them counted
-    reader.Set(For(image));
-    RunAnsweredUpdate(image.path);
-
-    ExpectSuccess();
-    const auto record = reader.boot->Record();
-    ASSERT_EQ(record.asked.size(), 11u);
-    EXPECT_EQ(record.received, record.asked);
-    EXPECT_EQ(record.misplacedBlocks, 0);
-    EXPECT_EQ(record.closingBlocks, 1);
-    EXPECT_EQ(record.badClosingBlocks, 0);
-    EXPECT_EQ(reader.boot->Received(), image.Section(726));
-
-    EXPECT_EQ(view.percentages, QStringList({"0%", "10%", "20%", "30%", "40%", "50%", "60%", "70%", "80%",
-                                             "90%", "100%", "100%"}));
-    // Found at the first attempt: no countdown at all.
-    EXPECT_EQ(view.Captions(), QStringList({text::Updating(), text::LoadProgram()}));
-    EXPECT_EQ(view.Statuses(), QStringList({text::Connect(), text::StartFirmware(), text::Transfer(), text::Completed()}));
-    EXPECT_EQ(view.Count(Lamp::NoReply), 0);
-    // The lamp blinks during the transfer and ends green; the beep comes last.
-    const int blinkOn = view.log.indexOf("blink:1");
-    const int blinkOff = view.log.indexOf("blink:0");
-    ASSERT_GE(blinkOn, 0);
-    EXPECT_GT(blinkOff, blinkOn);
-    const int beep = view.log.indexOf("beep");
-    ASSERT_GE(beep, 3);
-    EXPECT_EQ(view.log.mid(beep - 3, 4),
-              QStringList({"status:" + text::Completed(), "percent:100%",
-                           QStringLiteral("lamp:%1").arg(int(Lamp::Done)), "beep"}));
-}
-
-struct PlanCase {
-    const char *name;
-    int sectionSize;
-    uint8_t blockSize;
-    bool reverse;
-    int repeatBlock;
-    bool resume;
-    std::vector<sim::BlockRequest> plan;
-};
-
-class UpdatePlanTest : public UpdateEngineTest, public ::testing::WithParamInterface<PlanCase> {};
-
-TEST_P(UpdatePlanTest, SendsTheBytesOfEveryBlockAsked)
-{
-    const PlanCase c = GetParam();
-    const ImageFile image(dir, c.sectionSize);
-    BootLoaderOptions options = For(image);
-    options.blockSize = c.blockSize;
-    options.reverseOrder = c.reverse;
-    options.repeatBlock = c.repeatBlock;
-    options.resumeAfterEnd = c.resume;
-    options.plan = c.plan;
-    reader.Set(options);
-    RunAnsweredUpdate(image.path);
-
-    ExpectSuccess();
-    const auto record = reader.boot->Record();
-    EXPECT_EQ(record.received, record.asked);
-    EXPECT_EQ(record.misplacedBlocks, 0);
-    const auto received = reader.boot->Received();
-    size_t highest = 0;
-    for (const auto &block : record.received) {
-        highest = std::max(highest, size_t(block.offset) + block.count);
-        ASSERT_LE(size_t(block.offset) + block.count, received.size());
-        EXPECT_EQ(std::vector<uint8_t>(received.begin() + block.offset,
-                                       received.begin() + block.offset + block.count),
-                  test_images::Expected(image.bytes, image.sectionSize, block.offset, block.count))
-            << "block at " << block.offset;
-    }
-    EXPECT_EQ(received.size(), highest);
-    // One progress step per accepted block, held at the bar's end.
-    const int accepted = int(record.received.size()) - 1;
-    EXPECT_EQ(view.position, std::min<int>(accepted, prot.BlockCount));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Plans, UpdatePlanTest,
-    ::testing::Values(PlanCase{"largest_blocks", 1000, 255, false, 0, false, {}},
-                      PlanCase{"last_block_short", 700, 66, false, 0, false, {}},
-                      PlanCase{"last_to_first", 660, 66, true, 0, false, {}},
-                      PlanCase{"same_block_twice", 396, 66, false, 3, false, {}},
-                      PlanCase{"resumed_after_the_end", 264, 66, false, 0, true, {}},
-                      // Escape values in the offset bytes, and a block reaching past the file.
-                      PlanCase{"odd_offsets", 600, 66, false, 0, false, {{0x00DA, 40}, {0x00D5, 255}, {0x01DF, 90}, {590, 200}}}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(UpdateEngineTest, EndFollowedByABlockRequestResumesAndCountsOneMoreStep)
-{
-    const ImageFile image(dir, 330);  // 5 blocks, 4 counted
-    BootLoaderOptions options = For(image);
-    options.resumeAfterEnd = true;
-    reader.Set(options);
-    RunAnsweredUpdate(image.path);
-    ExpectSuccess();
-    const auto record = reader.boot->Record();
-    ASSERT_EQ(record.asked.size(), 6u);
-    EXPECT_EQ(record.asked.back(), record.asked.front());
-    EXPECT_EQ(record.dataBlocks, 6);
-    // Four blocks, then the fifth's end and the resumed request count one
-    // step more (the bar already at its end), then success.
-    EXPECT_EQ(view.percentages, QStringList({"0%", "25%", "50%", "75%", "100%", "100%", "100%"}));
-    EXPECT_EQ(view.position, 4);
-}
-
-TEST_F(UpdateEngineTest, LineGoingAwayMidTransferEndsWithThePortVanished)
-{
-    const ImageFile image(dir, 726);
-    BootLoaderOptions options = For(image);
-    options.unplugAtBlock = 4;
-    reader.Set(options);
-    prot.StartUpdate(image.path);
-    EXPECT_EQ(view.errorLines, QStringList{text::PortVanished()});
-    EXPECT_EQ(prot.LastResult().outcome, UpdateOutcome::PortVanished);
-    EXPECT_TRUE(prot.LastResult().LeftInBootLoader());
-    EXPECT_EQ(view.percentage, "30%");
-    EXPECT_EQ(reader.line->Snapshot().lineDrops, 1u);
-    ExpectIdleAfterwards();
-}
-
-// The file is truncated or overwritten on disk once the transfer runs: the
-// reader still gets exactly the bytes that were checked, and the result's
-// hash and size, which the journal records, are theirs.
-TEST_F(UpdateEngineTest, FileChangedDuringTheTransferIsNotSent)
-{
-    const ImageFile image(dir, 30 * 66);
-    const QString checked =
-        QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex());
-    const QByteArray other = test_images::Image(QByteArray(image.bytes.size() - 17, '\xA5'), "other 9.9");
-    ASSERT_EQ(other.size(), image.bytes.size());
-    for (const QByteArray &replacement : {QByteArray(), other}) {
-        SCOPED_TRACE(replacement.size());
-        ASSERT_TRUE(test_images::Write(image.path, image.bytes));
-        reader.boot->Reset();
-        reader.Set(For(image));
-        view = RecordingView();
-        bool changed = false;
-        view.onStep = [&] {
-            if (!changed && view.position == 3)
-                changed = test_images::Write(image.path, replacement);
-        };
-        RunAnsweredUpdate(image.path);
-        EXPECT_TRUE(changed);
-        ExpectSuccess();
-        EXPECT_EQ(reader.boot->Received(), image.Section(size_t(image.bytes.size())));
-        EXPECT_EQ(prot.LastResult().imageSha256, checked);
-        EXPECT_EQ(prot.LastResult().imageSize, image.bytes.size());
-    }
-}
-
-// Opening a FIFO would wait for a writer for ever; none of these is opened
-// for reading at all, and the reader hears nothing.
-TEST_F(UpdateEngineTest, OnlyARegularFileIsTakenAndOthersAreRefusedAtOnce)
-{
-    const QString fifo = dir.filePath(QStringLiteral("fifo.rom"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString folder = dir.filePath(QStringLiteral("folder.rom"));
-    ASSERT_TRUE(QDir().mkdir(folder));
-    for (const QString &path : {fifo, folder, QStringLiteral("/dev/null")}) {
-        SCOPED_TRACE(path.toStdString());
-        boxes.Clear();
-        view = RecordingView();
-        QElapsedTimer clock;
-        clock.start();
-        prot.StartUpdate(path);
-        EXPECT_LT(clock.elapsed(), 1000);
-        EXPECT_EQ(prot.LastResult().outcome, UpdateOutcome::ImageUnreadable);
-        EXPECT_EQ(prot.LastResult().refusalReason, path + " is not a regular file");
-        EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen() + "\n" + path + "\nNot a regular file"});
-        EXPECT_EQ(reader.line->Requests(), 0u);
-        EXPECT_FALSE(prot.ImageLoaded());
-        EXPECT_EQ(view.caption, text::LoadProgram());
-    }
-}
-
-TEST_F(UpdateEngineTest, CountdownRunsUntilTheBootLoaderAnswers)
-{
-    const ImageFile image(dir, 264);
-    struct Case {
-        const char *name;
-        bool answerNotBoot;
-        int maroon;
-    };
-    // A silent attempt turns the lamp maroon; an answer without "BOOT" does not.
-    for (const Case c : {Case{"silent attempts", false, 3}, Case{"answers without BOOT", true, 0}}) {
-        SCOPED_TRACE(c.name);
-        reader.boot->Reset();
-        view = RecordingView();
-        BootLoaderOptions options = For(image);
-        options.bootAfterAttempts = 3;
-        options.answerNotBoot = c.answerNotBoot;
-        reader.Set(options);
-        prot.StartUpdate(image.path);
-
-        EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
-        EXPECT_EQ(view.Count(Lamp::NoReply), c.maroon);
-        EXPECT_EQ(reader.boot->Record().bootRequests, 4);
-        ExpectSuccess();
-    }
-}
-
-TEST_F(UpdateEngineTest, SilentReaderCountsDownFromHundredAndEndsWithoutReport)
-{
-    // A silent boot entry attempt costs its whole read window; shortened here.
-    platform::SetTimeoutScaleForTests(0.02);
-    const ImageFile image(dir, 264);
-    BootLoaderOptions options = For(image);
-    options.bootAfterAttempts = BootLoaderOptions::kNever;
-    reader.Set(options);
-    prot.StartUpdate(image.path);
-
-    EXPECT_EQ(view.Captions(), Countdown(100, 1) + QStringList({text::Updating(), text::LoadProgram()}));
-    EXPECT_EQ(reader.line->FramesReceived(kBoot), 100u);
-    EXPECT_EQ(view.Count(Lamp::NoReply), 100);
-    EXPECT_EQ(view.status, text::StartFirmware());
-    EXPECT_EQ(view.lamp, Lamp::Off);
-    EXPECT_EQ(view.percentage, "0%");
-    ExpectNoReport();
-    ExpectIdleAfterwards();
-}
-
-TEST_F(UpdateEngineTest, StopEndsTheWaitAfterTheAttemptInProgress)
-{
-    const ImageFile image(dir, 264);
-    BootLoaderOptions options = For(image);
-    options.bootAfterAttempts = BootLoaderOptions::kNever;
-    reader.Set(options);
-    // Stop is pressed while the third countdown step is shown.
-    view.onStep = [&] {
-        if (view.Captions().size() == 3)
-            prot.StopRequested = true;
-    };
-    prot.StopRequested = true;  // a press before the update started is forgotten
-    prot.StartUpdate(image.path);
-
-    EXPECT_EQ(view.Captions(), Countdown(100, 98) + QStringList({text::Updating(), text::LoadProgram()}));
-    EXPECT_EQ(reader.line->FramesReceived(kBoot), 3u);
-    EXPECT_EQ(view.status, text::StartFirmware());
-    EXPECT_EQ(view.lamp, Lamp::Off);
-    ExpectNoReport();
-    ExpectIdleAfterwards();
-}
-
-TEST_F(UpdateEngineTest, StopDuringTheTransferHasNoEffect)
-{
-    const ImageFile image(dir, 396);
-    reader.Set(For(image));
-    view.onStep = [&] { prot.StopRequested = true; };
-    RunAnsweredUpdate(image.path);
-    ExpectSuccess();
-}
-
-TEST_F(UpdateEngineTest, UnansweredFirstQueryEndsWithoutReport)
-{
-    const ImageFile image(dir, 264);
-    BootLoaderOptions options = For(image);
-    options.silentNext = true;
-    reader.Set(options);
-    prot.StartUpdate(image.path);
-    EXPECT_EQ(reader.boot->Record().nextQueries, 1);
-    EXPECT_EQ(reader.boot->Record().dataBlocks, 0);
-    EXPECT_EQ(view.status, text::StartFirmware());
-    EXPECT_EQ(view.log.indexOf("blink:1"), -1);
-    ExpectNoReport();
-    ExpectIdleAfterwards();
-}
-
-TEST_F(UpdateEngineTest, ClosingAnsweredFirstStillSendsOneBlockFromOffsetZero)
-{
-    const ImageFile image(dir, 264);
-    BootLoaderOptions options = For(image);
-    options.plan = {};
-    options.sectionSize = 0;  // nothing to ask for: the first query says "closing block"
-    reader.Set(options);
-    prot.RequestOffset = 500;  // left over from an earlier update
-    prot.RequestCount = 99;
-    prot.StartUpdate(image.path);
-    const auto record = reader.boot->Record();
-    EXPECT_EQ(record.headers, (std::vector<sim::BlockRequest>{{0, 0}}));
-    EXPECT_TRUE(record.completed);
-    EXPECT_EQ(view.status, text::Completed());
-}
-
 // Files that are certainly no image: the three a technician met, and a
 // section too small for one counted block.
 struct RefusedImage {
@@ -479,65 +122,8 @@ std::vector<RefusedImage> RefusedImages()
     };
 }
 
-TEST_F(UpdateEngineTest, RefusedImageEndsBeforeAnyTraffic)
-{
-    for (const RefusedImage &image : RefusedImages()) {
-        SCOPED_TRACE(image.name);
-        view = RecordingView();
-        const QString path = dir.filePath(QString::fromLatin1(image.name) + QStringLiteral(".rom"));
-        ASSERT_TRUE(test_images::Write(path, image.bytes));
-        prot.StartUpdate(path);
-        EXPECT_EQ(prot.ImageVerdict().reason, image.reason);
-        EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
-        EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
-        ExpectNoReport();
-        ExpectIdleAfterwards();
-    }
-}
-
-TEST_F(UpdateEngineTest, ClosedWindowEndsTheUpdateAtItsNextStep)
-{
-    const ImageFile image(dir, 726);
-    reader.Set(For(image));
-    view.onStep = [&] {
-        if (view.position == 3)
-            prot.AbortRequested = true;
-    };
-    prot.StartUpdate(image.path);
-    EXPECT_EQ(reader.boot->Record().dataBlocks, 3);
-    EXPECT_FALSE(reader.boot->Record().completed);
-    ExpectNoReport();
-    ExpectIdleAfterwards();
-
-    // During the countdown too: no further attempt after the close.
-    view = RecordingView();
-    reader.boot->Reset();
-    BootLoaderOptions silent = For(image);
-    silent.bootAfterAttempts = BootLoaderOptions::kNever;
-    reader.Set(silent);
-    const uint64_t before = reader.line->FramesReceived(kBoot);
-    prot.AbortRequested = false;  // as the session does before it queues an update
-    view.onStep = [&] { prot.AbortRequested = true; };
-    prot.StartUpdate(image.path);
-    EXPECT_EQ(reader.line->FramesReceived(kBoot) - before, 1u);
-    ExpectNoReport();
-    ExpectIdleAfterwards();
-}
-
-TEST_F(UpdateEngineTest, UnopenableFileEndsBeforeAnyTraffic)
-{
-    const QString missing = dir.filePath(QStringLiteral("missing.rom"));
-    prot.StartUpdate(missing);
-    EXPECT_EQ(boxes.Texts(), QStringList{text::CouldNotOpen() + "\n" + missing + "\nNo such file or directory"});
-    EXPECT_EQ(reader.line->FramesReceived(kBoot), 0u);
-    EXPECT_EQ(view.log.indexOf("clear-errors"), -1);
-    EXPECT_EQ(view.caption, text::LoadProgram());
-    EXPECT_FALSE(view.stopEnabled);
-    EXPECT_EQ(prot.Updating.load(), false);
-}
-
 // ---------------------------------------------------------------------------
-// Through the main window.
+// The update from the main window, against the simulated reader.
 
 class UpdateWindowTest : public ::testing::Test {
 protected:
@@ -573,7 +159,7 @@ protected:
     {
         app->setup->PortName = QStringLiteral("upd-window");
         app->form1->OpenPort();
-        ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
+        ASSERT_EQ(app->form1->PortOpen(), true) << boxes.Texts().join('|').toStdString();
     }
     void ChooseFile(const QString &path) { test_app::ChooseFile(*app, path); }
     void LoadProgram(const std::function<void()> &sample = {}) { test_app::LoadProgram(*app, sample); }
@@ -585,7 +171,7 @@ protected:
         EXPECT_TRUE(ui().Button21->isEnabled());
         EXPECT_FALSE(ui().Button4->isEnabled());
         EXPECT_FALSE(app->form1->Timer2.isActive());
-        EXPECT_EQ(app->prot->Updating.load(), 0);
+        EXPECT_FALSE(app->form1->UpdateRunning());
     }
     bool WaitFor(const std::function<bool()> &done, int ms) { return test_app::WaitFor(done, ms); }
 };
@@ -702,7 +288,7 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     EXPECT_FALSE(ui().SpeedButton2->isEnabled());
     ExpectIdleControls();
     // The port stays open, its buttons as before the update.
-    EXPECT_EQ(app->form1->PortOpen.load(), true);
+    EXPECT_EQ(app->form1->PortOpen(), true);
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
 
@@ -844,7 +430,7 @@ TEST_F(UpdateWindowTest, ErrorsReachTheInformationWindowAndTheNextUpdateClearsTh
     reader.Set(good);
     bool clearedAtStart = false;
     LoadProgram([&] {
-        if (app->prot->Updating && ErrorList().isEmpty() && !ui().SpeedButton2->isEnabled())
+        if (app->form1->UpdateRunning() && ErrorList().isEmpty() && !ui().SpeedButton2->isEnabled())
             clearedAtStart = true;
     });
     EXPECT_TRUE(clearedAtStart);
@@ -941,18 +527,18 @@ TEST_P(QuitDuringUpdate, AsksFirstAndQuitEndsTheUpdateThenClosesThePort)
     EXPECT_TRUE(box.cancelIsDefault);
 
     EXPECT_EQ(app->form1->isVisible(), !c.quits);
-    EXPECT_EQ(app->prot->Updating.load(), 0);
+    EXPECT_FALSE(app->form1->UpdateRunning());
     EXPECT_EQ(reader.boot->Record().completed, !c.quits);
     if (c.quits) {
         // The block in flight when the close came is the last one.
         EXPECT_GE(reader.boot->Record().dataBlocks, 2);
         EXPECT_LT(reader.boot->Record().dataBlocks, 41);
-        EXPECT_EQ(app->form1->PortOpen.load(), false);
-        EXPECT_EQ(app->comPort->Handle, NullHandle);
+        EXPECT_EQ(app->form1->PortOpen(), false);
+        EXPECT_EQ(app->form1->CurrentSession(), nullptr);
     } else {
         EXPECT_EQ(ui().StaticText2->text(), text::Completed());
-        EXPECT_EQ(app->form1->PortOpen.load(), true);
-        EXPECT_NE(app->comPort->Handle, NullHandle);
+        EXPECT_EQ(app->form1->PortOpen(), true);
+        EXPECT_NE(app->form1->CurrentSession(), nullptr);
     }
     EXPECT_TRUE(ErrorList().isEmpty());
 }
@@ -983,9 +569,9 @@ TEST_F(UpdateWindowTest, GuiThreadStaysFreeWhileTheWorkerUpdates)
     QTimer ticker;
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (app->prot->Updating != 1)
+        if (!app->form1->UpdateRunning())
             return;
-        const uint64_t polls = reader.line->FramesReceived(ConnectSaver::kStatusRequest);
+        const uint64_t polls = reader.line->FramesReceived(Monitor::kStatusRequest);
         if (ticksDuringUpdate++ == 0)
             pollsAtFirstTick = polls;
         pollsAtLastTick = polls;
@@ -1001,8 +587,5 @@ TEST_F(UpdateWindowTest, GuiThreadStaysFreeWhileTheWorkerUpdates)
     EXPECT_GE(ticksDuringUpdate, 10);
     EXPECT_GE(positionsSeen.size(), 3) << "the bar moves while the window is served";
     EXPECT_EQ(pollsAtLastTick, pollsAtFirstTick) << "no poll during the update";
-    const std::thread::id worker = app->form1->Session().WorkerThreadId();
-    EXPECT_EQ(app->form1->Session().UpdateThreadId(), worker);
-    EXPECT_NE(worker, std::this_thread::get_id());
     ExpectIdleControls();
 }
