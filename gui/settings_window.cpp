@@ -430,8 +430,8 @@ void TForm6::Button1Click()
                                  deviceSettingsKnown_ ? std::optional<SettingsRecord>(Exchange.DeviceSettings)
                                                       : std::nullopt,
                                  Exchange.EditedSettings);
-        writePending_ = true;
     }
+    writePending_ = true;
     ui->Button1->setEnabled(false);
     ui->Button3->setEnabled(false);
 }
@@ -444,8 +444,8 @@ void TForm6::Button2Click()
         recorder_->BeginSettings(JournalEntry::Kind::SettingsRead,
                                  deviceSettingsKnown_ ? std::optional<SettingsRecord>(Exchange.DeviceSettings)
                                                       : std::nullopt);
-        writePending_ = false;
     }
+    writePending_ = false;
     ui->Button2->setEnabled(false);
 }
 
@@ -570,12 +570,11 @@ void TForm6::SetNoticeVisible(bool visible)
 void TForm6::SettingsArrived(const SettingsRecord &record, bool afterWrite)
 {
     deviceSettingsKnown_ = true;
-    if (!recorder_ || !recorder_->SettingsPending())
-        return;
     // A write the reader never answered ends in a plain read of what it holds.
     const bool writeUnanswered = writePending_ && !afterWrite;
     writePending_ = false;
-    recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
+    if (recorder_ && recorder_->SettingsPending())
+        recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
 }
 
 void TForm6::ShowNoAnswer(SettingsFailure why)

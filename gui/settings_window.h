@@ -64,6 +64,9 @@ public:
     // What a cycle of the session's settings loop means for the window.
     void SettingsEventArrived(const SettingsEvent &event);
     bool NoticeVisible() const;
+    // From "To Device" until the reader's record read back after it (or after
+    // the write was given up) is shown.
+    bool WriteAwaitingReadBack() const { return writePending_; }
     // Puts ShownSettings into the controls and applies the field rules.
     void ShowSettings();
     // Where reads and writes are recorded; none by default.

@@ -27,10 +27,8 @@
 #include "core/journal/journal.h"
 #include "gui/application.h"
 #include "gui/main_window.h"
-#include "core/engine/com_port.h"
-#include "core/engine/port_handover.h"
-#include "core/engine/gui_call.h"
 #include "core/line/named_mutex.h"
+#include "core/session/settings_job.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
 #include "gui/settings_window.h"
@@ -90,39 +88,8 @@ const SettingsRecord kReaderRecord = {1, 0, 1, 0, 2, 0, 1, 1, 5};  // Wiegand, "
 
 bool WaitUntil(const std::function<bool()> &done, int timeoutMs = kDeadlineMs)
 {
-    return platform::WaitServingGui(done, timeoutMs);
+    return test_app::WaitFor(done, timeoutMs);
 }
-
-// Ends the process when the GUI thread does not come back from a call in
-// time: a deadlock would otherwise hang the test run.
-class Watchdog {
-public:
-    explicit Watchdog(const char *what)
-        : thread_([this, what] {
-              std::unique_lock<std::mutex> guard(lock_);
-              if (!done_cv_.wait_for(guard, 20s, [this] { return done_; })) {
-                  std::fprintf(stderr, "deadlock: %s did not return\n", what);
-                  std::abort();
-              }
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            done_ = true;
-        }
-        done_cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable done_cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
 
 class SettingsLinkTest : public ::testing::Test {
 protected:
@@ -154,9 +121,9 @@ protected:
         ini.close();
         app = std::make_unique<TalvorApp>(test_app::Options(iniDir.path(), portDir.path(), lockName));
         app->form1->OpenPort();
-        ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
+        ASSERT_EQ(app->form1->PortOpen(), true) << boxes.Texts().join('|').toStdString();
         // The monitor talks to the reader before the settings window takes the port.
-        ASSERT_TRUE(WaitUntil([&] { return app->form1->Session().Watch().Snapshot().answers > 0; }));
+        ASSERT_TRUE(WaitUntil([&] { return app->form1->Reader().answers > 0; }));
     }
 
     void TearDown() override
@@ -173,16 +140,12 @@ protected:
     Ui::TForm6 &ui() { return *app->form6->ui; }
 
     // What "Device Setting" does, without the modal loop.
-    void OpenSettings()
-    {
-        app->form1->Handover().TakeFromMonitor();
-        form().show();
-    }
+    void OpenSettings() { form().show(); }
 
+    // The read asked for last is shown.
     bool Answered()
     {
-        return ui().Button1->isEnabled() && ui().Button2->isEnabled() &&
-               form().Exchange.PendingCommand.load() == settings_protocol::kNoCommand;
+        return ui().Button1->isEnabled() && ui().Button2->isEnabled() && !form().WriteAwaitingReadBack();
     }
 
     void OpenAndWaitForFirstRead()
@@ -194,7 +157,7 @@ protected:
     SettingsRecord ShownInControls()
     {
         form().CollectSettings();
-        return form().Exchange.EditedSettings();
+        return form().Exchange.EditedSettings;
     }
 
     uint64_t Blocks() { return store->Reads() + store->Writes(); }
@@ -241,7 +204,7 @@ TEST_F(SettingsLinkTest, ReadsWritesAndReadsBack)
     ui().ComboBox11->setCurrentIndex(1);
     const SettingsRecord edited = {0, 0, 1, 0, 0, 0, 1, 3, 5};
     ui().Button1->click();
-    EXPECT_EQ(form().Exchange.PendingCommand.load(), settings_protocol::kWriteCommand);
+    EXPECT_TRUE(form().WriteAwaitingReadBack());
     EXPECT_FALSE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button3->isEnabled());
     ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
@@ -291,7 +254,6 @@ TEST_F(SettingsLinkTest, SixFailedWritesFallBackToReadingTheReader)
     ASSERT_TRUE(WaitUntil([&] { return ui().Button3->isEnabled(); }));
     EXPECT_EQ(store->Writes(), 6u);
     EXPECT_FALSE(ui().Button1->isEnabled());
-    EXPECT_EQ(form().Exchange.PendingCommand.load(), settings_protocol::kReadCommand);
 
     ASSERT_TRUE(WaitUntil([&] { return Answered(); }));
     EXPECT_EQ(store->Writes(), 6u);
@@ -337,10 +299,9 @@ TEST_P(ReaderLoss, MessageOnceThenNoticeAndRecoveryWithoutReload)
     EXPECT_FALSE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
     EXPECT_TRUE(ui().Button3->isEnabled());
-    EXPECT_EQ(form().CurrentThread()->FailCount(), 6);
 
-    const uint64_t cycles = form().CurrentThread()->Cycles();
-    ASSERT_TRUE(WaitUntil([&] { return form().CurrentThread()->Cycles() >= cycles + 3; }));
+    // Three more silent cycles: the box is not shown again.
+    WaitUntil([] { return false; }, 3 * (settings_job::kCyclePauseMs + settings_job::kReplyPauseMs) + 100);
     EXPECT_EQ(boxes.Count(), 1u);
     EXPECT_FALSE(ui().Memo1->isHidden());
 
@@ -381,7 +342,8 @@ TEST_F(SettingsLinkTest, NoAnswerBoxWaitsWithTheSettingsLockFree)
     std::atomic<int> shown{0};
     std::atomic<bool> freeWhileShown{false};
     platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &) {
-        freeWhileShown = platform::WaitForLockServingGui(probe, 0);
+        // Held only during an exchange, never while a box waits for the user.
+        freeWhileShown = probe.wait(1000);
         if (freeWhileShown)
             probe.release();
         ++shown;
@@ -389,7 +351,7 @@ TEST_F(SettingsLinkTest, NoAnswerBoxWaitsWithTheSettingsLockFree)
     });
     store->SetSilent(true);
     ASSERT_TRUE(WaitUntil([&] { return shown > 0; }));
-    EXPECT_TRUE(freeWhileShown) << "the settings thread kept its lock while the box waited";
+    EXPECT_TRUE(freeWhileShown) << "the settings lock stayed taken while the box waited";
     ASSERT_TRUE(WaitUntil([&] { return !ui().Memo1->isHidden(); }));
     EXPECT_EQ(shown, 1);
     // The handler above refers to this test's locals.
@@ -406,37 +368,7 @@ TEST_F(SettingsLinkTest, UnpluggedForSomeCyclesComesBackByItself)
     EXPECT_EQ(BoxesWithText("Device no answer"), 1u);
 }
 
-TEST_F(SettingsLinkTest, ButtonPressedWhileTheThreadNeedsTheWindowDoesNotDeadlock)
-{
-    OpenAndWaitForFirstRead();
-    platform::NamedMutex probe(platform::PortLockName(lockName + "1", "talvor-sim"));
-    // The thread holds the settings lock from taking it to its window step.
-    auto threadHoldsLock = [&] {
-        if (probe.wait(0)) {
-            probe.release();
-            return false;
-        }
-        return true;
-    };
-
-    for (int round = 0; round < 3; ++round) {
-        ui().Button2->click();  // the next cycle ends in the SettingsRead step
-        ASSERT_TRUE(WaitUntil(threadHoldsLock));
-        {
-            Watchdog watchdog("To Device");
-            ui().Button1->click();
-        }
-        // The read of that cycle was shown (it enables "From Device") before
-        // the write was asked for.
-        EXPECT_TRUE(ui().Button2->isEnabled());
-        EXPECT_EQ(form().Exchange.PendingCommand.load(), settings_protocol::kWriteCommand);
-        ASSERT_TRUE(WaitUntil([&] { return Answered() && ui().Button3->isEnabled(); }));
-    }
-    EXPECT_GE(store->Stores(), 3u);
-    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-}
-
-TEST_F(SettingsLinkTest, CloseHandsThePortBackOnlyAfterTheThreadEnded)
+TEST_F(SettingsLinkTest, CloseLetsTheMonitorPollOnlyAfterTheLastSettingsReply)
 {
     // Through the main window's button: the window runs modally.
     bool answered = false;
@@ -457,7 +389,6 @@ TEST_F(SettingsLinkTest, CloseHandsThePortBackOnlyAfterTheThreadEnded)
     app->form1->ui->Button5->click();
     ASSERT_TRUE(answered);
     EXPECT_FALSE(form().isVisible());
-    EXPECT_EQ(form().CurrentThread(), nullptr);
     const auto lastBlock = store->log.Times().back();
     const size_t blocks = store->log.Times().size();
 
@@ -465,8 +396,8 @@ TEST_F(SettingsLinkTest, CloseHandsThePortBackOnlyAfterTheThreadEnded)
         const auto polls = deviceInfo->log.Times();
         return !polls.empty() && polls.back() > lastBlock;
     }));
-    // The thread reads its reply a fixed pause after the write and only then
-    // ends; the monitor's first poll comes after that.
+    // The session reads the reply a fixed pause after the block and only then
+    // polls again.
     Clock::time_point firstPoll{};
     for (const auto &poll : deviceInfo->log.Times()) {
         if (poll > lastBlock) {
@@ -476,14 +407,14 @@ TEST_F(SettingsLinkTest, CloseHandsThePortBackOnlyAfterTheThreadEnded)
     }
     const auto pollAfterBlockMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(firstPoll - lastBlock).count();
-    EXPECT_GE(pollAfterBlockMs, SettingAsk::kReplyPauseMs - 20);
+    EXPECT_GE(pollAfterBlockMs, settings_job::kReplyPauseMs - 20);
     EXPECT_EQ(store->log.Times().size(), blocks);
     EXPECT_TRUE(WaitUntil([&] { return app->form1->ui->StaticText3->text() == "Device is ready"; }));
     EXPECT_EQ(reader->Snapshot().badFrames, 0u);
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
 }
 
-TEST_F(SettingsLinkTest, ShowingAgainStartsAFreshThread)
+TEST_F(SettingsLinkTest, ShowingAgainStartsWithAFreshRead)
 {
     OpenAndWaitForFirstRead();
     ui().Button3->click();
@@ -538,9 +469,8 @@ TEST_P(CloseQuestion, AsksOnlyForUnsavedEdits)
     EXPECT_EQ(box.cancelText, " NO ");
     EXPECT_EQ(box.owner, &form());
 
-    // " NO ": the window stays and the thread keeps polling.
+    // " NO ": the window stays and its reads go on.
     EXPECT_TRUE(form().isVisible());
-    ASSERT_NE(form().CurrentThread(), nullptr);
     EXPECT_TRUE(ui().Button3->isEnabled());
     const uint64_t reads = store->Reads();
     ASSERT_TRUE(WaitUntil([&] { return store->Reads() >= reads + 2; }));
@@ -581,13 +511,11 @@ TEST_P(WayOut, GoesThroughTheCloseQuestion)
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].okText, "YES");
     EXPECT_TRUE(form().isVisible());
-    ASSERT_NE(form().CurrentThread(), nullptr);
 
     boxes.AnswerNext(platform::ResultOk);
     GetParam().leave(form());
     EXPECT_EQ(boxes.Count(), 2u);
     EXPECT_FALSE(form().isVisible());
-    EXPECT_EQ(form().CurrentThread(), nullptr);
     // The port went back to the monitor.
     EXPECT_TRUE(WaitUntil([&] { return app->form1->ui->StaticText3->text() == "Device is ready"; }));
 }
