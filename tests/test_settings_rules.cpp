@@ -12,15 +12,8 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
-#include <unistd.h>
 
-#include "core/engine/com_port.h"
-#include "core/engine/frame_codec.h"
-#include "core/engine/connect_saver.h"
-#include "core/engine/port_handover.h"
 #include "gui/design_fonts.h"
-#include "core/engine/gui_call.h"
-#include "core/line/named_mutex.h"
 #include "gui/system_colours.h"
 #include "recorded_boxes.h"
 #include "core/protocol/settings_fields.h"
@@ -30,31 +23,9 @@
 
 namespace {
 
-std::string UniqueName(const char *what)
-{
-    static int counter = 0;
-    return std::string("test-settings-rules-") + what + "-" + std::to_string(getpid()) + "-" +
-           std::to_string(++counter);
-}
-
-class QuietMonitorView : public MonitorView {
-public:
-    void SetLineText(MonitorLine, const QString &) override {}
-    void SetSerialCaptionLit(bool) override {}
-};
-
-// The settings window with the monitor and hand-over it expects, on a port
-// that is not open: nothing ever answers.
+// The settings window without a port: nothing ever answers.
 struct Rig {
-    TComPort1 port;
-    TProtFrame prot{port};
-    platform::NamedMutex portBusy{UniqueName("port")};
-    std::atomic<bool> portOpen{false};
-    QuietMonitorView monitorView;
-    ConnectSaver monitor{true, prot, port, portBusy, portOpen, monitorView};
-    PortHandover handover{port, portBusy, monitor};
-    platform::NamedMutex settingsBusy{UniqueName("settings")};
-    TForm6 form{handover, port, settingsBusy};
+    TForm6 form;
 };
 
 QComboBox *Combo(Ui::TForm6 &ui, int n)
@@ -129,7 +100,7 @@ protected:
     SettingsRecord Collected()
     {
         form.CollectSettings();
-        return form.Exchange.EditedSettings();
+        return form.Exchange.EditedSettings;
     }
 };
 
@@ -289,7 +260,7 @@ TEST_F(SettingsWindowTest, ControlsShowWhatTheModelSays)
     for (const SettingsRecord &record : records) {
         const std::string where = "record " + std::to_string(record[4]) + "/" + std::to_string(record[7]);
         ResetControlsAsShown();
-        form.Exchange.SetEditedSettings({});
+        form.Exchange.EditedSettings = {};
         Load(record);
         SettingsFields model = Decode(record);
         expectShown(model, where + " loaded");
@@ -392,8 +363,6 @@ TEST_F(SettingsWindowTest, ShowResetsControlsAndNeverAnsweredClosesWithoutQuesti
     ui.Memo1->show();
 
     form.show();
-    ASSERT_NE(form.CurrentThread(), nullptr);
-    EXPECT_EQ(form.Exchange.PendingCommand.load(), settings_protocol::kReadCommand);
     EXPECT_FALSE(ui.Button1->isEnabled());
     EXPECT_FALSE(ui.Button2->isEnabled());
     EXPECT_TRUE(ui.Button3->isEnabled());
@@ -421,12 +390,8 @@ TEST_F(SettingsWindowTest, ShowResetsControlsAndNeverAnsweredClosesWithoutQuesti
     // The window manager's close goes the way of "Close": never answered, no question.
     form.close();
     EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(form.CurrentThread(), nullptr);
     for (const auto &box : boxes.Boxes())
         EXPECT_NE(box.caption, "") << "no close question: " << box.text.toStdString();
-    // The monitor runs again: asked to park, it parks.
-    rig->monitor.Suspend();
-    EXPECT_TRUE(platform::WaitServingGui([&] { return rig->monitor.Suspended(); }, 5000));
 }
 
 struct ScaleRow {
