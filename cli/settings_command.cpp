@@ -10,7 +10,7 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/settings_file.h"
-#include "core/journal/job_entries.h"
+#include "core/journal/job_journal.h"
 
 namespace cli {
 
@@ -35,16 +35,6 @@ QString FailureText(SettingsFailure failure, const QString &request)
     case SettingsFailure::NoAnswer: break;
     }
     return QStringLiteral("the reader did not answer the %1").arg(request);
-}
-
-// Ends a settings job's entry; a job without an answer says why.
-void EndEntry(Journal &journal, JournalEntry entry, const std::optional<SettingsRecord> &before,
-              const SettingsResult &result, const QString &request, const std::optional<SettingsRecord> &wanted = {})
-{
-    job_entries::EndSettings(entry, before, result, wanted);
-    if (!result.answered)
-        entry.errorLines << FailureText(result.failure, request);
-    TellJournalTrouble(journal.Finish(entry));
 }
 
 void PrintRefusal(const QString &command, const settings_fields::Refusal &refusal)
@@ -79,13 +69,11 @@ struct ReaderRecord {
     std::unique_ptr<Session> session;
     SettingsRecord record{};
     int failure = kOk;
-    // A write's entry, begun; a read's is finished with the read.
-    std::optional<JournalEntry> entry;
 };
 
 // Opens the port, begins the job's journal entry once it is open, and reads
-// the reader's record.
-ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, Journal &journal, JournalEntry::Kind kind)
+// the reader's record. A read's entry ends with the read, a write's stays open.
+ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, JobJournal &jobs, JournalEntry::Kind kind)
 {
     ReaderRecord reader;
     OpenedSession opened = OpenSession(port, setting);
@@ -94,16 +82,12 @@ ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, Journal 
         reader.failure = kPortNotOpened;
         return reader;
     }
-    JournalEntry entry = JournalEntry::Start(kind, port.name);
-    entry.converterSerial = port.converterSerial;
-    job_entries::SetReaderBefore(entry, AskReader(*opened.session, kAskReaderMs));
-    TellJournalTrouble(journal.Begin(entry));
+    const ReaderSnapshot before = AskReader(*opened.session, kAskReaderMs);
+    TellJournalTrouble(jobs.BeginSettings(kind, port.name, port.converterSerial, before, std::nullopt));
     const QString request = QStringLiteral("settings request");
     const SettingsResult read = opened.session->ReadSettings().get();
     if (!read.answered || kind == JournalEntry::Kind::SettingsRead)
-        EndEntry(journal, entry, std::nullopt, read, request);
-    else
-        reader.entry = entry;
+        TellJournalTrouble(jobs.EndSettings(read, before, {FailureText(read.failure, request)}));
     if (!read.answered) {
         PrintError(QStringLiteral("%1: %2").arg(port.name, FailureText(read.failure, request)));
         reader.failure = kNoAnswer;
@@ -112,16 +96,6 @@ ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, Journal 
     reader.session = std::move(opened.session);
     reader.record = read.record;
     return reader;
-}
-
-// Ends a write that wrote nothing: the reader's record stays as it was read.
-void EndUnwritten(Journal &journal, JournalEntry entry, const SettingsRecord &held, bool succeeded,
-                  const QString &outcome, const QStringList &why = {})
-{
-    entry.SetSettings(held, held);
-    entry.errorLines << why;
-    entry.End(succeeded, outcome);
-    TellJournalTrouble(journal.Finish(entry));
 }
 
 struct Parsed {
@@ -178,7 +152,8 @@ int Get(const QStringList &arguments)
     const Parsed &p = std::get<Parsed>(parsed);
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
-    const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
+    JobJournal jobs(journal);
+    const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
 
@@ -238,7 +213,8 @@ int Set(const QStringList &arguments)
 
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
-    const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsWrite);
+    JobJournal jobs(journal);
+    const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsWrite);
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;
@@ -246,13 +222,13 @@ int Set(const QStringList &arguments)
                                                      ? RecordForFile(*file, reader.record, refusal)
                                                      : RecordForAssignments(p.positional, reader.record, refusal);
     if (!target) {
-        EndUnwritten(journal, *reader.entry, reader.record, false, QStringLiteral("refused"), {refusal.text});
+        TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, false, QStringLiteral("refused"), {refusal.text}));
         PrintRefusal(QStringLiteral("set"), refusal);
         PrintError(QStringLiteral("%1: nothing was written").arg(p.port.name));
         return kBadArguments;
     }
     if (*target == reader.record) {
-        EndUnwritten(journal, *reader.entry, reader.record, true, QStringLiteral("unchanged"));
+        TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, true, QStringLiteral("unchanged")));
         PrintLine(QStringLiteral("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
         return kOk;
     }
@@ -264,7 +240,8 @@ int Set(const QStringList &arguments)
 
     const QString request = QStringLiteral("settings write");
     const SettingsResult written = reader.session->WriteSettings(*target).get();
-    EndEntry(journal, *reader.entry, reader.record, written, request, *target);
+    jobs.SetSettingsAim(reader.record, *target);
+    TellJournalTrouble(jobs.EndSettings(written, reader.session->Reader(), {FailureText(written.failure, request)}));
     if (!written.answered) {
         PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, request)));
         return kNoAnswer;
@@ -292,7 +269,8 @@ int Diff(const QStringList &arguments)
         return kBadArguments;
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
-    const ReaderRecord reader = ReadReader(p.port, p.setting, journal, JournalEntry::Kind::SettingsRead);
+    JobJournal jobs(journal);
+    const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;

@@ -3,17 +3,13 @@
 #include <QJsonArray>
 #include <chrono>
 
-#include "core/journal/job_entries.h"
+#include "core/journal/job_journal.h"
 #include "core/journal/journal.h"
 
 namespace cli {
 
 namespace {
 
-// A reader starts its new firmware within a moment of the closing block,
-// and answers the monitor at once after a failed transfer if it still runs
-// its old one.
-constexpr int kAnswerAfterUpdateMs = 5000;
 constexpr int kPollMs = 50;
 
 QJsonValue OrNull(const QString &text)
@@ -265,11 +261,8 @@ void UpdateRun::Execute()
     const ReaderSnapshot before = live->WaitForReader(kAskReaderMs);
     // Its database connections belong to this thread.
     Journal journal(options_.setting.journal);
-    JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, port_.name);
-    entry.converterSerial = port_.converterSerial;
-    job_entries::SetReaderBefore(entry, before);
-    job_entries::SetImageName(entry, options_.imagePath);
-    TellJournalTrouble(journal.Begin(entry));
+    JobJournal jobs(journal);
+    TellJournalTrouble(jobs.BeginUpdate(port_.name, port_.converterSerial, options_.imagePath, before));
 
     std::future<UpdateResult> update;
     {
@@ -291,23 +284,24 @@ void UpdateRun::Execute()
     bool waited = false;
     if (result.updateRan) {
         result.update = update.get();
-        job_entries::EndUpdate(entry, result.update);
+        jobs.EndUpdate(result.update, live->Reader().polls);
         if (result.update.outcome == UpdateOutcome::Completed) {
             const std::lock_guard<std::mutex> hold(lock_);
             state_.phase = RunPhase::Finishing;
         }
         // A vanished port has nobody left to ask.
         if (result.update.outcome != UpdateOutcome::PortVanished)
-            after = WaitForAnswer(*live, waited);
+            after = WaitForAnswer(*live, jobs, waited);
         if (after) {
-            job_entries::SetReaderAfter(entry, *after);
             const std::lock_guard<std::mutex> hold(lock_);
             state_.firmwareAfter = FirmwareText(*after);
             if (state_.serialNumber.isEmpty())
                 state_.serialNumber = SerialText(*after);
         }
     } else {
-        entry.End(false, job_entries::OutcomeId(UpdateOutcome::Stopped));
+        UpdateResult stopped;
+        stopped.outcome = UpdateOutcome::Stopped;
+        jobs.EndUpdate(stopped, live->Reader().polls);
     }
     TellReaderNow(result, before, after, waited);
     {
@@ -315,7 +309,7 @@ void UpdateRun::Execute()
         session.reset(session_.release());
     }
     session.reset();  // the port is closed before the result is told
-    const JournalStatus kept = journal.Finish(entry);
+    const JournalStatus kept = jobs.FinishUpdate(after);
     TellJournalTrouble(kept);
     if (kept.unkept)
         result.journalEntry = kept.unkept->ToJson();
@@ -323,7 +317,8 @@ void UpdateRun::Execute()
     TellJournalTrouble(journal.Close());
 }
 
-std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const Session &session, bool &waited) const
+std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const Session &session, const JobJournal &jobs,
+                                                      bool &waited) const
 {
     // A fresh answer: the one before the update says nothing of the reader now.
     const uint64_t pollsBefore = session.Reader().polls;
@@ -332,9 +327,9 @@ std::optional<ReaderSnapshot> UpdateRun::WaitForAnswer(const Session &session, b
     waited = false;
     while (!stopAsked_) {
         const ReaderSnapshot after = session.WaitForReader(kPollMs, pollsBefore);
-        if (after.state == ReaderSnapshot::State::Ready && after.polls > pollsBefore)
+        if (jobs.AnswerAfterUpdate(after))
             return after;
-        if (clock.elapsed() >= kAnswerAfterUpdateMs) {
+        if (clock.elapsed() >= JobJournal::kAfterUpdateWaitMs) {
             waited = true;
             break;
         }

@@ -18,6 +18,8 @@
 
 #include "cli/cli_common.h"
 
+class JobJournal;
+
 namespace cli {
 
 enum class RunPhase { Opening, Asking, WaitingForBootLoader, Transfer, Finishing, Done };
@@ -101,7 +103,7 @@ private:
     // The reader's first answer to the monitor after the update (its new
     // firmware, or the old one after a failure); nothing when none came in
     // time or a stop was asked. waited: the whole time passed without one.
-    std::optional<ReaderSnapshot> WaitForAnswer(const Session &session, bool &waited) const;
+    std::optional<ReaderSnapshot> WaitForAnswer(const Session &session, const JobJournal &jobs, bool &waited) const;
     void Push(QJsonObject event);
     void Finish(const RunResult &result);
 

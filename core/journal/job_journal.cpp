@@ -65,7 +65,13 @@ JournalStatus JobJournal::BeginSettings(JournalEntry::Kind kind, const QString &
     return journal_.Begin(entry);
 }
 
-JournalStatus JobJournal::EndSettings(const SettingsResult &result, const ReaderSnapshot &reader)
+void JobJournal::SetSettingsAim(const std::optional<SettingsRecord> &before, const std::optional<SettingsRecord> &wanted)
+{
+    settingsBefore_ = before;
+    settingsWanted_ = wanted;
+}
+
+JournalStatus JobJournal::EndSettings(const SettingsResult &result, const ReaderSnapshot &reader, const QStringList &why)
 {
     if (!settings_)
         return {};
@@ -75,6 +81,21 @@ JournalStatus JobJournal::EndSettings(const SettingsResult &result, const Reader
     if (!entry.readerSerial)
         job_entries::SetReaderBefore(entry, reader);
     job_entries::EndSettings(entry, settingsBefore_, result, settingsWanted_);
+    if (!result.answered)
+        entry.errorLines << why;
+    return journal_.Finish(entry);
+}
+
+JournalStatus JobJournal::EndSettingsUnwritten(const SettingsRecord &held, bool succeeded, const QString &outcome,
+                                               const QStringList &why)
+{
+    if (!settings_)
+        return {};
+    JournalEntry entry = *settings_;
+    settings_.reset();
+    entry.SetSettings(held, held);
+    entry.errorLines << why;
+    entry.End(succeeded, outcome);
     return journal_.Finish(entry);
 }
 

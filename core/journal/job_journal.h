@@ -43,8 +43,14 @@ public:
     JournalStatus BeginSettings(JournalEntry::Kind kind, const QString &port, const QString &converterSerial,
                                 const ReaderSnapshot &reader, const std::optional<SettingsRecord> &before,
                                 const std::optional<SettingsRecord> &wanted = std::nullopt);
-    // reader: the monitor's snapshot, for an entry begun before the reader was known.
-    JournalStatus EndSettings(const SettingsResult &result, const ReaderSnapshot &reader);
+    // What the reader held and what is to be written, once known after the job began.
+    void SetSettingsAim(const std::optional<SettingsRecord> &before, const std::optional<SettingsRecord> &wanted);
+    // reader: the monitor's snapshot, for an entry begun before the reader was
+    // known; why: the client's words for a job the reader did not answer.
+    JournalStatus EndSettings(const SettingsResult &result, const ReaderSnapshot &reader, const QStringList &why = {});
+    // A write that sent nothing: the reader holds what it held; outcome and why say so.
+    JournalStatus EndSettingsUnwritten(const SettingsRecord &held, bool succeeded, const QString &outcome,
+                                       const QStringList &why = {});
     // The client went before the reader answered.
     JournalStatus AbandonSettings();
     bool SettingsOpen() const { return settings_.has_value(); }
