@@ -6,20 +6,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
-#include <cstdlib>
-#include <system_error>
 
-#include "core/line/device_holders.h"
-#include "core/line/port_directory.h"
-#include "core/session/texts.h"
 #include "gui/design_fonts.h"
 #include "gui/history_window.h"
 #include "gui/information_window.h"
 #include "gui/instruction_window.h"
 #include "gui/job_recorder.h"
 #include "gui/message_box.h"
-#include "gui/port_chooser.h"
-#include "gui/port_open_text.h"
 #include "gui/session_bridge.h"
 #include "gui/settings_window.h"
 #include "gui/setup.h"
@@ -30,14 +23,6 @@ namespace {
 
 int screenHeightForTests = 0;
 constexpr int kDesignScreenHeight = 1080;
-
-void SetTextColour(QWidget *widget, const QColor &colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
-}
 
 void SetBackground(QWidget *widget, const QColor &colour)
 {
@@ -107,19 +92,19 @@ TForm1::TForm1(TSetup &setup, const std::string &portLockName, QWidget *parent)
 {
     ui->setupUi(this);
     platform::ApplyDesignFonts(this);
-    SetTextColour(this, colours::WindowFrame);
-    SetTextColour(ui->Label2, colours::Blue);
-    SetTextColour(ui->Label3, colours::Red);
-    SetTextColour(ui->Label10, colours::ActiveBorder);
-    SetTextColour(ui->StaticText3, colours::Blue);
-    SetTextColour(ui->Memo4, colours::Green);
+    colours::SetTextColour(this, colours::WindowFrame);
+    colours::SetTextColour(ui->Label2, colours::Blue);
+    colours::SetTextColour(ui->Label3, colours::Red);
+    colours::SetTextColour(ui->Label10, colours::ActiveBorder);
+    colours::SetTextColour(ui->StaticText3, colours::Blue);
+    colours::SetTextColour(ui->Memo4, colours::Green);
     SetBackground(ui->Memo4, colours::ButtonFace);
     for (QWidget *memo : {static_cast<QWidget *>(ui->Memo2), static_cast<QWidget *>(ui->Memo3),
                           static_cast<QWidget *>(ui->Memo5)})
         SetBackground(memo, palette().color(QPalette::Window));
-    SetTextColour(ui->Label4, colours::Green);
-    SetTextColour(ui->Label5, colours::Blue);
-    SetTextColour(ui->StaticText2, colours::Blue);
+    colours::SetTextColour(ui->Label4, colours::Green);
+    colours::SetTextColour(ui->Label5, colours::Blue);
+    colours::SetTextColour(ui->StaticText2, colours::Blue);
     // Static texts draw their caption right inside the bevel, with no indent.
     for (QLabel *text : {ui->StaticText1, ui->StaticText2, ui->StaticText3})
         text->setIndent(1);
@@ -252,155 +237,6 @@ void TForm1::SetPortButtons(bool openEnabled)
     ui->Button2->setEnabled(!openEnabled);
 }
 
-void TForm1::Button1Click()
-{
-    if (!Form2 || Form2->exec() != QDialog::Accepted)
-        return;
-    if (!ConfirmOpenHeldPort())
-        return;  // cancelled: the port stays closed and "Open" stays enabled
-    OpenPort();
-    // Also after a failed open: the user clears that state with "Close".
-    SetPortButtons(false);
-}
-
-void TForm1::OpenPort()
-{
-    const QString name = setup_.PortName;
-    const QString path = setup_.DevicePathFor(name);
-    Session::OpenResult opened;
-    if (name.size() > platform::kMaxPortNameLength) {
-        opened.failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
-    } else {
-        auto bridge = std::make_unique<SessionBridge>();
-        Session::Options options;
-        options.lockPrefix = portLockPrefix_;
-        options.observer = bridge.get();
-        try {
-            opened = Session::Open(name, path, options);
-        } catch (const std::system_error &) {
-            platform::MessageBoxRequest box;
-            box.caption = QApplication::applicationName();
-            box.text = tr("New Thread Error");
-            platform::ShowMessageBox(box);
-            std::exit(EXIT_FAILURE);
-        }
-        if (opened.session) {
-            const int generation = ++sessionGeneration_;
-            connect(bridge.get(), &SessionBridge::readerChanged, this, [this, generation](const ReaderSnapshot &r) {
-                if (generation == sessionGeneration_)
-                    ShowReader(r);
-            });
-            connect(bridge.get(), &SessionBridge::updateChanged, this, [this, generation](const UpdateProgress &p) {
-                if (generation == sessionGeneration_)
-                    ShowUpdate(p);
-            });
-            connect(bridge.get(), &SessionBridge::updateEnded, this, [this, generation](const UpdateResult &r) {
-                if (generation == sessionGeneration_)
-                    UpdateEnded(r);
-            });
-            bridge_ = std::move(bridge);
-            session_ = std::move(opened.session);
-            if (Form6)
-                Form6->SetSession(session_.get(), bridge_.get());
-            // Open: no answer yet.
-            ShowReader(session_->Reader());
-            return;
-        }
-    }
-    if (!opened.lockFailure.isEmpty()) {
-        platform::ShowError(opened.lockFailure);
-        return;
-    }
-    std::vector<platform::DeviceHolder> holders;
-    if (opened.failure.cause == platform::OpenFailureCause::Busy)
-        holders = platform::OtherDeviceHolders(path.toStdString());
-    platform::ShowError(PortOpenFailureText(name, path, opened.failure, holders, CurrentUserName()));
-}
-
-bool TForm1::ConfirmOpenHeldPort()
-{
-    const QString name = setup_.PortName;
-    if (name.isEmpty() || name.size() > platform::kMaxPortNameLength)
-        return true;  // the open fails and says why
-    const auto holders = platform::OtherDeviceHolders(setup_.DevicePathFor(name).toStdString());
-    return holders.empty() || platform::ShowMessageBox(HeldPortQuestion(name, holders)) == platform::ResultOk;
-}
-
-void TForm1::ClosePort()
-{
-    if (!session_)
-        return;
-    // The worker finishes the exchange in flight before the port closes.
-    ++sessionGeneration_;
-    if (Form6)
-        Form6->SetSession(nullptr, nullptr);
-    session_.reset();
-    bridge_.reset();
-    if (monitorShown_)
-        SetLineText(MonitorLine::Status, monitor_text::PortClosed());
-    monitorShown_ = false;
-    shownAnswerKey_ = 0;
-    // An update the window quit during has ended with the session; its end
-    // came too late for the queue.
-    if (updateRunning_ && updateJob_.valid()) {
-        UpdateResult result;
-        try {
-            result = updateJob_.get();
-        } catch (const std::future_error &) {
-            result.outcome = UpdateOutcome::Stopped;  // it never began
-        }
-        UpdateEnded(result);
-    }
-}
-
-ReaderSnapshot TForm1::Reader() const
-{
-    return session_ ? session_->Reader() : ReaderSnapshot{};
-}
-
-void TForm1::ShowReader(const ReaderSnapshot &reader)
-{
-    monitorShown_ = true;
-    switch (reader.state) {
-    case ReaderSnapshot::State::Waiting:
-        SetLineText(MonitorLine::Status, monitor_text::NoAnswer());
-        return;
-    case ReaderSnapshot::State::Ready:
-        SetLineText(MonitorLine::Status, monitor_text::Ready());
-        // Repeated answers change nothing; an answer puts the remark line back
-        // over a holder sentence.
-        if (reader.info && (reader.answerKey != shownAnswerKey_ || !shownHolders_.isEmpty())) {
-            shownAnswerKey_ = reader.answerKey;
-            for (const MonitorChange &change : MonitorAnswerChanges(*reader.info)) {
-                if (change.serialCaption)
-                    SetSerialCaptionLit(true);
-                else
-                    SetLineText(change.line, change.text);
-            }
-        }
-        shownHolders_.clear();
-        return;
-    case ReaderSnapshot::State::NoAnswer:
-        shownAnswerKey_ = 0;
-        SetSerialCaptionLit(false);
-        SetLineText(MonitorLine::FirmwareVersion, QString());
-        SetLineText(MonitorLine::LoaderVersion, QString());
-        SetLineText(MonitorLine::SerialNumber, QString());
-        SetLineText(MonitorLine::Status, monitor_text::NoAnswer());
-        if (reader.holders != shownHolders_) {
-            shownHolders_ = reader.holders;
-            SetLineText(MonitorLine::Remark, reader.holders);
-        }
-        return;
-    }
-}
-
-void TForm1::Button2Click()
-{
-    ClosePort();
-    SetPortButtons(true);
-}
-
 void TForm1::Button3Click()
 {
     close();
@@ -430,22 +266,6 @@ void TForm1::SpeedButton2Click()
 {
     if (Form5)
         Form5->exec();
-}
-
-void TForm1::SetLineText(MonitorLine line, const QString &text)
-{
-    switch (line) {
-    case MonitorLine::Status: ui->StaticText3->setText(text); break;
-    case MonitorLine::FirmwareVersion: ui->Memo2->setPlainText(text); break;
-    case MonitorLine::LoaderVersion: ui->Memo3->setPlainText(text); break;
-    case MonitorLine::Remark: ui->Memo4->setPlainText(text); break;
-    case MonitorLine::SerialNumber: ui->Memo5->setPlainText(text); break;
-    }
-}
-
-void TForm1::SetSerialCaptionLit(bool lit)
-{
-    SetTextColour(ui->Label10, lit ? colours::WindowText : colours::ActiveBorder);
 }
 
 void TForm1::ShowReaderHistory()

@@ -3,6 +3,8 @@
 // desktop theme shows the same lamp and captions.
 
 #include <QColor>
+#include <QPalette>
+#include <QWidget>
 
 namespace colours {
 
@@ -15,5 +17,22 @@ inline const QColor Blue(0, 0, 255);
 inline const QColor Green(0, 128, 0);
 inline const QColor Red(255, 0, 0);
 inline const QColor Grey(128, 128, 128);
+
+// A caption's and an edit's text colour.
+inline void SetTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+// Only a group box's caption: the controls inside keep their own colours.
+inline void SetTitleColour(QWidget *box, const QColor &colour)
+{
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    box->setPalette(palette);
+}
 
 }  // namespace colours
