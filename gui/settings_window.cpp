@@ -64,7 +64,7 @@ TForm6::TForm6(QWidget *parent)
     connect(ui->Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
     connect(ui->Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
     connect(ui->Button4, &QPushButton::clicked, this, &TForm6::Button4Click);
-    // User choices only, as the handlers of the original controls.
+    // User choices only: the lists change no rule when the window fills them.
     connect(ui->ComboBox1, &QComboBox::activated, this, &TForm6::ComboBox1Select);
     connect(ui->ComboBox12, &QComboBox::activated, this, &TForm6::ComboBox12Select);
     for (QRadioButton *radio : {ui->RadioButton1, ui->RadioButton2, ui->RadioButton3})
