@@ -51,7 +51,7 @@ void Run(TalvorApp &copy, const std::string &command)
             report += QStringLiteral(" | ") + copy.form5->Memo1()->toPlainText().replace('\n', " | ");
         Report(report);
     } else if (command == "polls") {
-        Report(QStringLiteral("polls %1").arg(copy.form1->Monitor().PollCount()));
+        Report(QStringLiteral("polls %1").arg(copy.form1->Reader().polls));
     } else {
         Report(QStringLiteral("unknown ") + QString::fromStdString(command));
     }
