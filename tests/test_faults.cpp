@@ -1,8 +1,8 @@
 // Faults on the line, through the whole tool against the simulated reader over
 // a pseudo-terminal: the line going away in the middle of a block, during the
 // countdown, during a poll and during a settings write; garbage ahead of a
-// reply; replies split by gaps; a boot loader asking for 255 bytes, past the
-// end of the section, or for ever. Every case must end within its stated
+// reply; replies split by gaps; a boot loader asking past the end of the
+// section, or for ever. Every case must end within its stated
 // bound with the right report lines and journal entry, the window's controls
 // and the monitor back, and the port still usable or cleanly closed.
 
@@ -251,13 +251,6 @@ void ExpectSpinningStoppedAtTheLimit(const sim::BootLoader &boot, const ImageFil
 }
 
 const UpdateFault kUpdateFaults[] = {
-    {"asks_for_255_bytes", 726, kPatientLine,
-     [](BootLoaderOptions &o, sim::Faults &) { o.plan = {{0, 255}, {255, 255}, {510, 216}}; },
-     {}, {}, Outcome::Completed, "completed", {}, false, LineAfter::Up, 20000,
-     [](const sim::BootLoader &boot, const ImageFile &image) {
-         EXPECT_EQ(boot.Record().headers, (std::vector<BlockRequest>{{0, 255}, {255, 255}, {510, 216}}));
-         EXPECT_EQ(boot.Received(), image.Section(0, 726));
-     }},
     {"asks_past_the_end", 330, kPatientLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.plan = {{0, 66}, {0xFFC0, 66}, {264, 66}}; },
      {}, {}, Outcome::Completed, "completed", {}, false, LineAfter::Up, 20000,
