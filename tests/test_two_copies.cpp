@@ -228,7 +228,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     boxes.Clear();
     app.form1->OpenPort();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app.form1->PortOpen(), true);
+    EXPECT_TRUE(app.form1->PortOpen());
     app.form1->ClosePort();
 }
 
@@ -288,7 +288,7 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     first.form1->show();
     first.setup->PortName = QStringLiteral("copy-a");
     first.form1->OpenPort();
-    ASSERT_EQ(first.form1->PortOpen(), true) << boxes.Texts().join('|').toStdString();
+    ASSERT_TRUE(first.form1->PortOpen()) << boxes.Texts().join('|').toStdString();
     auto &ui = *first.form1->ui;
     const auto pollsA = [&first] { return first.form1->Reader().polls; };
 
@@ -344,7 +344,7 @@ TEST_F(TwoCopiesTest, CopyKilledHoldingTheLockBlocksTheOtherForOneWaitAtMost)
     app.form1->show();
     app.setup->PortName = QStringLiteral("killed-copy");
     app.form1->OpenPort();
-    ASSERT_EQ(app.form1->PortOpen(), true) << boxes.Texts().join('|').toStdString();
+    ASSERT_TRUE(app.form1->PortOpen()) << boxes.Texts().join('|').toStdString();
 
     // While the other copy lives, this one's monitor waits for the lock.
     EXPECT_FALSE(WaitFor([&] { return app.form1->Reader().polls > 0; }, 300));
