@@ -20,7 +20,6 @@
 
 #include "core/journal/journal.h"
 #include "core/line/serial_device.h"
-#include "core/session/firmware_update.h"
 #include "core/session/texts.h"
 #include "firmware_images.h"
 #include "gui/application.h"
