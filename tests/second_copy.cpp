@@ -3,7 +3,6 @@
 // port and reports "ready" once its monitor shows the reader (or "not-ready"),
 // then takes one command per line on standard input:
 //   update <file>   "Load program" with that file; reports "updated <status line>"
-//   polls           reports "polls <count>"
 // and ends at end of input. Message boxes are answered at once and reported
 // as "box <text>".
 
@@ -50,8 +49,6 @@ void Run(TalvorApp &copy, const std::string &command)
         if (!copy.form5->Memo1()->toPlainText().isEmpty())
             report += QStringLiteral(" | ") + copy.form5->Memo1()->toPlainText().replace('\n', " | ");
         Report(report);
-    } else if (command == "polls") {
-        Report(QStringLiteral("polls %1").arg(copy.form1->Monitor().PollCount()));
     } else {
         Report(QStringLiteral("unknown ") + QString::fromStdString(command));
     }

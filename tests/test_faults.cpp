@@ -1,18 +1,16 @@
 // Faults on the line, through the whole tool against the simulated reader over
 // a pseudo-terminal: the line going away in the middle of a block, during the
 // countdown, during a poll and during a settings write; garbage ahead of a
-// reply; replies split by gaps; a boot loader asking for 255 bytes, past the
-// end of the section, or for ever. Every case must end within its stated
-// bound with the right report lines, the window's controls and the monitor
-// back, and the port still usable or cleanly closed.
+// reply; replies split by gaps; a boot loader asking past the end of the
+// section, or for ever. Every case must end within its stated
+// bound with the right report lines and journal entry, the window's controls
+// and the monitor back, and the port still usable or cleanly closed.
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -20,25 +18,24 @@
 #include <functional>
 #include <memory>
 
-#include "gui/application.h"
-#include "gui/main_window.h"
-#include "core/engine/update_procedure.h"
-#include "firmware_images.h"
-#include "core/engine/com_port.h"
-#include "core/engine/port_handover.h"
-#include "core/engine/gui_call.h"
+#include "core/journal/journal.h"
 #include "core/line/serial_device.h"
+#include "core/session/texts.h"
+#include "firmware_images.h"
+#include "gui/application.h"
+#include "gui/information_window.h"
+#include "gui/job_recorder.h"
+#include "gui/main_window.h"
+#include "gui/settings_window.h"
 #include "gui/setup.h"
 #include "recorded_boxes.h"
-#include "test_app.h"
-#include "gui/settings_window.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/settings_store.h"
 #include "sim/simulated_reader.h"
+#include "test_app.h"
 #include "ui_main_window.h"
 #include "ui_settings_window.h"
-#include "gui/information_window.h"
 
 namespace {
 
@@ -130,7 +127,7 @@ protected:
         app->form1->show();
         app->setup->PortName = QString::fromLatin1(kLinkName);
         app->form1->OpenPort();
-        ASSERT_EQ(app->form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
+        ASSERT_TRUE(app->form1->PortOpen()) << boxes.Texts().join('|').toStdString();
         ASSERT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     }
     void TearDown() override
@@ -165,9 +162,21 @@ protected:
     // The monitor is polling again: more polls than now within the deadline.
     bool MonitorPolls()
     {
-        const uint64_t polls = app->form1->Monitor().PollCount();
-        return WaitFor([&] { return app->form1->Monitor().PollCount() > polls; }, kMonitorDeadlineMs) &&
-               !app->form1->Monitor().Suspended();
+        const uint64_t polls = app->form1->Reader().polls;
+        return WaitFor([&] { return app->form1->Reader().polls > polls; }, kMonitorDeadlineMs);
+    }
+    // The journal's entries of kind, newest first, once the newest is written whole.
+    std::vector<JournalEntry> Entries(JournalEntry::Kind kind)
+    {
+        std::vector<JournalEntry> found;
+        WaitFor([&] {
+            found.clear();
+            for (const JournalEntry &entry : app->journal->Query({}))
+                if (entry.kind == kind)
+                    found.push_back(entry);
+            return !found.empty() && found.front().finished;
+        }, kMonitorDeadlineMs);
+        return found;
     }
 
     void ChooseFile(const QString &path) { test_app::ChooseFile(*app, path); }
@@ -182,8 +191,6 @@ protected:
         EXPECT_TRUE(ui().Button21->isEnabled());
         EXPECT_FALSE(ui().Button4->isEnabled());
         EXPECT_FALSE(app->form1->Timer2.isActive());
-        EXPECT_EQ(app->prot->Updating.load(), 0);
-        EXPECT_FALSE(app->prot->ImageLoaded());
         EXPECT_EQ(ui().Button1->isEnabled(), openBefore);
         EXPECT_EQ(ui().Button2->isEnabled(), closeBefore);
     }
@@ -192,9 +199,7 @@ protected:
     void ExpectCleanClose()
     {
         app->form1->Button2Click();
-        EXPECT_EQ(app->form1->PortOpen.load(), false);
-        EXPECT_EQ(app->comPort->Handle, NullHandle);
-        EXPECT_FALSE(app->comPort->Device().isOpen());
+        EXPECT_FALSE(app->form1->PortOpen());
         EXPECT_TRUE(WaitFor([&] { return ui().StaticText3->text() == "COM-port is closed"; }, kMonitorDeadlineMs));
     }
 };
@@ -215,13 +220,14 @@ struct UpdateFault {
     std::function<bool(Ui::TForm1 &)> when;
     std::function<void(sim::SimulatedReader &)> strike;
     Outcome outcome;
+    const char *journalOutcome;  // the update's entry
     // The report lines; with lastLineOnly, the last one only (the rest may vary).
     QStringList lines;
     bool lastLineOnly;
     LineAfter after;
     // The update must have ended by then: a hang check, not a speed claim.
     int boundMs;
-    std::function<void(const sim::BootLoader &, const ImageFile &, const TProt &)> verify;
+    std::function<void(const sim::BootLoader &, const ImageFile &)> verify;
 };
 
 void PrintTo(const UpdateFault &c, std::ostream *os) { *os << c.name; }
@@ -236,26 +242,18 @@ std::function<bool(Ui::TForm1 &)> AtCaption(const QString &caption)
     return [caption](Ui::TForm1 &ui) { return ui.Button22->text() == caption; };
 }
 
-void ExpectSpinningStoppedAtTheLimit(const sim::BootLoader &boot, const ImageFile &, const TProt &prot)
+void ExpectSpinningStoppedAtTheLimit(const sim::BootLoader &boot, const ImageFile &image)
 {
     // One block per byte of the section and 256 repeats, then it gives up.
-    EXPECT_EQ(prot.DataBlockLimit(), prot.SectionSize + TProt::kRepeatedBlocks);
-    EXPECT_EQ(boot.Record().dataBlocks, prot.DataBlockLimit());
+    EXPECT_EQ(boot.Record().dataBlocks, image.bytes.size() + 256);
     EXPECT_EQ(boot.Record().closingBlocks, 0);
 }
 
 const UpdateFault kUpdateFaults[] = {
-    {"asks_for_255_bytes", 726, kPatientLine,
-     [](BootLoaderOptions &o, sim::Faults &) { o.plan = {{0, 255}, {255, 255}, {510, 216}}; },
-     {}, {}, Outcome::Completed, {}, false, LineAfter::Up, 20000,
-     [](const sim::BootLoader &boot, const ImageFile &image, const TProt &) {
-         EXPECT_EQ(boot.Record().headers, (std::vector<BlockRequest>{{0, 255}, {255, 255}, {510, 216}}));
-         EXPECT_EQ(boot.Received(), image.Section(0, 726));
-     }},
     {"asks_past_the_end", 330, kPatientLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.plan = {{0, 66}, {0xFFC0, 66}, {264, 66}}; },
-     {}, {}, Outcome::Completed, {}, false, LineAfter::Up, 20000,
-     [](const sim::BootLoader &boot, const ImageFile &image, const TProt &) {
+     {}, {}, Outcome::Completed, "completed", {}, false, LineAfter::Up, 20000,
+     [](const sim::BootLoader &boot, const ImageFile &image) {
          // Zeros where the section has no bytes.
          std::vector<uint8_t> expected(0xFFC0 + 66, 0);
          const auto first = image.Section(0, 66), last = image.Section(264, 66);
@@ -265,18 +263,18 @@ const UpdateFault kUpdateFaults[] = {
      }},
     {"same_block_for_ever", 300, kPatientLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.plan = Repeat({{0, 66}}, 5000); },
-     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Up, 60000,
+     {}, {}, Outcome::Reported, "no answer", {text::NoResponse()}, false, LineAfter::Up, 60000,
      ExpectSpinningStoppedAtTheLimit},
     {"never_sends_the_end", 300, kPatientLine,
      [](BootLoaderOptions &o, sim::Faults &) {
          o.plan = Repeat({{0, 66}, {66, 66}, {132, 66}, {198, 66}, {264, 36}}, 5000);
      },
-     {}, {}, Outcome::Reported, {text::NoResponse()}, false, LineAfter::Up, 60000,
+     {}, {}, Outcome::Reported, "no answer", {text::NoResponse()}, false, LineAfter::Up, 60000,
      ExpectSpinningStoppedAtTheLimit},
     {"line_goes_away_mid_block", 726, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.unplugAtBlock = 3; },
-     {}, {}, Outcome::Reported, {text::PortVanished()}, false, LineAfter::Gone, 20000,
-     [](const sim::BootLoader &boot, const ImageFile &, const TProt &) {
+     {}, {}, Outcome::Reported, "port vanished", {text::PortVanished()}, false, LineAfter::Gone, 20000,
+     [](const sim::BootLoader &boot, const ImageFile &) {
          EXPECT_EQ(boot.Record().dataBlocks, 3);
      }},
     {"line_goes_away_mid_block_and_comes_back", 726, kFastLine,
@@ -284,7 +282,7 @@ const UpdateFault kUpdateFaults[] = {
          o.unplugAtBlock = 3;
          f.comeBackAfterMs = 300;
      },
-     {}, {}, Outcome::Reported, {text::PortVanished()}, false, LineAfter::Up, 20000, {}},
+     {}, {}, Outcome::Reported, "port vanished", {text::PortVanished()}, false, LineAfter::Up, 20000, {}},
     // The burst is random: it may happen to hold an end byte, so only the
     // last line is certain.
     {"garbage_ahead_of_a_reply", 726, kFastLine, {}, AtStep(2),
@@ -293,7 +291,7 @@ const UpdateFault kUpdateFaults[] = {
          f.garbage = 1;
          r.SetFaults(f);
      },
-     Outcome::Reported, {text::NoResponse()}, true, LineAfter::Up, 20000, {}},
+     Outcome::Reported, "no answer", {text::NoResponse()}, true, LineAfter::Up, 20000, {}},
     // Every reply pauses after four bytes, for less than the quiet time that
     // ends a read (20 ms at full scale): the replies still arrive whole.
     {"replies_split_by_short_gaps", 726, 1.0,
@@ -301,8 +299,8 @@ const UpdateFault kUpdateFaults[] = {
          f.gap = sim::kAlways;
          f.gapMs = 5;
      },
-     {}, {}, Outcome::Completed, {}, false, LineAfter::Up, 20000,
-     [](const sim::BootLoader &boot, const ImageFile &image, const TProt &) {
+     {}, {}, Outcome::Completed, "completed", {}, false, LineAfter::Up, 20000,
+     [](const sim::BootLoader &boot, const ImageFile &image) {
          EXPECT_EQ(boot.Received(), image.Section(0, 726));
      }},
     {"reply_split_by_a_long_gap", 726, kFastLine, {}, AtStep(2),
@@ -312,12 +310,12 @@ const UpdateFault kUpdateFaults[] = {
          f.gapMs = 80;
          r.SetFaults(f);
      },
-     Outcome::Reported, {text::ChecksumReceiving(), text::NoResponse()}, false, LineAfter::Up, 20000, {}},
+     Outcome::Reported, "no answer", {text::ChecksumReceiving(), text::NoResponse()}, false, LineAfter::Up, 20000, {}},
     {"line_goes_away_during_the_countdown_and_comes_back", 264, kFastLine,
      [](BootLoaderOptions &o, sim::Faults &) { o.bootAfterAttempts = 4; }, AtCaption(Waiting(99)),
      [](sim::SimulatedReader &r) { r.DropLine(300); },
-     Outcome::Completed, {}, false, LineAfter::Up, 30000,
-     [](const sim::BootLoader &boot, const ImageFile &image, const TProt &) {
+     Outcome::Completed, "completed", {}, false, LineAfter::Up, 30000,
+     [](const sim::BootLoader &boot, const ImageFile &image) {
          EXPECT_EQ(boot.Received(), image.Section(0, 264));
      }},
     // Gone for good, the countdown runs out: 100 silent attempts, each as
@@ -325,8 +323,8 @@ const UpdateFault kUpdateFaults[] = {
     {"line_goes_away_during_the_countdown", 264, 0.05,
      [](BootLoaderOptions &o, sim::Faults &) { o.bootAfterAttempts = BootLoaderOptions::kNever; },
      AtCaption(Waiting(99)), [](sim::SimulatedReader &r) { r.DropLine(-1); },
-     Outcome::EndedWithoutReport, {}, false, LineAfter::Gone, 60000,
-     [](const sim::BootLoader &boot, const ImageFile &, const TProt &) {
+     Outcome::EndedWithoutReport, "port vanished", {}, false, LineAfter::Gone, 60000,
+     [](const sim::BootLoader &boot, const ImageFile &) {
          EXPECT_GE(boot.Record().bootRequests, 2);
          EXPECT_EQ(boot.Record().dataBlocks, 0);
      }},
@@ -387,7 +385,7 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
     ExpectControlsBack(openBefore, closeBefore);
     if (c.verify)
-        c.verify(*boot, image, *app->prot);
+        c.verify(*boot, image);
 
     // The monitor has the port again.
     platform::SetTimeoutScaleForTests(kFastLine);
@@ -405,6 +403,12 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
         EXPECT_TRUE(WaitFor([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
         ExpectCleanClose();
     }
+    // The faulty update as the journal keeps it: the first of the entries.
+    const std::vector<JournalEntry> updates = Entries(JournalEntry::Kind::Update);
+    ASSERT_EQ(updates.size(), c.after == LineAfter::Up ? 2u : 1u);
+    EXPECT_TRUE(updates.back().finished);
+    EXPECT_EQ(updates.back().outcome.toStdString(), c.journalOutcome);
+    EXPECT_EQ(updates.back().errorLines.join('|').toStdString(), lines.join('|').toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(Line, UpdateFaults, ::testing::ValuesIn(kUpdateFaults),
@@ -434,7 +438,7 @@ TEST_P(PollFaults, LineGoingAwayDuringAPollShowsNoAnswerAndTheReaderAgainWhenBac
     EXPECT_TRUE(ui().Memo3->toPlainText().isEmpty());
     EXPECT_TRUE(ui().Memo5->toPlainText().isEmpty());
     EXPECT_EQ(reader->Snapshot().lineDrops, 1u);
-    EXPECT_EQ(app->form1->PortOpen.load(), true);
+    EXPECT_TRUE(app->form1->PortOpen());
 
     if (c.comeBackAfterMs < 0) {
         EXPECT_TRUE(MonitorPolls());
@@ -442,13 +446,12 @@ TEST_P(PollFaults, LineGoingAwayDuringAPollShowsNoAnswerAndTheReaderAgainWhenBac
         ExpectCleanClose();
     } else {
         EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
-        // The same port object, reopened underneath, carries an update.
+        // The session's port, opened again underneath, carries an update.
         const ImageFile image(fileDir, 330);
         boot->SetOptions(Plain(330));
         ChooseFile(image.path);
         LoadProgram();
         EXPECT_EQ(ui().StaticText2->text(), text::Completed());
-        EXPECT_GE(app->comPort->Device().reopenCount(), 1u);
     }
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
 }
@@ -472,7 +475,7 @@ protected:
     bool Answered()
     {
         return settingsUi().Button1->isEnabled() && settingsUi().Button2->isEnabled() &&
-               app->form6->Exchange.PendingCommand.load() == settings_protocol::kNoCommand;
+               !app->recorder->SettingsPending();
     }
     // The boxes of a reader lost: silent, or gone with its port.
     size_t NoAnswerBoxes(const QString &text = kNoAnswer)
@@ -488,12 +491,11 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
 {
     const SettingsFault &c = GetParam();
     // What "Device Setting" does, without the modal loop.
-    app->form1->Handover().TakeFromMonitor();
     app->form6->show();
-    ASSERT_TRUE(platform::WaitServingGui([&] { return Answered(); }, kMonitorDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] { return Answered(); }, kMonitorDeadlineMs));
     settingsUi().ComboBox5->setCurrentIndex(0);
     app->form6->CollectSettings();
-    const SettingsRecord edited = app->form6->Exchange.EditedSettings();
+    const SettingsRecord edited = app->form6->Exchange.EditedSettings;
     ASSERT_NE(edited, kReaderRecord);
 
     sim::Faults faults;
@@ -506,14 +508,14 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
 
     if (c.comeBackAfterMs >= 0) {
         // A short loss: the write is sent again and lands.
-        ASSERT_TRUE(platform::WaitServingGui(
+        ASSERT_TRUE(WaitFor(
             [&] { return store->Record() == edited && Answered() && settingsUi().Button3->isEnabled(); },
             kMonitorDeadlineMs));
         EXPECT_EQ(app->form6->Exchange.DeviceSettings, edited);
         EXPECT_EQ(NoAnswerBoxes(), 0u);
     } else {
         // Gone: one message that says so, the notice, and only "Close" left.
-        ASSERT_TRUE(platform::WaitServingGui([&] { return !settingsUi().Memo1->isHidden(); }, kMonitorDeadlineMs));
+        ASSERT_TRUE(WaitFor([&] { return !settingsUi().Memo1->isHidden(); }, kMonitorDeadlineMs));
         EXPECT_EQ(NoAnswerBoxes(QStringLiteral("The port vanished: the converter may have been unplugged")), 1u)
             << boxes.Texts().join('|').toStdString();
         EXPECT_EQ(NoAnswerBoxes(), 0u);
@@ -532,13 +534,20 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
     boxes.AnswerNext(platform::ResultOk);  // the unsaved-edits question, if it comes
     settingsUi().Button3->click();
     EXPECT_FALSE(app->form6->isVisible());
-    EXPECT_EQ(app->form6->CurrentThread(), nullptr);
     EXPECT_TRUE(MonitorPolls());
     if (c.comeBackAfterMs >= 0) {
         EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     } else {
         EXPECT_TRUE(WaitFor([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
         ExpectCleanClose();
+    }
+    // The journal has the write as it went: taken, or not.
+    const std::vector<JournalEntry> writes = Entries(JournalEntry::Kind::SettingsWrite);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].succeeded, c.comeBackAfterMs >= 0) << writes[0].outcome.toStdString();
+    if (c.comeBackAfterMs >= 0) {
+        const QByteArray taken(reinterpret_cast<const char *>(edited.data()), int(edited.size()));
+        EXPECT_EQ(writes[0].settingsAfter, taken);
     }
 }
 

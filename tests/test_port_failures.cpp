@@ -17,10 +17,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/engine/port_session.h"
 #include "gui/port_open_text.h"
 #include "holder_process.h"
-#include "lock_objects.h"
 #include "core/line/device_holders.h"
 #include "core/line/serial_device.h"
 
@@ -204,37 +202,6 @@ TEST_F(RealOpenFailure, VanishedLineTooLongNameHeldDeviceAndNonDeviceEachGiveThe
     platform::SerialDevice device;
     ASSERT_TRUE(device.open(slavePath)) << device.errorText();
     EXPECT_EQ(device.openFailure().cause, Cause::None);
-}
-
-// The locks outlive their users in /dev/shm: one made for a name that does
-// not open would stay there for good.
-TEST_F(RealOpenFailure, SessionOnAPortThatDoesNotOpenLeavesNoLockBehind)
-{
-    PortSession::Options options;
-    options.lockPrefix = "test-port-failures-" + std::to_string(::getpid());
-    options.monitor = false;
-    platform::SerialDevice holder;
-    ASSERT_TRUE(holder.open(slavePath)) << holder.errorText();
-
-    const struct { const char *name; std::string path; Cause cause; } table[] = {
-        {"never-there", folder + "/never-there", Cause::NoSuchDevice},
-        {"null", "/dev/null", Cause::NotADevice},  // a character device, not a terminal
-        {"held-port", slavePath, Cause::Busy},
-    };
-    for (const auto &row : table) {
-        const auto result = PortSession::Open(QString::fromUtf8(row.name),
-                                              QString::fromStdString(row.path), options);
-        EXPECT_FALSE(result.session) << row.name;
-        EXPECT_EQ(result.failure.cause, row.cause) << row.name;
-        EXPECT_EQ(LockObjects(options.lockPrefix), "") << row.name;
-    }
-
-    // A port that opens has both its locks.
-    holder.close();
-    const auto opened = PortSession::Open(QStringLiteral("opened"), QString::fromStdString(slavePath), options);
-    ASSERT_TRUE(opened.session) << opened.failure.systemText;
-    const std::string lock = "talvor-" + options.lockPrefix;
-    EXPECT_EQ(LockObjects(options.lockPrefix), lock + "-opened " + lock + "1-opened");
 }
 
 TEST_F(RealOpenFailure, HoldersAreFoundThroughProcByTheDeviceBehindTheLink)

@@ -6,41 +6,34 @@
 // Children are forked before the test starts any thread of its own.
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
 #include <memory>
 
-#include <fcntl.h>
-#include <pty.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "gui/application.h"
-#include "gui/main_window.h"
-#include "core/engine/update_procedure.h"
-#include "firmware_images.h"
-#include "holder_process.h"
-#include "core/engine/com_port.h"
-#include "core/engine/connect_saver.h"
-#include "core/engine/port_handover.h"
-#include "core/engine/gui_call.h"
 #include "core/line/named_mutex.h"
 #include "core/line/serial_device.h"
+#include "core/line/serial_port.h"
+#include "core/session/monitor.h"
+#include "core/session/texts.h"
+#include "firmware_images.h"
+#include "gui/application.h"
+#include "gui/main_window.h"
 #include "gui/setup.h"
+#include "holder_process.h"
 #include "recorded_boxes.h"
-#include "test_app.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
+#include "test_app.h"
 #include "ui_main_window.h"
 
 namespace {
@@ -194,19 +187,19 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     const std::string path = port.Link().toStdString();
 
     if (!GetParam().childHolds) {
-        TComPort1 mine;
-        ASSERT_NE(mine.Open(path), NullHandle);
+        SerialPort mine;
+        ASSERT_TRUE(mine.Open(path));
         Child other([&] {
-            TComPort1 theirs;
-            return theirs.Open(path) == NullHandle ? 'n' : 'y';
+            SerialPort theirs;
+            return theirs.Open(path) ? 'y' : 'n';
         });
         ASSERT_TRUE(other.Started());
         EXPECT_EQ(other.Report(), 'n') << "the other process opened a port this one holds";
         EXPECT_TRUE(other.End());
         mine.Close();
         Child after([&] {
-            TComPort1 theirs;
-            return theirs.Open(path) == NullHandle ? 'n' : 'y';
+            SerialPort theirs;
+            return theirs.Open(path) ? 'y' : 'n';
         });
         EXPECT_EQ(after.Report(), 'y') << "a released port stays locked";
         return;
@@ -214,8 +207,8 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
 
     // The child holds the port; this process runs the tool.
     Child holder([&] {
-        static TComPort1 theirs;  // kept open until the child ends
-        return theirs.Open(path) == NullHandle ? 'n' : 'y';
+        static SerialPort theirs;  // kept open until the child ends
+        return theirs.Open(path) ? 'y' : 'n';
     });
     ASSERT_TRUE(holder.Started());
     ASSERT_EQ(holder.Report(), 'y');
@@ -227,8 +220,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_TRUE(boxes.Texts()[0].startsWith(kBusy + QStringLiteral("\n\nshared-port is also open in ")))
         << boxes.Texts()[0].toStdString();
-    EXPECT_EQ(app.form1->PortOpen.load(), false);
-    EXPECT_EQ(app.comPort->Handle, NullHandle);
+    EXPECT_FALSE(app.form1->PortOpen());
 
     // Once the other copy has let go, the same window opens it.
     ASSERT_TRUE(holder.End());
@@ -236,7 +228,7 @@ TEST_P(PortHeldByAnotherProcess, CannotBeOpenedUntilItsHolderLetsGo)
     boxes.Clear();
     app.form1->OpenPort();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
-    EXPECT_EQ(app.form1->PortOpen.load(), true);
+    EXPECT_TRUE(app.form1->PortOpen());
     app.form1->ClosePort();
 }
 
@@ -296,9 +288,9 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     first.form1->show();
     first.setup->PortName = QStringLiteral("copy-a");
     first.form1->OpenPort();
-    ASSERT_EQ(first.form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
+    ASSERT_TRUE(first.form1->PortOpen()) << boxes.Texts().join('|').toStdString();
     auto &ui = *first.form1->ui;
-    ConnectSaver &monitorA = first.form1->Monitor();
+    const auto pollsA = [&first] { return first.form1->Reader().polls; };
 
     QTemporaryDir secondIniDir;
     SecondCopyProcess second(secondIniDir.path(), portDir.path(), lockName, QStringLiteral("copy-b"));
@@ -309,10 +301,10 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     second.Send(QStringLiteral("update ") + file);
     ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(sim::BootLoader::kCommand) > 0; },
                         kDeadlineMs));
-    const uint64_t pollsBeforeUpdate = monitorA.PollCount();
+    const uint64_t pollsBeforeUpdate = pollsA();
     EXPECT_EQ(second.NextLine().toStdString(), (QStringLiteral("updated ") + text::Completed()).toStdString());
     EXPECT_TRUE(readerB.boot->Record().completed);
-    EXPECT_GE(monitorA.PollCount(), pollsBeforeUpdate + 4) << "polls stalled by the other copy's update";
+    EXPECT_GE(pollsA(), pollsBeforeUpdate + 4) << "polls stalled by the other copy's update";
     EXPECT_EQ(readerA.line->FramesReceived(sim::BootLoader::kCommand), 0u);
 
     // Its reader falls silent: each of its polls keeps its lock for a whole
@@ -320,20 +312,20 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     sim::Faults silent;
     silent.silence = sim::kAlways;
     readerB.line->SetFaults(silent);
-    const uint64_t framesB = readerB.line->FramesReceived(ConnectSaver::kStatusRequest);
-    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(ConnectSaver::kStatusRequest) > framesB; },
+    const uint64_t framesB = readerB.line->FramesReceived(Monitor::kStatusRequest);
+    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(Monitor::kStatusRequest) > framesB; },
                         kDeadlineMs));
-    const uint64_t pollsBeforeSilence = monitorA.PollCount();
-    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(ConnectSaver::kStatusRequest) >= framesB + 3; },
+    const uint64_t pollsBeforeSilence = pollsA();
+    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(Monitor::kStatusRequest) >= framesB + 3; },
                         kDeadlineMs));
-    EXPECT_GE(monitorA.PollCount(), pollsBeforeSilence + 6) << "polls slowed by the other copy's silent reader";
+    EXPECT_GE(pollsA(), pollsBeforeSilence + 6) << "polls slowed by the other copy's silent reader";
     EXPECT_EQ(ui.StaticText3->text(), "Device is ready");
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
     first.form1->ClosePort();
 }
 
 // ---------------------------------------------------------------------------
-// A copy killed while it holds "COMpBusy".
+// A copy killed while it holds its port's lock.
 
 TEST_F(TwoCopiesTest, CopyKilledHoldingTheLockBlocksTheOtherForOneWaitAtMost)
 {
@@ -352,27 +344,24 @@ TEST_F(TwoCopiesTest, CopyKilledHoldingTheLockBlocksTheOtherForOneWaitAtMost)
     app.form1->show();
     app.setup->PortName = QStringLiteral("killed-copy");
     app.form1->OpenPort();
-    ASSERT_EQ(app.form1->PortOpen.load(), true) << boxes.Texts().join('|').toStdString();
+    ASSERT_TRUE(app.form1->PortOpen()) << boxes.Texts().join('|').toStdString();
 
     // While the other copy lives, this one's monitor waits for the lock.
-    EXPECT_FALSE(WaitFor([&] { return app.form1->Monitor().PollCount() > 0; }, 300));
-    EXPECT_EQ(reader.line->FramesReceived(ConnectSaver::kStatusRequest), 0u);
+    EXPECT_FALSE(WaitFor([&] { return app.form1->Reader().polls > 0; }, 300));
+    EXPECT_EQ(reader.line->FramesReceived(Monitor::kStatusRequest), 0u);
 
     // Killed: the monitor's next slice of waiting gets the lock.
     dead.Kill();
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(WaitFor([&] { return app.form1->Monitor().PollCount() > 0; }, kDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] { return app.form1->Reader().polls > 0; }, kDeadlineMs));
     // A hang check: one wait of the monitor is 50 ms.
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_TRUE(WaitFor([&] { return app.form1->ui->StaticText3->text() == "Device is ready"; }, kDeadlineMs));
 
-    // And the hand-over gets it too.
-    app.form1->Handover().TakeFromMonitor();
-    EXPECT_TRUE(app.form1->Handover().GotPortLock());
-    app.form1->Handover().GiveBackToMonitor();
-    const uint64_t polls = app.form1->Monitor().PollCount();
-    EXPECT_TRUE(WaitFor([&] { return app.form1->Monitor().PollCount() > polls; }, kDeadlineMs));
+    // The lock taken over from the dead copy is let go and taken again poll after poll.
+    const uint64_t polls = app.form1->Reader().polls;
+    EXPECT_TRUE(WaitFor([&] { return app.form1->Reader().polls >= polls + 3; }, kDeadlineMs));
     app.form1->ClosePort();
 }
 
