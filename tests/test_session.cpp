@@ -390,7 +390,7 @@ TEST_F(SettingsLoopTest, SilentReaderIsLostOnceAfterFiveFailuresThenTheNoticeSta
     ASSERT_TRUE(WaitUntil([&] {
         const auto seen = log->Settings(shown);
         return seen.size() >= 4 && seen.back().event.kind == Kind::Silent && !seen.back().event.lost;
-    }));
+    }, 10000));
     reader->settings->SetSilent(false);
     ASSERT_GE(log->WaitFor(Kind::Answered, log->SettingsCount()), 0);
     session->CloseSettings();
