@@ -1,39 +1,47 @@
-// monitor_cpu: the CPU time the connection monitor costs while the window is
-// idle, polling a simulated reader at 19200 baud that answers, and one that
-// stays silent. The monitor's window calls go through an idle event loop on
-// the main thread, as in the tool.
+// monitor_cpu: the CPU time a session's connection monitor costs while the
+// window is idle, polling a simulated reader at 19200 baud that answers, and
+// one that stays silent. What the session reports goes through an idle event
+// loop on the main thread, as a window takes it.
 //
 //   monitor_cpu [--seconds N] [--sim PATH]
 //
 // The simulator runs as a child process: this process's CPU time (getrusage)
-// is the monitor thread's plus the event loop's, and the main thread's own
+// is the session worker's plus the event loop's, and the main thread's own
 // clock tells the two apart.
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "bench/sim_process.h"
-#include "core/engine/com_port.h"
-#include "core/engine/frame_codec.h"
-#include "core/engine/connect_saver.h"
-#include "core/line/named_mutex.h"
+#include "core/session/session.h"
 
 namespace {
 
 constexpr uint32_t kBaud = 19200;
 constexpr double kGoalPercent = 1.0;
 
-class IdleView : public MonitorView {
+// Hands each snapshot to the main thread's event loop, as a window does.
+class IdleWindow : public SessionObserver {
 public:
-    void SetLineText(MonitorLine, const QString &) override { ++calls; }
-    void SetSerialCaptionLit(bool) override { ++calls; }
+    explicit IdleWindow(QCoreApplication &app) : app_(app) {}
+    void ReaderChanged(const ReaderSnapshot &snapshot) override
+    {
+        QMetaObject::invokeMethod(&app_, [this, snapshot] {
+            shown = snapshot;
+            ++calls;
+        }, Qt::QueuedConnection);
+    }
+    // Main thread only.
+    ReaderSnapshot shown;
     int calls = 0;
+
+private:
+    QCoreApplication &app_;
 };
 
 struct Result {
@@ -62,33 +70,29 @@ Result Measure(QCoreApplication &app, const std::string &simProgram, const bench
         std::fprintf(stderr, "monitor_cpu: %s\n", sim.ErrorText().c_str());
         return result;
     }
-    TComPort1 port;
-    if (port.Open(folder.Path() + "/" + link, platform::LineSettings{kBaud}) == NullHandle) {
-        std::fprintf(stderr, "monitor_cpu: cannot open the port: %s\n", port.Device().errorText().c_str());
+    IdleWindow window(app);
+    Session::Options options;
+    options.lockPrefix = "bench-COMpBusy";
+    options.observer = &window;
+    const double processBefore = bench::ProcessCpuSeconds();
+    const double guiBefore = bench::ThreadCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    Session::OpenResult opened =
+        Session::Open(QString::fromStdString(link), QString::fromStdString(folder.Path() + "/" + link), options);
+    if (!opened.session) {
+        std::fprintf(stderr, "monitor_cpu: cannot open the port: %s%s\n", opened.failure.systemText.c_str(),
+                     opened.lockFailure.toStdString().c_str());
         return result;
     }
-    std::atomic<bool> portOpen{true};
-    TProtFrame prot(port);
-    prot.SetPortOpenFlag(&portOpen);
-    platform::NamedMutex portBusy("bench-COMpBusy");
-    IdleView view;
-    {
-        ConnectSaver monitor(true, prot, port, portBusy, portOpen, view);
-        const double processBefore = bench::ProcessCpuSeconds();
-        const double guiBefore = bench::ThreadCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        monitor.Resume();
-        QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QCoreApplication::quit);
-        app.exec();
-        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        result.processCpu = bench::ProcessCpuSeconds() - processBefore;
-        result.guiCpu = bench::ThreadCpuSeconds() - guiBefore;
-        result.polls = monitor.PollCount();
-        monitor.Terminate();
-        monitor.WaitFor();
-    }
-    result.windowCalls = view.calls;
-    port.Close();
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QCoreApplication::quit);
+    app.exec();
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.processCpu = bench::ProcessCpuSeconds() - processBefore;
+    result.guiCpu = bench::ThreadCpuSeconds() - guiBefore;
+    result.polls = opened.session->Reader().polls;
+    opened.session.reset();
+    QCoreApplication::processEvents();  // the calls posted before the session ended
+    result.windowCalls = window.calls;
     sim.Stop();
     result.ok = result.polls > 0;
     return result;
@@ -134,7 +138,7 @@ int main(int argc, char **argv)
     const Result silent = Measure(app, simProgram, folder, true, seconds);
     if (!answering.ok || !silent.ok)
         return 1;
-    std::printf("%-10s %7s %6s %7s %12s %14s %14s %9s\n", "reader", "seconds", "polls", "polls/s", "window calls",
+    std::printf("%-10s %7s %6s %7s %12s %14s %14s %9s\n", "reader", "seconds", "polls", "polls/s", "changes",
                 "CPU s/min all", "CPU s/min mon", "of a core");
     PrintRow("answering", answering);
     PrintRow("silent", silent);

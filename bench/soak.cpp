@@ -1,38 +1,30 @@
-// Soak: firmware updates back to back against the unpaced simulated reader,
-// with a random fault in most of them, the connection monitor polling between
-// them and the port handed over for each. At the end the process must hold as
+// Soak: firmware updates back to back through one session against the
+// unpaced simulated reader, with a random fault in most of them, the
+// session's monitor polling between them. At the end the process must hold as
 // many descriptors and threads as after the first update. Built with the
 // sanitizers, LeakSanitizer checks the heap at exit.
 //
 //   soak [updates=200] [seed]
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 
 #include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "bench/headless_view.h"
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
-#include "core/engine/connect_saver.h"
-#include "core/engine/port_handover.h"
-#include "core/engine/gui_call.h"
-#include "gui/engine_boxes.h"
-#include "gui/message_box.h"
-#include "core/line/named_mutex.h"
 #include "core/line/serial_device.h"
+#include "core/session/session.h"
+#include "core/session/texts.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
@@ -55,11 +47,19 @@ int Entries(const char *folder)
 int Descriptors() { return Entries("/proc/self/fd"); }
 int Threads() { return Entries("/proc/self/task"); }
 
-class QuietMonitorView : public MonitorView {
-public:
-    void SetLineText(MonitorLine, const QString &) override {}
-    void SetSerialCaptionLit(bool) override {}
-};
+// How an update ended, in one line: its last error line, or its outcome.
+std::string OutcomeLine(const UpdateResult &result)
+{
+    if (!result.errorLines.isEmpty())
+        return result.errorLines.last().toStdString();
+    switch (result.outcome) {
+    case UpdateOutcome::Completed: return update_text::Completed().toStdString();
+    case UpdateOutcome::NoBootLoader: return "no boot loader";
+    case UpdateOutcome::Stopped: return "stopped";
+    case UpdateOutcome::Interrupted: return "interrupted";
+    default: return "ended without a line (outcome " + std::to_string(int(result.outcome)) + ")";
+    }
+}
 
 enum class Fault {
     None, LineGoesAway, BadCheck, ErrorCode, FallsSilent, LongGap, Garbage, Asks255, PastTheEnd,
@@ -75,16 +75,9 @@ const char *const kFaultNames[kFaultKinds] = {
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     const int updates = argc > 1 ? std::atoi(argv[1]) : 200;
     const unsigned seed = argc > 2 ? unsigned(std::strtoul(argv[2], nullptr, 10)) : std::random_device{}();
     std::mt19937 random(seed);
-    platform::SetMessageBoxHandler([](const platform::MessageBoxRequest &box) {
-        std::fprintf(stderr, "message box: %s\n", box.text.toLocal8Bit().constData());
-        return int(platform::ResultOk);
-    });
-    ShowEngineNoticesAsBoxes();
     // Quick read windows; the simulator answers at once.
     platform::SetTimeoutScaleForTests(0.1);
 
@@ -117,21 +110,15 @@ int main(int argc, char **argv)
             return 2;
     }
 
-    TComPort1 port;
-    std::atomic<bool> portOpen{false};
-    TProt prot(port);
-    bench::HeadlessView view;
-    prot.SetPortOpenFlag(&portOpen);
-    prot.SetView(&view);
-    platform::NamedMutex portBusy("soak-" + std::to_string(getpid()));
-    QuietMonitorView monitorView;
-    ConnectSaver monitor(false, prot, port, portBusy, portOpen, monitorView);
-    PortHandover handover(port, portBusy, monitor);
-    if (port.Open(reader.LinkPath()) == NullHandle) {
+    Session::Options sessionOptions;
+    sessionOptions.lockPrefix = "soak-" + std::to_string(getpid());
+    Session::OpenResult opened =
+        Session::Open(QStringLiteral("soak"), QString::fromStdString(reader.LinkPath()), sessionOptions);
+    if (!opened.session) {
         std::fprintf(stderr, "cannot open %s\n", reader.LinkPath().c_str());
         return 2;
     }
-    portOpen = true;
+    Session &session = *opened.session;
 
     int injected[kFaultKinds] = {};
     std::map<std::string, int> outcomes;
@@ -173,21 +160,20 @@ int main(int argc, char **argv)
         boot->SetOptions(o);
         reader.SetFaults(line);
 
-        handover.TakeFromMonitor();
+        std::future<UpdateResult> update = session.Update(image);
         if (fault == Fault::CountdownLoss) {
             // The line goes away during the countdown and comes back.
-            QTimer::singleShot(5, [&] { reader.DropLine(60); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            reader.DropLine(60);
         }
-        prot.StartUpdate(image);
-        handover.GiveBackToMonitor();
-        ++outcomes[(view.errorLines.isEmpty() ? view.status : view.errorLines.last()).toStdString()];
+        ++outcomes[OutcomeLine(update.get())];
 
         // Before the next update: the line back, a poll or two done.
         QElapsedTimer wait;
         wait.start();
-        const uint64_t polls = monitor.PollCount();
-        while ((!reader.LineUp() || monitor.PollCount() < polls + 2) && wait.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const uint64_t polls = session.Reader().polls;
+        while ((!reader.LineUp() || session.Reader().polls < polls + 2) && wait.elapsed() < 5000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!reader.LineUp()) {
             std::fprintf(stderr, "update %d: the simulated line did not come back\n", n + 1);
             return 1;
@@ -199,13 +185,9 @@ int main(int argc, char **argv)
     }
     const int fdsAtEnd = Descriptors(), threadsAtEnd = Threads();
 
-    portOpen = false;
-    monitor.Terminate();
-    monitor.WaitFor();
-    port.Close();
+    opened.session.reset();
     reader.Stop();
     platform::SetTimeoutScaleForTests(1.0);
-    platform::SetMessageBoxHandler({});
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

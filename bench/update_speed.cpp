@@ -1,24 +1,22 @@
-// update_speed: a whole firmware update of a generated image through the real
-// engine (TProt::StartUpdate), against the simulated reader paced at 19200
-// baud on a pseudo-terminal, once with the reply read that ends at the frame's
-// end byte (the product's) and once with the read that waits for 20 ms of
-// quiet (the old one). Prints the time of each against the line-time limit
-// of the bytes that crossed the line, and the CPU time of the tool's side.
+// update_speed: a whole firmware update of a generated image through the
+// update a session runs (firmware_update::Run), against the simulated reader
+// paced at 19200 baud on a pseudo-terminal. Prints its time against the
+// line-time limit of the bytes that crossed the line, and the CPU time of
+// the tool's side.
 //
 //   update_speed [--kib N] [--sim PATH]
 //
 // The simulator runs as a child process and the update runs on this thread,
-// so this thread's CPU time and context switches (getrusage) are the
-// engine's alone; its system calls are counted by perf where perf is
-// installed. A stall meter names the longest pause of the whole machine.
-// Exit code 0 when both updates completed with the image intact, whether or
-// not the goal was met.
+// as it runs on a session's worker, so this thread's CPU time and context
+// switches (getrusage) are the update's alone; its system calls are counted
+// by perf where perf is installed. A stall meter names the longest pause of
+// the whole machine. Exit code 0 when the update completed with the image
+// intact, whether or not the goal was met.
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -28,11 +26,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "bench/headless_view.h"
 #include "bench/measure.h"
 #include "bench/sim_process.h"
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
+#include "core/line/serial_port.h"
+#include "core/session/firmware_update.h"
+#include "core/session/frame_link.h"
+#include "core/session/image_copy.h"
 
 namespace {
 
@@ -47,7 +46,7 @@ struct Result {
     double cpuSeconds = 0;
     uint64_t bytesOut = 0;
     uint64_t bytesIn = 0;
-    int steps = 0;
+    int blocksSent = 0;
     long long contextSwitches = 0;
     long long systemCalls = -1;  // -1: perf is not there
     bench::StallMeter::Report pause;
@@ -93,10 +92,10 @@ QByteArray ReadFile(const std::string &path)
 }
 
 Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder, const std::string &imagePath,
-                 const QByteArray &image, bool endByteEndsRead, bench::StallMeter &stalls)
+                 const QByteArray &image, bench::StallMeter &stalls)
 {
     Result result;
-    const std::string link = endByteEndsRead ? "bench-upd-new" : "bench-upd-old";
+    const std::string link = "bench-upd";
     const std::string output = folder.Path() + "/" + link + ".received";
     bench::SimProcess sim;
     if (!sim.Start(simProgram, {"--folder", folder.Path(), "--link", link, "--baud", std::to_string(kBaud),
@@ -105,17 +104,15 @@ Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder,
         return result;
     }
 
-    TComPort1 port;
-    if (port.Open(folder.Path() + "/" + link, platform::LineSettings{kBaud}) == NullHandle) {
+    SerialPort port;
+    if (!port.Open(folder.Path() + "/" + link, platform::LineSettings{kBaud})) {
         std::fprintf(stderr, "update_speed: cannot open the port: %s\n", port.Device().errorText().c_str());
         return result;
     }
-    std::atomic<bool> portOpen{true};
-    bench::HeadlessView view;
-    TProt prot(port);
-    prot.SetPortOpenFlag(&portOpen);
-    prot.SetView(&view);
-    prot.SetEndByteEndsRead(endByteEndsRead);
+    FrameLink frameLink(port);
+    UpdateStop stop;
+    // Read before the clock starts, as a session reads it when the job starts.
+    const image_copy::ImageCopy copy = image_copy::Load(QString::fromStdString(imagePath));
 
     const uint64_t outBefore = port.Device().bytesSent();
     const uint64_t inBefore = port.Device().bytesReceived();
@@ -126,7 +123,7 @@ Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder,
     const double cpuBefore = bench::ThreadCpuSeconds();
     stalls.Take();
     const auto start = std::chrono::steady_clock::now();
-    prot.StartUpdate(QString::fromStdString(imagePath));
+    const UpdateResult update = firmware_update::Run(frameLink, port, copy, stop, {});
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.pause = stalls.Take();
     result.cpuSeconds = bench::ThreadCpuSeconds() - cpuBefore;
@@ -136,15 +133,15 @@ Result RunUpdate(const std::string &simProgram, const bench::TempFolder &folder,
     result.systemCalls = counted ? perf.systemCalls : -1;
     result.bytesOut = port.Device().bytesSent() - outBefore;
     result.bytesIn = port.Device().bytesReceived() - inBefore;
-    result.steps = view.steps;
+    result.blocksSent = update.blocksSent;
     port.Close();
     sim.Stop();  // the received image is on disk once it has ended
 
-    const bool completed = view.status == update_text::Completed() && view.beeps == 1 && view.errorLines.isEmpty();
+    const bool completed = update.outcome == UpdateOutcome::Completed && update.errorLines.isEmpty();
     const bool intact = ReadFile(output) == image;
     if (!completed)
         std::fprintf(stderr, "update_speed: the update did not complete: %s\n",
-                     view.errorLines.join(QStringLiteral(" | ")).toStdString().c_str());
+                     update.errorLines.join(QStringLiteral(" | ")).toStdString().c_str());
     else if (!intact)
         std::fprintf(stderr, "update_speed: the reader did not receive the image intact\n");
     result.ok = completed && intact;
@@ -202,26 +199,21 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     bench::StallMeter stalls;
-    const Result fresh = RunUpdate(simProgram, folder, imagePath, image, true, stalls);
-    const Result old = RunUpdate(simProgram, folder, imagePath, image, false, stalls);
-    if (!fresh.ok || !old.ok)
+    const Result update = RunUpdate(simProgram, folder, imagePath, image, stalls);
+    if (!update.ok)
         return 1;
-    // The last data block is answered with the end of the transfer, not with a step.
-    if (fresh.steps + 1 != blocks || old.steps + 1 != blocks) {
-        std::fprintf(stderr, "update_speed: %d and %d blocks went through, %d expected\n", fresh.steps + 1,
-                     old.steps + 1, blocks);
+    if (update.blocksSent != blocks) {
+        std::fprintf(stderr, "update_speed: %d blocks went through, %d expected\n", update.blocksSent, blocks);
         return 1;
     }
 
     std::printf("%-26s %8s %9s %9s %10s %7s %8s %7s %8s %9s %8s\n", "reply read", "seconds", "bytes out",
                 "bytes in", "line limit", "ratio", "CPU s", "CPU", "sw/block", "sys/block", "pause ms");
-    PrintRow("up to the end byte (new)", fresh, blocks);
-    PrintRow("until 20 ms quiet (old)", old, blocks);
+    PrintRow("up to the end byte", update, blocks);
     std::printf("pause ms: the longest time in which no CPU ran the stall meter's threads (2 ms ticks); load "
                 "average %.2f\n",
                 bench::LoadAverage());
-    std::printf("old / new: %.3f\n", old.seconds / fresh.seconds);
-    std::printf("goal: new within %.2fx the line-time limit: %s (%.3fx)\n", kGoal,
-                fresh.Ratio() <= kGoal ? "met" : "MISSED", fresh.Ratio());
+    std::printf("goal: within %.2fx the line-time limit: %s (%.3fx)\n", kGoal,
+                update.Ratio() <= kGoal ? "met" : "MISSED", update.Ratio());
     return 0;
 }

@@ -1,40 +1,30 @@
-// The frame codec: CRC, byte stuffing, composing and sending requests, and
-// reading replies. Wire tests run over a pseudo-terminal pair: the port under
-// test opens the slave, the test plays the reader on the master.
+// The frame codec: CRC, byte stuffing, and the frame link that sends
+// requests and reads replies. Wire tests run over a pseudo-terminal pair: the
+// port under test opens the slave, the test plays the reader on the master.
 
-#include "core/engine/frame_codec.h"
+#include "core/protocol/frame.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
-
-#include "core/engine/com_port.h"
-#include "gui/engine_boxes.h"
-#include "gui/message_box.h"
-#include "core/line/serial_device.h"
+#include "core/line/serial_port.h"
+#include "core/session/frame_link.h"
+#include "pty_pair.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
+using R = FrameLink::ReplyOutcome;
 
 Bytes Ascii(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
-Bytes Concat(Bytes a, const Bytes &b)
+Bytes Unstuffed(const Bytes &line)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    Bytes out(line.size());
+    out.resize(frame::Unescape(line.data(), line.size(), out.data()));
+    return out;
 }
 
 // Undoes the line form: drops the start and end byte and unstuffs the rest.
@@ -54,7 +44,6 @@ TEST(Crc8, CheckValueAndEmptyInput)
     const Bytes digits = Ascii("123456789");
     EXPECT_EQ(frame::Crc8(digits.data(), digits.size()), 0xA1);
     EXPECT_EQ(frame::Crc8(nullptr, 0), 0x00);
-    EXPECT_EQ(TProtFrame::Crc8(digits.data(), digits.size()), 0xA1);
 }
 
 TEST(Crc8, KnownBodiesAndZeroOverBodyWithItsCrc)
@@ -226,223 +215,70 @@ TEST(Unescape, FramesBackToBackStayApart)
     EXPECT_EQ(out, expected);
 }
 
-// ---------------------------------------------------------------- the codec object
+// ---------------------------------------------------------------- the frame link
 
-class FrameCodecTest : public ::testing::Test {
+class FrameLinkTest : public ::testing::Test {
 protected:
-    FrameCodecTest() : codec(port) {}
+    void SetUp() override { ASSERT_TRUE(port.Open(pty.slave)) << port.Device().errorText(); }
 
-    void SetUp() override
-    {
-        int slaveFd = -1;
-        char name[128] = {};
-        ASSERT_EQ(openpty(&master, &slaveFd, name, nullptr, nullptr), 0);
-        ASSERT_NE(port.Open(name), NullHandle) << port.Device().errorText();
-        close(slaveFd);  // the port holds the slave from here on
-        codec.SetPortOpenFlag(&portOpen);
-        platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &r) {
-            boxes.push_back(r);
-            return int(platform::ResultOk);
-        });
-        ShowEngineNoticesAsBoxes();
-    }
+    Bytes Reply() const { return Bytes(link.Reply(), link.Reply() + link.ReplyLength()); }
 
-    void TearDown() override
-    {
-        platform::SetMessageBoxHandler({});
-        port.Close();
-        if (master >= 0)
-            close(master);
-    }
-
-    // What reaches the master within limitMs, up to n bytes.
-    Bytes Received(size_t n, int limitMs = 1000)
-    {
-        Bytes out;
-        const auto until = Clock::now() + std::chrono::milliseconds(limitMs);
-        while (out.size() < n && Clock::now() < until) {
-            pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
-                uint8_t buf[1024];
-                const ssize_t r = read(master, buf, std::min(sizeof buf, n - out.size()));
-                if (r > 0)
-                    out.insert(out.end(), buf, buf + r);
-            }
-        }
-        return out;
-    }
-
-    void Send(const Bytes &b) { ASSERT_EQ(write(master, b.data(), b.size()), ssize_t(b.size())); }
-
-    void StartRequest() { codec.TxLength = frame::kLongHeaderLength; }
-    void PutAll(const Bytes &b)
-    {
-        for (uint8_t v : b)
-            codec.Put(v);
-    }
-
-    int master = -1;
-    TComPort1 port;
-    TProtFrame codec;
-    std::atomic<bool> portOpen{true};
-    std::vector<platform::MessageBoxRequest> boxes;
+    PtyPair pty;
+    SerialPort port;
+    FrameLink link{port};
 };
 
-TEST_F(FrameCodecTest, PutAppendsAtTxLength)
-{
-    codec.TxLength = 6;
-    codec.Put(0x50);
-    codec.Put(0x52);
-    EXPECT_EQ(codec.TxLength, 8);
-    EXPECT_EQ(codec.TxFrame[6], 0x50);
-    EXPECT_EQ(codec.TxFrame[7], 0x52);
-}
+const Bytes kLongHeader = {0x11, 0x3E, 0x01, 0x00, 0x00, 0x00};
 
-TEST_F(FrameCodecTest, RequestsOnTheWire)
+TEST_F(FrameLinkTest, RequestsOnTheWire)
 {
     struct Case {
         const char *what;
         uint8_t command;
-        uint16_t txLength;  // set directly after clearing TxFrame
-        Bytes payload;      // then appended with Put
+        Bytes payload;
         Bytes line;
     };
     const Case cases[] = {
-        {"status request", 0x3D, 7, {},
-         {0xDA, 0x11, 0x3D, 0x01, 0x00, 0x00, 0x00, 0x00, 0xAC, 0xD5}},
-        {"boot entry", 0x3E, 6, Ascii("PROG"),
+        {"status request", 0x3D, {0x00}, {0xDA, 0x11, 0x3D, 0x01, 0x00, 0x00, 0x00, 0x00, 0xAC, 0xD5}},
+        {"boot entry", 0x3E, Ascii("PROG"),
          {0xDA, 0x11, 0x3E, 0x01, 0x00, 0x00, 0x00, 0x50, 0x52, 0x4F, 0x47, 0x12, 0xD5}},
-        {"next-block query", 0x3E, 6, Ascii("NEXT"),
+        {"next-block query", 0x3E, Ascii("NEXT"),
          {0xDA, 0x11, 0x3E, 0x01, 0x00, 0x00, 0x00, 0x4E, 0x45, 0x58, 0x54, 0xF2, 0xD5}},
-        {"data block with a stuffed CRC", 0x3E, 6, {0x01, 0x0F, 0x00},
+        {"data block with a stuffed CRC", 0x3E, {0x01, 0x0F, 0x00},
          {0xDA, 0x11, 0x3E, 0x01, 0x00, 0x00, 0x00, 0x01, 0x0F, 0x00, 0xDF, 0x55, 0xD5}},
-        {"no payload", 0x3E, 6, {},
-         Concat(Concat({0xDA}, {0x11, 0x3E, 0x01, 0x00, 0x00, 0x00}),
-                {frame::Crc8(Bytes{0x11, 0x3E, 0x01, 0x00, 0x00, 0x00}.data(), 6), 0xD5})},
+        {"no payload", 0x3E, {}, frame::Encode(kLongHeader)},
+        // Below command 31 the short header: address 0, the rest of the header zeros.
+        {"command 30", 30, {0x21}, frame::Encode({0x11, 0x1E, 0x00, 0x00, 0x00, 0x00, 0x21})},
+        {"command 31", 31, {}, frame::Encode({0x11, 0x1F, 0x01, 0x00, 0x00, 0x00})},
+        {"command 0", 0, {}, frame::Encode({0x11, 0x00, 0x00, 0x00, 0x00, 0x00})},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        // Leftovers of an earlier request must not leak into the header.
-        std::memset(codec.TxFrame, 0x77, sizeof codec.TxFrame);
-        TProtFrame::ClearBuffer(codec.TxFrame, 200);
-        codec.TxLength = c.txLength;
-        PutAll(c.payload);
-        ASSERT_TRUE(codec.SendCommand(c.command));
-        EXPECT_EQ(codec.TxLength, c.line.size() - 2) << "TxLength holds the escaped length";
-        EXPECT_EQ(codec.HeaderWord, 1u);
-        EXPECT_EQ(Received(c.line.size() + 1, 300), c.line);
+        ASSERT_TRUE(link.Send(c.command, c.payload.data(), c.payload.size()));
+        EXPECT_EQ(pty.Receive(c.line.size()), c.line);
     }
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(pty.Receive(1, 100).empty());
 }
 
-TEST_F(FrameCodecTest, ShortHeaderBelowCommand31)
-{
-    struct Case { uint8_t command; Bytes body; };
-    // Bytes 3 to 5 belong to the caller under the short header.
-    const Case cases[] = {
-        {30, {0x11, 0x1E, 0x00, 0x77, 0x77, 0x77}},
-        {31, {0x11, 0x1F, 0x01, 0x00, 0x00, 0x00}},
-        {0, {0x11, 0x00, 0x00, 0x77, 0x77, 0x77}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(int(c.command));
-        std::memset(codec.TxFrame, 0x77, sizeof codec.TxFrame);
-        codec.TxLength = 6;
-        ASSERT_TRUE(codec.SendCommand(c.command));
-        EXPECT_EQ(Received(c.body.size() + 8, 300), frame::Encode(c.body));
-    }
-}
-
-TEST_F(FrameCodecTest, LargestDataBlockGoesOutWhole)
+TEST_F(FrameLinkTest, LargestDataBlockGoesOutWholeAndALargerOneNotAtAll)
 {
     // 255 image bytes, every one of them needing stuffing.
     Bytes payload = {0x01, 0x34, 0x12};
     payload.insert(payload.end(), 255, 0xDF);
-    StartRequest();
-    PutAll(payload);
-    ASSERT_EQ(codec.TxLength, 264);
-    ASSERT_TRUE(codec.SendCommand(0x3E));
-    EXPECT_LE(codec.TxLength, TProtFrame::kMaxEscaped);
-    const Bytes body = Concat({0x11, 0x3E, 0x01, 0x00, 0x00, 0x00}, payload);
-    const Bytes expected = frame::Encode(body);
-    ASSERT_EQ(BodyOf(expected).size(), TProtFrame::kMaxBody);
-    EXPECT_EQ(codec.TxLength, expected.size() - 2);
-    EXPECT_EQ(Received(expected.size() + 1, 2000), expected);
-}
+    ASSERT_EQ(payload.size(), FrameLink::kMaxPayload);
+    const Bytes expected = frame::Encode(Concat(kLongHeader, payload));
+    ASSERT_TRUE(link.Send(0x3E, payload.data(), payload.size()));
+    EXPECT_EQ(pty.Receive(expected.size()), expected);
 
-TEST_F(FrameCodecTest, OverlongRequestIsRefusedAndTheNextOneGoesOut)
-{
-    struct Case { const char *what; size_t payloadBytes; uint16_t txLength; };
-    const size_t room = TProtFrame::kMaxBody - 6;
-    const Case cases[] = {
-        {"no room left for the CRC", room, 0},
-        {"a Put refused", room + 1, 0},
-        {"TxLength set too large", 0, uint16_t(TProtFrame::kMaxBody + 1)},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        StartRequest();
-        PutAll(Bytes(c.payloadBytes, 0x42));
-        if (c.txLength != 0)
-            codec.TxLength = c.txLength;
-        EXPECT_FALSE(codec.SendCommand(0x3E));
-        EXPECT_TRUE(Received(1, 150).empty()) << "nothing may be written";
-
-        // The refusal does not stick to the following request.
-        StartRequest();
-        PutAll(Ascii("NEXT"));
-        ASSERT_TRUE(codec.SendCommand(0x3E));
-        EXPECT_EQ(Received(14, 300), frame::Encode(Concat({0x11, 0x3E, 0x01, 0x00, 0x00, 0x00},
-                                                          Ascii("NEXT"))));
-    }
-    EXPECT_TRUE(boxes.empty());
-}
-
-TEST_F(FrameCodecTest, PutPastTheLimitIsRefused)
-{
-    StartRequest();
-    PutAll(Bytes(TProtFrame::kMaxBody - 6 + 3, 0x42));
-    EXPECT_EQ(codec.TxLength, TProtFrame::kMaxBody);
-    EXPECT_EQ(codec.TxFrame[TProtFrame::kMaxBody - 1], 0x42);
-    EXPECT_FALSE(codec.SendCommand(0x3E));
-    EXPECT_TRUE(Received(1, 150).empty());
-}
-
-TEST_F(FrameCodecTest, ClosedPortSendsNothingAndSaysSo)
-{
-    struct Case { const char *what; bool nullFlag; bool value; };
-    const Case cases[] = {{"flag down", false, false}, {"no flag", true, true}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        boxes.clear();
-        portOpen = c.value;
-        codec.SetPortOpenFlag(c.nullFlag ? nullptr : &portOpen);
-        StartRequest();
-        PutAll(Ascii("PROG"));
-        EXPECT_FALSE(codec.SendCommand(0x3E));
-        EXPECT_TRUE(Received(1, 150).empty());
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
-        EXPECT_EQ(boxes[0].text, QStringLiteral("You have not opened the port!"));
-        EXPECT_EQ(boxes[0].buttons, platform::BoxButtons::Ok);
-    }
-}
-
-TEST_F(FrameCodecTest, UnescapeInPlace)
-{
-    const Bytes raw = {0xDA, 0x11, 0xDF, 0xAA, 0xDF, 0x55, 0xDF, 0xFF, 0xDF, 0x12, 0xD5};
-    std::memcpy(codec.RxBuffer, raw.data(), raw.size());
-    const uint16_t n = codec.Unescape(codec.RxBuffer, uint16_t(raw.size()));
-    EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + n),
-              Bytes({0xDA, 0x11, 0xDA, 0xD5, 0xDF, 0xDF, 0xD5}));
-    EXPECT_EQ(Bytes(codec.RxScratch, codec.RxScratch + raw.size()), raw);
+    payload.push_back(0x42);
+    EXPECT_FALSE(link.Send(0x3E, payload.data(), payload.size()));
+    // The refusal does not stick to the following request, and nothing of it went out.
+    ASSERT_TRUE(link.Send(0x3E, payload.data(), 4));
+    EXPECT_EQ(pty.Receive(64, 300), frame::Encode(Concat(kLongHeader, Bytes(payload.begin(), payload.begin() + 4))));
 }
 
 // Bodies as the reader answers: header, payload; Encode adds CRC and delimiters.
-Bytes ReplyBody(const Bytes &payload)
-{
-    return Concat({0x11, 0x3E, 0x01, 0x00, 0x00, 0x00}, payload);
-}
+Bytes ReplyBody(const Bytes &payload) { return Concat(kLongHeader, payload); }
 
 // A payload whose CRC comes out as the given value, found by varying its last byte.
 Bytes PayloadWithCrc(uint8_t wantedCrc)
@@ -456,7 +292,7 @@ Bytes PayloadWithCrc(uint8_t wantedCrc)
     return {};
 }
 
-TEST_F(FrameCodecTest, ReceiveReplyOutcomes)
+TEST_F(FrameLinkTest, ReceiveOutcomes)
 {
     const Bytes boot = ReplyBody(Concat(Ascii("BOOT"), {0xDA, 0xD5, 0xDF}));
     Bytes corrupted = frame::Encode(boot);
@@ -465,11 +301,10 @@ TEST_F(FrameCodecTest, ReceiveReplyOutcomes)
         const char *what;
         Bytes line;
         uint16_t maxBytes;
-        TProtFrame::ReplyOutcome outcome;
+        R outcome;
         uint16_t length;
-        Bytes expectedBuffer;  // RxBuffer from index 0 (checked when not empty)
+        Bytes expectedReply;  // from index 0 (checked when not empty)
     };
-    using R = TProtFrame::ReplyOutcome;
     const Case cases[] = {
         {"valid, stuffed payload", frame::Encode(boot), 100, R::Valid, uint16_t(boot.size() + 3),
          Concat(Concat({0xDA}, boot), {frame::Crc8(boot.data(), boot.size()), 0xD5})},
@@ -482,64 +317,49 @@ TEST_F(FrameCodecTest, ReceiveReplyOutcomes)
         {"truncated", Bytes(corrupted.begin(), corrupted.begin() + 6), 20, R::ChecksumError, 6, {}},
         {"silence", {}, 20, R::NoReply, 0, {}},
     };
+    // A long reply first, so that every case must clear what it left.
+    pty.Send(frame::Encode(ReplyBody(Bytes(150, 0x77))));
+    link.Receive(200, true);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        std::memset(codec.RxBuffer, 0xEE, sizeof codec.RxBuffer);
         if (!c.line.empty())
-            Send(c.line);
-        EXPECT_EQ(codec.ReceiveReply(c.maxBytes), c.outcome);
-        EXPECT_EQ(codec.ReplyLength, c.length);
-        if (!c.expectedBuffer.empty()) {
-            EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + c.expectedBuffer.size()),
-                      c.expectedBuffer);
+            pty.Send(c.line);
+        EXPECT_EQ(link.Receive(c.maxBytes, true), c.outcome);
+        EXPECT_EQ(link.ReplyLength(), c.length);
+        if (!c.expectedReply.empty()) {
+            EXPECT_EQ(Bytes(link.Reply(), link.Reply() + c.expectedReply.size()), c.expectedReply);
         }
-        // The cleared part of the buffer is 0 past the reply.
-        EXPECT_EQ(codec.RxBuffer[std::max<size_t>(c.length, 1) + 20], 0);
+        // Zeros past the reply, whatever the one before left.
+        for (size_t i = c.length; i < FrameLink::kReplyReadLimit; ++i)
+            ASSERT_EQ(link.Reply()[i], 0) << i;
     }
 }
 
-TEST_F(FrameCodecTest, ReplyNeverReadsPastMaxBytes)
+TEST_F(FrameLinkTest, ReplyNeverReadsPastMaxBytes)
 {
     const Bytes line = frame::Encode(ReplyBody(Ascii("0123456789ABCDEF")));
     ASSERT_GT(line.size(), 20u);
-    Send(line);
-    EXPECT_EQ(codec.ReceiveReply(20), TProtFrame::ReplyOutcome::ChecksumError);
-    EXPECT_EQ(codec.ReplyLength, 20);
-    EXPECT_EQ(codec.RxBuffer[20], 0);
+    pty.Send(line);
+    EXPECT_EQ(link.Receive(20, true), R::ChecksumError);
+    EXPECT_EQ(Reply(), Bytes(line.begin(), line.begin() + 20));
+    EXPECT_EQ(link.Reply()[20], 0);
     // The rest waits in the queue for the next read.
-    EXPECT_EQ(codec.ReceiveReply(20), TProtFrame::ReplyOutcome::ChecksumError);
-    EXPECT_EQ(codec.ReplyLength, line.size() - 20);
-    EXPECT_EQ(codec.RxBuffer[0], line[20]);
+    EXPECT_EQ(link.Receive(20, true), R::ChecksumError);
+    EXPECT_EQ(Reply(), Unstuffed(Bytes(line.begin() + 20, line.end())));
 }
 
-TEST_F(FrameCodecTest, ReplyCutByAGapSpillsIntoTheNextRead)
+TEST_F(FrameLinkTest, MonitorReadTakesWhateverComesUnstuffedAndUnchecked)
 {
-    const Bytes line = frame::Encode(ReplyBody(Ascii("NEXT")));
-    const size_t cut = 5;
-    Send(Bytes(line.begin(), line.begin() + cut));
-    std::thread tail([&] {
-        // Far longer than the 20 ms that end a read.
-        std::this_thread::sleep_for(std::chrono::milliseconds(120));
-        Send(Bytes(line.begin() + cut, line.end()));
-    });
-    EXPECT_EQ(codec.ReceiveReply(20), TProtFrame::ReplyOutcome::ChecksumError);
-    EXPECT_EQ(codec.ReplyLength, cut);
-    tail.join();
-    EXPECT_EQ(codec.ReceiveReply(20), TProtFrame::ReplyOutcome::ChecksumError);
-    EXPECT_EQ(codec.ReplyLength, line.size() - cut);
-    EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + codec.ReplyLength),
-              Bytes(line.begin() + cut, line.end()));
-}
-
-TEST_F(FrameCodecTest, RequestThenReplyExchange)
-{
-    StartRequest();
-    PutAll(Ascii("PROG"));
-    ASSERT_TRUE(codec.SendCommand(0x3E));
-    ASSERT_EQ(Received(13, 300).size(), 13u);
-    Send(frame::Encode(ReplyBody(Ascii("BOOT"))));
-    ASSERT_EQ(codec.ReceiveReply(100), TProtFrame::ReplyOutcome::Valid);
-    EXPECT_EQ(Bytes(codec.RxBuffer + 7, codec.RxBuffer + 11), Ascii("BOOT"));
+    // The monitor's way: one read until 20 ms of quiet, end byte or not.
+    const Bytes reply = frame::Encode(ReplyBody({0x83, 0xDA, 0xD5}));
+    const Bytes stray = {0x11, 0xDF, 0xAA, 0x33};
+    pty.Send(Concat(reply, stray));
+    const Bytes unstuffed = Unstuffed(Concat(reply, stray));
+    EXPECT_EQ(link.ReceiveRaw(100), unstuffed.size());
+    EXPECT_EQ(Reply(), unstuffed);
+    EXPECT_EQ(link.ReceiveRaw(20), 0);
+    EXPECT_EQ(link.ReplyLength(), 0);
+    EXPECT_EQ(link.Reply()[0], 0);
 }
 
 }  // namespace

@@ -1,45 +1,25 @@
 // Firmware image files: the rules that refuse a file before the reader is
-// touched, the trailer (description, section size, block count) and the block
-// reads the boot loader's requests are served from.
+// touched, the trailer (description, section size, block count), the block
+// bytes the boot loader's requests are served from, and the copy read once
+// from disk.
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdint>
-#include <cstring>
 
+#include "core/protocol/firmware_image.h"
 #include "core/protocol/image_check.h"
-#include "core/engine/update_procedure.h"
+#include "core/session/image_copy.h"
 #include "firmware_images.h"
-#include "core/engine/com_port.h"
-#include "recorded_boxes.h"
-#include "recording_view.h"
 
 namespace {
 
 using test_images::Trailer;
-
-class ImageFileTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    RecordedBoxes boxes;
-    TComPort1 port;
-    TProt prot{port};
-    RecordingView view;
-
-    void SetUp() override { prot.SetView(&view); }
-
-    QString Put(const QByteArray &bytes, const QString &name = QStringLiteral("image.rom"))
-    {
-        const QString path = dir.filePath(name);
-        EXPECT_TRUE(test_images::Write(path, bytes));
-        return path;
-    }
-
-    std::vector<uint8_t> BlockBytes(size_t count) const { return {prot.Block, prot.Block + count}; }
-};
 
 struct CountCase {
     const char *name;
@@ -47,23 +27,17 @@ struct CountCase {
     uint16_t blockCount;
 };
 
-class BlockCountTest : public ImageFileTest, public ::testing::WithParamInterface<CountCase> {};
+class BlockCountTest : public ::testing::TestWithParam<CountCase> {};
 
 TEST_P(BlockCountTest, SectionSizeGivesTheBlockCount)
 {
     const CountCase c = GetParam();
-    // The file is as long as its section; large ones are sparse.
-    const QString path = Put(QByteArray());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.resize(c.sectionSize - 8));
-    ASSERT_TRUE(file.seek(c.sectionSize - 8) && file.write(Trailer(0, c.sectionSize)) == 8);
-    file.close();
-    ASSERT_EQ(prot.OpenImage(path), 1);
-    EXPECT_EQ(prot.SectionSize, c.sectionSize);
-    EXPECT_EQ(prot.BlockCount, c.blockCount);
-    EXPECT_EQ(view.progressMaximum, c.blockCount);
-    EXPECT_EQ(view.position, 0);
-    EXPECT_EQ(boxes.Count(), 0u);
+    // The file is as long as its section.
+    const QByteArray image = QByteArray(c.sectionSize - 8, 0) + Trailer(0, c.sectionSize);
+    const firmware_image::Layout layout = firmware_image::Read(image);
+    ASSERT_TRUE(layout.verdict.Accepted()) << layout.verdict.reason.toStdString();
+    EXPECT_EQ(layout.sectionSize, c.sectionSize);
+    EXPECT_EQ(layout.blockCount, c.blockCount);
 }
 
 INSTANTIATE_TEST_SUITE_P(Trailer, BlockCountTest,
@@ -80,16 +54,12 @@ struct DescriptionCase {
     QByteArray shown;        // what is read
 };
 
-class DescriptionTest : public ImageFileTest, public ::testing::WithParamInterface<DescriptionCase> {};
+class DescriptionTest : public ::testing::TestWithParam<DescriptionCase> {};
 
 TEST_P(DescriptionTest, DescriptionIsReadByTheRules)
 {
     const DescriptionCase c = GetParam();
-    const QString path = Put(test_images::Image(QByteArray(200, 'p'), c.description));
-    ASSERT_EQ(prot.OpenImage(path), 1);
-    EXPECT_EQ(prot.Description(), c.shown);
-    ASSERT_EQ(view.descriptionLines.size(), 1);
-    EXPECT_EQ(view.descriptionLines[0], QString::fromLatin1(c.shown));
+    EXPECT_EQ(firmware_image::Read(test_images::Image(QByteArray(200, 'p'), c.description)).description, c.shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,12 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"exactly_99", QByteArray(99, 'e'), QByteArray(99, 'e')}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(ImageFileTest, CyrillicDescriptionIsShownInItsLetters)
+TEST(DescriptionText, CyrillicDescriptionIsShownInItsLetters)
 {
     const QByteArray cp1251("\xCF\xF0\xEE\xF8\xE8\xE2\xEA\xE0 \xA8\xB8", 11);
-    ASSERT_EQ(prot.OpenImage(Put(test_images::Image(QByteArray(200, 0), cp1251))), 1);
-    ASSERT_EQ(view.descriptionLines.size(), 1);
-    EXPECT_EQ(view.descriptionLines[0], QString::fromUtf8("Прошивка Ёё"));
+    const firmware_image::Layout layout = firmware_image::Read(test_images::Image(QByteArray(200, 0), cp1251));
+    EXPECT_EQ(firmware_image::DescriptionText(layout.description), QString::fromUtf8("Прошивка Ёё"));
 }
 
 struct VerdictCase {
@@ -124,30 +93,24 @@ QByteArray Zeros(int size) { return QByteArray(size, 0); }
 const QByteArray kHexLine(":10000000214601360121470136007EFE09D2190140\r\n");
 const QByteArray kHexEnd(":00000001FF\r\n");
 
-class ImageVerdictTest : public ImageFileTest, public ::testing::WithParamInterface<VerdictCase> {};
+class ImageVerdictTest : public ::testing::TestWithParam<VerdictCase> {};
 
 TEST_P(ImageVerdictTest, CertainlyWrongFilesAreRefusedWithTheirReason)
 {
     const VerdictCase c = GetParam();
-    const bool accepted = c.fault == image_check::Fault::None;
-    const QString path = Put(c.bytes);
-
     const image_check::Verdict pure =
         image_check::CheckImageBytes(reinterpret_cast<const uint8_t *>(c.bytes.constData()), size_t(c.bytes.size()));
     EXPECT_EQ(pure.fault, c.fault);
     EXPECT_EQ(pure.reason, QString::fromLatin1(c.reason));
 
-    EXPECT_EQ(prot.OpenImage(path), accepted ? 1 : 0);
-    EXPECT_EQ(prot.ImageVerdict().fault, c.fault);
-    EXPECT_EQ(prot.ImageVerdict().reason, pure.reason);
-    EXPECT_EQ(prot.ImageLoaded(), accepted);
-    // The engine shows no box for a refused file (the window does), and a
-    // refused file's trailer values reach neither the description nor the bar.
-    EXPECT_EQ(boxes.Count(), 0u);
-    if (!accepted) {
-        EXPECT_TRUE(view.descriptionLines.isEmpty());
-        EXPECT_EQ(view.progressMaximum, 100);
-        EXPECT_EQ(prot.ReadImageBytes(0, 66), 0);
+    // The layout agrees, and a refused file's trailer values reach neither
+    // the description nor the block count.
+    const firmware_image::Layout layout = firmware_image::Read(c.bytes);
+    EXPECT_EQ(layout.verdict.fault, c.fault);
+    EXPECT_EQ(layout.verdict.reason, pure.reason);
+    if (c.fault != image_check::Fault::None) {
+        EXPECT_TRUE(layout.description.isEmpty());
+        EXPECT_EQ(layout.blockCount, 0);
     }
 }
 
@@ -203,105 +166,38 @@ TEST(GroupedNumber, ThousandsSeparated)
     EXPECT_EQ(image_check::GroupedNumber(INT64_MIN), "-9,223,372,036,854,775,808");
 }
 
-// A file far larger than an image is refused from its size: a sparse one of
-// 64 MiB and a byte costs no reading.
-TEST_F(ImageFileTest, FileLargerThanAnyImageIsRefusedFromItsSize)
-{
-    EXPECT_TRUE(image_check::CheckFileSize(image_check::kLargestFile).Accepted());
-    const QString path = Put(QByteArray());
-    ASSERT_TRUE(QFile::resize(path, image_check::kLargestFile + 1));
-    EXPECT_EQ(prot.OpenImage(path), 0);
-    EXPECT_EQ(prot.ImageVerdict().fault, image_check::Fault::TooLarge);
-    EXPECT_EQ(prot.ImageVerdict().reason,
-              "The file is larger than any firmware image could be (67,108,865 bytes; at most 67,108,864)");
-    EXPECT_TRUE(prot.Image().bytes.isEmpty() && prot.Image().sha256.isEmpty());
-    EXPECT_EQ(prot.Image().size, image_check::kLargestFile + 1);
-    EXPECT_EQ(boxes.Count(), 0u);
-}
-
-TEST_F(ImageFileTest, CouldNotOpenFileSaysWhy)
-{
-    const QString plain = Put(test_images::Image(Zeros(300), "plain"));
-    struct Case {
-        QString name;
-        QString reason;
-    };
-    std::vector<Case> cases = {
-        {dir.filePath(QStringLiteral("missing.rom")), QStringLiteral("No such file or directory")},
-        {plain + QStringLiteral("/inner.rom"), QStringLiteral("Not a directory")},
-        {QString(), QStringLiteral("No file name was given.")},
-    };
-    // The superuser reads any file: no denial to show then.
-    if (geteuid() != 0) {
-        const QString locked = Put(test_images::Image(Zeros(300), "locked"), QStringLiteral("locked.rom"));
-        QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        cases.push_back({locked, QStringLiteral("Permission denied")});
-    }
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name.toStdString());
-        boxes.Clear();
-        EXPECT_EQ(prot.OpenImage(c.name), 0);
-        ASSERT_EQ(boxes.Count(), 1u);
-        const auto box = boxes.Boxes()[0];
-        const QStringList lines = box.text.split(QLatin1Char('\n'));
-        EXPECT_EQ(lines.first(), "Could not open file!");
-        EXPECT_EQ(lines.last(), c.reason);
-        if (!c.name.isEmpty()) {
-            EXPECT_EQ(lines, QStringList({"Could not open file!", c.name, c.reason}));
-        }
-        EXPECT_EQ(box.caption, "Error");
-        EXPECT_EQ(box.buttons, platform::BoxButtons::Ok);
-        EXPECT_FALSE(prot.ImageLoaded());
-        EXPECT_TRUE(prot.ImageVerdict().Accepted());  // no rule judged it
-    }
-}
-
-TEST_F(ImageFileTest, ChoosingAgainResetsTheProgressAndClosesTheEarlierFile)
-{
-    const QString path = Put(test_images::Image(QByteArray(700, 1), "v1"));
-    ASSERT_EQ(prot.OpenImage(path), 1);
-    view.SetProgressPosition(5);
-    ASSERT_EQ(view.position, 5);
-    ASSERT_EQ(prot.OpenImage(path), 1);
-    EXPECT_EQ(view.position, 0);
-    EXPECT_EQ(view.fileName, path);
-    EXPECT_EQ(view.descriptionLines, QStringList{QStringLiteral("v1")});
-
-    EXPECT_EQ(prot.OpenImage(dir.filePath(QStringLiteral("gone.rom"))), 0);
-    EXPECT_FALSE(prot.ImageLoaded());
-}
-
 struct RangeCase {
     const char *name;
     bool consistent;      // the section is the whole file
     int32_t sectionSize;  // else this
-    int32_t offset;
-    uint32_t count;
+    int64_t offset;
+    size_t count;
 };
 
-class BlockReadTest : public ImageFileTest, public ::testing::WithParamInterface<RangeCase> {};
+class SectionCopyTest : public ::testing::TestWithParam<RangeCase> {};
 
-TEST_P(BlockReadTest, BytesOutsideTheFileAreZeros)
+TEST_P(SectionCopyTest, BytesOutsideTheFileAreZeros)
 {
     const RangeCase c = GetParam();
-    const QByteArray body = test_images::SectionBytes(300);
-    QByteArray file = test_images::Image(body, "range test");
+    QByteArray file = test_images::Image(test_images::SectionBytes(300), "range test");
     const int32_t sectionSize = c.consistent ? int32_t(file.size()) : c.sectionSize;
     file = file.left(file.size() - 4) + Trailer(0, sectionSize).right(4);
-    ASSERT_EQ(prot.OpenImage(Put(file)), 1);
-    ASSERT_EQ(prot.SectionSize, sectionSize);
+    ASSERT_EQ(firmware_image::Read(file).sectionSize, sectionSize);
 
-    std::memset(prot.Block, 0xEE, sizeof prot.Block);
-    prot.ReadImageBytes(c.offset, c.count);
-    const size_t n = std::min<size_t>(c.count, TProt::kBlockSize);
-    EXPECT_EQ(BlockBytes(n), test_images::Expected(file, sectionSize, c.offset, int64_t(n)));
+    std::vector<uint8_t> block(c.count + 8, 0xEE);
+    const int taken = firmware_image::CopySection(file, sectionSize, c.offset, c.count, block.data());
+    const std::vector<uint8_t> expected = test_images::Expected(file, sectionSize, c.offset, int64_t(c.count));
+    EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + long(c.count)), expected);
+    const int64_t first = std::max<int64_t>(0, file.size() - sectionSize + c.offset);
+    const int64_t end = std::min<int64_t>(file.size(), file.size() - sectionSize + c.offset + int64_t(c.count));
+    EXPECT_EQ(taken, std::max<int64_t>(0, end - first));
     // Nothing past the requested count is touched.
-    for (size_t i = n; i < TProt::kBlockSize; ++i)
-        ASSERT_EQ(prot.Block[i], 0xEE) << i;
+    for (size_t i = c.count; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0xEE) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ranges, BlockReadTest,
+    Ranges, SectionCopyTest,
     ::testing::Values(RangeCase{"first_block", true, 0, 0, 66},
                       RangeCase{"largest_request", true, 0, 10, 255},
                       RangeCase{"reaches_past_the_end", true, 0, 280, 66},
@@ -309,7 +205,80 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"highest_offset", true, 0, 65535, 255},
                       RangeCase{"section_after_a_header", false, 200, 0, 66},
                       RangeCase{"section_after_a_header_read_past_its_end", false, 200, 150, 255},
+                      RangeCase{"section_larger_than_the_file", false, 1000, 0, 255},
                       RangeCase{"nothing_asked", true, 0, 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- the copy on disk
+
+class ImageCopyTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+
+    QString Put(const QByteArray &bytes, const QString &name = QStringLiteral("image.rom"))
+    {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(test_images::Write(path, bytes));
+        return path;
+    }
+};
+
+// A file far larger than an image is refused from its size: a sparse one of
+// 64 MiB and a byte costs no reading.
+TEST_F(ImageCopyTest, FileLargerThanAnyImageIsRefusedFromItsSize)
+{
+    EXPECT_TRUE(image_check::CheckFileSize(image_check::kLargestFile).Accepted());
+    const QString path = Put(QByteArray());
+    ASSERT_TRUE(QFile::resize(path, image_check::kLargestFile + 1));
+    const image_copy::ImageCopy copy = image_copy::Load(path);
+    EXPECT_EQ(copy.failure, image_copy::Failure::TooLarge);
+    EXPECT_EQ(copy.verdict.fault, image_check::Fault::TooLarge);
+    EXPECT_EQ(copy.reason,
+              "The file is larger than any firmware image could be (67,108,865 bytes; at most 67,108,864)");
+    EXPECT_TRUE(copy.bytes.isEmpty() && copy.sha256.isEmpty());
+    EXPECT_EQ(copy.size, image_check::kLargestFile + 1);
+}
+
+TEST_F(ImageCopyTest, FileThatCannotBeReadSaysWhy)
+{
+    const QString plain = Put(test_images::Image(QByteArray(300, 0), "plain"));
+    const QString fifo = dir.filePath(QStringLiteral("fifo.rom"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString folder = dir.filePath(QStringLiteral("folder.rom"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    struct Case {
+        QString name;
+        image_copy::Failure failure;
+        QString systemText;
+        QString reason;
+    };
+    using F = image_copy::Failure;
+    const QString missing = dir.filePath(QStringLiteral("missing.rom"));
+    const QString inner = plain + QStringLiteral("/inner.rom");
+    std::vector<Case> cases = {
+        {missing, F::CannotOpen, "No such file or directory", missing + ": No such file or directory"},
+        {inner, F::CannotOpen, "Not a directory", inner + ": Not a directory"},
+        {QString(), F::NoName, QString(), "No file name was given."},
+        // Opening a FIFO would wait for a writer for ever: none of these is opened.
+        {fifo, F::NotRegular, "Not a regular file", fifo + " is not a regular file"},
+        {folder, F::NotRegular, "Not a regular file", folder + " is not a regular file"},
+        {"/dev/null", F::NotRegular, "Not a regular file", "/dev/null is not a regular file"},
+    };
+    // The superuser reads any file: no denial to show then.
+    if (geteuid() != 0) {
+        const QString locked = Put(test_images::Image(QByteArray(300, 0), "locked"), QStringLiteral("locked.rom"));
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        cases.push_back({locked, F::CannotOpen, "Permission denied", locked + ": Permission denied"});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const image_copy::ImageCopy copy = image_copy::Load(c.name);
+        EXPECT_EQ(copy.failure, c.failure);
+        EXPECT_FALSE(copy.Read());
+        EXPECT_EQ(copy.systemText, c.systemText);
+        EXPECT_EQ(copy.reason, c.reason);
+        EXPECT_TRUE(copy.bytes.isEmpty());
+    }
+}
 
 }  // namespace

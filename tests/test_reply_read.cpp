@@ -4,34 +4,19 @@
 // reader on the master, the port under test holds the slave.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
-#include "core/engine/frame_codec.h"
-#include "core/line/serial_device.h"
+#include "core/line/serial_port.h"
+#include "core/protocol/frame.h"
+#include "core/session/frame_link.h"
+#include "pty_pair.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using R = TProtFrame::ReplyOutcome;
-
-Bytes Concat(Bytes a, const Bytes &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using R = FrameLink::ReplyOutcome;
 
 // A boot loader reply on the line: header, payload, CRC, stuffed and framed.
 Bytes ReplyLine(const Bytes &payload)
@@ -49,32 +34,13 @@ Bytes Unstuffed(const Bytes &line)
 
 class ReplyReadTest : public ::testing::Test {
 protected:
-    ReplyReadTest() : codec(port) {}
+    void SetUp() override { ASSERT_TRUE(port.Open(pty.slave)) << port.Device().errorText(); }
 
-    void SetUp() override
-    {
-        int slaveFd = -1;
-        char name[128] = {};
-        ASSERT_EQ(::openpty(&master, &slaveFd, name, nullptr, nullptr), 0);
-        slave = name;
-        ASSERT_NE(port.Open(slave), NullHandle) << port.Device().errorText();
-        ::close(slaveFd);
-        codec.SetPortOpenFlag(&portOpen);
-        codec.SetEndByteEndsRead(true);
-    }
-    void TearDown() override
-    {
-        port.Close();
-        if (master >= 0)
-            ::close(master);
-    }
-
-    void Send(const Bytes &b) { ASSERT_EQ(::write(master, b.data(), b.size()), ssize_t(b.size())); }
     // Bytes waiting in the driver on the port's side.
     int Waiting() const
     {
         int n = -1;
-        return ::ioctl(port.Handle, FIONREAD, &n) == 0 ? n : -1;
+        return ::ioctl(port.Device().descriptor(), FIONREAD, &n) == 0 ? n : -1;
     }
     // Returns once n bytes wait on the port's side, so that a whole write is
     // in the driver before the read under test starts.
@@ -82,12 +48,12 @@ protected:
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         while (Waiting() < int(n) && std::chrono::steady_clock::now() < until) {
-            pollfd p{port.Handle, POLLIN, 0};
+            pollfd p{port.Device().descriptor(), POLLIN, 0};
             ::poll(&p, 1, 1);
         }
         ASSERT_GE(Waiting(), int(n));
     }
-    Bytes Received() const { return Bytes(codec.RxBuffer, codec.RxBuffer + codec.ReplyLength); }
+    Bytes Received() const { return Bytes(link.Reply(), link.Reply() + link.ReplyLength()); }
     Bytes ReadPlain(uint16_t count)
     {
         Bytes b(count);
@@ -95,11 +61,9 @@ protected:
         return b;
     }
 
-    int master = -1;
-    std::string slave;
-    TComPort1 port;
-    TProtFrame codec;
-    std::atomic<bool> portOpen{true};
+    PtyPair pty;
+    SerialPort port;
+    FrameLink link{port};
 };
 
 TEST_F(ReplyReadTest, EndByteEndsTheReadBeforeALateSecondBurst)
@@ -107,50 +71,38 @@ TEST_F(ReplyReadTest, EndByteEndsTheReadBeforeALateSecondBurst)
     const Bytes reply = ReplyLine({0x01, 0x42, 0x00, 0x00, 66});
     ASSERT_LT(reply.size(), 20u);
     const Bytes late = {0x11, 0x22, 0x33};
-    Send(reply);
+    pty.Send(reply);
     std::thread second([&] {
         // Well inside the 20 ms gap: a read that waits for quiet takes it in too.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        Send(late);
+        pty.Send(late);
     });
-    const R outcome = codec.ReceiveReply(20);
+    const R outcome = link.Receive(20, true);
     second.join();
     EXPECT_EQ(outcome, R::Valid);
-    EXPECT_EQ(codec.ReplyLength, reply.size());
-    EXPECT_EQ(port.LastReadCount, reply.size());
-    EXPECT_EQ(codec.RxBuffer[reply.size()], 0) << "nothing of the late burst in the buffer";
+    EXPECT_EQ(link.ReplyLength(), reply.size());
+    EXPECT_EQ(port.LastReadCount(), reply.size());
+    EXPECT_EQ(link.Reply()[reply.size()], 0) << "nothing of the late burst in the buffer";
 
     // The late burst is the next read's, whole.
-    EXPECT_EQ(codec.ReceiveReply(20), R::ChecksumError);
+    EXPECT_EQ(link.Receive(20, true), R::ChecksumError);
     EXPECT_EQ(Received(), late);
-}
-
-TEST_F(ReplyReadTest, WithoutTheModeBytesAfterTheEndByteJoinTheRead)
-{
-    // The monitor's way: one read until 20 ms of quiet, end byte or not.
-    codec.SetEndByteEndsRead(false);
-    const Bytes reply = ReplyLine({0x01, 0x42, 0x00, 0x00, 66});
-    const Bytes stray = {0x11, 0x22, 0x33};
-    Send(Concat(reply, stray));
-    AwaitInput(reply.size() + stray.size());
-    EXPECT_EQ(codec.ReceiveReply(20), R::ChecksumError);
-    EXPECT_EQ(Received(), Concat(reply, stray));
 }
 
 TEST_F(ReplyReadTest, ReplySplitByALongGapStillFails)
 {
     const Bytes reply = ReplyLine({0x80});
     const size_t cut = 5;
-    Send(Bytes(reply.begin(), reply.begin() + cut));
+    pty.Send(Bytes(reply.begin(), reply.begin() + cut));
     std::thread tail([&] {
         // Far beyond the 20 ms of quiet that end a read.
         std::this_thread::sleep_for(std::chrono::milliseconds(80));
-        Send(Bytes(reply.begin() + cut, reply.end()));
+        pty.Send(Bytes(reply.begin() + cut, reply.end()));
     });
-    EXPECT_EQ(codec.ReceiveReply(20), R::ChecksumError);
+    EXPECT_EQ(link.Receive(20, true), R::ChecksumError);
     EXPECT_EQ(Received(), Bytes(reply.begin(), reply.begin() + cut));
     tail.join();
-    EXPECT_EQ(codec.ReceiveReply(20), R::ChecksumError);
+    EXPECT_EQ(link.Receive(20, true), R::ChecksumError);
     EXPECT_EQ(Received(), Bytes(reply.begin() + cut, reply.end()));
 }
 
@@ -170,11 +122,11 @@ TEST_F(ReplyReadTest, StrayBytesAfterTheEndByteAreTheNextReadsExactly)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         // One write: the reply and its stray bytes reach the port together.
-        Send(Concat(c.reply, c.stray));
+        pty.Send(Concat(c.reply, c.stray));
         AwaitInput(c.reply.size() + c.stray.size());
-        ASSERT_EQ(codec.ReceiveReply(20), R::Valid);
+        ASSERT_EQ(link.Receive(20, true), R::Valid);
         EXPECT_EQ(Received(), Unstuffed(c.reply));
-        EXPECT_EQ(port.LastReadCount, c.reply.size());
+        EXPECT_EQ(port.LastReadCount(), c.reply.size());
         // The monitor's plain read gets exactly the stray bytes.
         EXPECT_EQ(ReadPlain(100), c.stray);
     }
@@ -184,11 +136,11 @@ TEST_F(ReplyReadTest, RepliesInOneBurstAreReadOneByOne)
 {
     const Bytes first = ReplyLine({0x01, 0x00, 0x00, 0x00, 66});
     const Bytes second = ReplyLine({0x01, 0x42, 0x00, 0x00, 66});
-    Send(Concat(first, second));
+    pty.Send(Concat(first, second));
     AwaitInput(first.size() + second.size());
-    ASSERT_EQ(codec.ReceiveReply(20), R::Valid);
+    ASSERT_EQ(link.Receive(20, true), R::Valid);
     EXPECT_EQ(Received(), Unstuffed(first));
-    ASSERT_EQ(codec.ReceiveReply(20), R::Valid);
+    ASSERT_EQ(link.Receive(20, true), R::Valid);
     EXPECT_EQ(Received(), Unstuffed(second));
     EXPECT_TRUE(ReadPlain(20).empty());
 }
@@ -206,23 +158,23 @@ TEST_F(ReplyReadTest, PurgesAndCloseDropTheKeptBytes)
         {"purge of everything", [&] { EXPECT_TRUE(port.PurgeAll()); }},
         {"close and open again", [&] {
              port.Close();
-             ASSERT_NE(port.Open(slave), NullHandle) << port.Device().errorText();
+             ASSERT_TRUE(port.Open(pty.slave)) << port.Device().errorText();
          }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        Send(Concat(reply, stray));
+        pty.Send(Concat(reply, stray));
         AwaitInput(reply.size() + stray.size());
-        ASSERT_EQ(codec.ReceiveReply(20), R::Valid);
+        ASSERT_EQ(link.Receive(20, true), R::Valid);
         // The stray bytes have left the driver: only the port holds them now.
         EXPECT_EQ(Waiting(), 0);
         c.drop();
         EXPECT_TRUE(ReadPlain(20).empty());
     }
     // Nothing else is lost: the output side is not touched by an input purge.
-    Send(Concat(reply, stray));
+    pty.Send(Concat(reply, stray));
     AwaitInput(reply.size() + stray.size());
-    ASSERT_EQ(codec.ReceiveReply(20), R::Valid);
+    ASSERT_EQ(link.Receive(20, true), R::Valid);
     port.PurgeOutput();
     EXPECT_EQ(ReadPlain(20), stray);
 }
@@ -230,7 +182,7 @@ TEST_F(ReplyReadTest, PurgesAndCloseDropTheKeptBytes)
 TEST_F(ReplyReadTest, DeviceReadEndsAtTheCountOrTheEndByteWhicheverComesFirst)
 {
     platform::SerialDevice &device = port.Device();
-    Send({0xA1, 0xA2, 0xD5, 0xB1, 0xB2, 0xB3, 0xD5, 0xC1});
+    pty.Send({0xA1, 0xA2, 0xD5, 0xB1, 0xB2, 0xB3, 0xD5, 0xC1});
     AwaitInput(8);
     struct Step {
         size_t count;
@@ -256,33 +208,12 @@ TEST_F(ReplyReadTest, DeviceReadEndsAtTheCountOrTheEndByteWhicheverComesFirst)
 TEST_F(ReplyReadTest, ReadFrameKeepsLastReadCountWhenNothingCame)
 {
     const Bytes reply = ReplyLine({0x02});
-    Send(reply);
+    pty.Send(reply);
     Bytes buffer(20);
     ASSERT_EQ(port.ReadFrame(buffer.data(), 20, frame::kEnd), reply.size());
-    EXPECT_EQ(port.LastReadCount, reply.size());
+    EXPECT_EQ(port.LastReadCount(), reply.size());
     EXPECT_EQ(port.ReadFrame(buffer.data(), 20, frame::kEnd), 0);
-    EXPECT_EQ(port.LastReadCount, reply.size());
-}
-
-TEST_F(ReplyReadTest, UpdateEngineReadsUpToTheEndByte)
-{
-    TProt prot(port);
-    prot.SetPortOpenFlag(&portOpen);
-    // The boot loader asks for 66 bytes at 0x0142; a late burst follows.
-    const Bytes reply = ReplyLine({0x01, 0x42, 0x01, 0x00, 66});
-    const Bytes late = {0x5A, 0x5B};
-    Send(reply);
-    AwaitInput(reply.size());
-    std::thread second([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        Send(late);
-    });
-    const int result = prot.RequestNext();
-    second.join();
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(prot.RequestOffset, 0x0142);
-    EXPECT_EQ(prot.RequestCount, 66u);
-    EXPECT_EQ(ReadPlain(20), late);
+    EXPECT_EQ(port.LastReadCount(), reply.size());
 }
 
 }  // namespace

@@ -17,9 +17,9 @@
 #include <string>
 #include <thread>
 
-#include "core/engine/com_port.h"
-#include "core/engine/frame_codec.h"
-#include "core/line/serial_device.h"
+#include "core/line/serial_port.h"
+#include "core/protocol/frame.h"
+#include "core/session/frame_link.h"
 #include "sim/device_info.h"
 #include "sim/simulated_reader.h"
 
@@ -108,7 +108,7 @@ protected:
         reader->AddResponder(std::make_shared<sim::DeviceInfo>());
         reader->AddResponder(echo);
         ASSERT_TRUE(reader->Start()) << reader->ErrorText();
-        ASSERT_NE(port.Open(reader->LinkPath()), NullHandle) << port.Device().errorText();
+        ASSERT_TRUE(port.Open(reader->LinkPath())) << port.Device().errorText();
         // Silent reads of 100 bytes last 200 ms instead of a second.
         platform::SetTimeoutScaleForTests(0.2);
     }
@@ -137,7 +137,7 @@ protected:
     sim::Options options;
     std::shared_ptr<EchoResponder> echo = std::make_shared<EchoResponder>();
     std::unique_ptr<sim::SimulatedReader> reader;
-    TComPort1 port;
+    SerialPort port;
 };
 
 TEST_F(SimulatorTest, DeviceInformationAnswerCarriesTheStateAtTheToolsPositions)
@@ -343,9 +343,9 @@ TEST_F(SimulatorTest, PacedReplyTakesTheLineTimeOfBothDirectionsInPiecesAsAskedF
             Bytes reply;
             std::vector<Clock::time_point> pieces;
             while (reply.size() < good.size() && msSince(sent) < 1000) {
-                pollfd p{port.Handle, POLLIN, 0};
+                pollfd p{port.Device().descriptor(), POLLIN, 0};
                 uint8_t piece[64];
-                const ssize_t n = ::poll(&p, 1, 100) == 1 ? ::read(port.Handle, piece, sizeof piece) : 0;
+                const ssize_t n = ::poll(&p, 1, 100) == 1 ? ::read(port.Device().descriptor(), piece, sizeof piece) : 0;
                 if (n > 0) {
                     pieces.push_back(Clock::now());
                     reply.insert(reply.end(), piece, piece + n);
@@ -372,10 +372,7 @@ TEST_F(SimulatorTest, QuietGapStillEndsAReplyPacedByteByByte)
     reader->SetBaud(19200);
     reader->SetDelivery(sim::Delivery::ByteByByte);
     platform::SetTimeoutScaleForTests(1.0);
-    std::atomic<bool> portOpen{true};
-    TProtFrame codec(port);
-    codec.SetPortOpenFlag(&portOpen);
-    codec.SetEndByteEndsRead(true);
+    FrameLink link(port);
     const Bytes good = ExpectedInfoReply(reader->State());
     ASSERT_EQ(good.size(), 15u) << "unstuffed, so that line bytes are reply bytes";
     // The frame layer expects 14 bytes and sleeps while they cross; a reply
@@ -389,17 +386,17 @@ TEST_F(SimulatorTest, QuietGapStillEndsAReplyPacedByteByByte)
         faults.gapMs = c.gapMs;
         reader->SetFaults(faults);
         ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
-        const auto outcome = codec.ReceiveReply(20);
-        EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + codec.ReplyLength),
+        const auto outcome = link.Receive(20, true);
+        EXPECT_EQ(Bytes(link.Reply(), link.Reply() + link.ReplyLength()),
                   Bytes(good.begin(), good.begin() + long(c.firstRead)));
         if (c.firstRead == good.size()) {
-            EXPECT_EQ(outcome, TProtFrame::ReplyOutcome::Valid);
+            EXPECT_EQ(outcome, FrameLink::ReplyOutcome::Valid);
             continue;
         }
-        EXPECT_EQ(outcome, TProtFrame::ReplyOutcome::ChecksumError);
+        EXPECT_EQ(outcome, FrameLink::ReplyOutcome::ChecksumError);
         // The rest is the next read's.
-        codec.ReceiveReply(20);
-        EXPECT_EQ(Bytes(codec.RxBuffer, codec.RxBuffer + codec.ReplyLength),
+        link.Receive(20, true);
+        EXPECT_EQ(Bytes(link.Reply(), link.Reply() + link.ReplyLength()),
                   Bytes(good.begin() + long(c.firstRead), good.end()));
     }
 }
@@ -595,8 +592,8 @@ TEST_F(SimulatorProgram, PrintsThePortNameWhenReadyAndCleansUpOnTerminate)
     const std::string link = dir.filePath("prog-sim").toStdString();
     ASSERT_TRUE(LinkExists(link));
 
-    TComPort1 port;
-    ASSERT_NE(port.Open(link), NullHandle) << port.Device().errorText();
+    SerialPort port;
+    ASSERT_TRUE(port.Open(link)) << port.Device().errorText();
     ASSERT_EQ(port.Write(kStatusRequest.data(), uint16_t(kStatusRequest.size())), kStatusRequest.size());
     Bytes reply(100);
     reply.resize(port.Read(reply.data(), 100));

@@ -5,19 +5,14 @@
 // makes. Each block must hold the file's bytes where the section lies in the
 // file and zeros elsewhere.
 
-#include <QString>
+#include <QByteArray>
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include "core/protocol/firmware_image.h"
 #include "core/protocol/image_check.h"
-#include "core/engine/update_procedure.h"
-#include "core/engine/com_port.h"
 
 namespace {
 
@@ -27,58 +22,30 @@ void Require(bool condition)
         std::abort();
 }
 
-std::string ImagePath()
+void CheckBlock(const QByteArray &file, int32_t sectionSize, int64_t offset, size_t count)
 {
-    const char *tmp = std::getenv("TMPDIR");
-    return std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-image-" + std::to_string(getpid()) + ".rom";
-}
-
-bool WriteFile(const std::string &path, const uint8_t *data, size_t size)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    ::close(fd);
-    return done == size;
-}
-
-void CheckBlock(TProt &prot, const uint8_t *file, int64_t size, int32_t offset, uint32_t count)
-{
-    const int got = prot.ReadImageBytes(offset, count);
-    const int64_t n = std::min<int64_t>(count, TProt::kBlockSize);
-    const int64_t start = size - int64_t(prot.SectionSize) + offset;
+    // A guard byte past the block: nothing beyond count is written.
+    std::vector<uint8_t> block(count + 1, 0xA5);
+    const int got = firmware_image::CopySection(file, sectionSize, offset, count, block.data());
+    const int64_t start = int64_t(file.size()) - int64_t(sectionSize) + offset;
     int64_t inFile = 0;
-    for (int64_t i = 0; i < n; ++i) {
-        const int64_t at = start + i;
-        const bool present = at >= 0 && at < size;
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t at = start + int64_t(i);
+        const bool present = at >= 0 && at < file.size();
         inFile += present ? 1 : 0;
-        Require(prot.Block[i] == (present ? file[at] : 0));
+        Require(block[i] == (present ? uint8_t(file[qsizetype(at)]) : 0));
     }
+    Require(block[count] == 0xA5);
     Require(got == inFile);
 }
-
-struct Cleanup {
-    std::string path;
-    ~Cleanup() { ::unlink(path.c_str()); }
-};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static TComPort1 port;
-    static TProt prot(port);  // no view: the engine's own that shows nothing
-    static Cleanup file{ImagePath()};
-
-    if (size > 64 * 1024 || !WriteFile(file.path, data, size))
+    if (size > 64 * 1024)
         return 0;
+    const QByteArray file(reinterpret_cast<const char *>(data), qsizetype(size));
     const image_check::Verdict verdict = image_check::CheckImageBytes(data, size);
     Require(verdict.Accepted() == verdict.reason.isEmpty());
     if (size >= 8) {
@@ -91,37 +58,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Require(verdict.fault == image_check::Fault::TooShort);
     }
 
-    Require(prot.OpenImage(QString::fromStdString(file.path)) == (verdict.Accepted() ? 1 : 0));
-    Require(prot.ImageVerdict().fault == verdict.fault && prot.ImageVerdict().reason == verdict.reason);
-    Require(prot.ImageSize() == int64_t(size));
+    const firmware_image::Layout layout = firmware_image::Read(file);
+    Require(layout.verdict.fault == verdict.fault && layout.verdict.reason == verdict.reason);
     if (!verdict.Accepted()) {
         // Nothing of a refused file is read or shown.
-        Require(!prot.ImageLoaded() && prot.Description().isEmpty());
-        Require(prot.ReadImageBytes(0, 255) == 0);
+        Require(layout.description.isEmpty() && layout.blockCount == 0);
         return 0;
     }
-    Require(prot.BlockCount >= 1);
+    Require(layout.blockCount >= 1);
 
-    const QByteArray description = prot.Description();
-    Require(description.size() < int(TProt::kDescriptionCapacity));
+    const QByteArray &description = layout.description;
+    Require(description.size() <= firmware_image::kDescriptionLimit);
     Require(!description.contains('\0'));
-    const int lineFeed = description.indexOf('\n');
+    const qsizetype lineFeed = description.indexOf('\n');
     Require(lineFeed < 0 || lineFeed == description.size() - 1);
-    Require(DescriptionText(description).size() == description.size());
+    Require(firmware_image::DescriptionText(description).size() == description.size());
 
-    const int64_t steps = (int64_t(prot.SectionSize) - TProt::kBlockBytes) / TProt::kBlockBytes;
-    Require(prot.BlockCount == std::clamp<int64_t>(steps, 0, 0xFFFF));
+    const int64_t steps =
+        (int64_t(layout.sectionSize) - firmware_image::kStepBytes) / firmware_image::kStepBytes;
+    Require(layout.blockCount == std::clamp<int64_t>(steps, 0, 0xFFFF));
 
-    // What the reader may ask: offset 16 bits, count 8 bits, plus the engine's
-    // own limits beyond that.
+    // What the reader may ask: offset 16 bits, count 8 bits, and beyond.
     if (size >= 3)
-        CheckBlock(prot, data, int64_t(size), data[0] | (data[1] << 8), data[2]);
-    CheckBlock(prot, data, int64_t(size), 0, 255);
-    CheckBlock(prot, data, int64_t(size), 0xFFFF, 255);
-    CheckBlock(prot, data, int64_t(size), 0, 0);
-    CheckBlock(prot, data, int64_t(size), 0x7FFFFFFF, 1000);
-    CheckBlock(prot, data, int64_t(size), -0x7FFFFFFF, 255);
-    prot.CloseImage();
-    Require(!prot.ImageLoaded());
+        CheckBlock(file, layout.sectionSize, data[0] | (data[1] << 8), data[2]);
+    CheckBlock(file, layout.sectionSize, 0, 255);
+    CheckBlock(file, layout.sectionSize, 0xFFFF, 255);
+    CheckBlock(file, layout.sectionSize, 0, 0);
+    CheckBlock(file, layout.sectionSize, 0x7FFFFFFF, 1000);
+    CheckBlock(file, layout.sectionSize, -0x7FFFFFFF, 255);
     return 0;
 }
