@@ -43,7 +43,7 @@ void Run(TalvorApp &copy, const std::string &command)
         platform::SetTimeoutScaleForTests(kPatientUpdate);
         test_app::ChooseFile(copy, QString::fromStdString(command.substr(7)));
         copy.form1->ui->Button22->click();
-        test_app::WaitFor([&copy] { return !copy.form1->UpdateRunning(); }, test_app::kUpdateEndMs);
+        WaitUntil([&copy] { return !copy.form1->UpdateRunning(); }, test_app::kUpdateEndMs);
         platform::SetTimeoutScaleForTests(1.0);
         QString report = QStringLiteral("updated ") + copy.form1->ui->StaticText2->text();
         if (!copy.form5->Memo1()->toPlainText().isEmpty())
@@ -73,7 +73,7 @@ int main(int argc, char **argv)
     copy.setup->PortName = QString::fromLocal8Bit(argv[4]);
     copy.form1->show();
     copy.form1->OpenPort();
-    const bool ready = test_app::WaitFor(
+    const bool ready = WaitUntil(
         [&] { return copy.form1->ui->StaticText3->text() == QStringLiteral("Device is ready"); }, 10000);
     Report(ready ? QStringLiteral("ready") : QStringLiteral("not-ready"));
 

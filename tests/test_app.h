@@ -9,12 +9,13 @@
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <functional>
 #include <string>
 #include <unistd.h>
 
 #include "gui/application.h"
+#include "pty_pair.h"
+#include "wait_until.h"
 #include "gui/main_window.h"
 #include "ui_main_window.h"
 
@@ -33,40 +34,24 @@ inline AppOptions Options(const QString &iniFolder, const QString &portFolder, c
     return options;
 }
 
+// A bare pseudo-terminal published as a link in folder: a port that opens
+// and on which nothing answers.
 class VirtualPort {
 public:
-    VirtualPort(const QString &folder, const QString &name)
+    VirtualPort(const QString &folder, const QString &name) : link_(folder + QLatin1Char('/') + name)
     {
-        char slaveName[64] = {};
-        EXPECT_EQ(openpty(&master_, &slave_, slaveName, nullptr, nullptr), 0);
-        link_ = folder + QLatin1Char('/') + name;
-        EXPECT_TRUE(QFile::link(QString::fromLocal8Bit(slaveName), link_));
+        EXPECT_GE(pty_.master, 0);
+        EXPECT_TRUE(QFile::link(QString::fromStdString(pty_.slave), link_));
     }
-    ~VirtualPort()
-    {
-        QFile::remove(link_);
-        ::close(slave_);
-        ::close(master_);
-    }
+    ~VirtualPort() { QFile::remove(link_); }
     VirtualPort(const VirtualPort &) = delete;
     VirtualPort &operator=(const VirtualPort &) = delete;
     const QString &Link() const { return link_; }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    PtyPair pty_;
     QString link_;
 };
-
-// Waits until done() holds or ms have passed, handling the window's events.
-inline bool WaitFor(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 // "Specify the firmware file:" with path as the user's pick.
 inline void ChooseFile(TalvorApp &app, const QString &path)
@@ -93,7 +78,7 @@ inline qint64 LoadProgram(TalvorApp &app, const std::function<void()> &step = {}
     QElapsedTimer clock;
     clock.start();
     app.form1->ui->Button22->click();
-    EXPECT_TRUE(WaitFor([&app] { return !app.form1->UpdateRunning(); }, kUpdateEndMs));
+    EXPECT_TRUE(WaitUntil([&app] { return !app.form1->UpdateRunning(); }, kUpdateEndMs));
     probe.stop();
     return clock.elapsed();
 }

@@ -128,7 +128,7 @@ protected:
         app->setup->PortName = QString::fromLatin1(kLinkName);
         app->form1->OpenPort();
         ASSERT_TRUE(app->form1->PortOpen()) << boxes.Texts().join('|').toStdString();
-        ASSERT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
+        ASSERT_TRUE(WaitUntil([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     }
     void TearDown() override
     {
@@ -146,7 +146,6 @@ protected:
     Ui::TForm6 &settingsUi() { return *app->form6->ui; }
     QString ErrorList() const { return Form5->Memo1()->toPlainText(); }
 
-    static bool WaitFor(const std::function<bool()> &done, int ms) { return test_app::WaitFor(done, ms); }
     bool MonitorShowsTheReader()
     {
         return ui().StaticText3->text() == kReady && ui().Memo2->toPlainText() == kShownFirmware;
@@ -163,13 +162,13 @@ protected:
     bool MonitorPolls()
     {
         const uint64_t polls = app->form1->Reader().polls;
-        return WaitFor([&] { return app->form1->Reader().polls > polls; }, kMonitorDeadlineMs);
+        return WaitUntil([&] { return app->form1->Reader().polls > polls; }, kMonitorDeadlineMs);
     }
     // The journal's entries of kind, newest first, once the newest is written whole.
     std::vector<JournalEntry> Entries(JournalEntry::Kind kind)
     {
         std::vector<JournalEntry> found;
-        WaitFor([&] {
+        WaitUntil([&] {
             found.clear();
             for (const JournalEntry &entry : app->journal->Query({}))
                 if (entry.kind == kind)
@@ -200,7 +199,7 @@ protected:
     {
         app->form1->Button2Click();
         EXPECT_FALSE(app->form1->PortOpen());
-        EXPECT_TRUE(WaitFor([&] { return ui().StaticText3->text() == "COM-port is closed"; }, kMonitorDeadlineMs));
+        EXPECT_TRUE(WaitUntil([&] { return ui().StaticText3->text() == "COM-port is closed"; }, kMonitorDeadlineMs));
     }
 };
 
@@ -391,16 +390,16 @@ TEST_P(UpdateFaults, EndInTimeWithTheReportAndTheWindowBack)
     platform::SetTimeoutScaleForTests(kFastLine);
     EXPECT_TRUE(MonitorPolls());
     if (c.after == LineAfter::Up) {
-        EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
+        EXPECT_TRUE(WaitUntil([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
         // And the port is still good for another update.
         boot->SetOptions(Plain(c.sectionSize));
         reader->ClearFaults();
         LoadProgram();
         EXPECT_EQ(ui().StaticText2->text(), text::Completed());
         EXPECT_TRUE(ErrorList().isEmpty()) << ErrorList().toStdString();
-        EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
+        EXPECT_TRUE(WaitUntil([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     } else {
-        EXPECT_TRUE(WaitFor([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
+        EXPECT_TRUE(WaitUntil([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
         ExpectCleanClose();
     }
     // The faulty update as the journal keeps it: the first of the entries.
@@ -434,7 +433,7 @@ TEST_P(PollFaults, LineGoingAwayDuringAPollShowsNoAnswerAndTheReaderAgainWhenBac
     faults.comeBackAfterMs = c.comeBackAfterMs;
     reader->SetFaults(faults);
 
-    ASSERT_TRUE(WaitFor([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
+    ASSERT_TRUE(WaitUntil([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
     EXPECT_TRUE(ui().Memo3->toPlainText().isEmpty());
     EXPECT_TRUE(ui().Memo5->toPlainText().isEmpty());
     EXPECT_EQ(reader->Snapshot().lineDrops, 1u);
@@ -445,7 +444,7 @@ TEST_P(PollFaults, LineGoingAwayDuringAPollShowsNoAnswerAndTheReaderAgainWhenBac
         EXPECT_TRUE(MonitorShowsNoAnswer()) << MonitorText();
         ExpectCleanClose();
     } else {
-        EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
+        EXPECT_TRUE(WaitUntil([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
         // The session's port, opened again underneath, carries an update.
         const ImageFile image(fileDir, 330);
         boot->SetOptions(Plain(330));
@@ -492,7 +491,7 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
     const SettingsFault &c = GetParam();
     // What "Device Setting" does, without the modal loop.
     app->form6->show();
-    ASSERT_TRUE(WaitFor([&] { return Answered(); }, kMonitorDeadlineMs));
+    ASSERT_TRUE(WaitUntil([&] { return Answered(); }, kMonitorDeadlineMs));
     settingsUi().ComboBox5->setCurrentIndex(0);
     app->form6->CollectSettings();
     const SettingsRecord edited = app->form6->Exchange.EditedSettings;
@@ -508,14 +507,14 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
 
     if (c.comeBackAfterMs >= 0) {
         // A short loss: the write is sent again and lands.
-        ASSERT_TRUE(WaitFor(
+        ASSERT_TRUE(WaitUntil(
             [&] { return store->Record() == edited && Answered() && settingsUi().Button3->isEnabled(); },
             kMonitorDeadlineMs));
         EXPECT_EQ(app->form6->Exchange.DeviceSettings, edited);
         EXPECT_EQ(NoAnswerBoxes(), 0u);
     } else {
         // Gone: one message that says so, the notice, and only "Close" left.
-        ASSERT_TRUE(WaitFor([&] { return !settingsUi().Memo1->isHidden(); }, kMonitorDeadlineMs));
+        ASSERT_TRUE(WaitUntil([&] { return !settingsUi().Memo1->isHidden(); }, kMonitorDeadlineMs));
         EXPECT_EQ(NoAnswerBoxes(QStringLiteral("The port vanished: the converter may have been unplugged")), 1u)
             << boxes.Texts().join('|').toStdString();
         EXPECT_EQ(NoAnswerBoxes(), 0u);
@@ -536,9 +535,9 @@ TEST_P(SettingsWriteFaults, LineGoingAwayDuringAWriteEndsCleanly)
     EXPECT_FALSE(app->form6->isVisible());
     EXPECT_TRUE(MonitorPolls());
     if (c.comeBackAfterMs >= 0) {
-        EXPECT_TRUE(WaitFor([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
+        EXPECT_TRUE(WaitUntil([&] { return MonitorShowsTheReader(); }, kMonitorDeadlineMs)) << MonitorText();
     } else {
-        EXPECT_TRUE(WaitFor([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
+        EXPECT_TRUE(WaitUntil([&] { return MonitorShowsNoAnswer(); }, kMonitorDeadlineMs)) << MonitorText();
         ExpectCleanClose();
     }
     // The journal has the write as it went: taken, or not.

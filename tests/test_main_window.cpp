@@ -76,14 +76,6 @@ protected:
         QTimer::singleShot(0, app->form2.get(), [this] { app->form2->ui->Button1->click(); });
         ui().Button1->click();
     }
-
-    static void ServeEventsFor(int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
 };
 
 TEST_F(MainWindowTest, StartsClosedWithTheDesignStates)

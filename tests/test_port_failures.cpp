@@ -19,6 +19,7 @@
 
 #include "gui/port_open_text.h"
 #include "holder_process.h"
+#include "pty_pair.h"
 #include "core/line/device_holders.h"
 #include "core/line/serial_device.h"
 
@@ -143,16 +144,11 @@ protected:
         char folderTemplate[] = "/tmp/talvor-open-failure-XXXXXX";
         ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
         folder = folderTemplate;
-        int slave = -1;
-        char name[256] = {};
-        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        ::close(slave);
-        slavePath = name;
+        ASSERT_GE(pty.master, 0);
+        slavePath = pty.slave;
     }
     void TearDown() override
     {
-        if (master >= 0)
-            ::close(master);
         for (const std::string &file : made)
             ::unlink(file.c_str());
         ::rmdir(folder.c_str());
@@ -173,8 +169,8 @@ protected:
     }
 
     std::string folder;
+    PtyPair pty;
     std::string slavePath;
-    int master = -1;
     std::vector<std::string> made;
 };
 
@@ -223,12 +219,8 @@ TEST_F(RealOpenFailure, HoldersAreFoundThroughProcByTheDeviceBehindTheLink)
               QStringLiteral("held is also open in port-holder (pid %1).").arg(pid));
 
     // Another pseudo-terminal is not this one.
-    int otherMaster = -1, otherSlave = -1;
-    char otherName[256] = {};
-    ASSERT_EQ(::openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
-    EXPECT_TRUE(platform::OtherDeviceHolders(otherName).empty());
-    ::close(otherSlave);
-    ::close(otherMaster);
+    const PtyPair otherPty;
+    EXPECT_TRUE(platform::OtherDeviceHolders(otherPty.slave).empty());
 
     other.LetGo();
     EXPECT_TRUE(platform::OtherDeviceHolders(link).empty());

@@ -117,15 +117,15 @@ TEST_F(PortLocksTest, EachOpenTakesTheLockOfThePortChosen)
     // Another copy busy on port A does not hold up this one on port B.
     ASSERT_TRUE(Open("port-b")) << boxes.Texts().join('|').toStdString();
     const uint64_t polls = Polls();
-    EXPECT_TRUE(test_app::WaitFor([&] { return Polls() >= polls + 2; }, kDeadlineMs));
+    EXPECT_TRUE(WaitUntil([&] { return Polls() >= polls + 2; }, kDeadlineMs));
     app->form1->ClosePort();
 
     // Now on port A, this copy waits for the other one there.
     ASSERT_TRUE(Open("port-a")) << boxes.Texts().join('|').toStdString();
     const uint64_t held = Polls();
-    EXPECT_FALSE(test_app::WaitFor([&] { return Polls() > held; }, 300));
+    EXPECT_FALSE(WaitUntil([&] { return Polls() > held; }, 300));
     onPortA.LetGo();
-    EXPECT_TRUE(test_app::WaitFor([&] { return Polls() > held; }, kDeadlineMs));
+    EXPECT_TRUE(WaitUntil([&] { return Polls() > held; }, kDeadlineMs));
     app->form1->ClosePort();
     EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
 }
@@ -190,7 +190,7 @@ TEST_P(LockCannotBeCreated, PortStaysClosedWithOneMessage)
     app->form1->ClosePort();
     rmdir(directories.back().c_str());
     EXPECT_TRUE(Open("port-a")) << boxes.Texts().join('|').toStdString();
-    EXPECT_TRUE(test_app::WaitFor([&] { return Polls() > 0; }, kDeadlineMs));
+    EXPECT_TRUE(WaitUntil([&] { return Polls() > 0; }, kDeadlineMs));
     EXPECT_EQ(boxes.Count(), 1u);
     app->form1->ClosePort();
 }

@@ -31,6 +31,7 @@
 #include "core/session/settings_job.h"
 #include "recorded_boxes.h"
 #include "test_app.h"
+#include "wait_until.h"
 #include "gui/settings_window.h"
 #include "sim/device_info.h"
 #include "sim/settings_store.h"
@@ -42,7 +43,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kDeadlineMs = 10000;
 using Clock = std::chrono::steady_clock;
 
 // When requests arrived, per kind.
@@ -85,11 +85,6 @@ public:
     ArrivalLog log;
 };
 const SettingsRecord kReaderRecord = {1, 0, 1, 0, 2, 0, 1, 1, 5};  // Wiegand, "hid-00 (4 bits)"
-
-bool WaitUntil(const std::function<bool()> &done, int timeoutMs = kDeadlineMs)
-{
-    return test_app::WaitFor(done, timeoutMs);
-}
 
 class SettingsLinkTest : public ::testing::Test {
 protected:

@@ -21,6 +21,7 @@
 #include "core/protocol/frame.h"
 #include "core/session/frame_link.h"
 #include "sim/device_info.h"
+#include "wait_until.h"
 #include "sim/simulated_reader.h"
 
 namespace {
@@ -63,17 +64,6 @@ bool LinkExists(const std::string &path)
 {
     struct stat info{};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-bool WaitUntil(const std::function<bool()> &done, int ms)
-{
-    const auto start = Clock::now();
-    while (!done()) {
-        if (msSince(start) > ms)
-            return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 // Answers command 0x41 with its payload and records short-header payloads of 0x05.

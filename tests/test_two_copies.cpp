@@ -51,7 +51,6 @@ std::string UniqueName(const char *what)
            std::to_string(++counter);
 }
 
-using test_app::WaitFor;
 
 // A child process that does one thing, reports one byte and then waits until
 // it is told to end (a byte or the end of the pipe) or is killed.
@@ -259,7 +258,7 @@ public:
     // Its next line, or empty when none came in time; this window is served meanwhile.
     QString NextLine()
     {
-        if (!WaitFor([&] { return process_.canReadLine(); }, kDeadlineMs))
+        if (!WaitUntil([&] { return process_.canReadLine(); }, kDeadlineMs))
             return QString();
         return QString::fromLocal8Bit(process_.readLine()).trimmed();
     }
@@ -295,11 +294,11 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     QTemporaryDir secondIniDir;
     SecondCopyProcess second(secondIniDir.path(), portDir.path(), lockName, QStringLiteral("copy-b"));
     ASSERT_EQ(second.NextLine(), "ready");
-    ASSERT_TRUE(WaitFor([&] { return ui.StaticText3->text() == "Device is ready"; }, kDeadlineMs));
+    ASSERT_TRUE(WaitUntil([&] { return ui.StaticText3->text() == "Device is ready"; }, kDeadlineMs));
 
     // The second copy updates its reader: this copy's monitor polls on all through it.
     second.Send(QStringLiteral("update ") + file);
-    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(sim::BootLoader::kCommand) > 0; },
+    ASSERT_TRUE(WaitUntil([&] { return readerB.line->FramesReceived(sim::BootLoader::kCommand) > 0; },
                         kDeadlineMs));
     const uint64_t pollsBeforeUpdate = pollsA();
     EXPECT_EQ(second.NextLine().toStdString(), (QStringLiteral("updated ") + text::Completed()).toStdString());
@@ -313,10 +312,10 @@ TEST_F(TwoCopiesTest, TwoProcessesOnTwoPortsDoNotWaitForEachOther)
     silent.silence = sim::kAlways;
     readerB.line->SetFaults(silent);
     const uint64_t framesB = readerB.line->FramesReceived(Monitor::kStatusRequest);
-    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(Monitor::kStatusRequest) > framesB; },
+    ASSERT_TRUE(WaitUntil([&] { return readerB.line->FramesReceived(Monitor::kStatusRequest) > framesB; },
                         kDeadlineMs));
     const uint64_t pollsBeforeSilence = pollsA();
-    ASSERT_TRUE(WaitFor([&] { return readerB.line->FramesReceived(Monitor::kStatusRequest) >= framesB + 3; },
+    ASSERT_TRUE(WaitUntil([&] { return readerB.line->FramesReceived(Monitor::kStatusRequest) >= framesB + 3; },
                         kDeadlineMs));
     EXPECT_GE(pollsA(), pollsBeforeSilence + 6) << "polls slowed by the other copy's silent reader";
     EXPECT_EQ(ui.StaticText3->text(), "Device is ready");
@@ -347,21 +346,21 @@ TEST_F(TwoCopiesTest, CopyKilledHoldingTheLockBlocksTheOtherForOneWaitAtMost)
     ASSERT_TRUE(app.form1->PortOpen()) << boxes.Texts().join('|').toStdString();
 
     // While the other copy lives, this one's monitor waits for the lock.
-    EXPECT_FALSE(WaitFor([&] { return app.form1->Reader().polls > 0; }, 300));
+    EXPECT_FALSE(WaitUntil([&] { return app.form1->Reader().polls > 0; }, 300));
     EXPECT_EQ(reader.line->FramesReceived(Monitor::kStatusRequest), 0u);
 
     // Killed: the monitor's next slice of waiting gets the lock.
     dead.Kill();
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(WaitFor([&] { return app.form1->Reader().polls > 0; }, kDeadlineMs));
+    ASSERT_TRUE(WaitUntil([&] { return app.form1->Reader().polls > 0; }, kDeadlineMs));
     // A hang check: one wait of the monitor is 50 ms.
     EXPECT_LT(clock.elapsed(), 2000);
-    EXPECT_TRUE(WaitFor([&] { return app.form1->ui->StaticText3->text() == "Device is ready"; }, kDeadlineMs));
+    EXPECT_TRUE(WaitUntil([&] { return app.form1->ui->StaticText3->text() == "Device is ready"; }, kDeadlineMs));
 
     // The lock taken over from the dead copy is let go and taken again poll after poll.
     const uint64_t polls = app.form1->Reader().polls;
-    EXPECT_TRUE(WaitFor([&] { return app.form1->Reader().polls >= polls + 3; }, kDeadlineMs));
+    EXPECT_TRUE(WaitUntil([&] { return app.form1->Reader().polls >= polls + 3; }, kDeadlineMs));
     app.form1->ClosePort();
 }
 

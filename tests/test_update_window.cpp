@@ -173,7 +173,6 @@ protected:
         EXPECT_FALSE(app->form1->Timer2.isActive());
         EXPECT_FALSE(app->form1->UpdateRunning());
     }
-    bool WaitFor(const std::function<bool()> &done, int ms) { return test_app::WaitFor(done, ms); }
 };
 
 TEST_F(UpdateWindowTest, PreconditionsAreCheckedPortFirst)
@@ -246,7 +245,7 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     reader.Set(options);
 
     OpenPort();
-    ASSERT_TRUE(WaitFor([&] { return ui().Memo2->toPlainText() == "vesion  6.4"; }, 5000))
+    ASSERT_TRUE(WaitUntil([&] { return ui().Memo2->toPlainText() == "vesion  6.4"; }, 5000))
         << ui().Memo2->toPlainText().toStdString();
     ChooseFile(image.path);
     EXPECT_EQ(ui().Memo1->toPlainText(), "Firmware 7.1 of 2024-02-01\n");
@@ -298,12 +297,12 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
     EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.end()), image.Section(726));
 
     // The monitor is back and shows the new firmware.
-    EXPECT_TRUE(WaitFor([&] { return ui().Memo2->toPlainText() == "vesion  7.1"; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return ui().Memo2->toPlainText() == "vesion  7.1"; }, 5000))
         << ui().Memo2->toPlainText().toStdString();
 
     // The journal has the job, with the reader's versions before and after.
     std::vector<JournalEntry> entries;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         entries = app->journal->Query({});
         return !entries.empty() && entries[0].finished;
     }, 10000));
@@ -381,7 +380,7 @@ TEST_F(UpdateWindowTest, FileChangedDuringTheTransferIsNotSent)
     EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.end()), image.Section(size_t(image.bytes.size())));
 
     std::vector<JournalEntry> entries;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         entries = app->journal->Query({});
         return !entries.empty() && entries[0].finished;
     }, 10000));
@@ -580,7 +579,7 @@ TEST_F(UpdateWindowTest, GuiThreadStaysFreeWhileTheWorkerUpdates)
     ticker.start();
     ui().Button22->click();
     EXPECT_TRUE(app->form1->UpdateRunning()) << "\"Load program\" returns before the update ends";
-    ASSERT_TRUE(WaitFor([&] { return !app->form1->UpdateRunning(); }, test_app::kUpdateEndMs));
+    ASSERT_TRUE(WaitUntil([&] { return !app->form1->UpdateRunning(); }, test_app::kUpdateEndMs));
     ticker.stop();
 
     EXPECT_EQ(ui().StaticText2->text(), text::Completed());

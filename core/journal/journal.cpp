@@ -56,6 +56,23 @@ void AddNotice(JournalStatus &status, const QString &text)
 
 
 
+struct Journal::Sql {
+    static QSqlDatabase Local(const Journal &journal)
+    {
+        return QSqlDatabase::database(journal.localConnection_, false);
+    }
+    static void CloseLocal(Journal &journal)
+    {
+        {
+            QSqlDatabase db = Local(journal);
+            db.close();
+        }
+        if (QSqlDatabase::contains(journal.localConnection_))
+            QSqlDatabase::removeDatabase(journal.localConnection_);
+        journal.localOpen_ = false;
+    }
+};
+
 QString Journal::DefaultPath()
 {
     // One file for the window and every command-line program: not the

@@ -31,13 +31,6 @@
 
 class OutboxForwarder;
 
-struct JournalFilter {
-    std::optional<uint16_t> serial;
-    QString port;        // empty: any
-    QDateTime since;     // invalid: any; else entries started at or after it
-    bool failedOnly = false;  // failed or cut short
-};
-
 struct JournalStatus {
     // The entry is in the local file; false: in the spool, or in memory only.
     bool stored = true;

@@ -85,3 +85,11 @@ QByteArray EntriesToJson(const std::vector<JournalEntry> &entries);
 // A header line and one row per entry (RFC 4180 quoting; lists joined by
 // newlines inside their field).
 QByteArray EntriesToCsv(const std::vector<JournalEntry> &entries);
+
+// Which entries a query lists.
+struct JournalFilter {
+    std::optional<uint16_t> serial;
+    QString port;        // empty: any
+    QDateTime since;     // invalid: any; else entries started at or after it
+    bool failedOnly = false;  // failed or cut short
+};

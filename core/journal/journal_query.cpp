@@ -2,9 +2,11 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QThread>
 
+#include "core/journal/journal.h"
 #include "core/journal/journal_sql.h"
 
 using namespace journal_sql;
@@ -86,7 +88,7 @@ std::vector<JournalEntry> Journal::Query(const JournalFilter &filter, QString *e
         return {};
     }
     const Where where = WhereOf(filter, false);
-    QSqlQuery query(Sql::Local(*this));
+    QSqlQuery query(QSqlDatabase::database(localConnection_, false));
     query.prepare(QStringLiteral("SELECT entry FROM entries") + where.sql +
                   QStringLiteral(" ORDER BY started DESC, seq DESC"));
     for (const QVariant &value : where.values)
@@ -124,7 +126,7 @@ std::optional<JournalEntry> Journal::FindIn(bool server, const QString &idOrStar
     JournalStatus ignored;
     if (server ? !OpenServer(error) : !OpenLocal(ignored, error))
         return std::nullopt;
-    QSqlQuery query(server ? QSqlDatabase::database(serverConnection_, false) : Sql::Local(*this));
+    QSqlQuery query(server ? QSqlDatabase::database(serverConnection_, false) : QSqlDatabase::database(localConnection_, false));
     const bool prepared =
         query.prepare(server ? QStringLiteral("SELECT entry::text FROM talvor_journal WHERE id LIKE ? LIMIT 2")
                              : QStringLiteral("SELECT entry FROM entries WHERE id LIKE ? LIMIT 2"));
@@ -147,7 +149,7 @@ int Journal::OutboxSize()
 {
     if (options_.server.isEmpty() || !localOpen_)
         return 0;
-    QSqlQuery query(Sql::Local(*this));
+    QSqlQuery query(QSqlDatabase::database(localConnection_, false));
     if (!ExecRetrying(query, QStringLiteral("SELECT COUNT(*) FROM entries WHERE sent_revision < revision")) ||
         !query.next())
         return 0;

@@ -4,13 +4,12 @@
 // their stored JSON, the server's connections and rows. Inside the journal
 // only.
 
-#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
 #include <vector>
 
-#include "core/journal/journal.h"
+#include "core/journal/journal_entry.h"
 
 namespace journal_sql {
 
@@ -52,21 +51,3 @@ inline QVariant NullInt() { return QVariant(QMetaType::fromType<int>()); }
 inline QVariant NullText() { return QVariant(QMetaType::fromType<QString>()); }
 
 }  // namespace journal_sql
-
-// The journal's own connection to its local file.
-struct Journal::Sql {
-    static QSqlDatabase Local(const Journal &journal)
-    {
-        return QSqlDatabase::database(journal.localConnection_, false);
-    }
-    static void CloseLocal(Journal &journal)
-    {
-        {
-            QSqlDatabase db = Local(journal);
-            db.close();
-        }
-        if (QSqlDatabase::contains(journal.localConnection_))
-            QSqlDatabase::removeDatabase(journal.localConnection_);
-        journal.localOpen_ = false;
-    }
-};
