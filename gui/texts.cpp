@@ -1,6 +1,5 @@
 #include "gui/texts.h"
 
-#include "core/session/firmware_update.h"
 #include "core/session/texts.h"
 
 namespace {
@@ -49,7 +48,7 @@ QString Caption(const UpdateProgress &progress)
     case UpdateStage::WaitingForBootLoader:
         // Counts down with each boot request that went unanswered.
         if (progress.unansweredAttempts > 0)
-            return update_text::Waiting(firmware_update::kConnectAttempts + 1 - progress.unansweredAttempts);
+            return update_text::Waiting(kBootEntryAttempts + 1 - progress.unansweredAttempts);
         return update_text::LoadProgram();
     case UpdateStage::StartingFirmware:
     case UpdateStage::Transfer:

@@ -25,7 +25,7 @@ struct UpdateStop {
 namespace firmware_update {
 
 inline constexpr uint8_t kBootCommand = 0x3E;
-inline constexpr int kConnectAttempts = 100;
+inline constexpr int kConnectAttempts = kBootEntryAttempts;
 inline constexpr uint16_t kBootReplyBytes = 100;
 inline constexpr uint16_t kBlockReplyBytes = 20;
 // The boot loader's byte count is one byte, so any request fits.

@@ -39,6 +39,10 @@ enum class UpdateStage {
     Failed,
 };
 
+// Boot entry requests an update sends at most before it gives up: the
+// countdown a client shows starts here.
+inline constexpr int kBootEntryAttempts = 100;
+
 struct UpdateProgress {
     UpdateStage stage = UpdateStage::Queued;
     // Boot requests left, counting the one in flight.
