@@ -1,7 +1,7 @@
 #pragma once
 // What a reader session learns and how its jobs end, as plain values that any
-// thread may copy: a window draws them, a script prints them. No texts: the
-// clients word them.
+// thread may copy: a window draws them, a script prints them. The clients
+// word them; only the error lines come worded (texts.h), the same for all.
 
 #include <QString>
 #include <QStringList>
@@ -17,8 +17,7 @@ struct ReaderSnapshot {
     State state = State::Waiting;
     // The last answer, decoded; empty while the reader is silent.
     std::optional<device_info::DeviceInfo> info;
-    // The last answer ever heard on this port, kept while the reader is
-    // silent (a hand-over of the port may cut a poll short).
+    // The last answer ever heard on this port, kept while the reader is silent.
     std::optional<device_info::DeviceInfo> lastAnswer;
     // The last answer's identity (its bytes 7 to 10): an answer that repeats
     // it changes nothing a window shows, even with other serial bytes.
