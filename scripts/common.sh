@@ -2,7 +2,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PACKAGES=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
+PACKAGES=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
           libgl-dev fonts-liberation xvfb xauth
           # talvor-cli's station hears converters plugged in through udev
           libudev-dev
