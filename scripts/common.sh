@@ -40,3 +40,13 @@ build_preset() {
     (cd "$ROOT" && cmake --preset "$preset" -DTALVOR_WERROR="${TALVOR_WERROR:-OFF}" "$@" >/dev/null \
         && cmake --build --preset "$preset")
 }
+
+# mark STEP: a line with the clock in seconds and how long the step before
+# took, so a log shows where the time of a run goes.
+mark() {
+    local now
+    now=$(date +%s)
+    [ -n "${MARK_AT:-}" ] && echo "-- $MARK_STEP: $((now - MARK_AT)) s"
+    echo "== $now $*"
+    MARK_AT=$now MARK_STEP=$*
+}

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The suite again under the sanitizers, then the fuzz targets, each for a
-# bounded time. CI runs this before scripts/test.sh; any sanitizer report, test
-# failure or fuzz crash fails it. The trees and their options are the asan,
-# tsan and fuzz presets of CMakePresets.json; the tests ThreadSanitizer runs
-# are those labelled "threads".
+# What CI runs besides scripts/test.sh (which already runs every test under
+# AddressSanitizer and UndefinedBehaviorSanitizer): the tests labelled
+# "threads" under ThreadSanitizer, then the fuzz targets, each for a bounded
+# time. Any sanitizer report, test failure or fuzz crash fails it. The trees
+# and their options are the tsan and fuzz presets of CMakePresets.json.
 #   FUZZ_SECONDS  seconds per fuzz target (default 10)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+mark "hardening: packages"
 install_missing_packages
 install_missing_packages "${HARDENING_PACKAGES[@]}"
 
@@ -13,16 +14,14 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 SUPPRESSIONS="$ROOT/tests/sanitizer"
 cd "$ROOT"
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer: every test"
-build_preset asan
-ctest --preset asan
-
-echo "== ThreadSanitizer: the threaded tests"
+mark "ThreadSanitizer: build the threaded tests"
 build_preset tsan
+mark "ThreadSanitizer: the threaded tests"
 ctest --preset tsan
 
-echo "== libFuzzer: ${FUZZ_SECONDS} s per target"
+mark "libFuzzer: build"
 build_preset fuzz
+mark "libFuzzer: ${FUZZ_SECONDS} s per target"
 for source in "$ROOT"/tests/fuzz/fuzz_*.cpp; do
     target=$(basename "$source" .cpp)
     # New inputs go to a scratch folder; the committed seeds stay as they are.
@@ -41,4 +40,4 @@ for source in "$ROOT"/tests/fuzz/fuzz_*.cpp; do
     fi
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log"
 done
-echo "hardening: all passed"
+mark "hardening: all passed"
