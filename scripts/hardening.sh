@@ -5,6 +5,8 @@
 # time. Any sanitizer report, test failure or fuzz crash fails it. The trees
 # and their options are the tsan and fuzz presets of CMakePresets.json.
 #   FUZZ_SECONDS  seconds per fuzz target (default 10)
+#   PREBUILD      presets of CMakePresets.json that the script run next needs,
+#                 built in the background meanwhile (CI: asan)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 mark "hardening: packages"
 install_missing_packages
@@ -16,11 +18,14 @@ cd "$ROOT"
 
 mark "ThreadSanitizer: build the threaded tests"
 build_preset tsan
+# The fuzz targets, and the trees asked for (PREBUILD, split into presets),
+# build while the tests run.
+build_in_background fuzz ${PREBUILD:-}
 mark "ThreadSanitizer: the threaded tests"
 ctest --preset tsan
 
-mark "libFuzzer: build"
-build_preset fuzz
+mark "libFuzzer: the rest of the build"
+wait_for_tree fuzz
 mark "libFuzzer: ${FUZZ_SECONDS} s per target"
 for source in "$ROOT"/tests/fuzz/fuzz_*.cpp; do
     target=$(basename "$source" .cpp)
@@ -40,4 +45,6 @@ for source in "$ROOT"/tests/fuzz/fuzz_*.cpp; do
     fi
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log"
 done
+mark "hardening: the rest of the background builds"
+wait_for_background
 mark "hardening: all passed"
