@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The suite again under the sanitizers, then the fuzz targets, each for a
-# bounded time. CI runs this before scripts/test.sh; any sanitizer report, test
-# failure or fuzz crash fails it. The trees and their options are the asan,
-# tsan and fuzz presets of CMakePresets.json; the tests ThreadSanitizer runs
-# are those labelled "threads".
+# What CI runs besides scripts/test.sh (which already runs every test under
+# AddressSanitizer and UndefinedBehaviorSanitizer): the tests labelled
+# "threads" under ThreadSanitizer, then the fuzz targets, each for a bounded
+# time. Any sanitizer report, test failure or fuzz crash fails it. The trees
+# and their options are the tsan and fuzz presets of CMakePresets.json.
 #   FUZZ_SECONDS  seconds per fuzz target (default 10)
+#   PREBUILD      presets of CMakePresets.json that the script run next needs,
+#                 built in the background meanwhile (CI: asan)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+mark "hardening: packages"
 install_missing_packages
 install_missing_packages "${HARDENING_PACKAGES[@]}"
 
@@ -13,16 +16,17 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 SUPPRESSIONS="$ROOT/tests/sanitizer"
 cd "$ROOT"
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer: every test"
-build_preset asan
-ctest --preset asan
-
-echo "== ThreadSanitizer: the threaded tests"
+mark "ThreadSanitizer: build the threaded tests"
 build_preset tsan
+# The fuzz targets, and the trees asked for (PREBUILD, split into presets),
+# build while the tests run.
+build_in_background fuzz ${PREBUILD:-}
+mark "ThreadSanitizer: the threaded tests"
 ctest --preset tsan
 
-echo "== libFuzzer: ${FUZZ_SECONDS} s per target"
-build_preset fuzz
+mark "libFuzzer: the rest of the build"
+wait_for_tree fuzz
+mark "libFuzzer: ${FUZZ_SECONDS} s per target"
 for source in "$ROOT"/tests/fuzz/fuzz_*.cpp; do
     target=$(basename "$source" .cpp)
     # New inputs go to a scratch folder; the committed seeds stay as they are.
@@ -41,4 +45,6 @@ for source in "$ROOT"/tests/fuzz/fuzz_*.cpp; do
     fi
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log"
 done
-echo "hardening: all passed"
+mark "hardening: the rest of the background builds"
+wait_for_background
+mark "hardening: all passed"
