@@ -124,8 +124,6 @@ public:
     bool purgeOutput();
     // Drops both queues (the "abort and clear everything" purge).
     bool purgeAll();
-    // Bytes waiting in the driver's output queue, 0 when unknown.
-    size_t outputQueueLevel() const;
     // True (once) when the driver has counted a frame, overrun, parity or break
     // error since the last call.
     bool takeLineError();

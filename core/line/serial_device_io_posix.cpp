@@ -310,15 +310,4 @@ bool SerialDevice::purgeAll()
     return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
 }
 
-size_t SerialDevice::outputQueueLevel() const
-{
-    std::lock_guard<std::mutex> guard(lineLock_);
-    if (fd_ < 0)
-        return 0;
-    int queued = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0)
-        return 0;
-    return size_t(queued);
-}
-
 }  // namespace platform

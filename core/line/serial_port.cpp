@@ -34,10 +34,7 @@ uint16_t SerialPort::ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte,
 
 uint16_t SerialPort::ReadUpTo(uint8_t *buffer, uint16_t count, int endByte, uint16_t expectAtLeast)
 {
-    const size_t n = device_.read(buffer, count, endByte, expectAtLeast);
-    if (n > 0)
-        lastReadCount_ = uint16_t(n);
-    return uint16_t(n);
+    return uint16_t(device_.read(buffer, count, endByte, expectAtLeast));
 }
 
 uint16_t SerialPort::Write(const uint8_t *buffer, uint16_t count)

@@ -18,7 +18,7 @@ public:
     // Purges both queues and closes the port. Harmless when nothing is open.
     void Close();
     // Reads up to count bytes; 0 means nothing came, the read failed, or a line
-    // error was pending. LastReadCount() is kept when 0 is returned.
+    // error was pending.
     uint16_t Read(uint8_t *buffer, uint16_t count);
     // As Read, and also ends as soon as endByte has arrived; bytes after it
     // wait for the next read, as bytes that come late do. expectAtLeast: the
@@ -37,7 +37,6 @@ public:
     // purge and must not hold the session.
     bool PurgeRetrying();
 
-    uint16_t LastReadCount() const { return lastReadCount_; }
     platform::SerialDevice &Device() { return device_; }
     const platform::SerialDevice &Device() const { return device_; }
 
@@ -45,5 +44,4 @@ private:
     uint16_t ReadUpTo(uint8_t *buffer, uint16_t count, int endByte, uint16_t expectAtLeast = 0);
 
     platform::SerialDevice device_;
-    uint16_t lastReadCount_ = 0;
 };
