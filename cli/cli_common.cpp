@@ -1,5 +1,7 @@
 #include "cli/cli_common.h"
 
+#include "core/line/network_line.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -64,6 +66,7 @@ void CommonOptions::AddTo(QCommandLineParser &parser)
     parser.addOption(portFolder);
     parser.addOption(lockPrefix);
     parser.addOption(timeScale);
+    parser.addOption(patience);
 }
 
 void JournalCommandOptions::AddTo(QCommandLineParser &parser)
@@ -126,6 +129,14 @@ std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPos
         }
         platform::SetTimeoutScaleForTests(scale);
     }
+    if ((uses_ & kUsesPorts) && parser_.isSet(common_.patience)) {
+        bool ok = false;
+        const double patience = parser_.value(common_.patience).toDouble(&ok);
+        if (!ok || patience < 1 || patience > 20) {
+            PrintError(QStringLiteral("talvor-cli %1: --patience takes a factor from 1 to 20.").arg(command_));
+            return kBadArguments;
+        }
+    }
     return std::nullopt;
 }
 
@@ -140,6 +151,8 @@ Setting CommandParser::TakeSetting() const
         else
             setting.portFolder = platform::kVirtualPortFolder;
         setting.lockPrefix = parser_.value(common_.lockPrefix).toStdString();
+        if (parser_.isSet(common_.patience))
+            setting.patience = parser_.value(common_.patience).toDouble();
     }
     if (uses_ & kUsesJournal)
         setting.journal = journal_.Take(parser_);
@@ -149,6 +162,11 @@ Setting CommandParser::TakeSetting() const
 PortChoice ResolvePort(const QString &given, const QString &portFolder)
 {
     PortChoice choice;
+    if (platform::IsNetworkPortName(given.toStdString())) {
+        // A network port is opened by its name, which the journal keeps as written.
+        choice = {given, given, QString()};
+        return choice;
+    }
     if (given.startsWith(QLatin1Char('/'))) {
         choice = {QFileInfo(given).fileName(), given, QString()};
     } else {
@@ -208,6 +226,10 @@ QString OpenFailureText(const PortChoice &port, const Session::OpenResult &resul
         why = QStringLiteral("the port name is longer than %1 characters").arg(platform::kMaxPortNameLength);
         break;
     case Cause::Busy: {
+        if (platform::IsNetworkPortName(port.devicePath.toStdString())) {
+            why = QStringLiteral("the far port is in use by another connection");
+            break;
+        }
         const auto holders = platform::OtherDeviceHolders(port.devicePath.toStdString());
         why = holders.empty() ? QStringLiteral("another program holds it")
                               : platform::HolderSentence(port.name, holders).chopped(1);
@@ -216,13 +238,30 @@ QString OpenFailureText(const PortChoice &port, const Session::OpenResult &resul
     case Cause::NotADevice:
         why = QStringLiteral("%1 does not lead to a serial port").arg(port.devicePath);
         break;
+    case Cause::HostNotFound:
+        why = QStringLiteral("the host %1 is not found: check its name")
+                  .arg(QString::fromStdString(platform::ParseNetworkAddress(port.devicePath.toStdString()).host));
+        break;
+    case Cause::ConnectionRefused: {
+        const platform::NetworkAddress address = platform::ParseNetworkAddress(port.devicePath.toStdString());
+        why = QStringLiteral("%1 refused the connection: nothing takes connections on its port %2 "
+                             "(is the device server or ser2net running, and is it the right port?)")
+                  .arg(QString::fromStdString(address.host))
+                  .arg(address.port);
+        break;
+    }
+    case Cause::SettingRefused:
+        why = QStringLiteral("the far end refused the reader's line settings (19200 baud, 8 data bits, no parity, "
+                             "1 stop bit)");
+        break;
     case Cause::Other:
     case Cause::None:
         why = QStringLiteral("%1 could not be opened").arg(port.devicePath);
         break;
     }
     QString text = QStringLiteral("%1: %2").arg(port.name, why);
-    if (!failure.systemText.empty() && failure.cause != Cause::Busy)
+    if (!failure.systemText.empty() &&
+        (failure.cause != Cause::Busy || platform::IsNetworkPortName(port.devicePath.toStdString())))
         text += QStringLiteral(" (%1)").arg(QString::fromStdString(failure.systemText));
     return text;
 }
@@ -233,6 +272,7 @@ OpenedSession OpenSession(const PortChoice &port, const Setting &setting, Sessio
     options.lockPrefix = setting.lockPrefix;
     options.observer = observer;
     options.monitor = monitor;
+    options.patience = setting.patience;
     Session::OpenResult result = Session::Open(port.name, port.devicePath, options);
     OpenedSession opened;
     if (result.session)

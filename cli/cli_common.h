@@ -41,6 +41,11 @@ struct CommonOptions {
     QCommandLineOption lockPrefix{QStringLiteral("lock-prefix"), QString(), QStringLiteral("name"),
                                   QStringLiteral("COMpBusy")};
     QCommandLineOption timeScale{QStringLiteral("time-scale"), QString(), QStringLiteral("factor")};
+    QCommandLineOption patience{QStringLiteral("patience"),
+                                QStringLiteral("For network ports (rfc2217://HOST:PORT, tcp://HOST:PORT): the reader's "
+                                               "time-outs times this factor, 1 to 20 (default 1 on this machine, "
+                                               "3 across the network)."),
+                                QStringLiteral("factor")};
 
     void AddTo(QCommandLineParser &parser);
 };
@@ -66,6 +71,7 @@ struct JournalCommandOptions {
 struct Setting {
     QString portFolder;
     std::string lockPrefix;
+    double patience = 0;  // 0: the port's default
     JournalOptions journal;
 };
 

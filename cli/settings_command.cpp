@@ -31,6 +31,7 @@ QString FailureText(SettingsFailure failure, const QString &request)
     case SettingsFailure::ShortReply:
         return QStringLiteral("the reader answered the %1 with part of a reply").arg(request);
     case SettingsFailure::PortVanished: return QStringLiteral("the port vanished during the %1").arg(request);
+    case SettingsFailure::ConnectionDropped: return QStringLiteral("the connection dropped during the %1").arg(request);
     case SettingsFailure::None:
     case SettingsFailure::NoAnswer: break;
     }

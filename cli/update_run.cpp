@@ -70,7 +70,8 @@ int RunResult::ExitCode() const
     case UpdateOutcome::NoAnswer: return kReaderError;
     case UpdateOutcome::Stopped:
     case UpdateOutcome::Interrupted: return kInterrupted;
-    case UpdateOutcome::PortVanished: return kReaderError;
+    case UpdateOutcome::PortVanished:
+    case UpdateOutcome::ConnectionDropped: return kReaderError;
     }
     return kReaderError;
 }
@@ -91,6 +92,7 @@ QString RunResult::Word() const
     case UpdateOutcome::Stopped: return QStringLiteral("stopped");
     case UpdateOutcome::Interrupted: return QStringLiteral("interrupted");
     case UpdateOutcome::PortVanished: return QStringLiteral("port_vanished");
+    case UpdateOutcome::ConnectionDropped: return QStringLiteral("connection_dropped");
     }
     return QString();
 }
@@ -114,6 +116,9 @@ QString RunResult::Text() const
     case UpdateOutcome::PortVanished:
         return update.bootLoaderFound ? QStringLiteral("the port vanished during the transfer")
                                       : QStringLiteral("the port vanished before the boot loader answered");
+    case UpdateOutcome::ConnectionDropped:
+        return update.bootLoaderFound ? QStringLiteral("the connection dropped during the transfer")
+                                      : QStringLiteral("the connection dropped before the boot loader answered");
     }
     return QString();
 }
@@ -290,7 +295,8 @@ void UpdateRun::Execute()
             state_.phase = RunPhase::Finishing;
         }
         // A vanished port has nobody left to ask.
-        if (result.update.outcome != UpdateOutcome::PortVanished)
+        if (result.update.outcome != UpdateOutcome::PortVanished &&
+            result.update.outcome != UpdateOutcome::ConnectionDropped)
             after = WaitForAnswer(*live, jobs, waited);
         if (after) {
             const std::lock_guard<std::mutex> hold(lock_);

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "core/line/network_line.h"
 #include "core/line/port_directory.h"
 
 namespace {
@@ -62,12 +63,28 @@ QString CauseAndRemedy(const QString &portName, const QString &devicePath, const
             .arg(portName)
             .arg(platform::kMaxPortNameLength);
     case Cause::Busy:
+        if (platform::IsNetworkPortName(portName.toStdString()))
+            return PortOpenText::tr("The far port %1 is in use by another connection. Close that one first.")
+                .arg(portName);
         if (holders.empty())
             return PortOpenText::tr("Another program holds %1. Close it, or choose another port.").arg(portName);
         return platform::HolderSentence(portName, holders) +
                PortOpenText::tr("\nClose that program, or choose another port.");
     case Cause::NotADevice:
         return PortOpenText::tr("%1 does not lead to a serial port. Choose another port.").arg(portName);
+    case Cause::HostNotFound:
+        return PortOpenText::tr("The host %1 is not found. Check its name.")
+            .arg(QString::fromStdString(platform::ParseNetworkAddress(portName.toStdString()).host));
+    case Cause::ConnectionRefused: {
+        const platform::NetworkAddress address = platform::ParseNetworkAddress(portName.toStdString());
+        return PortOpenText::tr("%1 refused the connection: nothing takes connections on its port %2.\n"
+                                "Check that the device server or ser2net runs and that the port is right.")
+            .arg(QString::fromStdString(address.host))
+            .arg(address.port);
+    }
+    case Cause::SettingRefused:
+        return PortOpenText::tr("The far end refused the reader's line settings (19200 baud, 8 data bits, "
+                                "no parity, 1 stop bit).");
     case Cause::Other:
     case Cause::None:
         break;

@@ -404,6 +404,9 @@ void TForm6::ShowNoAnswer(SettingsFailure why)
     request.caption = tr("Error");
     switch (why) {
     case SettingsFailure::BadChecksum: request.text = tr("The device answered with a bad checksum"); break;
+    case SettingsFailure::ConnectionDropped:
+        request.text = tr("The connection dropped: the far port or the network went away");
+        break;
     case SettingsFailure::PortVanished:
         request.text = tr("The port vanished: the converter may have been unplugged");
         break;

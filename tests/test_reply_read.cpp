@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "core/line/serial_device.h"
 #include "core/line/serial_port.h"
 #include "core/protocol/frame.h"
 #include "core/session/frame_link.h"
@@ -179,7 +180,7 @@ TEST_F(ReplyReadTest, PurgesAndCloseDropTheKeptBytes)
 
 TEST_F(ReplyReadTest, DeviceReadEndsAtTheCountOrTheEndByteWhicheverComesFirst)
 {
-    platform::SerialDevice &device = port.Device();
+    platform::Line &device = port.Device();
     pty.Send({0xA1, 0xA2, 0xD5, 0xB1, 0xB2, 0xB3, 0xD5, 0xC1});
     AwaitInput(8);
     struct Step {
@@ -191,14 +192,14 @@ TEST_F(ReplyReadTest, DeviceReadEndsAtTheCountOrTheEndByteWhicheverComesFirst)
         {20, 0xD5, {0xA1, 0xA2, 0xD5}},
         {2, 0xD5, {0xB1, 0xB2}},
         {20, 0xD5, {0xB3, 0xD5}},
-        {20, platform::SerialDevice::kNoEndByte, {0xC1}},
+        {20, platform::Line::kNoEndByte, {0xC1}},
         {20, 0xD5, {}},
     };
     int i = 0;
     for (const Step &s : steps) {
         SCOPED_TRACE(i++);
         Bytes got(s.count);
-        got.resize(device.read(got.data(), s.count, s.endByte));
+        got.resize(device.read(got.data(), s.count, s.endByte, 0));
         EXPECT_EQ(got, s.expected);
     }
 }

@@ -9,6 +9,7 @@
 #include <numeric>
 #include <thread>
 
+#include "core/line/serial_device.h"
 #include "core/line/serial_port.h"
 #include "pty_pair.h"
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "core/line/serial_device.h"
 #include "core/line/serial_port.h"
 #include "core/protocol/frame.h"
 #include "core/session/frame_link.h"

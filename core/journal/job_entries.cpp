@@ -57,6 +57,7 @@ QString OutcomeId(UpdateOutcome outcome)
     case UpdateOutcome::Stopped: return QStringLiteral("stopped");
     case UpdateOutcome::Interrupted: return QStringLiteral("interrupted");
     case UpdateOutcome::PortVanished: return QStringLiteral("port vanished");
+    case UpdateOutcome::ConnectionDropped: return QStringLiteral("connection dropped");
     }
     return QStringLiteral("unknown");
 }

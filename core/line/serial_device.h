@@ -1,5 +1,5 @@
 #pragma once
-// A serial line in blocking mode with the reader's read time-outs.
+// A local serial line in blocking mode with the reader's read time-outs.
 // One implementation file per operating system; this one header for all.
 
 #include <atomic>
@@ -10,94 +10,30 @@
 #include <string>
 #include <sys/types.h>
 
+#include "core/line/line.h"
+
 namespace platform {
 
-// The two read time-outs of the reader's line, kept apart: a budget for the
-// whole read, and the longest quiet gap once the first byte has arrived.
-struct ReadTimeouts {
-    unsigned intervalMs = 20;           // more than this much quiet after a byte ends the read
-    unsigned totalMultiplierMs = 10;    // per requested byte
-    unsigned totalConstantMs = 0;
-};
-
-enum class Parity : uint8_t { None, Odd, Even };
-enum class StopBits : uint8_t { One, Two };
-
-struct LineSettings {
-    uint32_t baudRate = 19200;
-    uint8_t dataBits = 8;  // 5 to 8
-    Parity parity = Parity::None;
-    StopBits stopBits = StopBits::One;
-};
-
-// The reader's line: 19200 baud, 8 data bits, no parity, one stop bit.
-inline constexpr LineSettings kReaderLine{};
-
-// Tests shorten every time-out by this factor (1.0 in the product).
-void SetTimeoutScaleForTests(double scale);
-double TimeoutScale();
-
-// A write must be done within this long, scaled by TimeoutScale(): a converter
-// whose output stalls (flow control stuck, driver wedged) must not hang the writer.
-struct WriteDeadline {
-    static constexpr unsigned kPerByteMs = 10;
-    static constexpr unsigned kConstantMs = 500;
-};
-
-// Why open() failed, in the terms the user can act on; the system's own text
-// is kept apart in OpenFailure::systemText.
-enum class OpenFailureCause {
-    None,
-    PermissionDenied,  // the user may not open the device (deviceGroup names its group)
-    NoSuchDevice,      // unplugged, or never there
-    NameTooLong,
-    Busy,              // another program holds it
-    NotADevice,        // the path leads to something that is not a terminal device
-    Other,
-};
-
-struct OpenFailure {
-    OpenFailureCause cause = OpenFailureCause::None;
-    std::string deviceGroup;  // PermissionDenied: the group that owns the device, when known
-    std::string systemText;   // what the system said, for the curious
-    // PermissionDenied: the device's mode, type and permission bits (0 when
-    // it could not be looked at), and its group id: what access the user
-    // could be given.
-    unsigned deviceMode = 0;
-    unsigned deviceGid = 0;
-};
-
-// What the driver said when open() asked for low latency (USB converters
-// otherwise hold received bytes back for up to their latency timer, 16 ms by
-// default for FTDI chips). Pseudo-terminals and many drivers refuse; the line
-// works without it.
-enum class LowLatency { NotAsked, Granted, Refused };
-
-// The cause an errno from opening or locking a device stands for.
-OpenFailureCause OpenFailureCauseFor(int error);
-
-class SerialDevice {
+class SerialDevice : public Line {
 public:
     SerialDevice() = default;
-    ~SerialDevice();
+    ~SerialDevice() override;
     SerialDevice(const SerialDevice &) = delete;
     SerialDevice &operator=(const SerialDevice &) = delete;
 
     // Opens the device for exclusive use, raw, at the given line settings,
     // DTR and RTS inactive, no flow control; purges both queues. Any failure
     // closes what was opened and returns false; errorText() and openFailure() say why.
-    bool open(const std::string &path, const LineSettings &settings = kReaderLine);
+    bool open(const std::string &path, const LineSettings &settings = kReaderLine) override;
     // Restores the terminal settings found at open and releases the device.
-    void close();
-    bool isOpen() const;
-    int descriptor() const;
+    void close() override;
+    bool isOpen() const override;
+    int descriptor() const override;
     // The path open() was given (also while a hung-up line is away).
-    std::string path() const;
+    std::string path() const override;
 
-    void setReadTimeouts(const ReadTimeouts &timeouts);
+    void setReadTimeouts(const ReadTimeouts &timeouts) override;
     ReadTimeouts readTimeouts() const;
-
-    static constexpr int kNoEndByte = -1;
 
     // Reads up to count bytes under the read time-outs. Returns the number read;
     // 0 for silence, a failed read, or a pending line error (which this call
@@ -113,27 +49,27 @@ public:
     // that many bytes are in, the read sleeps through the line time of the
     // missing ones instead of waking for each byte (a shorter reply costs at
     // most that line time once); the time-outs bound the sleep as any wait.
-    size_t read(uint8_t *buffer, size_t count, int endByte = kNoEndByte, size_t expectAtLeast = 0);
+    size_t read(uint8_t *buffer, size_t count, int endByte = kNoEndByte, size_t expectAtLeast = 0) override;
     // Blocking write of the whole buffer within its WriteDeadline; returns the
     // number written, or 0 on failure. An expired deadline counts as a failing
     // line: until the next read, purge or open, writes fail at once, so a
     // frame sent byte by byte costs one deadline, not one per byte.
-    size_t write(const uint8_t *buffer, size_t count);
+    size_t write(const uint8_t *buffer, size_t count) override;
 
-    bool purgeInput();
-    bool purgeOutput();
+    bool purgeInput() override;
+    bool purgeOutput() override;
     // Drops both queues (the "abort and clear everything" purge).
-    bool purgeAll();
+    bool purgeAll() override;
     // True (once) when the driver has counted a frame, overrun, parity or break
     // error since the last call.
-    bool takeLineError();
+    bool takeLineError() override;
 
-    std::string errorText() const;
-    OpenFailure openFailure() const;
+    std::string errorText() const override;
+    OpenFailure openFailure() const override;
     // How often a hung-up line has been opened again since open().
-    unsigned reopenCount() const;
+    unsigned reopenCount() const override;
     // The driver's answer to the request for low latency at the last open.
-    LowLatency lowLatency() const;
+    LowLatency lowLatency() const override;
     // Bytes taken from and handed to the line since open(), for the benchmarks.
     uint64_t bytesReceived() const { return received_.load(std::memory_order_relaxed); }
     uint64_t bytesSent() const { return sent_.load(std::memory_order_relaxed); }

@@ -1,5 +1,8 @@
 #include "core/line/serial_port.h"
 
+#include "core/line/network_line.h"
+#include "core/line/serial_device.h"
+
 #include <chrono>
 #include <thread>
 
@@ -7,24 +10,38 @@ namespace {
 constexpr auto kPurgeRetry = std::chrono::seconds(1);
 }
 
-bool SerialPort::Open(const std::string &path, const platform::LineSettings &settings)
+SerialPort::SerialPort() : line_(std::make_unique<platform::SerialDevice>()) {}
+
+SerialPort::~SerialPort() = default;
+
+bool SerialPort::Open(const std::string &path, const platform::LineSettings &settings, double patience)
 {
-    if (device_.isOpen())
-        Close();
-    device_.setReadTimeouts({20, 10, 0});
-    return device_.open(path, settings);
+    Close();
+    const platform::NetworkAddress address = platform::ParseNetworkAddress(path);
+    if (address.kind == platform::NetworkAddress::Kind::None) {
+        line_ = std::make_unique<platform::SerialDevice>();
+    } else {
+        auto network = std::make_unique<platform::NetworkLine>();
+        network->setPatience(patience > 0 ? patience : platform::DefaultPatience(address.host));
+        line_ = std::move(network);
+    }
+    line_->setReadTimeouts({20, 10, 0});
+    return line_->open(path, settings);
 }
 
 void SerialPort::Close()
 {
-    PurgeInput();
-    PurgeOutput();
-    device_.close();
+    // Also for a line that went away: its close ends the retries.
+    if (line_->isOpen()) {
+        PurgeInput();
+        PurgeOutput();
+    }
+    line_->close();
 }
 
 uint16_t SerialPort::Read(uint8_t *buffer, uint16_t count)
 {
-    return ReadUpTo(buffer, count, platform::SerialDevice::kNoEndByte);
+    return ReadUpTo(buffer, count, platform::Line::kNoEndByte);
 }
 
 uint16_t SerialPort::ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte, uint16_t expectAtLeast)
@@ -34,20 +51,20 @@ uint16_t SerialPort::ReadFrame(uint8_t *buffer, uint16_t count, uint8_t endByte,
 
 uint16_t SerialPort::ReadUpTo(uint8_t *buffer, uint16_t count, int endByte, uint16_t expectAtLeast)
 {
-    return uint16_t(device_.read(buffer, count, endByte, expectAtLeast));
+    return uint16_t(line_->read(buffer, count, endByte, expectAtLeast));
 }
 
 uint16_t SerialPort::Write(const uint8_t *buffer, uint16_t count)
 {
     if (count == 0)
         return 0;
-    device_.takeLineError();
-    return uint16_t(device_.write(buffer, count));
+    line_->takeLineError();
+    return uint16_t(line_->write(buffer, count));
 }
 
-void SerialPort::PurgeInput() { device_.purgeInput(); }
-void SerialPort::PurgeOutput() { device_.purgeOutput(); }
-bool SerialPort::PurgeAll() { return device_.purgeAll(); }
+void SerialPort::PurgeInput() { line_->purgeInput(); }
+void SerialPort::PurgeOutput() { line_->purgeOutput(); }
+bool SerialPort::PurgeAll() { return line_->purgeAll(); }
 
 bool SerialPort::PurgeRetrying()
 {

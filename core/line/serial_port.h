@@ -1,20 +1,27 @@
 #pragma once
-// The reader's serial line as the session uses it: opened at the reader's line
-// settings with its read time-outs, read and written in the sizes the
-// protocol needs. One session owns one for its whole life.
+// The reader's line as the session uses it: a local serial device, or a
+// network port ("rfc2217://HOST:PORT", "tcp://HOST:PORT"), opened at the
+// reader's line settings with its read time-outs, read and written in the
+// sizes the protocol needs. One session owns one for its whole life.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "core/line/serial_device.h"
+#include "core/line/line.h"
 
 class SerialPort {
 public:
-    SerialPort() = default;
+    SerialPort();
+    ~SerialPort();
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
 
     // Opens path at the given line settings, with 20 ms between bytes and
-    // 10 ms per requested byte as read time-outs, and purges both queues.
-    bool Open(const std::string &path, const platform::LineSettings &settings = platform::kReaderLine);
+    // 10 ms per requested byte as read time-outs, and purges both queues. A
+    // network port's time-outs are scaled by patience (0: its default).
+    bool Open(const std::string &path, const platform::LineSettings &settings = platform::kReaderLine,
+              double patience = 0);
     // Purges both queues and closes the port. Harmless when nothing is open.
     void Close();
     // Reads up to count bytes; 0 means nothing came, the read failed, or a line
@@ -37,11 +44,11 @@ public:
     // purge and must not hold the session.
     bool PurgeRetrying();
 
-    platform::SerialDevice &Device() { return device_; }
-    const platform::SerialDevice &Device() const { return device_; }
+    platform::Line &Device() { return *line_; }
+    const platform::Line &Device() const { return *line_; }
 
 private:
     uint16_t ReadUpTo(uint8_t *buffer, uint16_t count, int endByte, uint16_t expectAtLeast = 0);
 
-    platform::SerialDevice device_;
+    std::unique_ptr<platform::Line> line_;
 };

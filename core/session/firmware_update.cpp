@@ -76,6 +76,11 @@ private:
         progress_.errorLines << line;
     }
     bool EverythingStopped() const { return stop_.everything.load(); }
+    // A local port that went away was unplugged; a network one dropped its connection.
+    UpdateOutcome VanishedOutcome() const
+    {
+        return port_.Device().remote() ? UpdateOutcome::ConnectionDropped : UpdateOutcome::PortVanished;
+    }
     // The port's device went away (or went and came back) since the update began.
     bool LineVanished() const
     {
@@ -139,7 +144,7 @@ UpdateResult Updater::Run()
         const bool silent =
             result_.outcome == UpdateOutcome::NoBootLoader || result_.outcome == UpdateOutcome::NoAnswer;
         if (silent && LineVanished())
-            result_.outcome = UpdateOutcome::PortVanished;
+            result_.outcome = VanishedOutcome();
         SetStage(UpdateStage::Failed);
         return result_;
     }
@@ -234,11 +239,13 @@ void Updater::Transfer()
     // Silence from a line that has gone away is no answer of the reader's.
     const bool vanished = outcome == boot_reply::kNoAnswer && LineVanished();
     result_.outcome = outcome == kCompleted               ? UpdateOutcome::Completed
-                      : vanished                          ? UpdateOutcome::PortVanished
+                      : vanished                          ? VanishedOutcome()
                       : outcome == boot_reply::kNoAnswer ? UpdateOutcome::NoAnswer
                                                           : UpdateOutcome::ReaderError;
     if (outcome != kCompleted)
-        ReportError(vanished ? update_text::PortVanished() : OutcomeLine(outcome));
+        ReportError(!vanished                  ? OutcomeLine(outcome)
+                    : port_.Device().remote() ? update_text::ConnectionDropped()
+                                              : update_text::PortVanished());
     SetStage(outcome == kCompleted ? UpdateStage::Completed : UpdateStage::Failed);
 }
 

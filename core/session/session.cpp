@@ -190,7 +190,7 @@ Session::OpenResult Session::Open(const QString &portName, const QString &device
     std::unique_ptr<Session> session(new Session(portName, devicePath, options));
     Parts &parts = *session->parts_;
 
-    if (!parts.port.Open(devicePath.toStdString())) {
+    if (!parts.port.Open(devicePath.toStdString(), platform::kReaderLine, options.patience)) {
         result.failure = parts.port.Device().openFailure();
         if (result.failure.systemText.empty())
             result.failure.systemText = parts.port.Device().errorText();

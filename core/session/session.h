@@ -40,6 +40,8 @@ public:
         SessionObserver *observer = nullptr;  // outlives the session
         // Without polls the session only runs jobs (a script that updates).
         bool monitor = true;
+        // A network port's read time-outs times this factor; 0: its default.
+        double patience = 0;
     };
 
     struct OpenResult {

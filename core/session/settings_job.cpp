@@ -25,7 +25,9 @@ SettingsFailure ExchangeBlock(SerialPort &port, uint8_t command, const SettingsR
     if (length > 0)
         return SettingsFailure::ShortReply;
     // The line layer closes a line that hung up and could not be opened again.
-    return port.Device().isOpen() ? SettingsFailure::NoAnswer : SettingsFailure::PortVanished;
+    if (port.Device().isOpen())
+        return SettingsFailure::NoAnswer;
+    return port.Device().remote() ? SettingsFailure::ConnectionDropped : SettingsFailure::PortVanished;
 }
 
 SettingsResult Run(SerialPort &port, uint8_t command, const SettingsRecord &record, const std::atomic<bool> &stopped)
@@ -39,7 +41,7 @@ SettingsResult Run(SerialPort &port, uint8_t command, const SettingsRecord &reco
             if (failure == SettingsFailure::None)
                 return true;
             result.failure = std::max(result.failure, failure);
-            if (failure == SettingsFailure::PortVanished)
+            if (failure == SettingsFailure::PortVanished || failure == SettingsFailure::ConnectionDropped)
                 break;
         }
         return false;

@@ -73,4 +73,10 @@ inline QString PortVanished()
     return QCoreApplication::translate("FirmwareUpdate",
                                        "The port vanished: the reader or its converter was unplugged!");
 }
+// The connection to a network port dropped during the update.
+inline QString ConnectionDropped()
+{
+    return QCoreApplication::translate("FirmwareUpdate",
+                                       "The connection dropped: the far port or the network went away!");
+}
 }  // namespace update_text

@@ -69,6 +69,7 @@ enum class UpdateOutcome {
     Stopped,           // stopped by request during the countdown
     Interrupted,       // stopped by request during the transfer: left in the boot loader
     PortVanished,      // the port's device went away (a converter unplugged) during the update
+    ConnectionDropped, // the network connection to a far port dropped during the update
 };
 
 struct UpdateResult {
@@ -90,7 +91,8 @@ struct UpdateResult {
     bool LeftInBootLoader() const
     {
         return outcome == UpdateOutcome::Interrupted || outcome == UpdateOutcome::ReaderError ||
-               (outcome == UpdateOutcome::PortVanished && bootLoaderFound);
+               ((outcome == UpdateOutcome::PortVanished || outcome == UpdateOutcome::ConnectionDropped) &&
+                bootLoaderFound);
     }
 };
 
@@ -101,6 +103,7 @@ enum class SettingsFailure {
     ShortReply,    // part of a reply came back
     BadChecksum,   // a whole reply came back with a CRC that does not match it
     PortVanished,  // the port went away (a converter unplugged)
+    ConnectionDropped,  // the network connection to a far port dropped
 };
 
 struct SettingsResult {
