@@ -9,7 +9,9 @@ PACKAGES=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-
           # the Russian translation: Qt Linguist's CMake package, lupdate and lrelease
           qt6-tools-dev qt6-l10n-tools
           # the icon's bitmaps, the Debian package and its checks (ctest label "package")
-          librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db
+          librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db lintian
+          # the documents' commands (ctest label "docs")
+          jq
           # the service journal: Qt SQL's drivers, a PostgreSQL server for its tests, PDF tools for the report's
           libqt6sql6-sqlite libqt6sql6-psql postgresql poppler-utils)
 # CI only (scripts/hardening.sh): clang with libFuzzer and the sanitizer runtimes.

@@ -4,8 +4,11 @@
 #       `cmake --install` into a scratch prefix: programs, man pages, desktop
 #       entry, icons, AppStream metadata and the device rules, with the validators.
 #   package-check.sh deb BUILD VERSION APP_ID PROGRAM...
-#       the Debian package from cpack: name, dependencies, and the programs
-#       unpacked from it answering.
+#       the Debian package from cpack: name, dependencies, changelog, and the
+#       programs unpacked from it answering.
+#   package-check.sh lintian BUILD VERSION APP_ID PROGRAM...
+#       lintian on that package: any error or warning fails (the package's
+#       overrides, each with its reason, apply).
 # Everything goes to folders of its own, so parallel runs do not meet.
 set -euo pipefail
 
@@ -51,13 +54,18 @@ check_install() {
     # Man pages render without warnings, and name every option the program lists
     # (looked up in the source: the rendering may break a line inside an option).
     for program in "${programs[@]}"; do
-        local page=$share/man/man1/$program.1 rendered warnings page_text
+        local page=$share/man/man1/$program.1.gz rendered warnings page_text
         [ -f "$page" ] || { fail "no man page for $program"; continue; }
         warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
         rendered=$(MANWIDTH=80 man -l "$page" 2>/dev/null)
         [ -z "$warnings" ] || fail "man -l $program.1: $warnings"
         grep -q '^NAME' <<<"$rendered" || fail "man -l $program.1 renders no NAME section"
-        page_text=$(sed 's/\\-/-/g' "$page")
+        page_text=$(zcat "$page" | sed 's/\\-/-/g')
+        # Each page points to the other programs' pages.
+        for other in "${programs[@]}"; do
+            [ "$other" = "$program" ] || grep -qF ".BR ${other//-/\\-} (1)" <<<"$(zcat "$page")" \
+                || fail "$program.1 does not refer to $other(1)"
+        done
         for option in $(headless "$prefix/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
             grep -qF -- "$option" <<<"$page_text" || fail "$program.1 does not describe $option"
         done
@@ -95,23 +103,33 @@ check_install() {
             || fail "no ${size}x${size} PNG icon"
     done
 
-    # The device rules are documentation: nothing lands where udev reads rules.
-    [ -f "$share/doc/talvor/60-talvor-serial.rules" ] || fail "device rules not in share/doc/talvor"
-    if find "$prefix" -path '*/rules.d/*' | grep -q .; then
-        fail "a rules.d file is installed: $(find "$prefix" -path '*/rules.d/*')"
-    fi
+    # The device rules where udev reads them, and the copy the tool's advice names.
+    for rules in lib/udev/rules.d/60-talvor-serial.rules share/doc/talvor/60-talvor-serial.rules; do
+        [ -f "$prefix/$rules" ] || fail "device rules not in $rules"
+    done
+    [ -f "$share/doc/talvor/copyright" ] || fail "no share/doc/talvor/copyright"
+    [ "$(zcat "$share/doc/talvor/changelog.gz" 2>/dev/null | head -1 | cut -d' ' -f1-2)" = "talvor ($version)" ] \
+        || fail "share/doc/talvor/changelog.gz does not begin with talvor ($version)"
 }
 
-check_deb() {
-    local arch deb depends
+# build_deb: the package from cpack, named in $deb; fails the check when missing.
+build_deb() {
+    local arch
     arch=$(dpkg --print-architecture)
     cpack --config "$build/CPackConfig.cmake" -B "$scratch/cpack" >/dev/null
     deb=$scratch/cpack/talvor_${version}_${arch}.deb
-    [ -f "$deb" ] || { fail "no talvor_${version}_${arch}.deb: $(find "$scratch/cpack" -name '*.deb')"; return; }
+    [ -f "$deb" ] || { fail "no talvor_${version}_${arch}.deb: $(find "$scratch/cpack" -name '*.deb')"; return 1; }
+}
+
+check_deb() {
+    local deb depends
+    build_deb || return
 
     [ "$(dpkg-deb -f "$deb" Package)" = talvor ] || fail "package name $(dpkg-deb -f "$deb" Package)"
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version)"
     depends=$(dpkg-deb -f "$deb" Depends)
+    grep -qE "(^|, )qt6-translations-l10n( |,|$)" <<<"$(dpkg-deb -f "$deb" Recommends)" \
+        || fail "Recommends lacks qt6-translations-l10n"
     for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6printsupport6 fonts-liberation; do
         grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
     done
@@ -125,18 +143,35 @@ check_deb() {
     check_programs "$root/usr"
     for program in "${programs[@]}"; do
         file -b "$root/usr/bin/$program" | grep -q ', stripped' || fail "$program in the package is not stripped"
-        [ -f "$root/usr/share/man/man1/$program.1" ] || fail "the package lacks $program.1"
+        [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "the package lacks $program.1.gz"
     done
     for path in "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
-                "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/doc/talvor/60-talvor-serial.rules"; do
+                "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/lib/udev/rules.d/60-talvor-serial.rules" \
+                usr/share/doc/talvor/copyright usr/share/doc/talvor/changelog.gz; do
         [ -f "$root/$path" ] || fail "the package lacks /$path"
     done
+}
+
+# lintian warns when it runs as root, so root runs it as nobody, on a copy of
+# the package that nobody may read.
+check_lintian() {
+    local deb out status=0 as_user=()
+    build_deb || return
+    if [ "$(id -u)" -eq 0 ]; then
+        chmod 755 "$scratch" "$scratch/cpack"
+        chmod 644 "$deb"
+        as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$scratch" TMPDIR=/tmp)
+    fi
+    out=$("${as_user[@]}" lintian --fail-on error,warning --show-overrides "$deb" 2>&1) || status=$?
+    echo "$out"
+    [ "$status" -eq 0 ] || fail "lintian: status $status (an error or a warning above)"
 }
 
 case $mode in
     install) check_install ;;
     deb) check_deb ;;
-    *) echo "usage: $0 install|deb BUILD VERSION APP_ID PROGRAM..." >&2; exit 2 ;;
+    lintian) check_lintian ;;
+    *) echo "usage: $0 install|deb|lintian BUILD VERSION APP_ID PROGRAM..." >&2; exit 2 ;;
 esac
 if [ "$failures" -ne 0 ]; then
     echo "$mode: $failures check(s) failed" >&2

@@ -2,8 +2,8 @@
 # Installs what is missing, builds, and runs every test once: all but the
 # package checks under AddressSanitizer and UndefinedBehaviorSanitizer (two at
 # a time, but those labelled "timing" alone), then the package checks (label
-# "package") in an optimised tree that builds only what gets installed, while
-# the first tests run. The trees are the asan and package presets of
+# "package") and the documents' commands (label "docs") in an optimised tree
+# that builds only what gets installed, while the first tests run. The trees are the asan and package presets of
 # CMakePresets.json.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 mark "test: packages"
