@@ -20,12 +20,20 @@ public:
     void Button1Click();
     void Button2Click();
 
+    // What the user types for a new network port; tests replace the question.
+    using NetworkPortAsker = std::function<QString(QWidget *parent)>;
+    static void SetNetworkPortAskerForTests(NetworkPortAsker asker);
+
     std::unique_ptr<Ui::TForm2> ui;
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // A network port name the user typed and the tool takes; empty when
+    // cancelled or refused (the refusal said why).
+    QString AskNetworkPort();
+
     TSetup &setup_;
     std::function<void(const QString &)> showPortName_;
 };

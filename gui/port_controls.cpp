@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "core/line/device_holders.h"
+#include "core/line/network_line.h"
 #include "core/line/port_directory.h"
 #include "core/session/texts.h"
 #include "gui/main_window.h"
@@ -34,13 +35,15 @@ void TForm1::OpenPort()
     const QString name = setup_.PortName;
     const QString path = setup_.DevicePathFor(name);
     Session::OpenResult opened;
-    if (name.size() > platform::kMaxPortNameLength) {
+    const bool network = platform::IsNetworkPortName(name.toStdString());
+    if (!network && name.size() > platform::kMaxPortNameLength) {
         opened.failure = {platform::OpenFailureCause::NameTooLong, {}, {}};
     } else {
         auto bridge = std::make_unique<SessionBridge>();
         Session::Options options;
         options.lockPrefix = portLockPrefix_;
         options.observer = bridge.get();
+        options.patience = setup_.PatienceFor(name);
         try {
             opened = Session::Open(name, path, options);
         } catch (const std::system_error &) {
@@ -85,6 +88,9 @@ void TForm1::OpenPort()
 
 bool TForm1::ConfirmOpenHeldPort()
 {
+    // A network port's far end answers for itself when it is in use.
+    if (platform::IsNetworkPortName(setup_.PortName.toStdString()))
+        return true;
     const QString name = setup_.PortName;
     if (name.isEmpty() || name.size() > platform::kMaxPortNameLength)
         return true;  // the open fails and says why

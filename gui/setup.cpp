@@ -2,14 +2,17 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSettings>
 
 #include "core/line/ini_file.h"
+#include "core/line/network_line.h"
 #include "gui/message_box.h"
 
 namespace {
 
 const QString kSection = QStringLiteral("ComPort");
 const QString kKey = QStringLiteral("Com");
+const QString kNetworkPorts = QStringLiteral("NetworkPorts");
 
 void ShowPortsMissing()
 {
@@ -59,6 +62,11 @@ bool TSetup::RefreshList()
         PortList << port.portName;
         PortDetails << port.details;
     }
+    for (const NetworkPort &port : ReadNetworkPorts()) {
+        ValueNames << port.name;
+        PortList << port.name;
+        PortDetails << QCoreApplication::translate("TSetup", "A serial port on the network");
+    }
     return true;
 }
 
@@ -90,4 +98,55 @@ void TSetup::WriteDefaultChoice()
 void TSetup::SaveChoice()
 {
     platform::WriteIniString(IniPath, kSection, kKey, PortName);
+}
+
+QString TSetup::DevicePathFor(const QString &portName) const
+{
+    if (platform::IsNetworkPortName(portName.toStdString()))
+        return portName;
+    return Directory->DevicePathFor(portName);
+}
+
+std::vector<TSetup::NetworkPort> TSetup::ReadNetworkPorts() const
+{
+    std::vector<NetworkPort> ports;
+    QSettings ini(IniPath, QSettings::IniFormat);
+    const int count = ini.beginReadArray(kNetworkPorts);
+    for (int i = 0; i < count; ++i) {
+        ini.setArrayIndex(i);
+        const QString name = ini.value(QStringLiteral("Name")).toString();
+        if (platform::IsNetworkPortName(name.toStdString()))
+            ports.push_back({name, ini.value(QStringLiteral("Patience"), 0.0).toDouble()});
+    }
+    ini.endArray();
+    return ports;
+}
+
+void TSetup::AddNetworkPort(const QString &name)
+{
+    std::vector<NetworkPort> ports = ReadNetworkPorts();
+    for (const NetworkPort &port : ports) {
+        if (port.name == name)
+            return;
+    }
+    ports.push_back({name, 0});
+    QSettings ini(IniPath, QSettings::IniFormat);
+    ini.beginWriteArray(kNetworkPorts, int(ports.size()));
+    for (int i = 0; i < int(ports.size()); ++i) {
+        ini.setArrayIndex(i);
+        ini.setValue(QStringLiteral("Name"), ports[size_t(i)].name);
+        ini.setValue(QStringLiteral("Patience"), ports[size_t(i)].patience);
+    }
+    ini.endArray();
+    ini.sync();
+    RefreshList();
+}
+
+double TSetup::PatienceFor(const QString &portName) const
+{
+    for (const NetworkPort &port : ReadNetworkPorts()) {
+        if (port.name == portName)
+            return port.patience;
+    }
+    return 0;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 #include "core/line/port_directory.h"
 
@@ -23,8 +24,13 @@ public:
     void WriteDefaultChoice();
     void SaveChoice();
 
-    // The device to open for a port name of the list.
-    QString DevicePathFor(const QString &portName) const { return Directory->DevicePathFor(portName); }
+    // The device to open for a port name of the list; a network port's name is its own path.
+    QString DevicePathFor(const QString &portName) const;
+    // Network ports ("rfc2217://HOST:PORT", "tcp://HOST:PORT") the user added:
+    // remembered in the ini file and listed after the local ports.
+    void AddNetworkPort(const QString &name);
+    // A network port's read time-outs factor as the ini file gives it; 0: its default.
+    double PatienceFor(const QString &portName) const;
 
     QString AppDir;
     QString IniPath;
@@ -38,6 +44,11 @@ public:
     QStringList PortDetails;
 
 private:
+    struct NetworkPort {
+        QString name;
+        double patience = 0;
+    };
+    std::vector<NetworkPort> ReadNetworkPorts() const;
     // Fills the lists from the directory; false when no source could be read.
     bool RefreshList();
 };

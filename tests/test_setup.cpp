@@ -234,14 +234,14 @@ TEST_F(ChooserTest, ListIsReadAfreshAtEveryShowingWithTheSavedChoiceAndUsbDetail
         d.ui->Button2->click();
     };
     RunModal(*dialog, look);
-    EXPECT_EQ(entries, QStringList({"ttyS0"}));
+    EXPECT_EQ(entries, QStringList({"ttyS0", "Network port..."}));
     EXPECT_EQ(selected, "");
 
     // The converter is plugged in, and a simulator publishes itself.
     hardware << "ttyUSB0";
     ASSERT_TRUE(QFile::link("/dev/null", portDir.filePath(QStringLiteral("talvor-sim"))));
     RunModal(*dialog, look);
-    EXPECT_EQ(entries, QStringList({"ttyS0", "ttyUSB0", "talvor-sim"}));
+    EXPECT_EQ(entries, QStringList({"ttyS0", "ttyUSB0", "talvor-sim", "Network port..."}));
     EXPECT_EQ(selected, "ttyUSB0");
     EXPECT_EQ(tooltip, "FT232R USB UART\nSerial number: A50285BI");
     EXPECT_EQ(shownTooltip, tooltip);
@@ -249,7 +249,7 @@ TEST_F(ChooserTest, ListIsReadAfreshAtEveryShowingWithTheSavedChoiceAndUsbDetail
 
     hardware = QStringList{"ttyS0"};
     RunModal(*dialog, look);
-    EXPECT_EQ(entries, QStringList({"ttyS0", "talvor-sim"}));
+    EXPECT_EQ(entries, QStringList({"ttyS0", "talvor-sim", "Network port..."}));
     EXPECT_EQ(boxes.Count(), 1u) << "re-reading the list warns about nothing";
 }
 
@@ -294,18 +294,32 @@ TEST_F(SetupTest, VirtualLinksOfOtherUsersOrToNonDevicesAreIgnored)
     EXPECT_EQ(setup.PortList, expected);
 }
 
-TEST_F(ChooserTest, NoPortsDisablesListAndOk)
+TEST_F(ChooserTest, NetworkPortIsTypedCheckedRememberedAndListedNextTime)
 {
     TSetup setup(appDir.path(), Ports({}));
     auto dialog = Chooser(setup);
-    bool listEnabled = true, okEnabled = true;
-    RunModal(*dialog, [&](TForm2 &d) {
-        listEnabled = d.ui->ComboBox1->isEnabled();
-        okEnabled = d.ui->Button1->isEnabled();
-        d.ui->Button2->click();
-    });
-    EXPECT_FALSE(listEnabled);
-    EXPECT_FALSE(okEnabled);
+    // What the user types, in turn: a name that is no network port, then one.
+    QStringList typed{"ttyUSB9", "rfc2217://door-3.example:4001"};
+    TForm2::SetNetworkPortAskerForTests([&typed](QWidget *) { return typed.takeFirst(); });
+    const auto chooseNetworkPort = [](TForm2 &d) {
+        d.ui->ComboBox1->setCurrentIndex(d.ui->ComboBox1->count() - 1);
+        d.ui->Button1->click();
+        if (d.isVisible())
+            d.ui->Button2->click();
+    };
+    EXPECT_EQ(RunModal(*dialog, chooseNetworkPort), QDialog::Rejected);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("ttyUSB9 is no network port")) << boxes.Texts()[0].toStdString();
+    EXPECT_EQ(RunModal(*dialog, chooseNetworkPort), QDialog::Accepted);
+    TForm2::SetNetworkPortAskerForTests({});
+    EXPECT_EQ(SavedName(), "rfc2217://door-3.example:4001");
+    EXPECT_EQ(setup.DevicePathFor(setup.PortName), "rfc2217://door-3.example:4001");
+
+    // The next start lists it among the ports, chosen.
+    TSetup again(appDir.path(), Ports({"ttyS0"}));
+    EXPECT_EQ(again.PortList, QStringList({"ttyS0", "rfc2217://door-3.example:4001"}));
+    EXPECT_EQ(again.PortName, "rfc2217://door-3.example:4001");
+    EXPECT_EQ(again.PatienceFor(again.PortName), 0.0);
 }
 
 }  // namespace

@@ -86,6 +86,10 @@
         <source>No file name was given.</source>
         <translation>Имя файла не указано.</translation>
     </message>
+    <message>
+        <source>The connection dropped: the far port or the network went away!</source>
+        <translation>Соединение разорвано: удалённый порт или сеть пропали!</translation>
+    </message>
 </context>
 <context>
     <name>ImageCheck</name>
@@ -283,6 +287,24 @@ and log out and log in again.</source>
 затем отключите конвертер и подключите его снова, добавьте себя в группу командой
     sudo usermod -aG %2 %5
 и выйдите из системы и войдите снова.</translation>
+    </message>
+    <message>
+        <source>The far port %1 is in use by another connection. Close that one first.</source>
+        <translation>Удалённый порт %1 занят другим соединением. Сначала закройте его.</translation>
+    </message>
+    <message>
+        <source>The host %1 is not found. Check its name.</source>
+        <translation>Узел %1 не найден. Проверьте его имя.</translation>
+    </message>
+    <message>
+        <source>%1 refused the connection: nothing takes connections on its port %2.
+Check that the device server or ser2net runs and that the port is right.</source>
+        <translation>%1 отклонил соединение: на его порту %2 никто не принимает соединения.
+Проверьте, что сервер устройств или ser2net запущен и порт указан верно.</translation>
+    </message>
+    <message>
+        <source>The far end refused the reader&apos;s line settings (19200 baud, 8 data bits, no parity, 1 stop bit).</source>
+        <translation>Удалённая сторона отклонила параметры линии считывателя (19200 бод, 8 бит данных, без чётности, 1 стоп-бит).</translation>
     </message>
 </context>
 <context>
@@ -554,6 +576,30 @@ If you quit now, the reader stays in its boot loader until it is updated again.<
     <message>
         <source>Cancel</source>
         <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Network port...</source>
+        <translation>Сетевой порт...</translation>
+    </message>
+    <message>
+        <source>rfc2217://HOST:PORT or tcp://HOST:PORT: a reader behind a device server or ser2net</source>
+        <translation>rfc2217://УЗЕЛ:ПОРТ или tcp://УЗЕЛ:ПОРТ: считыватель за сервером устройств или ser2net</translation>
+    </message>
+    <message>
+        <source>Network port</source>
+        <translation>Сетевой порт</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s port on the network:
+rfc2217://HOST:PORT for a device server or ser2net with RFC 2217,
+tcp://HOST:PORT for a raw TCP port (its line set to 19200 8N1 there).</source>
+        <translation>Порт считывателя в сети:
+rfc2217://УЗЕЛ:ПОРТ для сервера устройств или ser2net с RFC 2217,
+tcp://УЗЕЛ:ПОРТ для простого TCP-порта (его линия там настроена на 19200 8N1).</translation>
+    </message>
+    <message>
+        <source>%1 is no network port. Write it as rfc2217://HOST:PORT or tcp://HOST:PORT.</source>
+        <translation>%1 не является сетевым портом. Укажите его как rfc2217://УЗЕЛ:ПОРТ или tcp://УЗЕЛ:ПОРТ.</translation>
     </message>
 </context>
 <context>
@@ -892,6 +938,10 @@ Write the settings to the device?</source>
         <source>The port vanished: the converter may have been unplugged</source>
         <translation>Порт пропал: возможно, преобразователь отключён</translation>
     </message>
+    <message>
+        <source>The connection dropped: the far port or the network went away</source>
+        <translation>Соединение разорвано: удалённый порт или сеть пропали</translation>
+    </message>
 </context>
 <context>
     <name>THistoryForm</name>
@@ -979,6 +1029,10 @@ Write the settings to the device?</source>
 Select another COM port.</source>
         <translation>Ранее выбранного порта %1 на компьютере нет.
 Выберите другой COM-порт.</translation>
+    </message>
+    <message>
+        <source>A serial port on the network</source>
+        <translation>Последовательный порт в сети</translation>
     </message>
 </context>
 </TS>
