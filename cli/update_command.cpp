@@ -1,6 +1,7 @@
 // `update`: a firmware image onto the readers on the ports named, all at
 // once, or onto each reader as its port appears (`--station`).
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <algorithm>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/port_watch.h"
 #include "cli/update_run.h"
+#include "core/line/network_line.h"
 #include "core/protocol/firmware_image.h"
 #include "core/session/image_copy.h"
 #include "core/line/port_directory.h"
@@ -321,7 +323,43 @@ int UpdatePorts(const QStringList &ports, const UpdateRun::Options &options, Out
     return exitCode;
 }
 
-int Station(const UpdateRun::Options &stationOptions, Output output)
+// A network port of a station: no device appears there, so the station asks
+// it now and then; a reader counts as new when it answers after the port was
+// silent (or at the first look).
+struct NetworkSlot {
+    PortChoice port;
+    std::unique_ptr<Session> probe;
+    bool readerPresent = false;
+    UpdateRun *run = nullptr;
+    qint64 nextTryMs = 0;
+};
+
+constexpr int kProbeRetryMs = 5000;
+
+// Looks at the slot's reader; true when a new one answers and should be updated.
+bool ReaderArrived(NetworkSlot &slot, const Setting &setting, qint64 nowMs)
+{
+    if (!slot.probe) {
+        if (nowMs < slot.nextTryMs)
+            return false;
+        OpenedSession opened = OpenSession(slot.port, setting);
+        if (!opened.session) {
+            slot.nextTryMs = nowMs + kProbeRetryMs;
+            return false;
+        }
+        slot.probe = std::move(opened.session);
+    }
+    const ReaderSnapshot reader = slot.probe->Reader();
+    if (reader.state == ReaderSnapshot::State::NoAnswer)
+        slot.readerPresent = false;
+    if (reader.state != ReaderSnapshot::State::Ready || slot.readerPresent)
+        return false;
+    slot.readerPresent = true;
+    slot.probe.reset();  // the update takes the port
+    return true;
+}
+
+int Station(const UpdateRun::Options &stationOptions, const QStringList &networkPorts, Output output)
 {
     UpdateRun::Options options = stationOptions;
     options.openPatienceMs = kStationPatienceMs;
@@ -337,6 +375,11 @@ int Station(const UpdateRun::Options &stationOptions, Output output)
     }
 
     std::vector<std::unique_ptr<UpdateRun>> runs;
+    std::vector<NetworkSlot> watched;
+    for (const QString &name : networkPorts)
+        watched.push_back(NetworkSlot{PortChoice{name, name, QString()}, nullptr, false, nullptr, 0});
+    QElapsedTimer clock;
+    clock.start();
     auto drain = [&] {
         for (const auto &run : runs) {
             for (const QJsonObject &event : run->TakeEvents()) {
@@ -361,8 +404,27 @@ int Station(const UpdateRun::Options &stationOptions, Output output)
             runs.push_back(std::make_unique<UpdateRun>(port, options));
             runs.back()->Start();
         }
+        for (NetworkSlot &slot : watched) {
+            if (interrupted)
+                break;
+            if (slot.run != nullptr && !slot.run->Done())
+                continue;
+            slot.run = nullptr;
+            if (!ReaderArrived(slot, options.setting, clock.elapsed()))
+                continue;
+            if (output == Output::Json)
+                PrintJsonLine({{QStringLiteral("event"), QStringLiteral("appeared")},
+                               {QStringLiteral("port"), slot.port.name},
+                               {QStringLiteral("device"), slot.port.devicePath}});
+            else
+                PrintLine(QStringLiteral("%1: a reader answers, updating").arg(slot.port.name));
+            runs.push_back(std::make_unique<UpdateRun>(slot.port, options));
+            slot.run = runs.back().get();
+            slot.run->Start();
+        }
         drain();
     }
+    watched.clear();  // the probes let go of their ports
     for (;;) {
         StopAllWhenInterrupted(runs);
         bool allDone = true;
@@ -414,8 +476,13 @@ int RunUpdate(const QStringList &arguments)
         return *status;
     const QStringList ports = command.Parser().values(port);
     const bool isStation = command.Parser().isSet(station);
-    if (isStation == !ports.isEmpty()) {
-        PrintError(QStringLiteral("talvor-cli update: give either -p PORT (one or more) or --station. See --help."));
+    // A station may also watch network ports, which it asks in turn.
+    const bool onlyNetwork = std::all_of(ports.begin(), ports.end(), [](const QString &name) {
+        return platform::IsNetworkPortName(name.toStdString());
+    });
+    if ((!isStation && ports.isEmpty()) || (isStation && !onlyNetwork)) {
+        PrintError(QStringLiteral("talvor-cli update: give either -p PORT (one or more) or --station (with network "
+                                  "ports as -p rfc2217://HOST:PORT, if any). See --help."));
         return kBadArguments;
     }
     const Setting setting = command.TakeSetting();
@@ -449,7 +516,9 @@ int RunUpdate(const QStringList &arguments)
         PrintLine(QStringLiteral("Image %1: %2").arg(options.imagePath, description));
 
     CatchInterrupts();
-    return isStation ? Station(options, output) : UpdatePorts(ports, options, output);
+    if (isStation)
+        return Station(options, ports, output);
+    return UpdatePorts(ports, options, output);
 }
 
 }  // namespace cli
