@@ -227,6 +227,8 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
         for (const bench::StallMeter::Pause &p : result.pause.longPauses)
             std::fprintf(stderr, " %.1f ms at %.2f s,", p.ms, p.atSeconds);
         std::fprintf(stderr, " the longest gap of one CPU %.1f ms\n", result.pause.largestGapMs);
+        if (route.via != bench::Via::Local)
+            std::fprintf(stderr, "  ser2net said:\n%s", ReadFile(folder.Path() + "/ser2net.log").right(2000).constData());
     }
     return result;
 }
@@ -290,7 +292,7 @@ int main(int argc, char **argv)
                                   ? "each on its own line"
                                   : std::string("each behind one ser2net (") + bench::ViaName(route.via) +
                                         ", a loopback port for each)";
-    std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud%s, each on "
+    std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud%s, "
                 "%s; load average %.2f\n",
                 static_cast<long long>(image.size()), blocksPerReader, extra.c_str(), where.c_str(),
                 bench::LoadAverage());

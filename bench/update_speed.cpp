@@ -293,6 +293,8 @@ int main(int argc, char **argv)
     const double ser2netCpu = ser2net.CpuSeconds() - ser2netCpuBefore;
     ser2net.Stop();
     sim.Stop();  // the received image is on disk once it has ended
+    if (!update.ok && via != bench::Via::Local)
+        std::fprintf(stderr, "ser2net said:\n%s", ReadFile(folder.Path() + "/ser2net.log").right(2000).constData());
     if (!update.ok || (ownReader && !ReceivedIntact(folder, link, image)))
         return 1;
     if (update.blocksSent != blocks) {
