@@ -6,11 +6,12 @@
 // pause of the whole machine (every CPU at once) during the run.
 //
 //   parallel_update [--counts 1,8,16] [--via rfc2217|tcp] [--sim PATH]
-//                   [--sim-option OPTION]... [--ser2net PATH]
+//                   [--no-chardelay] [--sim-option OPTION]... [--ser2net PATH]
 //
 // --via puts one ser2net in front of the readers, a connection and a loopback
 // port for each, and the tool updates them as rfc2217://127.0.0.1:P (or
 // tcp://) ports; ser2net's CPU seconds are shown beside the tool's.
+// --no-chardelay turns off ser2net's short wait before it sends on.
 //
 // --sim-option passes an option to every simulated reader, for instance
 // --byte-by-byte or "--burst-ms=16" to see how the tool copes with them.
@@ -135,6 +136,7 @@ pid_t StartStopped(const std::string &program, const std::vector<std::string> &a
 struct Route {
     bench::Via via = bench::Via::Local;
     std::string ser2netProgram;
+    bool chardelay = true;
 };
 
 Result UpdateReaders(int count, const std::string &simProgram, const std::vector<std::string> &simOptions,
@@ -166,7 +168,7 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
     bench::Ser2netProcess ser2net;
     std::vector<std::string> portNames = links;
     if (route.via != bench::Via::Local) {
-        if (!ser2net.Start(route.ser2netProgram, route.via, links, folder.Path() + "/ser2net.log")) {
+        if (!ser2net.Start(route.ser2netProgram, route.via, links, folder.Path() + "/ser2net.log", route.chardelay)) {
             std::fprintf(stderr, "parallel_update: %s\n", ser2net.ErrorText().c_str());
             return result;
         }
@@ -247,12 +249,14 @@ int main(int argc, char **argv)
                 counts.push_back(n.toInt());
         } else if ((std::strcmp(argv[i], "--sim") == 0 || std::strcmp(argv[i], "--ser2net") == 0) && i + 1 < argc) {
             ++i;
+        } else if (std::strcmp(argv[i], "--no-chardelay") == 0) {
+            route.chardelay = false;
         } else if (std::strcmp(argv[i], "--via") == 0 && i + 1 < argc && bench::ParseVia(argv[i + 1], route.via)) {
             ++i;
         } else if (std::strcmp(argv[i], "--sim-option") == 0 && i + 1 < argc) {
             simOptions.push_back(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: parallel_update [--counts 1,8,16] [--via rfc2217|tcp] [--sim PATH] "
+            std::fprintf(stderr, "usage: parallel_update [--counts 1,8,16] [--via rfc2217|tcp] [--no-chardelay] [--sim PATH] "
                                  "[--sim-option OPTION]... [--ser2net PATH]\n");
             return 2;
         }
@@ -291,7 +295,7 @@ int main(int argc, char **argv)
     const std::string where = route.via == bench::Via::Local
                                   ? "each on its own line"
                                   : std::string("each behind one ser2net (") + bench::ViaName(route.via) +
-                                        ", a loopback port for each)";
+                                        ", a loopback port for each" + (route.chardelay ? "" : ", chardelay off") + ")";
     std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud%s, "
                 "%s; load average %.2f\n",
                 static_cast<long long>(image.size()), blocksPerReader, extra.c_str(), where.c_str(),

@@ -79,7 +79,7 @@ const char *ViaName(Via via)
 }
 
 bool Ser2netProcess::Start(const std::string &program, Via via, const std::vector<std::string> &devices,
-                           const std::string &logPath)
+                           const std::string &logPath, bool chardelay)
 {
     Stop();
     error_.clear();
@@ -100,6 +100,8 @@ bool Ser2netProcess::Start(const std::string &program, Via via, const std::vecto
         arguments.push_back("connection: &c" + std::to_string(i));
         arguments.push_back("  accepter: " + accepter + ",127.0.0.1," + port);
         arguments.push_back("  connector: serialdev," + device + ",19200n81,local");
+        if (!chardelay)
+            arguments.push_back("  options:#    chardelay: false");
         names_.push_back(std::string(ViaName(via)) + "://127.0.0.1:" + port);
     }
     std::vector<char *> argv{const_cast<char *>(arguments[0].c_str())};

@@ -27,8 +27,10 @@ public:
     // Serves each device (a pseudo-terminal or a link to one) at 19200 8N1
     // and waits until every port listens. Its log goes to logPath. False
     // with ErrorText() otherwise.
+    // chardelay: ser2net's own wait of about two characters' time after the
+    // last byte from the device before it sends them on (its default).
     bool Start(const std::string &program, Via via, const std::vector<std::string> &devices,
-               const std::string &logPath);
+               const std::string &logPath, bool chardelay = true);
     void Stop();
     // "rfc2217://127.0.0.1:P" or "tcp://127.0.0.1:P", one per device.
     const std::vector<std::string> &PortNames() const { return names_; }

@@ -5,14 +5,15 @@
 // the tool's side.
 //
 //   update_speed [--kib N] [--via rfc2217|tcp] [--port NAME] [--patience F]
-//                [--sim PATH] [--ser2net PATH]
+//                [--no-chardelay] [--sim PATH] [--ser2net PATH]
 //
 // --via starts ser2net in front of the simulated reader and updates it
 // through rfc2217://127.0.0.1:P or tcp://127.0.0.1:P; --port updates a reader
 // someone else runs (a simulated one asking for the image's size, since the
 // image is made up). A network port does not count line bytes, so these come
 // from a first run at full speed over a pseudo-terminal; the goal through
-// the network is looser than on a local line.
+// the network is looser than on a local line. --no-chardelay turns off
+// ser2net's wait of two characters' time before it sends what the reader said.
 //
 // The simulator runs as a child process and the update runs on this thread,
 // as it runs on a session's worker, so this thread's CPU time and context
@@ -211,6 +212,7 @@ int main(int argc, char **argv)
     bench::Via via = bench::Via::Local;
     std::string portName;
     double patience = 0;
+    bool chardelay = true;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--kib") == 0 && hasValue) {
@@ -219,13 +221,15 @@ int main(int argc, char **argv)
             ++i;
         } else if (std::strcmp(argv[i], "--port") == 0 && hasValue) {
             portName = argv[++i];
+        } else if (std::strcmp(argv[i], "--no-chardelay") == 0) {
+            chardelay = false;
         } else if (std::strcmp(argv[i], "--patience") == 0 && hasValue) {
             patience = std::atof(argv[++i]);
         } else if ((std::strcmp(argv[i], "--sim") == 0 || std::strcmp(argv[i], "--ser2net") == 0) && hasValue) {
             ++i;
         } else {
             std::fprintf(stderr, "usage: update_speed [--kib N (1 to 64, default 64)] [--via rfc2217|tcp] "
-                                 "[--port NAME] [--patience F] [--sim PATH] [--ser2net PATH]\n");
+                                 "[--no-chardelay] [--port NAME] [--patience F] [--sim PATH] [--ser2net PATH]\n");
             return 2;
         }
     }
@@ -255,7 +259,8 @@ int main(int argc, char **argv)
     const bool network = via != bench::Via::Local || platform::IsNetworkPortName(portName);
     std::string where = "simulated reader at " + std::to_string(kBaud) + " baud";
     if (via != bench::Via::Local)
-        where += " behind ser2net (" + std::string(bench::ViaName(via)) + ", 127.0.0.1)";
+        where += " behind ser2net (" + std::string(bench::ViaName(via)) + ", 127.0.0.1" +
+                 (chardelay ? "" : ", chardelay off") + ")";
     else if (!portName.empty())
         where = "the reader at " + portName + " (it must ask for " + std::to_string(sectionSize) + " bytes)";
     std::printf("firmware update of a %d-byte program section: %d blocks of up to %d bytes, %s\n", sectionSize,
@@ -282,7 +287,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "update_speed: ser2net is not installed (or give --ser2net PATH)\n");
             return 1;
         }
-        if (!ser2net.Start(program, via, {portName}, folder.Path() + "/ser2net.log")) {
+        if (!ser2net.Start(program, via, {portName}, folder.Path() + "/ser2net.log", chardelay)) {
             std::fprintf(stderr, "update_speed: %s\n", ser2net.ErrorText().c_str());
             return 1;
         }
