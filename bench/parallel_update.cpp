@@ -5,7 +5,13 @@
 // switches and system calls per block, its peak memory, and the longest
 // pause of the whole machine (every CPU at once) during the run.
 //
-//   parallel_update [--counts 1,8,16] [--sim PATH] [--sim-option OPTION]...
+//   parallel_update [--counts 1,8,16] [--via rfc2217|tcp] [--sim PATH]
+//                   [--no-chardelay] [--sim-option OPTION]... [--ser2net PATH]
+//
+// --via puts one ser2net in front of the readers, a connection and a loopback
+// port for each, and the tool updates them as rfc2217://127.0.0.1:P (or
+// tcp://) ports; ser2net's CPU seconds are shown beside the tool's.
+// --no-chardelay turns off ser2net's short wait before it sends on.
 //
 // --sim-option passes an option to every simulated reader, for instance
 // --byte-by-byte or "--burst-ms=16" to see how the tool copes with them.
@@ -41,6 +47,7 @@
 #include <unistd.h>
 
 #include "bench/measure.h"
+#include "bench/ser2net_process.h"
 #include "bench/sim_process.h"
 
 extern char **environ;
@@ -60,6 +67,7 @@ struct Result {
     long long contextSwitches = 0;
     long long systemCalls = -1;  // -1: perf is not there
     double load = 0;
+    double ser2netCpuSeconds = -1;  // -1: no ser2net
     bench::StallMeter::Report pause;
 };
 
@@ -124,13 +132,21 @@ pid_t StartStopped(const std::string &program, const std::vector<std::string> &a
     return pid;
 }
 
+// How the tool reaches the readers.
+struct Route {
+    bench::Via via = bench::Via::Local;
+    std::string ser2netProgram;
+    bool chardelay = true;
+};
+
 Result UpdateReaders(int count, const std::string &simProgram, const std::vector<std::string> &simOptions,
-                     const bench::TempFolder &folder, const std::string &imagePath, const QByteArray &image,
-                     bench::StallMeter &stalls)
+                     const Route &route, const bench::TempFolder &folder, const std::string &imagePath,
+                     const QByteArray &image, bench::StallMeter &stalls)
 {
     Result result;
     std::vector<std::unique_ptr<bench::SimProcess>> readers;
     std::vector<std::string> arguments{"update"};
+    std::vector<std::string> links;
     std::vector<std::string> outputs;
     for (int i = 0; i < count; ++i) {
         const std::string link = "bench-par-" + std::to_string(count) + "-" + std::to_string(i);
@@ -147,8 +163,19 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
             std::fprintf(stderr, "parallel_update: %s\n", readers.back()->ErrorText().c_str());
             return result;
         }
-        arguments.insert(arguments.end(), {"-p", link});
+        links.push_back(folder.Path() + "/" + link);
     }
+    bench::Ser2netProcess ser2net;
+    std::vector<std::string> portNames = links;
+    if (route.via != bench::Via::Local) {
+        if (!ser2net.Start(route.ser2netProgram, route.via, links, folder.Path() + "/ser2net.log", route.chardelay)) {
+            std::fprintf(stderr, "parallel_update: %s\n", ser2net.ErrorText().c_str());
+            return result;
+        }
+        portNames = ser2net.PortNames();
+    }
+    for (const std::string &name : portNames)
+        arguments.insert(arguments.end(), {"-p", name});
     // The journal entries go to a file of the run's own, not the user's journal.
     arguments.insert(arguments.end(), {imagePath, "--json", "--port-folder", folder.Path(), "--lock-prefix",
                                        "bench-par-" + std::to_string(::getpid()), "--database",
@@ -157,6 +184,7 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
 
     int status = -1;
     rusage usage{};
+    const double ser2netCpuBefore = ser2net.CpuSeconds();
     const pid_t tool = StartStopped(TALVOR_CLI_PROGRAM, arguments, events);
     if (tool < 0)
         return result;
@@ -170,6 +198,8 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.pause = stalls.Take();
     result.load = bench::LoadAverage();
+    if (route.via != bench::Via::Local)
+        result.ser2netCpuSeconds = ser2net.CpuSeconds() - ser2netCpuBefore;
     perf.Stop();
     status = ran ? WEXITSTATUS(raw) : -1;
     result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -177,6 +207,7 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
     result.peakMiB = double(usage.ru_maxrss) / 1024.0;
     result.contextSwitches = usage.ru_nvcsw + usage.ru_nivcsw;
     result.systemCalls = counted ? perf.systemCalls : -1;
+    ser2net.Stop();
     readers.clear();  // each writes what it received as it ends
 
     bool intact = true;
@@ -198,6 +229,8 @@ Result UpdateReaders(int count, const std::string &simProgram, const std::vector
         for (const bench::StallMeter::Pause &p : result.pause.longPauses)
             std::fprintf(stderr, " %.1f ms at %.2f s,", p.ms, p.atSeconds);
         std::fprintf(stderr, " the longest gap of one CPU %.1f ms\n", result.pause.largestGapMs);
+        if (route.via != bench::Via::Local)
+            std::fprintf(stderr, "  ser2net said:\n%s", ReadFile(folder.Path() + "/ser2net.log").right(2000).constData());
     }
     return result;
 }
@@ -208,17 +241,23 @@ int main(int argc, char **argv)
 {
     std::vector<int> counts{1, 8, 16};
     std::vector<std::string> simOptions;
+    Route route;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--counts") == 0 && i + 1 < argc) {
             counts.clear();
             for (const QString &n : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
                 counts.push_back(n.toInt());
-        } else if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc) {
+        } else if ((std::strcmp(argv[i], "--sim") == 0 || std::strcmp(argv[i], "--ser2net") == 0) && i + 1 < argc) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--no-chardelay") == 0) {
+            route.chardelay = false;
+        } else if (std::strcmp(argv[i], "--via") == 0 && i + 1 < argc && bench::ParseVia(argv[i + 1], route.via)) {
             ++i;
         } else if (std::strcmp(argv[i], "--sim-option") == 0 && i + 1 < argc) {
             simOptions.push_back(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: parallel_update [--counts 1,8,16] [--sim PATH] [--sim-option OPTION]...\n");
+            std::fprintf(stderr, "usage: parallel_update [--counts 1,8,16] [--via rfc2217|tcp] [--no-chardelay] [--sim PATH] "
+                                 "[--sim-option OPTION]... [--ser2net PATH]\n");
             return 2;
         }
     }
@@ -227,6 +266,13 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    if (route.via != bench::Via::Local) {
+        route.ser2netProgram = bench::Ser2netProgram(argc, argv);
+        if (route.ser2netProgram.empty()) {
+            std::fprintf(stderr, "parallel_update: ser2net is not installed (or give --ser2net PATH)\n");
+            return 1;
+        }
+    }
     const std::string simProgram = bench::SimProgram(argc, argv);
     bench::TempFolder folder;
     if (!folder.Valid()) {
@@ -246,11 +292,16 @@ int main(int argc, char **argv)
     std::string extra;
     for (const std::string &option : simOptions)
         extra += " " + option;
-    std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud%s, each on "
-                "its own line; load average %.2f\n",
-                static_cast<long long>(image.size()), blocksPerReader, extra.c_str(), bench::LoadAverage());
-    std::printf("%7s %8s %6s %6s %9s %10s %9s %9s %8s %6s %9s %7s\n", "readers", "seconds", "ratio", "CPU s",
-                "of a core", "per reader", "sw/block", "sys/block", "peak MiB", "load", "pause ms", "attempt");
+    const std::string where = route.via == bench::Via::Local
+                                  ? "each on its own line"
+                                  : std::string("each behind one ser2net (") + bench::ViaName(route.via) +
+                                        ", a loopback port for each" + (route.chardelay ? "" : ", chardelay off") + ")";
+    std::printf("talvor-cli update of a %lld-byte image (%lld blocks), simulated readers at 19200 baud%s, "
+                "%s; load average %.2f\n",
+                static_cast<long long>(image.size()), blocksPerReader, extra.c_str(), where.c_str(),
+                bench::LoadAverage());
+    std::printf("%7s %8s %6s %6s %9s %10s %9s %9s %8s %6s %9s %7s %9s\n", "readers", "seconds", "ratio", "CPU s",
+                "of a core", "per reader", "sw/block", "sys/block", "peak MiB", "load", "pause ms", "attempt", "ser2net s");
     std::fflush(stdout);
 
     double reference = 0;
@@ -264,7 +315,7 @@ int main(int argc, char **argv)
         int attempt = 0;
         while (!r.ok && attempt < kAttempts) {
             ++attempt;
-            r = UpdateReaders(count, simProgram, simOptions, folder, imagePath, image, stalls);
+            r = UpdateReaders(count, simProgram, simOptions, route, folder, imagePath, image, stalls);
             largestPause = std::max(largestPause, r.pause.allCpusMs);
             largestGap = std::max(largestGap, r.pause.largestGapMs);
             realTime = realTime && r.pause.realTime;
@@ -282,12 +333,15 @@ int main(int argc, char **argv)
         const double switches = double(r.contextSwitches) / blocks;
         goalMet = goalMet && ratio <= kTimeGoal && share / count < kCpuPerReaderGoal &&
                   switches <= kSwitchesPerBlockGoal;
+        char ser2netCpu[16] = "-";
+        if (r.ser2netCpuSeconds >= 0)
+            std::snprintf(ser2netCpu, sizeof ser2netCpu, "%.2f", r.ser2netCpuSeconds);
         char calls[16] = "-";
         if (r.systemCalls >= 0)
             std::snprintf(calls, sizeof calls, "%.1f", double(r.systemCalls) / blocks);
-        std::printf("%7d %8.2f %6.3f %6.2f %8.2f%% %9.3f%% %9.1f %9s %8.1f %6.2f %9.1f %7d\n", count, r.seconds,
+        std::printf("%7d %8.2f %6.3f %6.2f %8.2f%% %9.3f%% %9.1f %9s %8.1f %6.2f %9.1f %7d %9s\n", count, r.seconds,
                     ratio, r.cpuSeconds, 100.0 * share, 100.0 * share / count, switches, calls, r.peakMiB, r.load,
-                    r.pause.allCpusMs, attempt);
+                    r.pause.allCpusMs, attempt, ser2netCpu);
         std::fflush(stdout);
     }
     // The per-port locks stay in /dev/shm after their last user; these were the run's own.
