@@ -179,7 +179,8 @@ TEST_F(Network, ReaderDoesNotHearALineLeftAt9600)
     StartReader(1024);
     const auto server = Serve(Mode::RawTcp, "9600n81");
     const Finished run = Run({"info", "-p", server->PortName(), "--time-scale", "0.2"});
-    EXPECT_NE(run.status, 0) << run.out.toStdString();
+    EXPECT_EQ(run.status, 5) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("Device no answer")) << run.out.toStdString();
     const sim::Counters counters = reader->Snapshot();
     EXPECT_GT(counters.droppedBytes, 0u);
     EXPECT_EQ(counters.Requests(), 0u);
@@ -198,6 +199,7 @@ TEST_F(Network, KilledServerDropsTheUpdateAndThePortOpensAgainOnceItIsBack)
     EXPECT_EQ(run.status, 6) << run.out.toStdString() << run.err.toStdString();
     const QJsonObject result = ResultEvent(run.out);
     EXPECT_EQ(result.value("result").toString(), "connection_dropped") << run.out.toStdString();
+    EXPECT_EQ(result.value("text").toString(), "the connection dropped during the transfer");
     EXPECT_TRUE(result.value("errors").toArray().contains(QString::fromLatin1(kDropped))) << run.out.toStdString();
     EXPECT_FALSE(boot->Record().completed);
 
