@@ -13,7 +13,9 @@ PACKAGES=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-
           # the documents' commands (ctest label "docs")
           jq
           # the service journal: Qt SQL's drivers, a PostgreSQL server for its tests, PDF tools for the report's
-          libqt6sql6-sqlite libqt6sql6-psql postgresql poppler-utils)
+          libqt6sql6-sqlite libqt6sql6-psql postgresql poppler-utils
+          # network ports: a real ser2net in their tests
+          ser2net)
 # CI only (scripts/hardening.sh): clang with libFuzzer and the sanitizer runtimes.
 HARDENING_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -102,6 +102,8 @@ const std::vector<OptionRow> &Table()
              c.reader.burstMs = int(n);
              return true;
          }},
+        {"--reader-line-only", nullptr, "answer only while the line is at 19200 baud 8N1, as a real reader",
+         [](Config &c, const std::string &) { return c.reader.readerLineOnly = true; }},
         {"--verbose", nullptr, "log every frame in and out as hex on stderr",
          [](Config &c, const std::string &) { return c.reader.verbose = true; }},
         {"--loader", "X.Y", "boot loader version, each half 0 to 15, or 0xNN (default 8.3)",

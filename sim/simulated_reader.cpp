@@ -393,6 +393,16 @@ bool SimulatedReader::TakeFault(int &count)
     return true;
 }
 
+bool SimulatedReader::LineIsTheReaders(int master) const
+{
+    // The master reads the termios the slave side was given.
+    termios t{};
+    if (::tcgetattr(master, &t) != 0)
+        return false;
+    return ::cfgetispeed(&t) == B19200 && ::cfgetospeed(&t) == B19200 && (t.c_cflag & CSIZE) == CS8 &&
+           !(t.c_cflag & PARENB) && !(t.c_cflag & CSTOPB);
+}
+
 void SimulatedReader::Log(const char *direction, const Bytes &bytes) const
 {
     bool verbose;
@@ -453,8 +463,13 @@ void SimulatedReader::Run()
         }
         if (r > 0 && master >= 0 && (fds[1].revents & POLLIN)) {
             const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n > 0)
+            if (n > 0 && options_.readerLineOnly && !LineIsTheReaders(master)) {
+                Log("<x (line not at 19200 8N1)", Bytes(buffer, buffer + n));
+                std::lock_guard<std::mutex> count(countLock_);
+                counters_.droppedBytes += uint64_t(n);
+            } else if (n > 0) {
                 HandleBytes(buffer, size_t(n), Clock::now());
+            }
         }
         if (parse_ != Parse::Idle &&
             Clock::now() - lastByte_ > std::chrono::milliseconds(options_.partialRequestMs)) {

@@ -65,6 +65,9 @@ struct Options {
     bool verbose = false;
     // A partial request older than this is dropped (the reader's own receive time-out).
     int partialRequestMs = 100;
+    // Hears only a line set to 19200 baud, 8 data bits, no parity, 1 stop bit,
+    // as a real reader: at other settings the bytes are noise and dropped.
+    bool readerLineOnly = false;
     ReaderState state;
     Faults faults;
 };
@@ -152,6 +155,8 @@ private:
     void SendPaced(const Bytes &bytes, Clock::time_point start, uint32_t baud, size_t gapAfter, int gapMs,
                    Delivery delivery, int burstMs);
     bool TakeFault(int &count);
+    // The pty's line settings as the tool's side last set them.
+    bool LineIsTheReaders(int master) const;
     void Log(const char *direction, const Bytes &bytes) const;
 
     Options options_;

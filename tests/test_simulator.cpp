@@ -559,7 +559,7 @@ TEST_F(SimulatorProgram, HelpListsEveryOption)
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char *option : {"--folder", "--link", "--baud", "--byte-by-byte", "--burst-ms", "--verbose",
                                "--loader", "--firmware", "--serial", "--silent", "--garbage", "--garbage-only",
-                               "--bad-check", "--gap", "--gap-ms", "--vanish", "--come-back", "--help"})
+                               "--bad-check", "--gap", "--gap-ms", "--vanish", "--come-back", "--reader-line-only", "--help"})
         EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
 
     QProcess bad;
