@@ -17,12 +17,17 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "core/session/texts.h"
 #include "firmware_images.h"
+#include "gui/port_chooser.h"
+#include "recorded_boxes.h"
 #include "ser2net_server.h"
 #include "sim/boot_loader.h"
 #include "sim/device_info.h"
 #include "sim/settings_store.h"
 #include "sim/simulated_reader.h"
+#include "test_app.h"
+#include "ui_port_chooser.h"
 
 namespace {
 
@@ -171,6 +176,34 @@ TEST_F(Network, UpdateAndSettingsCrossByteForByteInBothModes)
         EXPECT_EQ(written, (SettingsRecord{1, 0, 0, 1, 2, 1, 1, 1, 4}));
         EXPECT_EQ(reader->Snapshot().droppedBytes, 0u);
     }
+}
+
+TEST_F(Network, TheWindowUpdatesThroughAPortTypedInTheChooser)
+{
+    StartReader(3000);
+    const auto server = Serve(Mode::Rfc2217, "9600n81");
+    const QString name = server->PortName();
+    RecordedBoxes boxes;
+    QTemporaryDir iniDir;
+    TalvorApp app(test_app::Options(iniDir.path(), ports.path(), "test-network-" + std::to_string(::getpid())));
+
+    // "Open", the chooser's last entry, the name typed, "OK".
+    TForm2::SetNetworkPortAskerForTests([&name](QWidget *) { return name; });
+    QTimer::singleShot(0, app.form2.get(), [&app] {
+        app.form2->ui->ComboBox1->setCurrentIndex(app.form2->ui->ComboBox1->count() - 1);
+        app.form2->ui->Button1->click();
+    });
+    app.form1->ui->Button1->click();
+    TForm2::SetNetworkPortAskerForTests({});
+    ASSERT_TRUE(app.form1->PortOpen()) << boxes.Texts().join('|').toStdString();
+    EXPECT_EQ(app.form1->ui->GroupBox1->title(), name);
+
+    test_app::ChooseFile(app, imagePath);
+    test_app::LoadProgram(app);
+    TOpenDialog::SetChooserForTests({});
+    EXPECT_EQ(app.form1->ui->StaticText2->text(), update_text::Completed());
+    EXPECT_EQ(boot->Received(), Section());
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
 }
 
 TEST_F(Network, ReaderDoesNotHearALineLeftAt9600)
