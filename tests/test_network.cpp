@@ -17,6 +17,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "core/line/network_line.h"
 #include "core/session/texts.h"
 #include "firmware_images.h"
 #include "gui/port_chooser.h"
@@ -276,6 +277,14 @@ TEST_F(Network, PortsThatDoNotOpenSayWhy)
     }
     // Nothing reached the reader as a request.
     EXPECT_EQ(reader->Requests(), 0u);
+
+    // A far port another connection holds: ser2net takes the second and closes it again.
+    platform::NetworkLine holder;
+    ASSERT_TRUE(holder.open(raw->PortName().toStdString(), platform::kReaderLine)) << holder.errorText();
+    const Finished second = Run({"info", "-p", raw->PortName()});
+    EXPECT_EQ(second.status, 4);
+    EXPECT_TRUE(second.err.contains(QStringLiteral("the far port is in use by another connection")))
+        << second.err.toStdString();
 }
 
 }  // namespace

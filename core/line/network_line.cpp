@@ -33,6 +33,8 @@ constexpr uint8_t kNoFlowControl = 1;
 // How long a connection and the far end's answers to the line settings may take.
 constexpr int kConnectMs = 5000;
 constexpr int kNegotiateMs = 3000;
+// How long a new raw connection is watched for being closed again at once.
+constexpr int kRawSettleMs = 150;
 // The patience a host across the network gets by default: its round trip
 // comes on top of every reply, which the reader's time-outs do not allow for.
 constexpr double kRemotePatience = 3.0;
@@ -142,8 +144,18 @@ bool NetworkLine::open(const std::string &path, const LineSettings &settings)
     }
     if (!connectTo(address_))
         return false;
-    if (address_.kind == NetworkAddress::Kind::Rfc2217 && !negotiate(settings))
+    if (address_.kind == NetworkAddress::Kind::Rfc2217)
+        return negotiate(settings);
+    // A raw port in use takes the connection and closes it at once; what it
+    // said then is no reply of the reader's.
+    const auto settled = Clock::now() + std::chrono::milliseconds(kRawSettleMs);
+    while (fd_ >= 0 && Clock::now() < settled)
+        pump(MsUntil(settled));
+    if (fd_ < 0) {
+        closedAtOnce();
         return false;
+    }
+    data_.clear();
     return true;
 }
 
@@ -244,6 +256,17 @@ bool NetworkLine::sendComPort(uint8_t command, const std::vector<uint8_t> &value
     return sendRaw(message.data(), message.size());
 }
 
+void NetworkLine::closedAtOnce()
+{
+    // A far port in use takes the connection and closes it again, perhaps
+    // after a word of why ("Port already in use").
+    if (fd_ >= 0)
+        pump(200);
+    std::string said(data_.begin(), data_.end());
+    said.erase(std::remove_if(said.begin(), said.end(), [](char c) { return c == '\r' || c == '\n'; }), said.end());
+    fail(OpenFailureCause::Busy, said.empty() ? "the far end closed the connection at once" : "the far end said: " + said);
+}
+
 bool NetworkLine::negotiate(const LineSettings &settings)
 {
     // Binary both ways keeps every byte as it is (no CR NUL of the network
@@ -255,7 +278,7 @@ bool NetworkLine::negotiate(const LineSettings &settings)
         !sendComPort(kSetDataSize, {settings.dataBits}) || !sendComPort(kSetParity, {ParityCode(settings.parity)}) ||
         !sendComPort(kSetStopSize, {uint8_t(settings.stopBits == StopBits::Two ? 2 : 1)}) ||
         !sendComPort(kSetControl, {kNoFlowControl})) {
-        fail(OpenFailureCause::Other, error_.empty() ? "the connection dropped" : error_);
+        closedAtOnce();
         return false;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(long(kNegotiateMs * patience_));
@@ -265,11 +288,7 @@ bool NetworkLine::negotiate(const LineSettings &settings)
     while (!answered() && !comPortRefused_ && fd_ >= 0 && Clock::now() < deadline)
         pump(MsUntil(deadline));
     if (fd_ < 0) {
-        // What the far end said before it closed: "Port already in use", say.
-        std::string said(data_.begin(), data_.end());
-        said.erase(std::remove_if(said.begin(), said.end(), [](char c) { return c == '\r' || c == '\n'; }),
-                   said.end());
-        fail(OpenFailureCause::Busy, said.empty() ? "the far end closed the connection" : "the far end said: " + said);
+        closedAtOnce();
         return false;
     }
     if (comPortRefused_ || !answered()) {

@@ -67,6 +67,8 @@ public:
 private:
     bool connectTo(const NetworkAddress &address);
     bool negotiate(const LineSettings &settings);
+    // The far end closed the new connection: say what it said, as a port in use.
+    void closedAtOnce();
     // Reads what the socket holds, waiting until deadline for some; false when
     // the connection dropped. Data goes to data_, Telnet commands are handled.
     bool pump(int waitMs);
