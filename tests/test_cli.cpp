@@ -24,6 +24,7 @@
 #include <memory>
 #include <thread>
 
+#include "cli_run.h"
 #include "firmware_images.h"
 #include "pg_cluster.h"
 #include "sim/boot_loader.h"
@@ -34,12 +35,6 @@
 namespace {
 
 constexpr int kRunMs = 60000;
-
-struct Finished {
-    int status = -1;
-    QString out;
-    QString err;
-};
 
 struct Reader {
     std::unique_ptr<sim::SimulatedReader> line;
@@ -110,20 +105,7 @@ protected:
         ASSERT_TRUE(process.waitForStarted());
     }
 
-    static Finished Wait(QProcess &process)
-    {
-        Finished run;
-        if (!process.waitForFinished(kRunMs)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "talvor-cli did not end";
-        }
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "talvor-cli crashed";
-        run.status = process.exitCode();
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
-    }
+    static Finished Wait(QProcess &process) { return WaitFinished(process, kRunMs); }
 
     Finished Run(const QStringList &arguments) const
     {

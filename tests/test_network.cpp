@@ -19,6 +19,7 @@
 
 #include "core/line/network_line.h"
 #include "core/session/texts.h"
+#include "cli_run.h"
 #include "firmware_images.h"
 #include "gui/port_chooser.h"
 #include "recorded_boxes.h"
@@ -36,12 +37,6 @@ using Mode = Ser2netServer::Mode;
 
 constexpr int kRunMs = 60000;
 const char *const kDropped = "The connection dropped: the far port or the network went away!";
-
-struct Finished {
-    int status = -1;
-    QString out;
-    QString err;
-};
 
 class Network : public ::testing::Test {
 protected:
@@ -102,20 +97,7 @@ protected:
         ASSERT_TRUE(process.waitForStarted());
     }
 
-    static Finished Wait(QProcess &process)
-    {
-        Finished run;
-        if (!process.waitForFinished(kRunMs)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "talvor-cli did not end";
-        }
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "talvor-cli crashed";
-        run.status = process.exitCode();
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
-    }
+    static Finished Wait(QProcess &process) { return WaitFinished(process, kRunMs); }
 
     Finished Run(const QStringList &arguments) const
     {
