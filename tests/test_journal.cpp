@@ -65,6 +65,8 @@ JournalEntry UpdateEntry()
     JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, QStringLiteral("ttyUSB0"));
     entry.toolVersion = QStringLiteral("3.4");
     entry.converterSerial = QStringLiteral("FT12AB");
+    entry.SetDetails({QStringLiteral("A. Petrova"), QStringLiteral("Gate 3, north"), QStringLiteral("Acme \"Ltd\""),
+                      QStringLiteral(" reader was dead \n")});
     entry.readerSerial = 12345;
     entry.loaderBefore = QStringLiteral("1.2");
     entry.firmwareBefore = QStringLiteral("4.07");
@@ -111,6 +113,8 @@ TEST(JournalEntry, ComesBackFromJsonAndCsvUnchanged)
     EXPECT_EQ(cell(1, "error_lines"), "Block 500: no answer\nsecond, line");
     EXPECT_EQ(cell(1, "reader_serial"), "12345");
     EXPECT_EQ(cell(1, "succeeded"), "no");
+    EXPECT_EQ(cell(1, "customer"), "Acme \"Ltd\"");
+    EXPECT_EQ(cell(1, "note"), "reader was dead");
     EXPECT_EQ(cell(2, "settings_after"), "000100010001000000");
     EXPECT_EQ(cell(2, "changed_fields"), "red_led_level beep_level");
 }
@@ -133,8 +137,9 @@ protected:
 TEST_F(JournalFile, QueriesFilterAndPutTheNewestFirst)
 {
     const QDateTime t0 = QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
-    auto make = [&](int hours, std::optional<uint16_t> serial, const char *port, int state) {
-        JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, QString::fromLatin1(port));
+    auto make = [&](int hours, std::optional<uint16_t> serial, const char *port, int state,
+                    JournalEntry::Kind kind = JournalEntry::Kind::Update) {
+        JournalEntry entry = JournalEntry::Start(kind, QString::fromLatin1(port));
         entry.started = t0.addSecs(hours * 3600);
         entry.readerSerial = serial;
         if (state != 0)
@@ -145,7 +150,7 @@ TEST_F(JournalFile, QueriesFilterAndPutTheNewestFirst)
         make(0, 1, "ttyUSB0", +1),         // 0: done
         make(1, 1, "ttyUSB1", -1),         // 1: failed
         make(2, 2, "ttyUSB0", 0),          // 2: cut short
-        make(3, std::nullopt, "ttyUSB0", +1),  // 3: reader unknown
+        make(3, std::nullopt, "ttyUSB0", +1, JournalEntry::Kind::SettingsWrite),  // 3: reader unknown
     };
     std::unique_ptr<Journal> journal = Open();
     for (const JournalEntry &entry : entries) {
@@ -160,13 +165,24 @@ TEST_F(JournalFile, QueriesFilterAndPutTheNewestFirst)
         JournalFilter filter;
         std::vector<int> expected;
     };
+    auto filter = [](auto set) {
+        JournalFilter f;
+        set(f);
+        return f;
+    };
     const Row rows[] = {
         {"all", {}, {3, 2, 1, 0}},
-        {"serial", {1, {}, {}, false}, {1, 0}},
-        {"port", {{}, QStringLiteral("ttyUSB0"), {}, false}, {3, 2, 0}},
-        {"since", {{}, {}, t0.addSecs(3600), false}, {3, 2, 1}},
-        {"failed or cut short", {{}, {}, {}, true}, {2, 1}},
-        {"serial and failed", {1, {}, {}, true}, {1}},
+        {"serial", filter([](JournalFilter &f) { f.serial = 1; }), {1, 0}},
+        {"port", filter([](JournalFilter &f) { f.port = QStringLiteral("ttyUSB0"); }), {3, 2, 0}},
+        {"since", filter([&](JournalFilter &f) { f.since = t0.addSecs(3600); }), {3, 2, 1}},
+        {"until (before)", filter([&](JournalFilter &f) { f.until = t0.addSecs(2 * 3600); }), {1, 0}},
+        {"failed or cut short", filter([](JournalFilter &f) { f.failedOnly = true; }), {2, 1}},
+        {"serial and failed", filter([](JournalFilter &f) { f.serial = 1, f.failedOnly = true; }), {1}},
+        {"kind", filter([](JournalFilter &f) { f.kind = JournalEntry::Kind::Update; }), {2, 1, 0}},
+        {"succeeded", filter([](JournalFilter &f) { f.result = JobResult::Succeeded; }), {3, 0}},
+        {"failed, finished", filter([](JournalFilter &f) { f.result = JobResult::Failed; }), {1}},
+        {"unfinished", filter([](JournalFilter &f) { f.result = JobResult::Unfinished; }), {2}},
+        {"the newest two", filter([](JournalFilter &f) { f.limit = 2; }), {3, 2}},
     };
     for (const Row &row : rows) {
         std::vector<QString> expected;
@@ -235,7 +251,7 @@ TEST_F(JournalFile, AJobKilledAfterItsStartLeavesAnUnfinishedEntry)
     const QString id = QString::fromLatin1(writer.readAllStandardOutput()).trimmed();
     ASSERT_FALSE(id.isEmpty()) << writer.readAllStandardError().toStdString();
 
-    const std::vector<JournalEntry> failed = Open()->Query({4242, {}, {}, true});
+    const std::vector<JournalEntry> failed = Open()->Query({4242, {}, {}, true, {}, {}, {}, 0});
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].id, id);
     EXPECT_FALSE(failed[0].finished);
@@ -393,7 +409,7 @@ TEST_F(JournalFile, AFileOfTheFirstLayoutIsMigratedWithItsEntries)
     std::unique_ptr<Journal> journal = Open();
     const JournalEntry added = UpdateEntry();
     EXPECT_TRUE(journal->Finish(added).stored);
-    EXPECT_EQ(IdsOf(journal->Query({12345, {}, {}, false})), (std::vector<QString>{added.id, old.id}));
+    EXPECT_EQ(IdsOf(journal->Query({12345, {}, {}, false, {}, {}, {}, 0})), (std::vector<QString>{added.id, old.id}));
 }
 
 }  // namespace

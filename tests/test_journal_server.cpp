@@ -92,9 +92,19 @@ TEST_F(JournalServer, EntriesReachTheServer)
     ASSERT_EQ(onServer.size(), 2u) << error.toStdString();
     EXPECT_EQ(onServer[0].ToJson(), settings.ToJson());
     EXPECT_EQ(onServer[1].ToJson(), done.ToJson());
-    const std::vector<JournalEntry> ofReader = journal.QueryServer({12345, {}, {}, false}, &error);
+    JournalFilter filter;
+    filter.serial = 12345;
+    const std::vector<JournalEntry> ofReader = journal.QueryServer(filter, &error);
     ASSERT_EQ(ofReader.size(), 1u);
     EXPECT_EQ(ofReader[0].firmwareAfter, "4.08");
+    // The server's own columns and types answer the same filters as the file.
+    filter = {};
+    filter.kind = JournalEntry::Kind::SettingsWrite;
+    filter.result = JobResult::Succeeded;
+    filter.limit = 5;
+    const std::vector<JournalEntry> written = journal.QueryServer(filter, &error);
+    ASSERT_EQ(written.size(), 1u) << error.toStdString();
+    EXPECT_EQ(written[0].id, settings.id);
 }
 
 TEST_F(JournalServer, AServerGoneMidJobGetsEachEntryOnceInOrderWhenBack)

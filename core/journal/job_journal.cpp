@@ -18,6 +18,7 @@ JournalStatus JobJournal::BeginUpdate(const QString &port, const QString &conver
 {
     FinishUpdate(std::nullopt);  // an earlier update still waiting for the reader's versions
     JournalEntry entry = JournalEntry::Start(JournalEntry::Kind::Update, port);
+    entry.SetDetails(details_);
     entry.converterSerial = converterSerial;
     job_entries::SetReaderBefore(entry, before);
     job_entries::SetImageName(entry, imagePath);
@@ -57,6 +58,7 @@ JournalStatus JobJournal::BeginSettings(JournalEntry::Kind kind, const QString &
 {
     AbandonSettings();
     JournalEntry entry = JournalEntry::Start(kind, port);
+    entry.SetDetails(details_);
     entry.converterSerial = converterSerial;
     job_entries::SetReaderBefore(entry, reader);
     settings_ = entry;

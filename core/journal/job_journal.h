@@ -25,6 +25,9 @@ public:
     JobJournal &operator=(const JobJournal &) = delete;
 
     Journal &Log() { return journal_; }
+    // The technician, site, customer and note of the jobs begun from now on.
+    void SetDetails(const JobDetails &details) { details_ = details; }
+    const JobDetails &Details() const { return details_; }
 
     // converterSerial: the USB converter's serial number, when it has one.
     JournalStatus BeginUpdate(const QString &port, const QString &converterSerial, const QString &imagePath,
@@ -57,6 +60,7 @@ public:
 
 private:
     Journal &journal_;
+    JobDetails details_;
     std::optional<JournalEntry> update_;
     uint64_t pollsAtUpdateEnd_ = 0;
     std::optional<JournalEntry> settings_;

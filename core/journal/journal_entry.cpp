@@ -62,6 +62,28 @@ std::optional<JournalEntry::Kind> KindById(const QString &id)
     return std::nullopt;
 }
 
+QString JobResultId(JobResult result)
+{
+    switch (result) {
+    case JobResult::Succeeded:
+        return QStringLiteral("succeeded");
+    case JobResult::Failed:
+        return QStringLiteral("failed");
+    case JobResult::Unfinished:
+        return QStringLiteral("unfinished");
+    }
+    return {};
+}
+
+std::optional<JobResult> JobResultById(const QString &id)
+{
+    for (JobResult result : {JobResult::Succeeded, JobResult::Failed, JobResult::Unfinished}) {
+        if (JobResultId(result) == id)
+            return result;
+    }
+    return std::nullopt;
+}
+
 QString JournalTime(const QDateTime &time)
 {
     return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")) : QString();
@@ -86,6 +108,21 @@ JournalEntry JournalEntry::Start(Kind kind, const QString &port)
     entry.port = port;
     entry.toolVersion = QStringLiteral(TALVOR_VERSION);
     return entry;
+}
+
+void JournalEntry::SetDetails(const JobDetails &details)
+{
+    technician = details.technician.trimmed();
+    site = details.site.trimmed();
+    customer = details.customer.trimmed();
+    note = details.note.trimmed();
+}
+
+QString JournalEntry::TechnicianShown() const
+{
+    if (!technician.isEmpty())
+        return technician;
+    return host.isEmpty() ? user : QStringLiteral("%1 on %2").arg(user, host);
 }
 
 void JournalEntry::End(bool jobSucceeded, const QString &jobOutcome)
@@ -118,6 +155,10 @@ QJsonObject JournalEntry::ToJson() const
         {QStringLiteral("tool_version"), toolVersion},
         {QStringLiteral("port"), port},
         {QStringLiteral("converter_serial"), converterSerial},
+        {QStringLiteral("technician"), technician},
+        {QStringLiteral("site"), site},
+        {QStringLiteral("customer"), customer},
+        {QStringLiteral("note"), note},
         {QStringLiteral("reader_serial"), readerSerial ? QJsonValue(int(*readerSerial)) : QJsonValue()},
         {QStringLiteral("loader_before"), loaderBefore},
         {QStringLiteral("firmware_before"), firmwareBefore},
@@ -160,6 +201,10 @@ std::optional<JournalEntry> JournalEntry::FromJson(const QJsonObject &object)
     entry.toolVersion = object.value(QStringLiteral("tool_version")).toString();
     entry.port = object.value(QStringLiteral("port")).toString();
     entry.converterSerial = object.value(QStringLiteral("converter_serial")).toString();
+    entry.technician = object.value(QStringLiteral("technician")).toString();
+    entry.site = object.value(QStringLiteral("site")).toString();
+    entry.customer = object.value(QStringLiteral("customer")).toString();
+    entry.note = object.value(QStringLiteral("note")).toString();
     const QJsonValue serial = object.value(QStringLiteral("reader_serial"));
     if (serial.isDouble())
         entry.readerSerial = uint16_t(serial.toInt());
@@ -210,7 +255,7 @@ QByteArray EntriesToCsv(const std::vector<JournalEntry> &entries)
         "id,kind,finished,started,ended,duration_ms,host,user,tool_version,port,converter_serial,"
         "reader_serial,loader_before,firmware_before,loader_after,firmware_after,image_name,image_size,"
         "image_sha256,image_description,blocks_sent,blocks_total,boot_attempts,outcome,succeeded,"
-        "error_lines,settings_before,settings_after,changed_fields\n";
+        "error_lines,settings_before,settings_after,changed_fields,technician,site,customer,note\n";
     const QString yes = QStringLiteral("yes"), no = QStringLiteral("no");
     for (const JournalEntry &entry : entries) {
         const bool update = entry.kind == JournalEntry::Kind::Update;
@@ -244,6 +289,10 @@ QByteArray EntriesToCsv(const std::vector<JournalEntry> &entries)
             QString::fromLatin1(entry.settingsBefore.toHex()),
             QString::fromLatin1(entry.settingsAfter.toHex()),
             entry.changedFields.join(QLatin1Char(' ')),
+            entry.technician,
+            entry.site,
+            entry.customer,
+            entry.note,
         };
         QByteArrayList row;
         for (const QString &field : fields)

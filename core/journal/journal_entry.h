@@ -14,6 +14,14 @@
 
 #include "core/protocol/settings_record.h"
 
+// What the technician gives a job before it starts, all optional.
+struct JobDetails {
+    QString technician;  // the name set in the preferences
+    QString site;
+    QString customer;
+    QString note;
+};
+
 struct JournalEntry {
     enum class Kind { Update, SettingsWrite, SettingsRead };
 
@@ -31,6 +39,13 @@ struct JournalEntry {
     QString toolVersion;
     QString port;
     QString converterSerial;  // USB converters only
+
+    // Who did the job, as the technician set their name; empty: user on host.
+    QString technician;
+    // Where and for whom, and a word on the job: as the technician gave them.
+    QString site;
+    QString customer;
+    QString note;
 
     std::optional<uint16_t> readerSerial;
     QString loaderBefore;
@@ -59,6 +74,9 @@ struct JournalEntry {
 
     // A new unfinished entry: a fresh id, started now, this host and user.
     static JournalEntry Start(Kind kind, const QString &port);
+    void SetDetails(const JobDetails &details);
+    // The technician's name, else "user on host".
+    QString TechnicianShown() const;
     // Finished now, with the duration since the start.
     void End(bool jobSucceeded, const QString &jobOutcome);
     void SetSettings(const SettingsRecord &before, const SettingsRecord &after);
@@ -86,10 +104,20 @@ QByteArray EntriesToJson(const std::vector<JournalEntry> &entries);
 // newlines inside their field).
 QByteArray EntriesToCsv(const std::vector<JournalEntry> &entries);
 
+// How a job ended, as a filter asks for it.
+enum class JobResult { Succeeded, Failed, Unfinished };
+// "succeeded", "failed", "unfinished"
+QString JobResultId(JobResult result);
+std::optional<JobResult> JobResultById(const QString &id);
+
 // Which entries a query lists.
 struct JournalFilter {
     std::optional<uint16_t> serial;
     QString port;        // empty: any
     QDateTime since;     // invalid: any; else entries started at or after it
     bool failedOnly = false;  // failed or cut short
+    QDateTime until;     // invalid: any; else entries started before it
+    std::optional<JournalEntry::Kind> kind;
+    std::optional<JobResult> result;  // Failed: finished and failed
+    int limit = 0;                    // the newest this many; 0: all
 };

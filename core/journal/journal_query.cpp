@@ -52,10 +52,36 @@ Where WhereOf(const JournalFilter &filter, bool server)
         terms << (server ? QStringLiteral("started >= CAST(? AS timestamptz)") : QStringLiteral("started >= ?"));
         where.values << JournalTime(filter.since);
     }
+    if (filter.until.isValid()) {
+        terms << (server ? QStringLiteral("started < CAST(? AS timestamptz)") : QStringLiteral("started < ?"));
+        where.values << JournalTime(filter.until);
+    }
+    if (filter.kind) {
+        // The file keeps the kind only inside the entry's JSON.
+        terms << (server ? QStringLiteral("kind = ?") : QStringLiteral("json_extract(entry, '$.kind') = ?"));
+        where.values << KindId(*filter.kind);
+    }
+    const QString yes = server ? QStringLiteral("true") : QStringLiteral("1");
+    const QString no = server ? QStringLiteral("false") : QStringLiteral("0");
     if (filter.failedOnly)
-        terms << (server ? QStringLiteral("failed") : QStringLiteral("failed = 1"));
+        terms << QStringLiteral("failed = ") + yes;
+    if (filter.result) {
+        switch (*filter.result) {
+        case JobResult::Succeeded:
+            terms << QStringLiteral("finished = %1 AND failed = %2").arg(yes, no);
+            break;
+        case JobResult::Failed:
+            terms << QStringLiteral("finished = %1 AND failed = %1").arg(yes);
+            break;
+        case JobResult::Unfinished:
+            terms << QStringLiteral("finished = ") + no;
+            break;
+        }
+    }
     if (!terms.isEmpty())
         where.sql = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    if (filter.limit > 0)
+        where.limit = QStringLiteral(" LIMIT %1").arg(filter.limit);
     return where;
 }
 
@@ -90,7 +116,7 @@ std::vector<JournalEntry> Journal::Query(const JournalFilter &filter, QString *e
     const Where where = WhereOf(filter, false);
     QSqlQuery query(QSqlDatabase::database(localConnection_, false));
     query.prepare(QStringLiteral("SELECT entry FROM entries") + where.sql +
-                  QStringLiteral(" ORDER BY started DESC, seq DESC"));
+                  QStringLiteral(" ORDER BY started DESC, seq DESC") + where.limit);
     for (const QVariant &value : where.values)
         query.addBindValue(value);
     if (!ExecRetrying(query)) {

@@ -95,7 +95,7 @@ bool UpsertOnServer(QSqlQuery &query, const JournalEntry &entry)
     query.addBindValue(JournalTime(entry.started));
     query.addBindValue(entry.ended.isValid() ? QVariant(JournalTime(entry.ended)) : NullText());
     query.addBindValue(entry.host);
-    query.addBindValue(entry.user);
+    query.addBindValue(entry.technician.isEmpty() ? entry.user : entry.technician);
     query.addBindValue(entry.port);
     query.addBindValue(entry.readerSerial ? QVariant(int(*entry.readerSerial)) : NullInt());
     query.addBindValue(entry.outcome);
@@ -129,7 +129,7 @@ std::vector<JournalEntry> Journal::QueryServer(const JournalFilter &filter, QStr
         const Where where = WhereOf(filter, true);
         QSqlQuery query(QSqlDatabase::database(serverConnection_, false));
         if (query.prepare(QStringLiteral("SELECT entry::text FROM talvor_journal") + where.sql +
-                          QStringLiteral(" ORDER BY started DESC, arrival DESC"))) {
+                          QStringLiteral(" ORDER BY started DESC, arrival DESC") + where.limit)) {
             for (const QVariant &value : where.values)
                 query.addBindValue(value);
             if (query.exec())

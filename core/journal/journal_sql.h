@@ -26,6 +26,7 @@ bool ExecRetrying(QSqlQuery &query, const QString &sql = {});
 struct Where {
     QString sql;  // " WHERE ..." or empty
     QVariantList values;
+    QString limit;  // " LIMIT n" or empty, after the order
 };
 // server: PostgreSQL's types (timestamptz, boolean) instead of SQLite's.
 Where WhereOf(const JournalFilter &filter, bool server);
