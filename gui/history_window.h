@@ -1,10 +1,15 @@
 #pragma once
-// The history of one reader: its journal entries, newest first, in a small
-// window of its own beside the main window.
+// The service history: the journal's entries, newest first, of every reader
+// or of the connected one, filtered by date, job, result and serial number,
+// with everything the journal holds on the chosen entry, its service report
+// and the list as CSV.
 
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/journal/journal.h"
 
@@ -13,15 +18,44 @@ namespace Ui { class THistoryForm; }
 class THistoryForm : public QDialog {
     Q_OBJECT
 public:
+    // The save dialog: the file chosen, empty when cancelled.
+    using SaveChooser = std::function<QString(QWidget *parent, const QString &caption, const QString &suggested,
+                                              const QString &filter)>;
+
     explicit THistoryForm(QWidget *parent = nullptr);
     ~THistoryForm() override;
 
-    // Reads the reader's entries from the journal and lists them.
-    void ShowReader(Journal &journal, uint16_t serial);
+    // Lists the journal's entries: those of thisReader (the connected reader,
+    // when known) or of all readers.
+    void ShowJournal(Journal &journal, std::optional<uint16_t> thisReader);
+    // The filters as the controls set them.
+    JournalFilter Filter() const;
+    const std::vector<JournalEntry> &Entries() const { return entries_; }
+
+    static void SetSaveChooserForTests(SaveChooser chooser);
 
     std::unique_ptr<Ui::THistoryForm> ui;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void Reload();
+    void ScopeChanged();
+    void ShowDetails();
+    void WriteReport();
+    void ExportCsv();
+    const JournalEntry *Selected() const;
+
+    Journal *journal_ = nullptr;
+    std::optional<uint16_t> thisReader_;
+    std::vector<JournalEntry> entries_;
+    bool shownOnce_ = false;
 };
 
-// Opens the history of the reader with this serial number, not modal; the
-// window deletes itself when closed.
-THistoryForm *ShowReaderHistory(QWidget *parent, Journal &journal, uint16_t serial);
+// The text of the details pane: every field of the entry, in words.
+QString EntryDetailsText(const JournalEntry &entry);
+
+// Opens the history, not modal, of thisReader when known, else of all
+// readers; the window deletes itself when closed.
+THistoryForm *ShowHistory(QWidget *parent, Journal &journal, std::optional<uint16_t> thisReader);

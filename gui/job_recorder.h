@@ -21,6 +21,9 @@ public:
     JobRecorder &operator=(const JobRecorder &) = delete;
 
     Journal &Log() { return jobs_.Log(); }
+    // The technician, site, customer and note of the jobs begun from now on.
+    void SetDetails(const JobDetails &details) { jobs_.SetDetails(details); }
+    const JobDetails &Details() const { return jobs_.Details(); }
 
     void BeginUpdate(const QString &imagePath);
     void EndUpdate(const UpdateResult &result);

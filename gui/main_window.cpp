@@ -7,9 +7,11 @@
 #include <QPainterPath>
 #include <QScreen>
 
+#include "core/journal/report_preferences.h"
 #include "gui/design_fonts.h"
 #include "gui/history_window.h"
 #include "gui/information_window.h"
+#include "gui/job_details_window.h"
 #include "gui/instruction_window.h"
 #include "gui/job_recorder.h"
 #include "gui/message_box.h"
@@ -145,7 +147,8 @@ TForm1::TForm1(TSetup &setup, const std::string &portLockName, QWidget *parent)
         area->addAction(history);
     }
     connect(ui->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
-
+    connect(ui->ButtonHistory, &QPushButton::clicked, this, &TForm1::ShowReaderHistory);
+    connect(ui->ButtonJobDetails, &QPushButton::clicked, this, &TForm1::ButtonJobDetailsClick);
 }
 
 TForm1::~TForm1()
@@ -268,19 +271,40 @@ void TForm1::SpeedButton2Click()
         Form5->exec();
 }
 
+void TForm1::SetRecorder(JobRecorder *recorder)
+{
+    recorder_ = recorder;
+    if (!recorder_)
+        return;
+    jobDetails_.technician = ReadReportPreferences(setup_.IniPath).technician;
+    recorder_->SetDetails(jobDetails_);
+}
+
 void TForm1::ShowReaderHistory()
 {
     if (!recorder_)
         return;
     const ReaderSnapshot reader = Reader();
-    if (!session_ || !reader.info || !reader.info->serialNumber) {
-        platform::MessageBoxRequest box;
-        box.caption = tr("Information");
-        box.text = tr("The reader's serial number is not known: open its port and wait until it answers.");
-        box.icon = platform::BoxIcon::Information;
-        box.owner = this;
-        platform::ShowMessageBox(box);
-        return;
+    std::optional<uint16_t> serial;
+    if (session_ && reader.info)
+        serial = reader.info->serialNumber;
+    ::ShowHistory(this, recorder_->Log(), serial);
+}
+
+void TForm1::ButtonJobDetailsClick()
+{
+    if (!jobDetailsForm_) {
+        jobDetailsForm_ = new TJobDetailsForm(this);
+        jobDetailsForm_->setObjectName(QStringLiteral("JobDetailsForm"));
     }
-    ::ShowReaderHistory(this, recorder_->Log(), *reader.info->serialNumber);
+    jobDetailsForm_->Load(ReadReportPreferences(setup_.IniPath), jobDetails_);
+    if (jobDetailsForm_->exec() != QDialog::Accepted)
+        return;
+    const ReportPreferences preferences = jobDetailsForm_->Preferences();
+    if (!WriteReportPreferences(setup_.IniPath, preferences))
+        platform::ShowError(tr("The technician's name cannot be saved in %1.").arg(setup_.IniPath));
+    jobDetails_ = jobDetailsForm_->Details();
+    jobDetails_.technician = preferences.technician;
+    if (recorder_)
+        recorder_->SetDetails(jobDetails_);
 }

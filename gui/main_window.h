@@ -10,12 +10,14 @@
 #include <memory>
 #include <string>
 
+#include "core/journal/journal_entry.h"
 #include "core/session/session.h"
 #include "gui/texts.h"
 
 namespace Ui { class TForm1; }
 class JobRecorder;
 class SessionBridge;
+class TJobDetailsForm;
 class TSetup;
 
 // The update lamp: off, no reply to a boot request, the lit phase of the
@@ -68,11 +70,15 @@ public:
     // From "Load program" until the window has taken the update's end.
     bool UpdateRunning() const { return updateRunning_; }
 
-    // Where updates are recorded; none by default.
-    void SetRecorder(JobRecorder *recorder) { recorder_ = recorder; }
-    // The history of the reader on the open port, in a window of its own
-    // (Ctrl+H, or the menu of the reader's information).
+    // Where jobs are recorded; none by default. The jobs carry the technician
+    // of the preferences and the details given since the start.
+    void SetRecorder(JobRecorder *recorder);
+    // The service history in a window of its own ("History...", Ctrl+H, or the
+    // menu of the reader's information): the connected reader's entries when
+    // its serial number is known, else every reader's.
     void ShowReaderHistory();
+    // "Job details...": the technician and the next jobs' site, customer and note.
+    void ButtonJobDetailsClick();
 
     // Screen height used by FormShow's scaling; 0 means the real screen.
     static void SetScreenHeightForTests(int height);
@@ -115,6 +121,9 @@ private:
     QString shownHolders_;
     bool shownOnce_ = false;
     JobRecorder *recorder_ = nullptr;
+    // Given with "Job details..." for the jobs from then on.
+    JobDetails jobDetails_;
+    TJobDetailsForm *jobDetailsForm_ = nullptr;
 
     // --- update controls (update_controls.cpp) ---
     // "Open"/"Close" as they were when the update started, restored after it.

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,6 +27,11 @@
 #include <unistd.h>
 
 #include "gui/application.h"
+#include "core/journal/journal.h"
+#include "core/journal/report_preferences.h"
+#include "gui/history_window.h"
+#include "gui/job_details_window.h"
+#include "gui/job_recorder.h"
 #include "gui/main_window.h"
 #include "core/line/serial_port.h"
 #include "core/session/texts.h"
@@ -37,6 +43,8 @@
 #include "gui/instruction_window.h"
 #include "gui/settings_window.h"
 #include "test_app.h"
+#include "ui_history_window.h"
+#include "ui_job_details_window.h"
 #include "ui_main_window.h"
 #include "ui_port_chooser.h"
 #include "ui_settings_window.h"
@@ -108,6 +116,66 @@ TEST_F(MainWindowTest, OpenAndCloseThePort)
     EXPECT_EQ(app->form1->CurrentSession(), nullptr);
     EXPECT_TRUE(ui().Button1->isEnabled());
     EXPECT_FALSE(ui().Button2->isEnabled());
+}
+
+TEST_F(MainWindowTest, HistoryButtonOpensEveryReadersHistoryWithoutAReader)
+{
+    EXPECT_EQ(ui().ButtonHistory->geometry(), QRect(8, 576, 137, 41));
+    EXPECT_EQ(ui().ButtonJobDetails->geometry(), QRect(376, 576, 137, 41));
+    app->form1->show();
+    ui().ButtonHistory->click();
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    const QList<THistoryForm *> histories = app->form1->findChildren<THistoryForm *>();
+    ASSERT_EQ(histories.size(), 1);
+    EXPECT_TRUE(histories[0]->isVisible());
+    EXPECT_EQ(histories[0]->ui->ComboScope->count(), 1) << "no reader known: all readers only";
+    histories[0]->close();
+}
+
+// "Job details..." with these texts, answered OK.
+void GiveJobDetails(TForm1 &form, const QStringList &texts)
+{
+    QTimer::singleShot(0, &form, [&form, texts] {
+        auto *dialog = form.findChild<TJobDetailsForm *>();
+        ASSERT_TRUE(dialog && dialog->isVisible());
+        const QList<QLineEdit *> edits = {dialog->ui->EditTechnician, dialog->ui->EditSite,
+                                          dialog->ui->EditCustomer, dialog->ui->EditNote};
+        for (int i = 0; i < edits.size(); ++i)
+            edits[i]->setText(texts[i]);
+        dialog->ui->ButtonOk->click();
+    });
+    form.ui->ButtonJobDetails->click();
+}
+
+// A settings read through the window's recorder; its entry as the journal keeps it.
+JournalEntry ReadSettings(TalvorApp &app)
+{
+    app.recorder->BeginSettings(JournalEntry::Kind::SettingsRead, std::nullopt);
+    app.recorder->EndSettings(SettingsResult{true, kDefaultSettingsRecord});
+    const std::vector<JournalEntry> entries = app.journal->Query({});
+    EXPECT_FALSE(entries.empty());
+    return entries.empty() ? JournalEntry{} : entries.front();
+}
+
+TEST_F(MainWindowTest, JobDetailsGoWithTheNextJobsAndTheTechnicianStays)
+{
+    app->form1->show();
+    GiveJobDetails(*app->form1, {"Olga Petrova", "Gate 4", "ACME", "yearly check"});
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts().join('|').toStdString();
+    JournalEntry entry = ReadSettings(*app);
+    EXPECT_EQ(entry.technician, "Olga Petrova");
+    EXPECT_EQ(entry.site, "Gate 4");
+    EXPECT_EQ(entry.customer, "ACME");
+    EXPECT_EQ(entry.note, "yearly check");
+    EXPECT_EQ(ReadReportPreferences(iniDir.filePath("com.ini")).technician, "Olga Petrova");
+
+    // After a restart the name comes from com.ini; site, customer and note are gone.
+    app.reset();
+    app = std::make_unique<TalvorApp>(
+        test_app::Options(iniDir.path(), portDir.path(), "test-main-window-" + std::to_string(getpid())));
+    entry = ReadSettings(*app);
+    EXPECT_EQ(entry.technician, "Olga Petrova");
+    EXPECT_TRUE(entry.site.isEmpty() && entry.customer.isEmpty() && entry.note.isEmpty());
 }
 
 TEST_F(MainWindowTest, BusyPortFailsAndCloseClearsTheState)

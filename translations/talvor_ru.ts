@@ -555,12 +555,24 @@ If you quit now, the reader stays in its boot loader until it is updated again.<
         <translation>История считывателя...</translation>
     </message>
     <message>
-        <source>Information</source>
-        <translation>Информация</translation>
+        <source>History...</source>
+        <translation>История...</translation>
     </message>
     <message>
-        <source>The reader&apos;s serial number is not known: open its port and wait until it answers.</source>
-        <translation>Серийный номер считывателя неизвестен: откройте его порт и дождитесь ответа.</translation>
+        <source>The service journal: every job on every reader (Ctrl+H)</source>
+        <translation>Журнал обслуживания: все работы со всеми считывателями (Ctrl+H)</translation>
+    </message>
+    <message>
+        <source>Job details...</source>
+        <translation>Данные работы...</translation>
+    </message>
+    <message>
+        <source>Your name, the report&apos;s logo, and the site, customer and note of the next jobs</source>
+        <translation>Ваше имя, логотип отчёта, а также объект, заказчик и примечание следующих работ</translation>
+    </message>
+    <message>
+        <source>The technician&apos;s name cannot be saved in %1.</source>
+        <translation>Не удалось сохранить имя техника в %1.</translation>
     </message>
 </context>
 <context>
@@ -998,16 +1010,265 @@ Write the settings to the device?</source>
         <translation>Ошибка</translation>
     </message>
     <message>
-        <source>Reader %1</source>
-        <translation>Считыватель %1</translation>
-    </message>
-    <message>
         <source>The journal cannot be read: %1</source>
         <translation>Журнал не удаётся прочитать: %1</translation>
     </message>
     <message>
-        <source>The journal has no entries for this reader.</source>
-        <translation>В журнале нет записей для этого считывателя.</translation>
+        <source>All readers</source>
+        <translation>Все считыватели</translation>
+    </message>
+    <message>
+        <source>Serial number:</source>
+        <translation>Серийный номер:</translation>
+    </message>
+    <message>
+        <source>any</source>
+        <translation>любой</translation>
+    </message>
+    <message>
+        <source>Job:</source>
+        <translation>Работа:</translation>
+    </message>
+    <message>
+        <source>All jobs</source>
+        <translation>Все работы</translation>
+    </message>
+    <message>
+        <source>Result:</source>
+        <translation>Результат:</translation>
+    </message>
+    <message>
+        <source>Any result</source>
+        <translation>Любой результат</translation>
+    </message>
+    <message>
+        <source>Started from</source>
+        <translation>Начаты с</translation>
+    </message>
+    <message>
+        <source>to</source>
+        <translation>по</translation>
+    </message>
+    <message>
+        <source>Reader</source>
+        <translation>Считыватель</translation>
+    </message>
+    <message>
+        <source>Service report (PDF)...</source>
+        <translation>Сервисный отчёт (PDF)...</translation>
+    </message>
+    <message>
+        <source>Export CSV...</source>
+        <translation>Экспорт в CSV...</translation>
+    </message>
+    <message>
+        <source>Ended</source>
+        <translation>Окончена</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Длительность</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 с</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Пользователь</translation>
+    </message>
+    <message>
+        <source>Computer</source>
+        <translation>Компьютер</translation>
+    </message>
+    <message>
+        <source>Site</source>
+        <translation>Объект</translation>
+    </message>
+    <message>
+        <source>Customer</source>
+        <translation>Заказчик</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Примечание</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Порт</translation>
+    </message>
+    <message>
+        <source>USB converter</source>
+        <translation>USB-преобразователь</translation>
+    </message>
+    <message>
+        <source>Service tool</source>
+        <translation>Сервисная программа</translation>
+    </message>
+    <message>
+        <source>Boot loader</source>
+        <translation>Загрузчик</translation>
+    </message>
+    <message>
+        <source>Firmware file</source>
+        <translation>Файл прошивки</translation>
+    </message>
+    <message>
+        <source>File size</source>
+        <translation>Размер файла</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 байт</translation>
+    </message>
+    <message>
+        <source>SHA-256</source>
+        <translation>SHA-256</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Описание</translation>
+    </message>
+    <message>
+        <source>Blocks sent</source>
+        <translation>Отправлено блоков</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 из %2</translation>
+    </message>
+    <message>
+        <source>Boot entry attempts</source>
+        <translation>Попыток входа в загрузчик</translation>
+    </message>
+    <message>
+        <source>Settings before</source>
+        <translation>Настройки до</translation>
+    </message>
+    <message>
+        <source>Settings after</source>
+        <translation>Настройки после</translation>
+    </message>
+    <message>
+        <source>Changes</source>
+        <translation>Изменения</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>Changes:</source>
+        <translation>Изменения:</translation>
+    </message>
+    <message>
+        <source>Error lines:</source>
+        <translation>Строки ошибок:</translation>
+    </message>
+    <message>
+        <source>Entry</source>
+        <translation>Запись</translation>
+    </message>
+    <message>
+        <source>This reader (%1)</source>
+        <translation>Этот считыватель (%1)</translation>
+    </message>
+    <message>
+        <source>The journal has no entries that match.</source>
+        <translation>В журнале нет подходящих записей.</translation>
+    </message>
+    <message>
+        <source>Only the newest %1 entries are listed.</source>
+        <translation>Показаны только последние %1 записей.</translation>
+    </message>
+    <message>
+        <source>Service report</source>
+        <translation>Сервисный отчёт</translation>
+    </message>
+    <message>
+        <source>PDF files (*.pdf)</source>
+        <translation>Файлы PDF (*.pdf)</translation>
+    </message>
+    <message>
+        <source>The service report cannot be written:
+%1</source>
+        <translation>Не удалось записать сервисный отчёт:
+%1</translation>
+    </message>
+    <message>
+        <source>Export CSV</source>
+        <translation>Экспорт в CSV</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>Файлы CSV (*.csv)</translation>
+    </message>
+    <message>
+        <source>The file cannot be written:
+%1
+%2</source>
+        <translation>Не удалось записать файл:
+%1
+%2</translation>
+    </message>
+</context>
+<context>
+    <name>TJobDetailsForm</name>
+    <message>
+        <source>Job details</source>
+        <translation>Данные работы</translation>
+    </message>
+    <message>
+        <source>Technician:</source>
+        <translation>Техник:</translation>
+    </message>
+    <message>
+        <source>Your name, as the journal and the service reports show it; kept for the next start</source>
+        <translation>Ваше имя, как его покажут журнал и сервисные отчёты; сохраняется до следующего запуска</translation>
+    </message>
+    <message>
+        <source>Report logo:</source>
+        <translation>Логотип отчёта:</translation>
+    </message>
+    <message>
+        <source>An image for the head of the service reports (optional); kept for the next start</source>
+        <translation>Изображение для шапки сервисных отчётов (необязательно); сохраняется до следующего запуска</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>Обзор...</translation>
+    </message>
+    <message>
+        <source>Site:</source>
+        <translation>Объект:</translation>
+    </message>
+    <message>
+        <source>Customer:</source>
+        <translation>Заказчик:</translation>
+    </message>
+    <message>
+        <source>Note:</source>
+        <translation>Примечание:</translation>
+    </message>
+    <message>
+        <source>Site, customer and note go with every job from now on, until you change them.</source>
+        <translation>Объект, заказчик и примечание записываются с каждой следующей работой, пока вы их не измените.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Report logo</source>
+        <translation>Логотип отчёта</translation>
+    </message>
+    <message>
+        <source>Images (*.png *.jpg *.jpeg *.bmp)</source>
+        <translation>Изображения (*.png *.jpg *.jpeg *.bmp)</translation>
     </message>
 </context>
 <context>
