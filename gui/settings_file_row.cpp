@@ -158,12 +158,13 @@ void TForm6::ButtonCompareFileClick()
         const QString text = settings_fields::ValueText(r, field, true);
         return text.isEmpty() ? tr("(none)") : text;
     };
+    const SettingsRecord &device = Exchange.DeviceSettings;
     QStringList lines;
-    for (settings_fields::Field field : settings_fields::FieldsThatDiffer(Exchange.DeviceSettings, *record))
+    for (settings_fields::Field field : settings_fields::FieldsThatDiffer(device, *record))
         lines << tr("%1: device %2, file %3")
-                     .arg(settings_fields::Caption(field), value(Exchange.DeviceSettings, field), value(*record, field));
-    const QString text = lines.isEmpty()
-                             ? tr("The device's settings and the file's are the same.")
-                             : tr("The device's settings and the file's differ:\r\n%1").arg(lines.join(QStringLiteral("\r\n")));
+                     .arg(settings_fields::Caption(field), value(device, field), value(*record, field));
+    const QString text = lines.isEmpty() ? tr("The device's settings and the file's are the same.")
+                                         : tr("The device's settings and the file's differ:\r\n%1")
+                                               .arg(lines.join(QStringLiteral("\r\n")));
     ShowFileBox(this, tr("Compare with file"), text, platform::BoxIcon::Information);
 }
