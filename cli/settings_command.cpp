@@ -9,8 +9,8 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
-#include "cli/settings_file.h"
 #include "core/journal/job_journal.h"
+#include "core/protocol/settings_file.h"
 
 namespace cli {
 
@@ -49,7 +49,7 @@ void PrintRefusal(const QString &command, const settings_fields::Refusal &refusa
                                   "comes first."));
 }
 
-std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QString &path)
+std::optional<settings_file::SettingsFile> ReadSettingsFile(const QString &command, const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -57,7 +57,7 @@ std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QStri
         return std::nullopt;
     }
     settings_fields::Refusal refusal;
-    auto parsed = ParseSettingsFile(file.readAll(), refusal);
+    auto parsed = settings_file::ParseSettingsFile(file.readAll(), refusal);
     if (!parsed) {
         refusal.text = QStringLiteral("%1: %2").arg(path, refusal.text);
         PrintRefusal(command, refusal);
@@ -158,7 +158,8 @@ int Get(const QStringList &arguments)
     if (reader.failure != kOk)
         return reader.failure;
 
-    const QByteArray json = QJsonDocument(SettingsToJson(reader.record)).toJson(QJsonDocument::Indented);
+    const QByteArray json =
+        QJsonDocument(settings_file::SettingsToJson(reader.record)).toJson(QJsonDocument::Indented);
     if (!p.output.isEmpty()) {
         QFile file(p.output);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size() ||
@@ -174,9 +175,11 @@ int Get(const QStringList &arguments)
     for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
         if (info.byte >= 0)
             PrintLine(
-                QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(ShownValue(reader.record, info.field)));
+                QStringLiteral("%1  %2")
+                    .arg(settings_file::FieldId(info.field), -22)
+                    .arg(settings_file::ShownValue(reader.record, info.field)));
     }
-    PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
+    PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(settings_file::RecordHex(reader.record)));
     if (!p.output.isEmpty())
         PrintLine(QStringLiteral("%1: settings written to %2").arg(p.port.name, p.output));
     return kOk;
@@ -196,7 +199,7 @@ int Set(const QStringList &arguments)
     const Parsed &p = std::get<Parsed>(parsed);
 
     const bool fromFile = p.positional.size() == 1 && !p.positional.constFirst().contains(QLatin1Char('='));
-    std::optional<SettingsFile> file;
+    std::optional<settings_file::SettingsFile> file;
     if (fromFile) {
         file = ReadSettingsFile(QStringLiteral("set"), p.positional.constFirst());
         if (!file)
@@ -219,9 +222,9 @@ int Set(const QStringList &arguments)
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;
-    const std::optional<SettingsRecord> target = fromFile
-                                                     ? RecordForFile(*file, reader.record, refusal)
-                                                     : RecordForAssignments(p.positional, reader.record, refusal);
+    const std::optional<SettingsRecord> target =
+        fromFile ? settings_file::RecordForFile(*file, reader.record, refusal)
+                 : settings_file::RecordForAssignments(p.positional, reader.record, refusal);
     if (!target) {
         TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, false, QStringLiteral("refused"), {refusal.text}));
         PrintRefusal(QStringLiteral("set"), refusal);
@@ -237,7 +240,8 @@ int Set(const QStringList &arguments)
     // What will change, before anything is sent.
     for (Field field : settings_fields::FieldsThatDiffer(reader.record, *target))
         PrintLine(QStringLiteral("%1: will change %2: %3 -> %4")
-                      .arg(p.port.name, FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
+                      .arg(p.port.name, settings_file::FieldId(field), settings_file::ShownValue(reader.record, field),
+                           settings_file::ShownValue(*target, field)));
 
     const QString request = QStringLiteral("settings write");
     const SettingsResult written = reader.session->WriteSettings(*target).get();
@@ -250,8 +254,9 @@ int Set(const QStringList &arguments)
     const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
     for (Field field : notTaken)
         PrintError(QStringLiteral("%1: not taken %2: asked %3, the reader holds %4")
-                       .arg(p.port.name, FieldId(field), ShownValue(*target, field), ShownValue(written.record, field)));
-    PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
+                       .arg(p.port.name, settings_file::FieldId(field), settings_file::ShownValue(*target, field),
+                            settings_file::ShownValue(written.record, field)));
+    PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, settings_file::RecordHex(written.record)));
     return notTaken.empty() ? kOk : kDiffers;
 }
 
@@ -265,7 +270,8 @@ int Diff(const QStringList &arguments)
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
     const Parsed &p = std::get<Parsed>(parsed);
-    const std::optional<SettingsFile> file = ReadSettingsFile(QStringLiteral("diff"), p.positional.constFirst());
+    const std::optional<settings_file::SettingsFile> file =
+        ReadSettingsFile(QStringLiteral("diff"), p.positional.constFirst());
     if (!file)
         return kBadArguments;
     Journal journal(p.setting.journal);
@@ -275,7 +281,7 @@ int Diff(const QStringList &arguments)
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;
-    const std::optional<SettingsRecord> target = RecordForFile(*file, reader.record, refusal);
+    const std::optional<SettingsRecord> target = settings_file::RecordForFile(*file, reader.record, refusal);
     if (!target) {
         PrintRefusal(QStringLiteral("diff"), refusal);
         return kBadArguments;
@@ -283,7 +289,8 @@ int Diff(const QStringList &arguments)
     const std::vector<Field> differ = settings_fields::FieldsThatDiffer(reader.record, *target);
     for (Field field : differ)
         PrintLine(QStringLiteral("%1: reader %2, file %3")
-                      .arg(FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
+                      .arg(settings_file::FieldId(field), settings_file::ShownValue(reader.record, field),
+                           settings_file::ShownValue(*target, field)));
     return differ.empty() ? kOk : kDiffers;
 }
 

@@ -8,6 +8,8 @@
 #include <QShowEvent>
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <initializer_list>
 #include <system_error>
 
 #include "core/session/session.h"
@@ -31,6 +33,24 @@ class NoHint : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::ToolTip; }
+};
+
+// Calls back whenever the watched control is enabled or disabled.
+class EnabledWatch : public QObject {
+public:
+    EnabledWatch(QWidget *watched, std::function<void()> changed) : QObject(watched), changed_(std::move(changed))
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::EnabledChange)
+            changed_();
+        return false;
+    }
+
+private:
+    std::function<void()> changed_;
 };
 
 }  // namespace
@@ -57,6 +77,10 @@ TForm6::TForm6(QWidget *parent)
         if (designName.match(child->objectName()).hasMatch())
             designGeometry_.insert(child, child->geometry());
     }
+    // The settings file row scales with the rest.
+    for (QWidget *control : std::initializer_list<QWidget *>{ui->ButtonSaveFile, ui->ButtonLoadFile,
+                                                             ui->ButtonCompareFile, ui->LabelStatus})
+        designGeometry_.insert(control, control->geometry());
     designSize_ = size();
     setFixedSize(designSize_);
 
@@ -64,6 +88,10 @@ TForm6::TForm6(QWidget *parent)
     connect(ui->Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
     connect(ui->Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
     connect(ui->Button4, &QPushButton::clicked, this, &TForm6::Button4Click);
+    connect(ui->ButtonSaveFile, &QPushButton::clicked, this, &TForm6::ButtonSaveFileClick);
+    connect(ui->ButtonLoadFile, &QPushButton::clicked, this, &TForm6::ButtonLoadFileClick);
+    connect(ui->ButtonCompareFile, &QPushButton::clicked, this, &TForm6::ButtonCompareFileClick);
+    new EnabledWatch(ui->Button1, [this] { EnableFileButtons(); });
     // User choices only: the lists change no rule when the window fills them.
     connect(ui->ComboBox1, &QComboBox::activated, this, &TForm6::ComboBox1Select);
     connect(ui->ComboBox12, &QComboBox::activated, this, &TForm6::ComboBox12Select);
@@ -153,6 +181,8 @@ void TForm6::FormShow()
         radio->setAutoExclusive(true);
     }
     ui->Memo1->hide();
+    ShowStatus(QString());
+    EnableFileButtons();
     loaded_ = settings_fields::ShownFields();
     interfaceKept_ = false;
     ShowFields(loaded_);  // no items for unknown values, none selected
@@ -253,6 +283,7 @@ void TForm6::Button1Click()
                                  Exchange.EditedSettings);
     }
     writePending_ = true;
+    ShowStatus(QString());
     ui->Button1->setEnabled(false);
     ui->Button3->setEnabled(false);
 }
@@ -344,6 +375,7 @@ void TForm6::SettingsEventArrived(const SettingsEvent &event)
         ui->Button3->setEnabled(true);
         break;
     case SettingsEvent::Kind::WriteGivenUp:
+        ShowStatus(tr("Not written: the device did not answer"));
         ui->Button3->setEnabled(true);
         break;
     case SettingsEvent::Kind::Silent:
@@ -373,8 +405,12 @@ void TForm6::SettingsRead(const SettingsRecord &record, const std::optional<Sett
     Exchange.DeviceSettings = record;
     ShowSettings();
     SetNoticeVisible(false);
-    if (written && *written != record)
+    if (written) {
+        const QStringList notTaken = FieldsThatDiffer(*written, record);
+        ShowStatus(notTaken.isEmpty() ? tr("Written and verified")
+                                      : tr("Not taken by the device: %1").arg(notTaken.join(QStringLiteral(", "))));
         ShowSettingsNotTaken(*written, record);
+    }
     SettingsArrived(record, written.has_value());
 }
 
@@ -396,6 +432,7 @@ void TForm6::SettingsArrived(const SettingsRecord &record, bool afterWrite)
     writePending_ = false;
     if (recorder_ && recorder_->SettingsPending())
         recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
+    EnableFileButtons();
 }
 
 void TForm6::ShowNoAnswer(SettingsFailure why)

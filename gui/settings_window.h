@@ -9,11 +9,13 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "core/protocol/settings_fields.h"
+#include "core/protocol/settings_file.h"
 #include "core/session/values.h"
 #include "gui/message_box.h"
 
@@ -54,6 +56,10 @@ public:
     void ComboBox1Select();
     void ComboBox12Select();
     void InterfaceChengeClick();
+    // The settings file row: "Save to file...", "Load from file...", "Compare with file...".
+    void ButtonSaveFileClick();
+    void ButtonLoadFileClick();
+    void ButtonCompareFileClick();
 
     void CollectSettings();
     void ApplyFieldRules();
@@ -73,6 +79,12 @@ public:
     void SetRecorder(JobRecorder *recorder) { recorder_ = recorder; }
     // The captions of the fields in which two records differ, in window order.
     QStringList FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const;
+
+    // The file dialogs of the settings file row; tests answer them instead.
+    // An empty path is a cancelled dialog.
+    enum class FileDialog { Save, Open };
+    using FileChooser = std::function<QString(QWidget *parent, FileDialog dialog, const QString &qtFilter)>;
+    static void SetFileChooserForTests(FileChooser chooser);
 
     // An empty size means the real screen.
     void SetScreenSizeForTests(const QSize &size) { screenSizeForTests_ = size; }
@@ -109,6 +121,14 @@ private:
     void SettingsRead(const SettingsRecord &record, const std::optional<SettingsRecord> &written);
     void SettingsArrived(const SettingsRecord &record, bool afterWrite);
     void EnableDeviceButtons();
+    // The file row's buttons: saving and comparing need a record read from
+    // the reader, loading the same state as "To Device".
+    void EnableFileButtons();
+    void ShowStatus(const QString &text);
+    QString ChooseFile(FileDialog dialog);
+    // The file at path, or nothing after a box that says why not.
+    std::optional<settings_file::SettingsFile> ReadSettingsFile(const QString &path);
+    void ShowFileRefusal(const QString &path, const settings_fields::Refusal &refusal);
 
     Session *session_ = nullptr;
     // Events of an earlier session or showing are not drawn.

@@ -1,6 +1,6 @@
 // The settings record's fields and their rules, without a window: which
 // fields a record leaves enabled, the record through the fields and back,
-// values the fields do not know, any record through talvor-cli's settings
+// values the fields do not know, any record through the settings
 // file and back, and "name=value" assignments.
 
 #include <QJsonDocument>
@@ -9,7 +9,7 @@
 #include <random>
 #include <set>
 
-#include "cli/settings_file.h"
+#include "core/protocol/settings_file.h"
 #include "core/protocol/settings_fields.h"
 
 namespace settings_fields {
@@ -254,7 +254,7 @@ TEST(UnknownValues, AssignmentsChangeOnlyWhatTheyName)
     };
     for (const Row &row : rows) {
         Refusal refusal;
-        const std::optional<SettingsRecord> target = cli::RecordForAssignments(row.words, kAllFF, refusal);
+        const std::optional<SettingsRecord> target = settings_file::RecordForAssignments(row.words, kAllFF, refusal);
         ASSERT_TRUE(target) << refusal.text.toStdString();
         SettingsRecord expected = kAllFF;
         expected[row.byte] = row.value;
@@ -275,17 +275,17 @@ void ExpectRoundTrip(const SettingsRecord &record, const SettingsRecord &other)
         EXPECT_EQ(ApplyFieldRules(shown), shown);
     }
     Refusal refusal;
-    std::optional<cli::SettingsFile> file =
-        cli::ParseSettingsFile(QJsonDocument(cli::SettingsToJson(record)).toJson(), refusal);
+    std::optional<settings_file::SettingsFile> file =
+        settings_file::ParseSettingsFile(QJsonDocument(settings_file::SettingsToJson(record)).toJson(), refusal);
     ASSERT_TRUE(file) << refusal.text.toStdString();
     for (const SettingsRecord &reader : {record, other}) {
-        const std::optional<SettingsRecord> target = cli::RecordForFile(*file, reader, refusal);
+        const std::optional<SettingsRecord> target = settings_file::RecordForFile(*file, reader, refusal);
         ASSERT_TRUE(target) << refusal.text.toStdString();
         EXPECT_EQ(*target, record);
         EXPECT_TRUE(FieldsThatDiffer(record, *target).empty());
     }
     file->raw.reset();  // edited files may leave it out
-    EXPECT_EQ(cli::RecordForFile(*file, record, refusal), std::optional<SettingsRecord>(record));
+    EXPECT_EQ(settings_file::RecordForFile(*file, record, refusal), std::optional<SettingsRecord>(record));
 }
 
 TEST(RecordRoundTrip, NamedAndRandomRecords)
@@ -301,12 +301,12 @@ TEST(RecordRoundTrip, NamedAndRandomRecords)
             record[b] = byte();
             other[b] = byte();
         }
-        SCOPED_TRACE(cli::RecordHex(record).toStdString());
+        SCOPED_TRACE(settings_file::RecordHex(record).toStdString());
         ExpectRoundTrip(record, other);
         // One bit apart: some field says so.
         SettingsRecord flipped = record;
         flipped[random() % 9] ^= uint8_t(1u << (random() % 8));
-        EXPECT_FALSE(FieldsThatDiffer(record, flipped).empty()) << cli::RecordHex(flipped).toStdString();
+        EXPECT_FALSE(FieldsThatDiffer(record, flipped).empty()) << settings_file::RecordHex(flipped).toStdString();
     }
 }
 
@@ -320,10 +320,10 @@ TEST(RecordRoundTrip, EarlierFilesMeanWhatTheySaid)
         "ibutton_card_length": "5 bytes", "wiegand_card_length": "42 bits", "button_format": null,
         "one_time_sending": "ON", "keyboard_input": "sending full buffer by \"Enter\"", "zero_rule": null}})";
     Refusal refusal;
-    const std::optional<cli::SettingsFile> file = cli::ParseSettingsFile(earlier, refusal);
+    const std::optional<settings_file::SettingsFile> file = settings_file::ParseSettingsFile(earlier, refusal);
     ASSERT_TRUE(file) << refusal.text.toStdString();
     // The values it names; the "0" rule it leaves out keeps the reader's bits.
-    EXPECT_EQ(cli::RecordForFile(*file, kAllFF, refusal),
+    EXPECT_EQ(settings_file::RecordForFile(*file, kAllFF, refusal),
               std::optional<SettingsRecord>({1, 1, 1, 1, 0x0C, 1, 1, 3, 7}));
 }
 

@@ -107,7 +107,7 @@ protected:
 TEST_F(SettingsWindowTest, WindowAndControlsAsDesigned)
 {
     EXPECT_EQ(form.windowTitle(), "Setting");
-    EXPECT_EQ(form.size(), QSize(778, 527));
+    EXPECT_EQ(form.size(), QSize(778, 566));
     EXPECT_EQ(form.minimumSize(), form.maximumSize());
     EXPECT_FALSE(form.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowSystemMenuHint);
@@ -419,7 +419,7 @@ TEST_P(ScaleToScreen, DividesByWholeFactors)
         EXPECT_EQ(ui.ComboBox13->geometry(),
                   QRect(inner.x() / row.horizontal, inner.y() / row.vertical, inner.width() / row.horizontal,
                         inner.height() / row.vertical));
-        EXPECT_EQ(form.size(), QSize(778 / row.horizontal, 527 / row.vertical));
+        EXPECT_EQ(form.size(), QSize(778 / row.horizontal, 566 / row.vertical));
     }
 }
 

@@ -954,6 +954,84 @@ Write the settings to the device?</source>
         <source>The connection dropped: the far port or the network went away</source>
         <translation>Соединение разорвано: удалённый порт или сеть пропали</translation>
     </message>
+    <message>
+        <source>Save to file...</source>
+        <translation>Сохранить в файл...</translation>
+    </message>
+    <message>
+        <source>Load from file...</source>
+        <translation>Загрузить из файла...</translation>
+    </message>
+    <message>
+        <source>Compare with file...</source>
+        <translation>Сравнить с файлом...</translation>
+    </message>
+    <message>
+        <source>Not written: the device did not answer</source>
+        <translation>Не записано: устройство не ответило</translation>
+    </message>
+    <message>
+        <source>Written and verified</source>
+        <translation>Записано и проверено</translation>
+    </message>
+    <message>
+        <source>Not taken by the device: %1</source>
+        <translation>Устройство не приняло: %1</translation>
+    </message>
+    <message>
+        <source>Settings files (*.json)</source>
+        <translation>Файлы настроек (*.json)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Load settings from file</source>
+        <translation>Загрузить настройки из файла</translation>
+    </message>
+    <message>
+        <source>Save settings to file</source>
+        <translation>Сохранить настройки в файл</translation>
+    </message>
+    <message>
+        <source>The settings file is refused</source>
+        <translation>Файл настроек отклонён</translation>
+    </message>
+    <message>
+        <source>Cannot read %1: %2</source>
+        <translation>Не удалось прочитать %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>Не удалось записать %1: %2</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>Сохранено в %1</translation>
+    </message>
+    <message>
+        <source>Loaded from %1, not yet written to the device</source>
+        <translation>Загружено из %1, в устройство ещё не записано</translation>
+    </message>
+    <message>
+        <source>%1: device %2, file %3</source>
+        <translation>%1: в устройстве %2, в файле %3</translation>
+    </message>
+    <message>
+        <source>The device&apos;s settings and the file&apos;s are the same.</source>
+        <translation>Настройки устройства и файла совпадают.</translation>
+    </message>
+    <message>
+        <source>The device&apos;s settings and the file&apos;s differ:<byte value="xd"/>
+%1</source>
+        <translation>Настройки устройства и файла различаются:<byte value="xd"/>
+%1</translation>
+    </message>
+    <message>
+        <source>Compare with file</source>
+        <translation>Сравнение с файлом</translation>
+    </message>
 </context>
 <context>
     <name>THistoryForm</name>

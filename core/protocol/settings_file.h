@@ -1,5 +1,5 @@
 #pragma once
-// The settings file of talvor-cli: JSON with a format number, the record's
+// A reader's settings as a file: JSON with a format number, the record's
 // named fields with their values in words, and the raw 9 bytes in hex.
 //
 //   {"format": 1,
@@ -10,7 +10,8 @@
 // byte, "0xFF, not a known value", and a record written back from the file
 // keeps that byte. And what the user asks for, from a file or from NAME=VALUE
 // words, becomes the record to write under the settings window's field rules,
-// or a refusal that says why before anything is written.
+// or a refusal that says why before anything is written. The settings window
+// and talvor-cli both read and write these files through here.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -21,7 +22,7 @@
 
 #include "core/protocol/settings_fields.h"
 
-namespace cli {
+namespace settings_file {
 
 inline constexpr int kSettingsFormat = 1;
 
@@ -67,4 +68,4 @@ std::optional<SettingsRecord> RecordForFile(const SettingsFile &file, const Sett
 std::optional<SettingsRecord> RecordForAssignments(const QStringList &words, const SettingsRecord &current,
                                                    settings_fields::Refusal &refusal);
 
-}  // namespace cli
+}  // namespace settings_file

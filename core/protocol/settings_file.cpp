@@ -1,4 +1,4 @@
-#include "cli/settings_file.h"
+#include "core/protocol/settings_file.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -6,7 +6,7 @@
 #include <array>
 #include <tuple>
 
-namespace cli {
+namespace settings_file {
 
 namespace {
 
@@ -221,4 +221,4 @@ std::optional<SettingsRecord> RecordForAssignments(const QStringList &words, con
     return settings_fields::Encode(fields, current);
 }
 
-}  // namespace cli
+}  // namespace settings_file
