@@ -228,7 +228,7 @@ TEST_F(SettingsFilesTest, BadFilesAreRefusedAsTheCommandLineDoesAndChangeNothing
     const BadFile files[] = {
         {"not-json.json", "interface=Wiegand", "not a settings file: "},
         {"format-2.json", R"({"format": 2, "fields": {}})",
-         "settings file format 2 is not known; this talvor-cli reads format 1"},
+         "settings file format 2 is not known; this version of the tool reads format 1"},
         {"bluetooth.json", R"({"format": 1, "fields": {"interface": "Bluetooth"}})",
          "interface does not allow \"Bluetooth\"\r\nallowed: "},
         {"disagree.json", R"({"format": 1, "fields": {"temic_only": "OFF"}, "raw": "01 00 01 00 02 00 01 01 05"})",

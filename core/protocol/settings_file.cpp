@@ -108,7 +108,7 @@ std::optional<SettingsFile> ParseSettingsFile(const QByteArray &contents, Refusa
     const QJsonObject top = document.object();
     const QJsonValue format = top.value(QStringLiteral("format"));
     if (format.toInt(-1) != kSettingsFormat)
-        return Refuse(refusal, QStringLiteral("settings file format %1 is not known; this talvor-cli reads format %2")
+        return Refuse(refusal, QStringLiteral("settings file format %1 is not known; this version of the tool reads format %2")
                                    .arg(format.isUndefined() ? QStringLiteral("(none)") : format.toVariant().toString())
                                    .arg(kSettingsFormat));
     if (!top.value(QStringLiteral("fields")).isObject())
