@@ -344,6 +344,7 @@ void TForm6::SettingsEventArrived(const SettingsEvent &event)
         ui->Button3->setEnabled(true);
         break;
     case SettingsEvent::Kind::WriteGivenUp:
+        writeFailure_ = event.failure;
         ui->Button3->setEnabled(true);
         break;
     case SettingsEvent::Kind::Silent:
@@ -395,7 +396,8 @@ void TForm6::SettingsArrived(const SettingsRecord &record, bool afterWrite)
     const bool writeUnanswered = writePending_ && !afterWrite;
     writePending_ = false;
     if (recorder_ && recorder_->SettingsPending())
-        recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
+        recorder_->EndSettings(
+            SettingsResult{!writeUnanswered, record, writeUnanswered ? writeFailure_ : SettingsFailure::None});
 }
 
 void TForm6::ShowNoAnswer(SettingsFailure why)
