@@ -218,8 +218,10 @@ void UpdateRun::UpdateChanged(const UpdateProgress &progress)
             Push({{QStringLiteral("event"), QStringLiteral("waiting")},
                   {QStringLiteral("attempts_left"), progress.attemptsLeft}});
         lastAttemptsLeft_ = progress.attemptsLeft;
-    } else if (progress.stage == UpdateStage::Transfer) {
-        state_.phase = RunPhase::Transfer;
+    } else if (progress.stage == UpdateStage::Transfer || progress.stage == UpdateStage::Completed) {
+        // The last block is counted as the update completes.
+        if (progress.stage == UpdateStage::Transfer)
+            state_.phase = RunPhase::Transfer;
         if (transferStartMs_ < 0)
             transferStartMs_ = clock_.elapsed();
         // Data blocks, as the journal counts them (firmware_update.h).
