@@ -279,9 +279,10 @@ QString Html(const JournalEntry &entry, const Texts &say, const QImage &logo)
                 .arg(Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Before and after"))),
                      Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Before"))),
                      Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "After"))));
-    html += QStringLiteral("<tr><td class='label'>%1</td>").arg(Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Boot loader")))) +
+    const QString labelCell = QStringLiteral("<tr><td class='label'>%1</td>");
+    html += labelCell.arg(Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Boot loader")))) +
             BeforeAfter(entry.loaderBefore, entry.loaderAfter) + QStringLiteral("</tr>");
-    html += QStringLiteral("<tr><td class='label'>%1</td>").arg(Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Firmware")))) +
+    html += labelCell.arg(Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Firmware")))) +
             BeforeAfter(entry.firmwareBefore, entry.firmwareAfter) + QStringLiteral("</tr>");
     if (entry.kind != JournalEntry::Kind::Update) {
         html += QStringLiteral("<tr><td class='label'>%1</td><td class='mono'>%2</td><td class='mono'>%3</td></tr>")
@@ -294,7 +295,8 @@ QString Html(const JournalEntry &entry, const Texts &say, const QImage &logo)
                 .arg(Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "Details"))));
     if (entry.kind == JournalEntry::Kind::Update) {
         html += Row(say(QT_TRANSLATE_NOOP("ServiceReport", "Firmware image")),
-                    Text(entry.imageName) + Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", ", %1 bytes")).arg(entry.imageSize)));
+                    Text(entry.imageName) +
+                        Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", ", %1 bytes")).arg(entry.imageSize)));
         if (!entry.imageDescription.isEmpty())
             html += Row(say(QT_TRANSLATE_NOOP("ServiceReport", "Description")), Escaped(entry.imageDescription));
         html += Row(QStringLiteral("SHA-256"), QStringLiteral("<span class='mono'>%1</span>").arg(Text(entry.imageSha256)));
@@ -304,7 +306,8 @@ QString Html(const JournalEntry &entry, const Texts &say, const QImage &logo)
     } else {
         const QStringList changes = SettingsChanges(say, entry);
         html += Row(say(QT_TRANSLATE_NOOP("ServiceReport", "Fields changed")),
-                    changes.isEmpty() ? Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "none"))) : Lines(changes, changes.size(), say));
+                    changes.isEmpty() ? Escaped(say(QT_TRANSLATE_NOOP("ServiceReport", "none")))
+                                      : Lines(changes, int(changes.size()), say));
     }
     html += QStringLiteral("</table>");
 
@@ -313,7 +316,8 @@ QString Html(const JournalEntry &entry, const Texts &say, const QImage &logo)
         const char *heading = job_entries::RefusedByTool(entry)
                                   ? QT_TRANSLATE_NOOP("ServiceReport", "Refused by the service tool")
                                   : QT_TRANSLATE_NOOP("ServiceReport", "The reader's error lines");
-        html += QStringLiteral("<h2>%1</h2><p>%2</p>").arg(Escaped(say(heading)), Lines(entry.errorLines, kErrorLinesShown, say));
+        html += QStringLiteral("<h2>%1</h2><p>%2</p>")
+                    .arg(Escaped(say(heading)), Lines(entry.errorLines, kErrorLinesShown, say));
     }
 
     html += QStringLiteral("<p><br><br>%1 ______________________&nbsp;&nbsp;&nbsp;&nbsp;%2 ______________________</p>")

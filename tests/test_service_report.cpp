@@ -163,9 +163,10 @@ TEST_F(ServiceReport, EachKindOfJobInEachLanguage)
 
 TEST_F(ServiceReport, ALogoStaysOnThePageAndABadOneIsLeftOut)
 {
-    // Tall and wide ones both fit the logo's box; a long note still leaves one page.
+    // Tall and wide ones both fit the logo's box; a note too long for the page
+    // leaves one page, drawn smaller.
     JournalEntry entry = Update(false);
-    entry.note = QString(QStringLiteral("A long note on the job. ")).repeated(60);
+    entry.note = QString(QStringLiteral("A long note on the job. ")).repeated(150);
     const QString broken = folder_.filePath(QStringLiteral("broken.png"));
     QFile file(broken);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
