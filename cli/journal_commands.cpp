@@ -180,7 +180,10 @@ int RunReport(const QStringList &arguments)
                           kUsesJournal);
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("The PDF to write."), QStringLiteral("file"));
-    command.Parser().addOption(output);
+    const QCommandLineOption logo(QStringLiteral("logo"),
+                                  QStringLiteral("An image for the head of the page (default: Logo= in [Report])."),
+                                  QStringLiteral("file"));
+    command.Parser().addOptions({output, logo});
     if (const auto status = command.Parse(arguments, 1, 1))
         return *status;
     if (!command.Parser().isSet(output)) {
@@ -196,10 +199,13 @@ int RunReport(const QStringList &arguments)
     // The journal as this program sees it, whatever talvor-report's own ini file says.
     QProcess report;
     report.setProcessChannelMode(QProcess::ForwardedChannels);
-    report.start(program, {command.Parser().positionalArguments().constFirst(), QStringLiteral("-o"),
-                           command.Parser().value(output), QStringLiteral("--database"),
-                           options.path.isEmpty() ? Journal::DefaultPath() : options.path,
-                           QStringLiteral("--journal"), options.server});
+    QStringList reportArguments{command.Parser().positionalArguments().constFirst(), QStringLiteral("-o"),
+                                command.Parser().value(output), QStringLiteral("--database"),
+                                options.path.isEmpty() ? Journal::DefaultPath() : options.path,
+                                QStringLiteral("--journal"), options.server};
+    if (command.Parser().isSet(logo))
+        reportArguments << QStringLiteral("--logo") << command.Parser().value(logo);
+    report.start(program, reportArguments);
     if (!report.waitForStarted(-1) || !report.waitForFinished(-1) || report.exitStatus() != QProcess::NormalExit) {
         PrintError(QStringLiteral("talvor-cli report: %1: %2").arg(program, report.errorString()));
         return kJournalUnavailable;

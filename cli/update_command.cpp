@@ -84,14 +84,15 @@ QString LiveLine(const UpdateRun &run, int nameWidth)
 {
     const RunState state = run.State();
     const UpdateProgress &p = state.progress;
+    // Data blocks, as the journal counts them (firmware_update.h).
     const int total = p.blocksTotal;
     const bool done = state.phase == RunPhase::Done && state.result.Succeeded();
-    const int percent = done ? 100 : total > 0 ? p.blocksDone * 100 / total : 0;
+    const int percent = done ? 100 : total > 0 ? p.blocksSent * 100 / total : 0;
     const int filled = percent * kBarWidth / 100;
     const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('-'));
     QString left = QStringLiteral("     ");
-    if (state.phase == RunPhase::Transfer && p.blocksDone > 0)
-        left = QLatin1Char('~') + Minutes(state.transferMs * (total - p.blocksDone) / p.blocksDone);
+    if (state.phase == RunPhase::Transfer && p.blocksSent > 0)
+        left = QLatin1Char('~') + Minutes(state.transferMs * (total - p.blocksSent) / p.blocksSent);
     const QString serial = state.serialNumber.isEmpty() ? QStringLiteral("-") : state.serialNumber;
     return QStringLiteral("%1 %2 %3 [%4] %5% %6/%7 %8 %9")
         .arg(run.Port().name, -nameWidth)
@@ -99,7 +100,7 @@ QString LiveLine(const UpdateRun &run, int nameWidth)
         .arg(StageText(state), -13)
         .arg(bar)
         .arg(percent, 3)
-        .arg(p.blocksDone, 5)
+        .arg(p.blocksSent, 5)
         .arg(total, -5)
         .arg(Minutes(state.elapsedMs), 5)
         .arg(left);

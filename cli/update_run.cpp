@@ -218,14 +218,17 @@ void UpdateRun::UpdateChanged(const UpdateProgress &progress)
             Push({{QStringLiteral("event"), QStringLiteral("waiting")},
                   {QStringLiteral("attempts_left"), progress.attemptsLeft}});
         lastAttemptsLeft_ = progress.attemptsLeft;
-    } else if (progress.stage == UpdateStage::Transfer) {
-        state_.phase = RunPhase::Transfer;
+    } else if (progress.stage == UpdateStage::Transfer || progress.stage == UpdateStage::Completed) {
+        // The last block is counted as the update completes.
+        if (progress.stage == UpdateStage::Transfer)
+            state_.phase = RunPhase::Transfer;
         if (transferStartMs_ < 0)
             transferStartMs_ = clock_.elapsed();
-        const int percent = progress.blocksTotal > 0 ? progress.blocksDone * 100 / progress.blocksTotal : 0;
+        // Data blocks, as the journal counts them (firmware_update.h).
+        const int percent = progress.blocksTotal > 0 ? progress.blocksSent * 100 / progress.blocksTotal : 0;
         if (before != state_.phase || percent != lastPercent_)
             Push({{QStringLiteral("event"), QStringLiteral("progress")},
-                  {QStringLiteral("blocks"), progress.blocksDone},
+                  {QStringLiteral("blocks"), progress.blocksSent},
                   {QStringLiteral("blocks_total"), progress.blocksTotal},
                   {QStringLiteral("percent"), percent}});
         lastPercent_ = percent;

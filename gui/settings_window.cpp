@@ -376,6 +376,7 @@ void TForm6::SettingsEventArrived(const SettingsEvent &event)
         break;
     case SettingsEvent::Kind::WriteGivenUp:
         ShowStatus(tr("Not written: the device did not answer"));
+        writeFailure_ = event.failure;
         ui->Button3->setEnabled(true);
         break;
     case SettingsEvent::Kind::Silent:
@@ -431,7 +432,8 @@ void TForm6::SettingsArrived(const SettingsRecord &record, bool afterWrite)
     const bool writeUnanswered = writePending_ && !afterWrite;
     writePending_ = false;
     if (recorder_ && recorder_->SettingsPending())
-        recorder_->EndSettings(SettingsResult{!writeUnanswered, record});
+        recorder_->EndSettings(
+            SettingsResult{!writeUnanswered, record, writeUnanswered ? writeFailure_ : SettingsFailure::None});
     EnableFileButtons();
 }
 

@@ -140,6 +140,8 @@ private:
     bool closing_ = false;
     JobRecorder *recorder_ = nullptr;
     bool writePending_ = false;
+    // How the last write given up went unanswered, for the journal.
+    SettingsFailure writeFailure_ = SettingsFailure::None;
     bool deviceSettingsKnown_ = false;
     // The fields as the last record put into the controls gave them: which of
     // them hold a value the lists do not have, and that record.

@@ -86,7 +86,7 @@ std::optional<QString> Percentage(const UpdateProgress &progress)
     if (progress.stage == UpdateStage::Completed)
         return QStringLiteral("100%");
     // No 100 % mark for a section under two blocks: "0%" until success.
-    const int percent = progress.blocksTotal == 0 ? 0 : progress.blocksDone * 100 / progress.blocksTotal;
+    const int percent = progress.stepsTotal == 0 ? 0 : progress.stepsDone * 100 / progress.stepsTotal;
     return QString::number(percent) + QLatin1Char('%');
 }
 

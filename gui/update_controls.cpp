@@ -122,8 +122,8 @@ void TForm1::ShowUpdate(const UpdateProgress &progress)
     if (const auto status = update_view::StatusLine(progress))
         SetStatusLine(*status);
     if (progress.imageAccepted) {
-        ui->ProgressBar1->setMaximum(progress.blocksTotal);
-        ui->ProgressBar1->setValue(progress.blocksDone);
+        ui->ProgressBar1->setMaximum(progress.stepsTotal);
+        ui->ProgressBar1->setValue(progress.stepsDone);
         ui->Label5->setText(update_view::Percentage(progress).value_or(QString()));
         if (Form5)
             Form5->Memo1()->setPlainText(progress.errorLines.join(QLatin1Char('\n')));

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/journal/journal.h"
+#include "core/journal/report_preferences.h"
 #include "core/line/ini_file.h"
 #include "report/service_report.h"
 
@@ -14,9 +15,13 @@ const char kHelp[] =
     "Usage: talvor-report [options] ENTRY -o FILE.pdf\n"
     "Writes the one-page service report of a service journal entry as a PDF.\n"
     "ENTRY is the entry's id or a unique start of it (at least 4 characters).\n"
+    "The page is in Russian when the user's language (LC_ALL, LC_MESSAGES, LANG)\n"
+    "is Russian, else in English; times are local, with their offset from UTC.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE      the PDF to write\n"
+    "  --logo FILE            an image for the head of the page (default: Logo=\n"
+    "                         in section [Report] of the tool's ini file)\n"
     "  --database FILE        the journal's SQLite file (default: the tool's ini\n"
     "                         file, else ~/.local/share/talvor/journal.db)\n"
     "  --journal CONNECTION   a PostgreSQL connection string; the entry is looked\n"
@@ -39,8 +44,8 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
 
-    QString entryId, output, database, server;
-    bool serverGiven = false;
+    QString entryId, output, database, server, logo;
+    bool serverGiven = false, logoGiven = false;
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
         auto value = [&args, &arg](QString &into) {
@@ -63,6 +68,10 @@ int main(int argc, char **argv)
         } else if (arg == QLatin1String("--database")) {
             if (!value(database))
                 return Usage(arg + QStringLiteral(" needs a file name"));
+        } else if (arg == QLatin1String("--logo")) {
+            if (!value(logo))
+                return Usage(arg + QStringLiteral(" needs a file name"));
+            logoGiven = true;
         } else if (arg == QLatin1String("--journal")) {
             if (!value(server))
                 return Usage(arg + QStringLiteral(" needs a connection string"));
@@ -76,8 +85,8 @@ int main(int argc, char **argv)
     if (entryId.isEmpty() || output.isEmpty())
         return Usage(QStringLiteral("give an entry and -o FILE.pdf"));
 
-    JournalOptions options = Journal::OptionsFromIni(
-        platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini"));
+    const QString iniPath = platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini");
+    JournalOptions options = Journal::OptionsFromIni(iniPath);
     if (!database.isEmpty())
         options.path = database;
     if (serverGiven)
@@ -89,7 +98,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "talvor-report: %s\n", qPrintable(error));
         return 1;
     }
-    if (!WriteServiceReport(*entry, output, &error)) {
+    ReportOptions report;
+    report.language = QLocale::system();
+    // A logo that cannot be read is left out of the page, not an error.
+    report.logoPath = logoGiven ? logo : ReadReportPreferences(iniPath).logoPath;
+    if (!WriteServiceReport(*entry, output, report, &error)) {
         std::fprintf(stderr, "talvor-report: %s\n", qPrintable(error));
         return 1;
     }

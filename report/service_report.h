@@ -2,13 +2,24 @@
 // The service report for the customer: one A4 page on one job on one reader
 // (the reader, what was done, before and after, the result, when, who).
 
+#include <QLocale>
 #include <QString>
 
 #include "core/journal/journal_entry.h"
 
-// Needs a QGuiApplication (fonts). False with why in error when the file
-// cannot be written.
-bool WriteServiceReport(const JournalEntry &entry, const QString &pdfPath, QString *error = nullptr);
+struct ReportOptions {
+    // Russian gives the Russian report; any other language the English one.
+    QLocale language = QLocale::c();
+    // An image drawn at the head of the page; left out when it cannot be read.
+    QString logoPath;
+};
 
-// The page as HTML, what the PDF shows.
-QString ServiceReportHtml(const JournalEntry &entry);
+// Needs a QGuiApplication (fonts). False with why in error when the file
+// cannot be written. The page is in English, without a logo.
+bool WriteServiceReport(const JournalEntry &entry, const QString &pdfPath, QString *error = nullptr);
+bool WriteServiceReport(const JournalEntry &entry, const QString &pdfPath, const ReportOptions &options,
+                        QString *error = nullptr);
+
+// The page as HTML, what the PDF shows; the logo, when given, is the image
+// resource "logo".
+QString ServiceReportHtml(const JournalEntry &entry, const ReportOptions &options = {});

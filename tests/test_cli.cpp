@@ -181,6 +181,12 @@ protected:
                              entry.value("error_lines").toVariant().toStringList().join(','));
             if (entry.value("kind") == "settings_write") {
                 EXPECT_EQ(entry.value("changed_fields").toArray(), QJsonArray{"red_led_level"});
+            } else {
+                // 4096 bytes in the boot loader's blocks of 66: all of them, or
+                // those before the one it refused.
+                const int total = entry.value("blocks_total").toInt();
+                EXPECT_EQ(total, 63);
+                EXPECT_EQ(entry.value("blocks_sent").toInt(), entry.value("outcome") == "completed" ? total : 19);
             }
         }
         jobs.sort();
@@ -515,19 +521,20 @@ TEST_F(Cli, SettingsFailuresSayWhatHappened)
         const char *name;
         std::function<void(Reader &)> spoil;
         QString said;
+        const char *outcome;  // in the journal
     };
     const Row rows[] = {
         {"cli-silent", [](Reader &r) { r.store->SetSilent(true); },
-         "the reader did not answer the settings request"},
+         "the reader did not answer the settings request", "no answer"},
         {"cli-crc", [](Reader &r) { r.store->SetWrongCrc(true); },
-         "the reader answered the settings request with a bad checksum"},
+         "the reader answered the settings request with a bad checksum", "bad checksum"},
         {"cli-gone",
          [](Reader &r) {
              sim::Faults faults;
              faults.vanish = sim::kAlways;
              r.line->SetFaults(faults);
          },
-         "the port vanished during the settings request"},
+         "the port vanished during the settings request", "port vanished"},
     };
     for (const Row &row : rows) {
         Reader reader(ports.path(), row.name);
@@ -535,6 +542,9 @@ TEST_F(Cli, SettingsFailuresSayWhatHappened)
         const Finished run = Run({"settings", "get", "-p", row.name});
         EXPECT_EQ(run.status, 5) << row.name;
         EXPECT_TRUE(run.err.contains(QStringLiteral("%1: %2").arg(row.name, row.said))) << run.err.toStdString();
+        const QJsonArray entries = JournalEntries();
+        ASSERT_FALSE(entries.isEmpty());
+        EXPECT_EQ(entries.first().toObject().value("outcome").toString(), row.outcome) << row.name;
     }
 }
 

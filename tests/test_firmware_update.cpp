@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "core/line/serial_port.h"
@@ -107,7 +108,7 @@ protected:
         std::vector<int> done;
         for (const UpdateProgress &p : steps)
             if (p.stage == Stage::Transfer)
-                done.push_back(p.blocksDone);
+                done.push_back(p.stepsDone);
         return done;
     }
     void ExpectSuccess(const UpdateResult &result)
@@ -145,8 +146,10 @@ TEST_F(UpdateTest, CompletesWithEveryBlockAndItsProgress)
     EXPECT_EQ(reader.boot->Received(), image.Section(726));
 
     EXPECT_EQ(result.bootAttempts, 1);
+    // Eleven data blocks, the bar's ten steps.
     EXPECT_EQ(result.blocksSent, 11);
-    EXPECT_EQ(result.blocksTotal, 10);
+    EXPECT_EQ(result.blocksTotal, 11);
+    EXPECT_EQ(steps.back().stepsTotal, 10);
     EXPECT_EQ(result.imageDescription, "TALVOR 7.1 test");
     EXPECT_EQ(result.imageSha256,
               QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
@@ -200,13 +203,22 @@ TEST_P(UpdatePlanTest, SendsTheBytesOfEveryBlockAsked)
     EXPECT_EQ(received.size(), highest);
     // One progress step per accepted block, held at the bar's end.
     const int accepted = int(record.received.size()) - 1;
-    EXPECT_EQ(BlocksDone().back(), std::min(accepted, result.blocksTotal));
+    EXPECT_EQ(BlocksDone().back(), std::min(accepted, steps.back().stepsTotal));
+    // Each offset taken counts once, and a completed update took them all.
+    std::set<uint16_t> offsets;
+    for (const auto &block : record.received)
+        offsets.insert(block.offset);
+    EXPECT_EQ(result.blocksSent, int(offsets.size()));
+    EXPECT_EQ(result.blocksTotal, result.blocksSent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Plans, UpdatePlanTest,
     ::testing::Values(PlanCase{"largest_blocks", 1000, 255, false, 0, false, {}},
                       PlanCase{"last_block_short", 700, 66, false, 0, false, {}},
+                      PlanCase{"image_of_686_bytes", 686, 66, false, 0, false, {}},
+                      // Past what 16-bit offsets reach: the boot loader asks up to 65535.
+                      PlanCase{"larger_than_the_offsets_reach", 70000, 255, false, 0, false, {}},
                       PlanCase{"last_to_first", 660, 66, true, 0, false, {}},
                       PlanCase{"same_block_twice", 396, 66, false, 3, false, {}},
                       PlanCase{"resumed_after_the_end", 264, 66, false, 0, true, {}},
@@ -241,6 +253,8 @@ TEST_F(UpdateTest, LineGoingAwayMidTransferEndsWithThePortVanished)
     EXPECT_EQ(result.errorLines, QStringList{text::PortVanished()});
     EXPECT_TRUE(result.LeftInBootLoader());
     EXPECT_EQ(BlocksDone().back(), 3);
+    EXPECT_EQ(result.blocksSent, 3);
+    EXPECT_EQ(result.blocksTotal, 11);
     EXPECT_EQ(steps.back().stage, Stage::Failed);
     EXPECT_EQ(reader.line->Snapshot().lineDrops, 1u);
 }
@@ -276,6 +290,7 @@ TEST_F(UpdateTest, ReaderErrorsEndTheTransferWithTheirLine)
         EXPECT_EQ(result.errorLines, c.lines);
         EXPECT_EQ(steps.back().errorLines, c.lines);
         EXPECT_EQ(result.blocksSent, 1);
+        EXPECT_EQ(result.blocksTotal, 5);
         EXPECT_EQ(result.LeftInBootLoader(), c.outcome == UpdateOutcome::ReaderError);
     }
 }
@@ -357,7 +372,7 @@ TEST_F(UpdateTest, StopOfEverythingEndsTheUpdateAtItsNextStep)
     const ImageFile image(dir, 726);
     reader.Set(For(image));
     onStep = [&](const UpdateProgress &p) {
-        if (p.blocksDone == 3)
+        if (p.stepsDone == 3)
             stop.everything = true;
     };
     UpdateResult result = Run(image.path);
@@ -477,7 +492,7 @@ TEST_F(UpdateTest, FileChangedDuringTheTransferIsNotSent)
         reader.Set(For(image));
         bool changed = false;
         observer.onStep = [&](const UpdateProgress &p) {
-            if (!changed && p.blocksDone == 3)
+            if (!changed && p.stepsDone == 3)
                 changed = test_images::Write(image.path, replacement);
         };
         const UpdateResult result = opened.session->Update(image.path).get();

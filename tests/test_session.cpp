@@ -177,6 +177,7 @@ TEST_F(SessionTest, TwoSessionsInOneProcessUpdateAtOnceOneFailingWithTheReadersE
     EXPECT_TRUE(goodResult.errorLines.isEmpty());
     // Every 66-byte block the boot loader asks for, the last one short.
     EXPECT_EQ(goodResult.blocksSent, (image.size() + 65) / 66);
+    EXPECT_EQ(goodResult.blocksTotal, goodResult.blocksSent);
     EXPECT_EQ(good.boot->Received(), test_images::Expected(image, image.size(), 0, image.size()));
 
     EXPECT_EQ(failingResult.outcome, UpdateOutcome::ReaderError);
@@ -193,7 +194,7 @@ TEST_F(SessionTest, TwoSessionsInOneProcessUpdateAtOnceOneFailingWithTheReadersE
     EXPECT_EQ(steps.front().attemptsLeft, firmware_update::kConnectAttempts);
     EXPECT_EQ(steps.back().stage, UpdateStage::Completed);
     for (size_t i = 1; i < steps.size(); ++i)
-        EXPECT_GE(steps[i].blocksDone, steps[i - 1].blocksDone);
+        EXPECT_GE(steps[i].stepsDone, steps[i - 1].stepsDone);
 
     // The monitor polls again once the job is done.
     const uint64_t polls = goodSession->Reader().polls;

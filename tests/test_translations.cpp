@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -69,20 +70,24 @@ QStringList Placeholders(const QString &text)
 
 TEST(RussianTranslation, EveryTextIsTranslatedKeepingPlaceholdersAndLineBreaks)
 {
-    QFile file(QStringLiteral(TALVOR_RU_TS));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QString language;
-    const std::vector<Message> messages = ReadMessages(file.readAll(), language);
-    EXPECT_EQ(language, "ru_RU");
-    // The windows' and the engine's texts are all there, not a stub.
-    ASSERT_GE(messages.size(), 130u);
-    for (const Message &m : messages) {
-        const std::string where = (m.context + ": " + m.source).toStdString();
-        EXPECT_TRUE(m.type.isEmpty()) << where << " is " << m.type.toStdString();
-        EXPECT_FALSE(m.translation.isEmpty()) << where;
-        EXPECT_EQ(Placeholders(m.translation), Placeholders(m.source)) << where;
-        EXPECT_EQ(m.translation.count(QLatin1Char('\n')), m.source.count(QLatin1Char('\n'))) << where;
-        EXPECT_EQ(m.translation.count(QLatin1Char('\r')), m.source.count(QLatin1Char('\r'))) << where;
+    // The windows' and the engine's texts, and the service report's, are all there, not a stub.
+    const std::pair<const char *, size_t> files[] = {{TALVOR_RU_TS, 130}, {TALVOR_REPORT_RU_TS, 60}};
+    for (const auto &[path, least] : files) {
+        SCOPED_TRACE(path);
+        QFile file(QString::fromUtf8(path));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QString language;
+        const std::vector<Message> messages = ReadMessages(file.readAll(), language);
+        EXPECT_EQ(language, "ru_RU");
+        ASSERT_GE(messages.size(), least);
+        for (const Message &m : messages) {
+            const std::string where = (m.context + ": " + m.source).toStdString();
+            EXPECT_TRUE(m.type.isEmpty()) << where << " is " << m.type.toStdString();
+            EXPECT_FALSE(m.translation.isEmpty()) << where;
+            EXPECT_EQ(Placeholders(m.translation), Placeholders(m.source)) << where;
+            EXPECT_EQ(m.translation.count(QLatin1Char('\n')), m.source.count(QLatin1Char('\n'))) << where;
+            EXPECT_EQ(m.translation.count(QLatin1Char('\r')), m.source.count(QLatin1Char('\r'))) << where;
+        }
     }
 }
 

@@ -276,6 +276,7 @@ TEST_F(UpdateWindowTest, WholeUpdateFromTheWindow)
               QString::fromLatin1(QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
     EXPECT_EQ(entry.imageDescription, "Firmware 7.1 of 2024-02-01");
     EXPECT_EQ(entry.blocksSent, 11);
+    EXPECT_EQ(entry.blocksTotal, 11);
 }
 
 TEST_F(UpdateWindowTest, PercentageKeepsItsLastValueWhenTheReaderFallsSilent)

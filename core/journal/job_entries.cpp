@@ -62,6 +62,30 @@ QString OutcomeId(UpdateOutcome outcome)
     return QStringLiteral("unknown");
 }
 
+QString SettingsOutcomeId(SettingsFailure failure)
+{
+    switch (failure) {
+    case SettingsFailure::ShortReply: return QStringLiteral("short reply");
+    case SettingsFailure::BadChecksum: return QStringLiteral("bad checksum");
+    case SettingsFailure::PortVanished: return QStringLiteral("port vanished");
+    case SettingsFailure::ConnectionDropped: return QStringLiteral("connection dropped");
+    case SettingsFailure::None:
+    case SettingsFailure::NoAnswer: break;
+    }
+    return QStringLiteral("no answer");
+}
+
+bool RefusedByTool(const JournalEntry &entry)
+{
+    if (!entry.finished || entry.succeeded)
+        return false;
+    if (entry.kind == JournalEntry::Kind::Update)
+        return entry.outcome == OutcomeId(UpdateOutcome::ImageRefused) ||
+               entry.outcome == OutcomeId(UpdateOutcome::ImageUnreadable);
+    // A settings write whose values the field rules refused: nothing was sent.
+    return entry.outcome == QLatin1String("refused");
+}
+
 void EndUpdate(JournalEntry &entry, const UpdateResult &result)
 {
     entry.blocksSent = result.blocksSent;
@@ -86,7 +110,7 @@ void EndSettings(JournalEntry &entry, const std::optional<SettingsRecord> &befor
     else if (before)
         entry.SetSettings(*before, *before);
     if (!result.answered) {
-        entry.End(false, QStringLiteral("no answer"));
+        entry.End(false, SettingsOutcomeId(result.failure));
         return;
     }
     if (wanted && *wanted != result.record) {

@@ -20,6 +20,13 @@ void SetReaderAfter(JournalEntry &entry, const ReaderSnapshot &reader);
 void SetImageName(JournalEntry &entry, const QString &path);
 // The job's word for each outcome, as the journal and scripts show it.
 QString OutcomeId(UpdateOutcome outcome);
+// A settings job the reader did not answer: "no answer", "short reply",
+// "bad checksum", "port vanished" or "connection dropped".
+QString SettingsOutcomeId(SettingsFailure failure);
+// The tool refused the job before the reader was asked ("image refused",
+// "image unreadable", a settings write "refused"): the entry's error lines
+// are the tool's reasons, not the reader's.
+bool RefusedByTool(const JournalEntry &entry);
 // Ends the entry with the update's result, the image's size and hash included.
 void EndUpdate(JournalEntry &entry, const UpdateResult &result);
 // Ends a settings read or write: before is what the reader held (when known),

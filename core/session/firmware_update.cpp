@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "core/line/serial_port.h"
 #include "core/protocol/boot_reply.h"
@@ -94,6 +95,8 @@ private:
     unsigned SendDataBlock(uint32_t count);
     bool SendClosingBlock();
     void TakeBlockRequest();
+    void CountTaken(int32_t offset);
+    void SetBlocksTotal(int total);
     void SendBoot(const uint8_t *payload, size_t count) { link_.Send(kBootCommand, payload, count); }
 
     FrameLink &link_;
@@ -107,6 +110,9 @@ private:
     firmware_image::Layout layout_;
     int32_t requestOffset_ = 0;
     uint32_t requestCount_ = 0;
+    bool blockBytesKnown_ = false;
+    // The offsets of the data blocks taken so far.
+    std::vector<bool> takenOffsets_ = std::vector<bool>(size_t(kMaxSectionOffsets), false);
     UpdateProgress progress_;
     UpdateResult result_;
 };
@@ -136,10 +142,10 @@ UpdateResult Updater::Run()
         return result_;
     }
 
-    result_.blocksTotal = layout_.blockCount;
+    SetBlocksTotal(DataBlockTotal(layout_.sectionSize, firmware_image::kStepBytes));
     result_.imageDescription = firmware_image::DescriptionText(layout_.description).trimmed();
     progress_.imageAccepted = true;
-    progress_.blocksTotal = layout_.blockCount;
+    progress_.stepsTotal = layout_.blockCount;
     if (!EnterBootLoader()) {
         const bool silent =
             result_.outcome == UpdateOutcome::NoBootLoader || result_.outcome == UpdateOutcome::NoAnswer;
@@ -192,6 +198,24 @@ void Updater::TakeBlockRequest()
 {
     requestCount_ = link_.Reply()[kCountAt];
     requestOffset_ = link_.Reply()[kOffsetLowAt] + 256 * link_.Reply()[kOffsetHighAt];
+    if (!blockBytesKnown_) {
+        blockBytesKnown_ = true;
+        SetBlocksTotal(DataBlockTotal(layout_.sectionSize, requestCount_));
+    }
+}
+
+void Updater::SetBlocksTotal(int total)
+{
+    result_.blocksTotal = progress_.blocksTotal = std::max(total, result_.blocksSent);
+}
+
+void Updater::CountTaken(int32_t offset)
+{
+    if (offset < 0 || offset >= kMaxSectionOffsets || takenOffsets_[size_t(offset)])
+        return;
+    takenOffsets_[size_t(offset)] = true;
+    result_.blocksSent = progress_.blocksSent = result_.blocksSent + 1;
+    SetBlocksTotal(result_.blocksTotal);
 }
 
 NextAnswer Updater::RequestNext()
@@ -219,14 +243,15 @@ void Updater::Transfer()
             outcome = boot_reply::kNoAnswer;
             break;
         }
+        const int32_t offset = requestOffset_;
         outcome = SendDataBlock(requestCount_);
         if (outcome == boot_reply::kGoOn || outcome == kCompleted)
-            ++result_.blocksSent;
+            CountTaken(offset);
         if (outcome != boot_reply::kGoOn)
             break;
         // The bar stops at its maximum: a boot loader may ask for more blocks
         // than the image's count.
-        progress_.blocksDone = std::min<int>(progress_.blocksDone + 1, layout_.blockCount);
+        progress_.stepsDone = std::min<int>(progress_.stepsDone + 1, layout_.blockCount);
         Report();
         aborted = EverythingStopped();
     }
@@ -242,6 +267,9 @@ void Updater::Transfer()
                       : vanished                          ? VanishedOutcome()
                       : outcome == boot_reply::kNoAnswer ? UpdateOutcome::NoAnswer
                                                           : UpdateOutcome::ReaderError;
+    // Every block the boot loader wanted is in.
+    if (outcome == kCompleted)
+        result_.blocksTotal = progress_.blocksTotal = result_.blocksSent;
     if (outcome != kCompleted)
         ReportError(!vanished                  ? OutcomeLine(outcome)
                     : port_.Device().remote() ? update_text::ConnectionDropped()
@@ -298,6 +326,13 @@ bool Updater::SendClosingBlock()
 int64_t DataBlockLimit(int32_t sectionSize)
 {
     return std::clamp<int64_t>(sectionSize, 0, kMaxSectionOffsets) + kRepeatedBlocks;
+}
+
+int DataBlockTotal(int32_t sectionSize, uint32_t blockBytes)
+{
+    const int64_t bytes = std::clamp<int64_t>(sectionSize, 0, kMaxSectionOffsets);
+    const int64_t size = std::max<uint32_t>(blockBytes, 1);
+    return int((bytes + size - 1) / size);
 }
 
 UpdateResult Run(FrameLink &link, SerialPort &port, const image_copy::ImageCopy &image, const UpdateStop &stop,

@@ -38,6 +38,17 @@ inline constexpr int64_t kMaxSectionOffsets = 0x10000;
 inline constexpr int64_t kRepeatedBlocks = 256;
 int64_t DataBlockLimit(int32_t sectionSize);
 
+// What the journal, the service report and the command line call a block:
+// one data block of the program section that the boot loader took, counted
+// once per offset (a block it asks for again counts once). Its total is the
+// section, as far as 16-bit offsets reach, in blocks of the size of the
+// boot loader's first request, the last one short; until the boot loader
+// asks, in blocks of 66 bytes. The boot loader ends the transfer when it
+// holds every block it wants: a completed update has taken its total, and a
+// total it outgrew is raised to what it took. The window's progress bar
+// counts the image's steps instead (UpdateProgress::stepsDone).
+int DataBlockTotal(int32_t sectionSize, uint32_t blockBytes);
+
 using ProgressSink = std::function<void(const UpdateProgress &)>;
 
 // Checks image and runs the whole update on the calling thread; port is the

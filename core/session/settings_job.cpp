@@ -140,6 +140,7 @@ std::optional<SettingsEvent> SettingsLoop::Evaluate(uint8_t command, SettingsFai
             if (!askedAgain)
                 pending_ = kReadCommand;
             event.kind = SettingsEvent::Kind::WriteGivenUp;
+            event.failure = failure_;
             return event;
         }
         return std::nullopt;

@@ -53,7 +53,12 @@ struct UpdateProgress {
     // The image was checked and the update began: the counts below are its own.
     bool imageAccepted = false;
     bool transferBegan = false;
-    int blocksDone = 0;  // as a progress bar counts them: at most blocksTotal
+    // The progress bar's steps (the image's layout): at most stepsTotal.
+    int stepsDone = 0;
+    int stepsTotal = 0;
+    // Data blocks, as the journal and the command line count them
+    // (firmware_update.h): at most blocksTotal.
+    int blocksSent = 0;
     int blocksTotal = 0;
     // The reader's and the session's error lines so far.
     QStringList errorLines;
@@ -78,7 +83,9 @@ struct UpdateResult {
     QString refusalReason;    // ImageRefused / ImageUnreadable: why, in plain words
     QString systemText;       // ImageUnreadable: the system's words under the file's name
     int bootAttempts = 0;     // boot entry requests sent
-    int blocksSent = 0;       // data blocks the boot loader took
+    // Data blocks the boot loader took, of blocksTotal (firmware_update.h):
+    // equal after a completed update, fewer after a failed one.
+    int blocksSent = 0;
     int blocksTotal = 0;
     // Of the copy that was checked and sent; of a file refused before it was
     // read, the size when known and no hash.
@@ -118,15 +125,16 @@ struct SettingsEvent {
         Answered,      // the reader answered a block that asked for nothing new
         Read,          // record is what the reader holds
         Written,       // the reader answered the write; its read-back follows
-        WriteGivenUp,  // six writes went unanswered: the loop reads again
+        WriteGivenUp,  // six writes went unanswered (failure says how): the loop reads again
         Silent,        // see lost and noticeOn
     };
     Kind kind = Kind::Answered;
     SettingsRecord record{};
     // Read: what the answered write before it sent, when it follows one.
     std::optional<SettingsRecord> written;
-    // Silent: the most telling failure since the last answer; lost when the
-    // reader has just counted as lost, noticeOn while it stays silent after.
+    // Silent, WriteGivenUp: the most telling failure since the last answer;
+    // Silent: lost when the reader has just counted as lost, noticeOn while
+    // it stays silent after.
     SettingsFailure failure = SettingsFailure::None;
     bool lost = false;
     bool noticeOn = false;

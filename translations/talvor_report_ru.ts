@@ -1,0 +1,390 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en">
+<context>
+    <name>ServiceReport</name>
+    <message>
+        <source>completed</source>
+        <translation>завершено</translation>
+    </message>
+    <message>
+        <source>image refused</source>
+        <translation>образ отклонён</translation>
+    </message>
+    <message>
+        <source>image unreadable</source>
+        <translation>образ не читается</translation>
+    </message>
+    <message>
+        <source>no boot loader</source>
+        <translation>нет загрузчика</translation>
+    </message>
+    <message>
+        <source>reader error</source>
+        <translation>ошибка считывателя</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>остановлено</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>port vanished</source>
+        <translation>порт пропал</translation>
+    </message>
+    <message>
+        <source>connection dropped</source>
+        <translation>соединение разорвано</translation>
+    </message>
+    <message>
+        <source>short reply</source>
+        <translation>неполный ответ</translation>
+    </message>
+    <message>
+        <source>bad checksum</source>
+        <translation>неверная контрольная сумма</translation>
+    </message>
+    <message>
+        <source>not taken</source>
+        <translation>не принято</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>отказано</translation>
+    </message>
+    <message>
+        <source>cut short</source>
+        <translation>не доведено до конца</translation>
+    </message>
+    <message>
+        <source>Refused by the service tool</source>
+        <translation>Отказ сервисной программы</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s error lines</source>
+        <translation>Сообщения об ошибках считывателя</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 с</translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation>%1 мин %2 с</translation>
+    </message>
+    <message>
+        <source>Firmware update</source>
+        <translation>Обновление прошивки</translation>
+    </message>
+    <message>
+        <source>Settings written</source>
+        <translation>Запись настроек</translation>
+    </message>
+    <message>
+        <source>Settings read</source>
+        <translation>Чтение настроек</translation>
+    </message>
+    <message>
+        <source>Not finished</source>
+        <translation>Не завершено</translation>
+    </message>
+    <message>
+        <source>the job was cut short</source>
+        <translation>работа прервана</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Выполнено</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Не выполнено</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>и ещё %1</translation>
+    </message>
+    <message>
+        <source>Service report</source>
+        <translation>Акт сервисного обслуживания</translation>
+    </message>
+    <message>
+        <source>TALVOR IV card reader</source>
+        <translation>Считыватель карт TALVOR IV</translation>
+    </message>
+    <message>
+        <source>Reader serial number: %1</source>
+        <translation>Серийный номер считывателя: %1</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>неизвестен</translation>
+    </message>
+    <message>
+        <source>Work done</source>
+        <translation>Выполненная работа</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Результат</translation>
+    </message>
+    <message>
+        <source>Started</source>
+        <translation>Начало</translation>
+    </message>
+    <message>
+        <source>Ended</source>
+        <translation>Окончание</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Длительность</translation>
+    </message>
+    <message>
+        <source>Technician</source>
+        <translation>Техник</translation>
+    </message>
+    <message>
+        <source>Site</source>
+        <translation>Объект</translation>
+    </message>
+    <message>
+        <source>Customer</source>
+        <translation>Заказчик</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Примечание</translation>
+    </message>
+    <message>
+        <source>(USB converter %1)</source>
+        <translation>(USB-преобразователь %1)</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Порт</translation>
+    </message>
+    <message>
+        <source>Service tool</source>
+        <translation>Сервисная программа</translation>
+    </message>
+    <message>
+        <source>Before and after</source>
+        <translation>До и после</translation>
+    </message>
+    <message>
+        <source>Before</source>
+        <translation>До</translation>
+    </message>
+    <message>
+        <source>After</source>
+        <translation>После</translation>
+    </message>
+    <message>
+        <source>Boot loader</source>
+        <translation>Загрузчик</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Прошивка</translation>
+    </message>
+    <message>
+        <source>Settings record</source>
+        <translation>Байты настроек</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>Подробности</translation>
+    </message>
+    <message>
+        <source>Firmware image</source>
+        <translation>Образ прошивки</translation>
+    </message>
+    <message>
+        <source>, %1 bytes</source>
+        <translation>, %1 байт</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Описание</translation>
+    </message>
+    <message>
+        <source>Blocks sent</source>
+        <translation>Передано блоков</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 из %2</translation>
+    </message>
+    <message>
+        <source>Boot entry attempts</source>
+        <translation>Попыток входа в загрузчик</translation>
+    </message>
+    <message>
+        <source>Fields changed</source>
+        <translation>Изменённые поля</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>Technician&apos;s signature:</source>
+        <translation>Подпись техника:</translation>
+    </message>
+    <message>
+        <source>Customer&apos;s signature:</source>
+        <translation>Подпись заказчика:</translation>
+    </message>
+    <message>
+        <source>Service journal entry %1</source>
+        <translation>Запись сервисного журнала %1</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written</source>
+        <translation>Не удаётся записать %1</translation>
+    </message>
+    <message>
+        <source>%1 on %2</source>
+        <translation>%1 на %2</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsFields</name>
+    <message>
+        <source>%1, not a known value</source>
+        <translation>%1, неизвестное значение</translation>
+    </message>
+    <message>
+        <source>DeviceType</source>
+        <translation>Тип устройства</translation>
+    </message>
+    <message>
+        <source>Red Led</source>
+        <translation>Красный</translation>
+    </message>
+    <message>
+        <source>Green Led</source>
+        <translation>Зелёный</translation>
+    </message>
+    <message>
+        <source>Beep</source>
+        <translation>Зуммер</translation>
+    </message>
+    <message>
+        <source>&quot;Temic Only&quot;</source>
+        <translation>«Только Temic»</translation>
+    </message>
+    <message>
+        <source>OFF</source>
+        <translation>ВЫКЛ</translation>
+    </message>
+    <message>
+        <source>ON</source>
+        <translation>ВКЛ</translation>
+    </message>
+    <message>
+        <source>Keyboard Backlight Brightness</source>
+        <translation>Яркость подсветки клавиатуры</translation>
+    </message>
+    <message>
+        <source>Always OFF</source>
+        <translation>Всегда выкл.</translation>
+    </message>
+    <message>
+        <source>Always ON</source>
+        <translation>Всегда вкл.</translation>
+    </message>
+    <message>
+        <source>Interface</source>
+        <translation>Интерфейс</translation>
+    </message>
+    <message>
+        <source>Selected by cable connection</source>
+        <translation>Задаётся подключением кабеля</translation>
+    </message>
+    <message>
+        <source>iButton FC from Keybord</source>
+        <translation>Код iButton с клавиатуры</translation>
+    </message>
+    <message>
+        <source>iButton &quot;Card&quot; Length</source>
+        <translation>Длина «карты» iButton</translation>
+    </message>
+    <message>
+        <source>3 bytes</source>
+        <translation>3 байта</translation>
+    </message>
+    <message>
+        <source>5 bytes</source>
+        <translation>5 байт</translation>
+    </message>
+    <message>
+        <source>Wiegand &quot;Card&quot; Length</source>
+        <translation>Длина «карты» Wiegand</translation>
+    </message>
+    <message>
+        <source>26 bits</source>
+        <translation>26 бит</translation>
+    </message>
+    <message>
+        <source>42 bits</source>
+        <translation>42 бита</translation>
+    </message>
+    <message>
+        <source>Wiegand &quot;Button&quot; Format</source>
+        <translation>Формат «кнопки» Wiegand</translation>
+    </message>
+    <message>
+        <source>hid-09 (8 bits)</source>
+        <translation>hid-09 (8 бит)</translation>
+    </message>
+    <message>
+        <source>hid-00 (4 bits)</source>
+        <translation>hid-00 (4 бита)</translation>
+    </message>
+    <message>
+        <source>hid-11 (6 bits)</source>
+        <translation>hid-11 (6 бит)</translation>
+    </message>
+    <message>
+        <source>&quot;One Time&quot; Sending</source>
+        <translation>«Однократная» передача</translation>
+    </message>
+    <message>
+        <source>Input from Keyboard</source>
+        <translation>Ввод с клавиатуры</translation>
+    </message>
+    <message>
+        <source>sending full buffer by &quot;Enter&quot;</source>
+        <translation>передача всего буфера по «Enter»</translation>
+    </message>
+    <message>
+        <source>sending code of pressed button</source>
+        <translation>передача кода нажатой кнопки</translation>
+    </message>
+    <message>
+        <source>Rule of button &apos;&apos;0&quot; input in buffer</source>
+        <translation>Правило ввода кнопки «0» в буфер</translation>
+    </message>
+    <message>
+        <source>befor: 0000, &quot;0&quot;-&gt;0x0a, after: 000a</source>
+        <translation>до: 0000, «0»-&gt;0x0a, после: 000a</translation>
+    </message>
+    <message>
+        <source>befor: 0000, &quot;0&quot;-&gt;0x00, after: 0000</source>
+        <translation>до: 0000, «0»-&gt;0x00, после: 0000</translation>
+    </message>
+    <message>
+        <source>befor: FFFF, &quot;0&quot;-&gt;0x00, after: FFF0</source>
+        <translation>до: FFFF, «0»-&gt;0x00, после: FFF0</translation>
+    </message>
+</context>
+</TS>
