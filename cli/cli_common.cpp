@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/journal/report_preferences.h"
 #include "core/line/device_holders.h"
 #include "core/line/ini_file.h"
 #include "core/line/port_directory.h"
@@ -75,10 +76,32 @@ void JournalCommandOptions::AddTo(QCommandLineParser &parser)
     parser.addOption(server);
 }
 
+QString IniPath()
+{
+    return platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini");
+}
+
+void JobDetailsOptions::AddTo(QCommandLineParser &parser)
+{
+    site.setDescription(QCoreApplication::translate("CliCommon", "Where the job is done, for its journal entry."));
+    customer.setDescription(QCoreApplication::translate("CliCommon", "For whom, for its journal entry."));
+    note.setDescription(QCoreApplication::translate("CliCommon", "A word on the job, for its journal entry."));
+    parser.addOptions({site, customer, note});
+}
+
+JobDetails JobDetailsOptions::Take(const QCommandLineParser &parser) const
+{
+    JobDetails details;
+    details.technician = ReadReportPreferences(IniPath()).technician;
+    details.site = parser.value(site);
+    details.customer = parser.value(customer);
+    details.note = parser.value(note);
+    return details;
+}
+
 JournalOptions JournalCommandOptions::Take(const QCommandLineParser &parser) const
 {
-    JournalOptions options = Journal::OptionsFromIni(
-        platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini"));
+    JournalOptions options = Journal::OptionsFromIni(IniPath());
     if (parser.isSet(database))
         options.path = parser.value(database);
     else if (!qEnvironmentVariableIsEmpty("TALVOR_JOURNAL_DATABASE"))
@@ -98,6 +121,8 @@ CommandParser::CommandParser(const QString &command, const QString &syntax, cons
         common_.AddTo(parser_);
     if (uses_ & kUsesJournal)
         journal_.AddTo(parser_);
+    if (uses_ & kRecordsJobs)
+        details_.AddTo(parser_);
 }
 
 std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPositional, int maxPositional)
@@ -156,6 +181,8 @@ Setting CommandParser::TakeSetting() const
     }
     if (uses_ & kUsesJournal)
         setting.journal = journal_.Take(parser_);
+    if (uses_ & kRecordsJobs)
+        setting.details = details_.Take(parser_);
     return setting;
 }
 

@@ -66,6 +66,20 @@ struct JournalCommandOptions {
     JournalOptions Take(const QCommandLineParser &parser) const;
 };
 
+// What the technician tells of a job: where, for whom, a note. The name comes
+// from the preferences (`talvor-cli config technician`).
+struct JobDetailsOptions {
+    QCommandLineOption site{QStringLiteral("site"), QString(), QStringLiteral("text")};
+    QCommandLineOption customer{QStringLiteral("customer"), QString(), QStringLiteral("text")};
+    QCommandLineOption note{QStringLiteral("note"), QString(), QStringLiteral("text")};
+
+    void AddTo(QCommandLineParser &parser);
+    JobDetails Take(const QCommandLineParser &parser) const;
+};
+
+// The tool's ini file, com.ini, as the window finds it.
+QString IniPath();
+
 // Where the tool looks for ports, how it names their locks and where it
 // keeps its journal, as the options say.
 struct Setting {
@@ -73,10 +87,11 @@ struct Setting {
     std::string lockPrefix;
     double patience = 0;  // 0: the port's default
     JournalOptions journal;
+    JobDetails details;  // for the jobs a command records
 };
 
 // What a command's parser offers besides --help.
-enum CommandUses : int { kUsesPorts = 1, kUsesJournal = 2 };
+enum CommandUses : int { kUsesPorts = 1, kUsesJournal = 2, kRecordsJobs = 4 };
 
 // A parser for one command: its own --help, the common options.
 class CommandParser {
@@ -97,6 +112,7 @@ private:
     QCommandLineParser parser_;
     CommonOptions common_;
     JournalCommandOptions journal_;
+    JobDetailsOptions details_;
     QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
 };
 

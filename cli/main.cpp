@@ -75,6 +75,8 @@ int main(int argc, char *argv[])
         return cli::RunJournal(rest);
     if (first == QLatin1String("report"))
         return cli::RunReport(rest);
+    if (first == QLatin1String("config"))
+        return cli::RunConfig(rest);
     std::fprintf(stderr, "talvor-cli: %s. See talvor-cli --help.\n",
                  first.isEmpty() ? "give a command" : qPrintable(QStringLiteral("unknown command %1").arg(first)));
     return cli::kBadArguments;

@@ -113,7 +113,7 @@ std::variant<int, Parsed> ParseSettingsCommand(const QString &name, const QStrin
                                                 int minPositional, int maxPositional)
 {
     CommandParser command(QStringLiteral("settings ") + name, syntax.mid(syntax.indexOf(QLatin1Char(' ')) + 1),
-                          description, kUsesPorts | kUsesJournal);
+                          description, kUsesPorts | kUsesJournal | kRecordsJobs);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("Port name or device path."), QStringLiteral("port"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
@@ -154,6 +154,7 @@ int Get(const QStringList &arguments)
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     JobJournal jobs(journal);
+    jobs.SetDetails(p.setting.details);
     const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
@@ -215,6 +216,7 @@ int Set(const QStringList &arguments)
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     JobJournal jobs(journal);
+    jobs.SetDetails(p.setting.details);
     const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsWrite);
     if (reader.failure != kOk)
         return reader.failure;
@@ -271,6 +273,7 @@ int Diff(const QStringList &arguments)
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     JobJournal jobs(journal);
+    jobs.SetDetails(p.setting.details);
     const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;

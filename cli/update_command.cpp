@@ -463,7 +463,7 @@ int RunUpdate(const QStringList &arguments)
                                          "named, all at\nonce, or with --station into each reader whose port "
                                          "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
                                          "touches no reader. Each update is kept\nin the service journal."),
-                          kUsesPorts | kUsesJournal);
+                          kUsesPorts | kUsesJournal | kRecordsJobs);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("Port name or device path; repeat for more readers."),
                                   QStringLiteral("port"));

@@ -267,6 +267,7 @@ void UpdateRun::Execute()
     // Its database connections belong to this thread.
     Journal journal(options_.setting.journal);
     JobJournal jobs(journal);
+    jobs.SetDetails(options_.setting.details);
     TellJournalTrouble(jobs.BeginUpdate(port_.name, port_.converterSerial, options_.imagePath, before));
 
     std::future<UpdateResult> update;
