@@ -38,7 +38,7 @@ int RunPorts(const QStringList &arguments)
                 entry.insert(QStringLiteral("vendor_id"), usb.vendorId);
                 entry.insert(QStringLiteral("product_id"), usb.productId);
                 entry.insert(QStringLiteral("description"), usb.description);
-                entry.insert(QStringLiteral("serial_number"), usb.serialNumber);
+                entry.insert(QStringLiteral("converter_serial"), usb.serialNumber);
             }
             QJsonArray holderList;
             for (const platform::DeviceHolder &holder : holders)

@@ -114,7 +114,9 @@ QString PlainLine(const QJsonObject &event)
         if (!event.value(QStringLiteral("answered")).toBool())
             return QStringLiteral("%1: the reader does not answer; trying its boot loader").arg(port);
         return QStringLiteral("%1: reader %2, firmware %3")
-            .arg(port, event.value(QStringLiteral("serial_number")).toString(QStringLiteral("-")),
+            .arg(port, event.value(QStringLiteral("serial_number")).isDouble()
+                           ? QString::number(event.value(QStringLiteral("serial_number")).toInt())
+                           : QStringLiteral("-"),
                  event.value(QStringLiteral("firmware")).toString(QStringLiteral("unknown")));
     }
     if (kind == QLatin1String("waiting")) {
@@ -252,7 +254,7 @@ QJsonObject SummaryEvent(const std::vector<std::unique_ptr<UpdateRun>> &runs,
             left.append(run->Port().name);
         states.append(QJsonObject{
             {QStringLiteral("port"), run->Port().name},
-            {QStringLiteral("serial_number"), state.serialNumber.isEmpty() ? QJsonValue() : state.serialNumber},
+            {QStringLiteral("serial_number"), SerialJson(state.serialNumber)},
             {QStringLiteral("result"), state.result.Word()},
             {QStringLiteral("reader_now"), state.result.ReaderNowWord()},
             {QStringLiteral("firmware_now"),

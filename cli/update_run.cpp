@@ -36,6 +36,13 @@ void TellReaderNow(RunResult &result, const ReaderSnapshot &before, const std::o
 
 }  // namespace
 
+QJsonValue SerialJson(const QString &serial)
+{
+    bool ok = false;
+    const int number = serial.toInt(&ok);
+    return ok ? QJsonValue(number) : QJsonValue();
+}
+
 QString PhaseWord(RunPhase phase)
 {
     switch (phase) {
@@ -277,7 +284,7 @@ void UpdateRun::Execute()
         state_.firmwareBefore = FirmwareText(before);
         Push({{QStringLiteral("event"), QStringLiteral("reader")},
               {QStringLiteral("answered"), before.state == ReaderSnapshot::State::Ready},
-              {QStringLiteral("serial_number"), OrNull(state_.serialNumber)},
+              {QStringLiteral("serial_number"), SerialJson(state_.serialNumber)},
               {QStringLiteral("firmware"), OrNull(state_.firmwareBefore)}});
         // Taken under the lock, so a stop request either comes first and no
         // update starts, or reaches the session that runs it.
@@ -359,7 +366,7 @@ void UpdateRun::Finish(const RunResult &finished)
                       {QStringLiteral("result"), result.Word()},
                       {QStringLiteral("text"), result.Text()},
                       {QStringLiteral("exit_code"), result.ExitCode()},
-                      {QStringLiteral("serial_number"), OrNull(state_.serialNumber)},
+                      {QStringLiteral("serial_number"), SerialJson(state_.serialNumber)},
                       {QStringLiteral("firmware_before"), OrNull(state_.firmwareBefore)},
                       {QStringLiteral("firmware_after"), OrNull(state_.firmwareAfter)},
                       {QStringLiteral("errors"), errors},
