@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "cli/cli_common.h"
@@ -323,6 +324,14 @@ int RunReport(const QStringList &arguments)
     // The journal as this program sees it, whatever talvor-report's own ini file says.
     QProcess report;
     report.setProcessChannelMode(QProcess::ForwardedChannels);
+    // talvor-report's display layer wants a runtime folder and warns without
+    // one (cron, su, ssh): it gets a private one of its own for its run.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        report.setProcessEnvironment(environment);
+    }
     report.start(program, {command.Parser().positionalArguments().constFirst(), QStringLiteral("-o"),
                            command.Parser().value(output), QStringLiteral("--database"),
                            options.path.isEmpty() ? Journal::DefaultPath() : options.path,
