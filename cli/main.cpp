@@ -25,13 +25,19 @@ const char kHelp[] =
     "  settings set -p PORT (FILE | NAME=VALUE ...)\n"
     "                                          write settings, read them back\n"
     "  settings diff -p PORT FILE              what differs between reader and file\n"
-    "  journal [--serial N] [--port P] [--since DATE] [--failed] [--json | --csv]\n"
-    "          [--server]                      the service journal, newest first\n"
+    "  journal [--serial N] [--port P] [--since DATE] [--until DATE] [--kind KIND]\n"
+    "          [--result RESULT] [--limit N] [--failed] [--json | --csv] [--server]\n"
+    "                                          the service journal, newest first\n"
+    "  journal show ENTRY [--json]             one entry, everything it holds\n"
     "  report ENTRY -o FILE.pdf                an entry's service report\n"
+    "  config [technician NAME | logo FILE]    the technician's preferences\n"
     "\n"
     "Options of every command that opens a port:\n"
     "  --port-folder DIR   folder of the virtual ports (default $TALVOR_PORT_FOLDER\n"
     "                      or /tmp/talvor-ports)\n"
+    "Options of update and settings:\n"
+    "  --site TEXT, --customer TEXT, --note TEXT\n"
+    "                      where, for whom, and a word on the job, for its journal entry\n"
     "Options of update, settings, journal and report:\n"
     "  --database FILE     the service journal's SQLite file (default\n"
     "                      $TALVOR_JOURNAL_DATABASE, Database= in com.ini, or\n"
@@ -41,8 +47,8 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 success, 1 settings differ or not taken, 2 bad arguments,\n"
     "3 image invalid, 4 port not opened, 5 no answer or no boot loader,\n"
-    "6 reader error, 7 interrupted, 8 journal not readable or talvor-report\n"
-    "not run; report passes on talvor-report's status.\n";
+    "6 reader error, 7 interrupted, 8 journal not readable, talvor-report\n"
+    "not run or com.ini not written; report passes on talvor-report's status.\n";
 
 }  // namespace
 
