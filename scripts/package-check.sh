@@ -156,6 +156,7 @@ check_deb() {
     local root=$scratch/unpacked
     dpkg -x "$deb" "$root"
     check_programs "$root/usr"
+    check_completion "$root/usr"
     for program in "${programs[@]}"; do
         file -b "$root/usr/bin/$program" | grep -q ', stripped' || fail "$program in the package is not stripped"
         [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "the package lacks $program.1.gz"
