@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/cli_texts.h"
 #include "core/session/session.h"
 #include "core/journal/journal.h"
 
@@ -34,7 +35,7 @@ enum ExitCode : int {
 // Options every command that opens a port takes.
 struct CommonOptions {
     QCommandLineOption portFolder{QStringLiteral("port-folder"),
-                                  QStringLiteral("Folder of the virtual ports (default $TALVOR_PORT_FOLDER or "
+                                  CliCommon::tr("Folder of the virtual ports (default $TALVOR_PORT_FOLDER or "
                                                  "/tmp/talvor-ports)."),
                                   QStringLiteral("dir")};
     // For tests: locks of their own, and shorter line time-outs.
@@ -42,7 +43,7 @@ struct CommonOptions {
                                   QStringLiteral("COMpBusy")};
     QCommandLineOption timeScale{QStringLiteral("time-scale"), QString(), QStringLiteral("factor")};
     QCommandLineOption patience{QStringLiteral("patience"),
-                                QStringLiteral("For network ports (rfc2217://HOST:PORT, tcp://HOST:PORT): the reader's "
+                                CliCommon::tr("For network ports (rfc2217://HOST:PORT, tcp://HOST:PORT): the reader's "
                                                "time-outs times this factor, 1 to 20 (default 1 on this machine, "
                                                "3 across the network)."),
                                 QStringLiteral("factor")};
@@ -53,11 +54,11 @@ struct CommonOptions {
 // Options of the commands that record jobs or read the service journal.
 struct JournalCommandOptions {
     QCommandLineOption database{QStringLiteral("database"),
-                                QStringLiteral("The service journal's SQLite file (default $TALVOR_JOURNAL_DATABASE, "
+                                CliCommon::tr("The service journal's SQLite file (default $TALVOR_JOURNAL_DATABASE, "
                                                "Database= in com.ini, or ~/.local/share/talvor/journal.db)."),
                                 QStringLiteral("file")};
     QCommandLineOption server{QStringLiteral("journal"),
-                              QStringLiteral("The team's journal server, a PostgreSQL connection string "
+                              CliCommon::tr("The team's journal server, a PostgreSQL connection string "
                                              "(default Server= in com.ini)."),
                               QStringLiteral("connection")};
 
@@ -113,7 +114,7 @@ private:
     CommonOptions common_;
     JournalCommandOptions journal_;
     JobDetailsOptions details_;
-    QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
+    QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}, CliCommon::tr("Show this help and end.")};
 };
 
 // A port as -p names it: a name in the port list, or a device's absolute path.

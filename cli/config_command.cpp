@@ -6,25 +6,16 @@
 #include <QFileInfo>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
 #include "core/journal/report_preferences.h"
 
 namespace cli {
 
-namespace {
-
-QString Tr(const char *text)
-{
-    return QCoreApplication::translate("CliConfig", text);
-}
-
-}  // namespace
-
 int RunConfig(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("config"), QStringLiteral("[technician NAME | logo FILE]"),
-                          QCoreApplication::translate(
-                              "CliConfig",
+                          CliConfig::tr(
                               "Shows the technician's preferences, or sets one: technician, the name the\n"
                               "journal and the service report give each job (\"\" clears it: user on host);\n"
                               "logo, an image for the report's head (\"\" clears it). Kept in com.ini,\n"
@@ -36,7 +27,7 @@ int RunConfig(const QStringList &arguments)
     const QString ini = IniPath();
     ReportPreferences preferences = ReadReportPreferences(ini);
     if (words.isEmpty()) {
-        const QString none = Tr("(not set)");
+        const QString none = CliConfig::tr("(not set)");
         PrintLine(QStringLiteral("technician  %1").arg(preferences.technician.isEmpty() ? none : preferences.technician));
         PrintLine(QStringLiteral("logo        %1").arg(preferences.logoPath.isEmpty() ? none : preferences.logoPath));
         PrintLine(QStringLiteral("file        %1").arg(ini));
@@ -45,7 +36,7 @@ int RunConfig(const QStringList &arguments)
     const QString key = words.constFirst();
     if (words.size() != 2 || (key != QLatin1String("technician") && key != QLatin1String("logo"))) {
         PrintError(QStringLiteral("talvor-cli config: %1")
-                       .arg(Tr("give technician NAME or logo FILE, or nothing to see them. See --help.")));
+                       .arg(CliConfig::tr("give technician NAME or logo FILE, or nothing to see them. See --help.")));
         return kBadArguments;
     }
     const QString value = words.at(1).trimmed();
@@ -55,14 +46,14 @@ int RunConfig(const QStringList &arguments)
         const QFileInfo logo(value);
         if (!value.isEmpty() && (!logo.isFile() || !logo.isReadable())) {
             PrintError(QStringLiteral("talvor-cli config: %1")
-                           .arg(Tr("%1 is not a readable file.").arg(value)));
+                           .arg(CliConfig::tr("%1 is not a readable file.").arg(value)));
             return kBadArguments;
         }
         // The window and talvor-report read it from elsewhere.
         preferences.logoPath = value.isEmpty() ? QString() : logo.absoluteFilePath();
     }
     if (!WriteReportPreferences(ini, preferences)) {
-        PrintError(QStringLiteral("talvor-cli config: %1").arg(Tr("cannot write %1.").arg(ini)));
+        PrintError(QStringLiteral("talvor-cli config: %1").arg(CliConfig::tr("cannot write %1.").arg(ini)));
         return kJournalUnavailable;
     }
     return kOk;

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
 
 namespace cli {
@@ -51,7 +52,7 @@ QString FirmwareColumn(const JournalEntry &entry)
 QString ResultColumn(const JournalEntry &entry)
 {
     if (!entry.finished)
-        return QStringLiteral("unfinished");
+        return CliJournal::tr("unfinished");
     if (entry.succeeded || entry.errorLines.isEmpty())
         return entry.outcome;
     return QStringLiteral("%1: %2").arg(entry.outcome, entry.errorLines.join(QStringLiteral(" ")));
@@ -60,7 +61,7 @@ QString ResultColumn(const JournalEntry &entry)
 void PrintTable(const std::vector<JournalEntry> &entries)
 {
     if (entries.empty()) {
-        PrintLine(QStringLiteral("No journal entries."));
+        PrintLine(CliJournal::tr("No journal entries."));
         return;
     }
     const auto row = [](const QString &id, const QString &time, const QString &kind, const QString &port,
@@ -74,9 +75,9 @@ void PrintTable(const std::vector<JournalEntry> &entries)
             .arg(firmware, -12)
             .arg(result);
     };
-    PrintLine(row(QStringLiteral("ENTRY"), QStringLiteral("STARTED (UTC)"), QStringLiteral("KIND"),
-                  QStringLiteral("PORT"), QStringLiteral("SERIAL"), QStringLiteral("FIRMWARE"),
-                  QStringLiteral("RESULT")));
+    PrintLine(row(CliJournal::tr("ENTRY"), CliJournal::tr("STARTED (UTC)"), CliJournal::tr("KIND"),
+                  CliJournal::tr("PORT"), CliJournal::tr("SERIAL"), CliJournal::tr("FIRMWARE"),
+                  CliJournal::tr("RESULT")));
     for (const JournalEntry &entry : entries)
         PrintLine(row(entry.id.left(kShortIdLength),
                       entry.started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -111,7 +112,7 @@ void PrintEntry(const JournalEntry &entry)
 {
     const auto line = [](const char *label, const QString &value) {
         if (!value.isEmpty())
-            PrintLine(QStringLiteral("%1  %2").arg(QCoreApplication::translate("CliJournal", label), -18).arg(value));
+            PrintLine(QStringLiteral("%1  %2").arg(CliJournal::tr(label), -18).arg(value));
     };
     const auto time = [](const QDateTime &at) {
         return at.isValid() ? at.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'")) : QString();
@@ -124,7 +125,7 @@ void PrintEntry(const JournalEntry &entry)
     line(QT_TRANSLATE_NOOP("CliJournal", "ended"), time(entry.ended));
     if (entry.finished)
         line(QT_TRANSLATE_NOOP("CliJournal", "duration"),
-             QCoreApplication::translate("CliJournal", "%1 s").arg(double(entry.durationMs) / 1000, 0, 'f', 1));
+             CliJournal::tr("%1 s").arg(double(entry.durationMs) / 1000, 0, 'f', 1));
     line(QT_TRANSLATE_NOOP("CliJournal", "technician"), entry.TechnicianShown());
     line(QT_TRANSLATE_NOOP("CliJournal", "site"), entry.site);
     line(QT_TRANSLATE_NOOP("CliJournal", "customer"), entry.customer);
@@ -144,7 +145,7 @@ void PrintEntry(const JournalEntry &entry)
     if (update) {
         line(QT_TRANSLATE_NOOP("CliJournal", "image"), entry.imageName);
         line(QT_TRANSLATE_NOOP("CliJournal", "image size"),
-             QCoreApplication::translate("CliJournal", "%1 bytes").arg(entry.imageSize));
+             CliJournal::tr("%1 bytes").arg(entry.imageSize));
         line(QT_TRANSLATE_NOOP("CliJournal", "image SHA-256"), entry.imageSha256);
         line(QT_TRANSLATE_NOOP("CliJournal", "image text"), entry.imageDescription);
         line(QT_TRANSLATE_NOOP("CliJournal", "blocks"), QStringLiteral("%1/%2").arg(entry.blocksSent).arg(entry.blocksTotal));
@@ -161,12 +162,12 @@ void PrintEntry(const JournalEntry &entry)
 int ShowEntry(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("journal show"), QStringLiteral("ENTRY [--json]"),
-                          QCoreApplication::translate("CliJournal",
-                                                      "One journal entry, everything it holds. ENTRY is the entry's "
+                          CliJournal::tr(
+                              "One journal entry, everything it holds. ENTRY is the entry's "
                                                       "id or a unique\nstart of it (`talvor-cli journal` shows them)."),
                           kUsesJournal);
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QCoreApplication::translate("CliJournal", "The entry's JSON object."));
+                                  CliJournal::tr("The entry's JSON object."));
     command.Parser().addOption(json);
     if (const auto status = command.Parse(arguments, 1, 1))
         return *status;
@@ -199,36 +200,35 @@ int RunJournal(const QStringList &arguments)
     if (!arguments.isEmpty() && arguments.constFirst() == QLatin1String("show"))
         return ShowEntry(arguments.mid(1));
     CommandParser command(QStringLiteral("journal"), kJournalSyntax,
-                          QCoreApplication::translate("CliJournal",
-                                                      "The service journal's entries, newest first: every firmware "
+                          CliJournal::tr(
+                              "The service journal's entries, newest first: every firmware "
                                                       "update, settings\nwrite and settings read, from the window "
                                                       "and the command line.\n`talvor-cli journal show ENTRY` shows "
                                                       "one entry whole."),
                           kUsesJournal);
-    const auto tr = [](const char *text) { return QCoreApplication::translate("CliJournal", text); };
-    const QCommandLineOption serial(QStringLiteral("serial"), tr("Only the reader with this serial number."),
+    const QCommandLineOption serial(QStringLiteral("serial"), CliJournal::tr("Only the reader with this serial number."),
                                     QStringLiteral("n"));
-    const QCommandLineOption port(QStringLiteral("port"), tr("Only jobs on this port."), QStringLiteral("p"));
+    const QCommandLineOption port(QStringLiteral("port"), CliJournal::tr("Only jobs on this port."), QStringLiteral("p"));
     const QCommandLineOption since(QStringLiteral("since"),
-                                   tr("Only jobs started at or after this day (YYYY-MM-DD) or ISO date-time "
+                                   CliJournal::tr("Only jobs started at or after this day (YYYY-MM-DD) or ISO date-time "
                                       "(local time unless it names its zone)."),
                                    QStringLiteral("date"));
     const QCommandLineOption until(QStringLiteral("until"),
-                                   tr("Only jobs started before this ISO date-time, or up to the end of this "
+                                   CliJournal::tr("Only jobs started before this ISO date-time, or up to the end of this "
                                       "day (YYYY-MM-DD)."),
                                    QStringLiteral("date"));
-    const QCommandLineOption kind(QStringLiteral("kind"), tr("Only jobs of this kind: update, settings_write or "
+    const QCommandLineOption kind(QStringLiteral("kind"), CliJournal::tr("Only jobs of this kind: update, settings_write or "
                                                              "settings_read."),
                                   QStringLiteral("kind"));
     const QCommandLineOption result(QStringLiteral("result"),
-                                    tr("Only jobs that ended so: succeeded, failed (finished and failed) or "
+                                    CliJournal::tr("Only jobs that ended so: succeeded, failed (finished and failed) or "
                                        "unfinished (cut short, or still running)."),
                                     QStringLiteral("result"));
-    const QCommandLineOption limit(QStringLiteral("limit"), tr("Only the newest N entries."), QStringLiteral("n"));
-    const QCommandLineOption failed(QStringLiteral("failed"), tr("Only jobs that failed or were cut short."));
-    const QCommandLineOption json(QStringLiteral("json"), tr("One JSON array of the entries."));
-    const QCommandLineOption csv(QStringLiteral("csv"), tr("CSV: a header line and one row per entry."));
-    const QCommandLineOption server(QStringLiteral("server"), tr("List from the journal server instead of the "
+    const QCommandLineOption limit(QStringLiteral("limit"), CliJournal::tr("Only the newest N entries."), QStringLiteral("n"));
+    const QCommandLineOption failed(QStringLiteral("failed"), CliJournal::tr("Only jobs that failed or were cut short."));
+    const QCommandLineOption json(QStringLiteral("json"), CliJournal::tr("One JSON array of the entries."));
+    const QCommandLineOption csv(QStringLiteral("csv"), CliJournal::tr("CSV: a header line and one row per entry."));
+    const QCommandLineOption server(QStringLiteral("server"), CliJournal::tr("List from the journal server instead of the "
                                                                  "local file."));
     command.Parser().addOptions({serial, port, since, until, kind, result, limit, failed, json, csv, server});
     if (const auto status = command.Parse(arguments, 0, 0))
@@ -244,44 +244,44 @@ int RunJournal(const QStringList &arguments)
         bool ok = false;
         const uint number = parser.value(serial).toUInt(&ok);
         if (!ok || number > 0xFFFF)
-            return refuse(tr("--serial takes a number from 0 to 65535."));
+            return refuse(CliJournal::tr("--serial takes a number from 0 to 65535."));
         filter.serial = uint16_t(number);
     }
     filter.port = parser.value(port);
     if (parser.isSet(since)) {
         filter.since = TimeOf(parser.value(since));
         if (!filter.since.isValid())
-            return refuse(tr("--since takes YYYY-MM-DD or an ISO date-time (2026-12-08T10:00:00)."));
+            return refuse(CliJournal::tr("--since takes YYYY-MM-DD or an ISO date-time (2026-12-08T10:00:00)."));
     }
     if (parser.isSet(until)) {
         filter.until = TimeOf(parser.value(until), true);
         if (!filter.until.isValid())
-            return refuse(tr("--until takes YYYY-MM-DD or an ISO date-time (2026-12-08T10:00:00)."));
+            return refuse(CliJournal::tr("--until takes YYYY-MM-DD or an ISO date-time (2026-12-08T10:00:00)."));
     }
     if (parser.isSet(kind)) {
         filter.kind = KindById(parser.value(kind));
         if (!filter.kind)
-            return refuse(tr("--kind takes update, settings_write or settings_read."));
+            return refuse(CliJournal::tr("--kind takes update, settings_write or settings_read."));
     }
     if (parser.isSet(result)) {
         filter.result = JobResultById(parser.value(result));
         if (!filter.result)
-            return refuse(tr("--result takes succeeded, failed or unfinished."));
+            return refuse(CliJournal::tr("--result takes succeeded, failed or unfinished."));
     }
     if (parser.isSet(limit)) {
         bool ok = false;
         filter.limit = parser.value(limit).toInt(&ok);
         if (!ok || filter.limit < 1)
-            return refuse(tr("--limit takes a number of entries, 1 or more."));
+            return refuse(CliJournal::tr("--limit takes a number of entries, 1 or more."));
     }
     filter.failedOnly = parser.isSet(failed);
     if (parser.isSet(json) && parser.isSet(csv))
-        return refuse(tr("give --json or --csv, not both."));
+        return refuse(CliJournal::tr("give --json or --csv, not both."));
 
     const JournalOptions options = command.TakeSetting().journal;
     const bool fromServer = parser.isSet(server);
     if (fromServer && options.server.isEmpty())
-        return refuse(tr("no journal server is named (--journal, or Server= in section [Journal] of com.ini)."));
+        return refuse(CliJournal::tr("no journal server is named (--journal, or Server= in section [Journal] of com.ini)."));
     Journal journal(options);
     QString error;
     const std::vector<JournalEntry> entries =
@@ -302,23 +302,23 @@ int RunJournal(const QStringList &arguments)
 int RunReport(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("report"), QStringLiteral("ENTRY -o FILE.pdf"),
-                          QStringLiteral("Writes the one-page service report of a journal entry as a PDF, "
+                          CliJournal::tr("Writes the one-page service report of a journal entry as a PDF, "
                                          "through\ntalvor-report. ENTRY is the entry's id or a unique start "
                                          "of it (`talvor-cli journal`\nshows them)."),
                           kUsesJournal);
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("The PDF to write."), QStringLiteral("file"));
+                                    CliJournal::tr("The PDF to write."), QStringLiteral("file"));
     command.Parser().addOption(output);
     if (const auto status = command.Parse(arguments, 1, 1))
         return *status;
     if (!command.Parser().isSet(output)) {
-        PrintError(QStringLiteral("talvor-cli report: give -o FILE.pdf. See --help."));
+        PrintError(CliJournal::tr("talvor-cli report: give -o FILE.pdf. See --help."));
         return kBadArguments;
     }
     const JournalOptions options = command.TakeSetting().journal;
     const QString program = ReportProgram();
     if (program.isEmpty()) {
-        PrintError(QStringLiteral("talvor-cli report: talvor-report is neither beside talvor-cli nor on the PATH."));
+        PrintError(CliJournal::tr("talvor-cli report: talvor-report is neither beside talvor-cli nor on the PATH."));
         return kJournalUnavailable;
     }
     // The journal as this program sees it, whatever talvor-report's own ini file says.

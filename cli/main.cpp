@@ -4,14 +4,20 @@
 // for scripts. No window system.
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
 
 namespace {
 
-const char kHelp[] =
+const char kHelp[] = QT_TRANSLATE_NOOP(
+    "CliMain",
     "Usage: talvor-cli [-h|--help] [-v|--version] COMMAND [options]\n"
     "The TALVOR IV service tool for scripts and production lines.\n"
     "\n"
@@ -48,7 +54,27 @@ const char kHelp[] =
     "Exit status: 0 success, 1 settings differ or not taken, 2 bad arguments,\n"
     "3 image invalid, 4 port not opened, 5 no answer or no boot loader,\n"
     "6 reader error, 7 interrupted, 8 journal not readable, talvor-report\n"
-    "not run or com.ini not written; report passes on talvor-report's status.\n";
+    "not run or com.ini not written; report passes on talvor-report's status.\n");
+
+// In the user's language (LC_ALL, LC_MESSAGES, LANG), when the tool has its
+// texts: the command line's own, the engine's (shared with the window) and
+// Qt's (the option parser's errors), the last only when installed.
+void LoadTranslations(QCoreApplication &application)
+{
+    const QLocale locale = QLocale::system();
+    const std::pair<const char *, QString> files[] = {
+        {"talvor_cli", QStringLiteral(":/i18n")},
+        {"talvor", QStringLiteral(":/i18n")},
+        {"qtbase", QLibraryInfo::path(QLibraryInfo::TranslationsPath)},
+    };
+    for (const auto &[name, folder] : files) {
+        auto *translator = new QTranslator(&application);
+        if (translator->load(locale, QString::fromLatin1(name), QStringLiteral("_"), folder))
+            QCoreApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
+}
 
 }  // namespace
 
@@ -57,12 +83,13 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("talvor-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALVOR_VERSION));
+    LoadTranslations(application);
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     const QString first = arguments.isEmpty() ? QString() : arguments.constFirst();
     const QStringList rest = arguments.mid(1);
     if (first == QLatin1String("-h") || first == QLatin1String("--help")) {
-        std::fputs(kHelp, stdout);
+        std::fputs(qPrintable(CliMain::tr(kHelp)), stdout);
         return cli::kOk;
     }
     if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
@@ -83,7 +110,7 @@ int main(int argc, char *argv[])
         return cli::RunReport(rest);
     if (first == QLatin1String("config"))
         return cli::RunConfig(rest);
-    std::fprintf(stderr, "talvor-cli: %s. See talvor-cli --help.\n",
-                 first.isEmpty() ? "give a command" : qPrintable(QStringLiteral("unknown command %1").arg(first)));
+    cli::PrintError(QStringLiteral("talvor-cli: %1").arg(first.isEmpty() ? CliMain::tr("give a command. See talvor-cli --help.")
+                                                                        : CliMain::tr("unknown command %1. See talvor-cli --help.").arg(first)));
     return cli::kBadArguments;
 }

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
 #include "cli/settings_file.h"
 #include "core/journal/job_journal.h"
@@ -22,30 +23,37 @@ const QString kSyntaxGet = QStringLiteral("get -p PORT [-o FILE] [--json]");
 const QString kSyntaxSet = QStringLiteral("set -p PORT (FILE | NAME=VALUE ...)");
 const QString kSyntaxDiff = QStringLiteral("diff -p PORT FILE");
 
-// What became of a settings request or write that got no good reply.
-QString FailureText(SettingsFailure failure, const QString &request)
+// What became of a settings request (or write) that got no good reply.
+QString FailureText(SettingsFailure failure, bool write)
 {
     switch (failure) {
     case SettingsFailure::BadChecksum:
-        return QStringLiteral("the reader answered the %1 with a bad checksum").arg(request);
+        return write ? CliSettings::tr("the reader answered the settings write with a bad checksum")
+                     : CliSettings::tr("the reader answered the settings request with a bad checksum");
     case SettingsFailure::ShortReply:
-        return QStringLiteral("the reader answered the %1 with part of a reply").arg(request);
-    case SettingsFailure::PortVanished: return QStringLiteral("the port vanished during the %1").arg(request);
-    case SettingsFailure::ConnectionDropped: return QStringLiteral("the connection dropped during the %1").arg(request);
+        return write ? CliSettings::tr("the reader answered the settings write with part of a reply")
+                     : CliSettings::tr("the reader answered the settings request with part of a reply");
+    case SettingsFailure::PortVanished:
+        return write ? CliSettings::tr("the port vanished during the settings write")
+                     : CliSettings::tr("the port vanished during the settings request");
+    case SettingsFailure::ConnectionDropped:
+        return write ? CliSettings::tr("the connection dropped during the settings write")
+                     : CliSettings::tr("the connection dropped during the settings request");
     case SettingsFailure::None:
     case SettingsFailure::NoAnswer: break;
     }
-    return QStringLiteral("the reader did not answer the %1").arg(request);
+    return write ? CliSettings::tr("the reader did not answer the settings write")
+                 : CliSettings::tr("the reader did not answer the settings request");
 }
 
 void PrintRefusal(const QString &command, const settings_fields::Refusal &refusal)
 {
-    PrintError(QStringLiteral("talvor-cli settings %1: %2").arg(command, refusal.text));
+    PrintError(CliSettings::tr("talvor-cli settings %1: %2").arg(command, refusal.text));
     if (!refusal.allowed.isEmpty())
-        PrintError(QStringLiteral("allowed: %1").arg(refusal.allowed.join(QStringLiteral(", "))));
+        PrintError(CliSettings::tr("allowed: %1").arg(refusal.allowed.join(QStringLiteral(", "))));
     // The reader does not report its model; the keypad's fields need it named.
     if (refusal.text.contains(QLatin1String("cannot be changed")))
-        PrintError(QStringLiteral("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
+        PrintError(CliSettings::tr("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
                                   "comes first."));
 }
 
@@ -53,7 +61,7 @@ std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QStri
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        PrintError(QStringLiteral("talvor-cli settings %1: cannot read %2: %3").arg(command, path, file.errorString()));
+        PrintError(CliSettings::tr("talvor-cli settings %1: cannot read %2: %3").arg(command, path, file.errorString()));
         return std::nullopt;
     }
     settings_fields::Refusal refusal;
@@ -85,12 +93,11 @@ ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, JobJourn
     }
     const ReaderSnapshot before = AskReader(*opened.session, kAskReaderMs);
     TellJournalTrouble(jobs.BeginSettings(kind, port.name, port.converterSerial, before, std::nullopt));
-    const QString request = QStringLiteral("settings request");
     const SettingsResult read = opened.session->ReadSettings().get();
     if (!read.answered || kind == JournalEntry::Kind::SettingsRead)
-        TellJournalTrouble(jobs.EndSettings(read, before, {FailureText(read.failure, request)}));
+        TellJournalTrouble(jobs.EndSettings(read, before, {FailureText(read.failure, false)}));
     if (!read.answered) {
-        PrintError(QStringLiteral("%1: %2").arg(port.name, FailureText(read.failure, request)));
+        PrintError(QStringLiteral("%1: %2").arg(port.name, FailureText(read.failure, false)));
         reader.failure = kNoAnswer;
         return reader;
     }
@@ -115,18 +122,18 @@ std::variant<int, Parsed> ParseSettingsCommand(const QString &name, const QStrin
     CommandParser command(QStringLiteral("settings ") + name, syntax.mid(syntax.indexOf(QLatin1Char(' ')) + 1),
                           description, kUsesPorts | kUsesJournal | kRecordsJobs);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("Port name or device path."), QStringLiteral("port"));
+                                  CliSettings::tr("Port name or device path."), QStringLiteral("port"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Write the settings file here."), QStringLiteral("file"));
+                                    CliSettings::tr("Write the settings file here."), QStringLiteral("file"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("The settings file's JSON on standard output."));
+                                  CliSettings::tr("The settings file's JSON on standard output."));
     command.Parser().addOption(port);
     if (name == QLatin1String("get"))
         command.Parser().addOptions({output, json});
     if (const auto status = command.Parse(arguments, minPositional, maxPositional))
         return *status;
     if (command.Parser().values(port).size() != 1) {
-        PrintError(QStringLiteral("talvor-cli settings %1: give one -p PORT. See --help.").arg(name));
+        PrintError(CliSettings::tr("talvor-cli settings %1: give one -p PORT. See --help.").arg(name));
         return int(kBadArguments);
     }
     Parsed parsed;
@@ -144,7 +151,7 @@ int Get(const QStringList &arguments)
 {
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("get"), kSyntaxGet,
-        QStringLiteral("Reads the reader's settings: named fields with their values in words, and the\n"
+        CliSettings::tr("Reads the reader's settings: named fields with their values in words, and the\n"
                        "raw 9 bytes. A value a field does not know is shown as its byte (\"0xFF, not a\n"
                        "known value\"). -o writes them as a settings file that `settings set` takes."),
         arguments, 0, 0);
@@ -164,7 +171,7 @@ int Get(const QStringList &arguments)
         QFile file(p.output);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size() ||
             !file.flush()) {
-            PrintError(QStringLiteral("talvor-cli settings get: cannot write %1: %2").arg(p.output, file.errorString()));
+            PrintError(CliSettings::tr("talvor-cli settings get: cannot write %1: %2").arg(p.output, file.errorString()));
             return kBadArguments;
         }
     }
@@ -179,7 +186,7 @@ int Get(const QStringList &arguments)
     }
     PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
     if (!p.output.isEmpty())
-        PrintLine(QStringLiteral("%1: settings written to %2").arg(p.port.name, p.output));
+        PrintLine(CliSettings::tr("%1: settings written to %2").arg(p.port.name, p.output));
     return kOk;
 }
 
@@ -187,7 +194,7 @@ int Set(const QStringList &arguments)
 {
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("set"), kSyntaxSet,
-        QStringLiteral("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
+        CliSettings::tr("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
                        "reads them back. A value a field does not allow is refused before anything\n"
                        "is written; the fields that will change are listed first, and nothing is\n"
                        "written when none will. Names and values: `talvor-cli settings get`."),
@@ -227,33 +234,32 @@ int Set(const QStringList &arguments)
     if (!target) {
         TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, false, QStringLiteral("refused"), {refusal.text}));
         PrintRefusal(QStringLiteral("set"), refusal);
-        PrintError(QStringLiteral("%1: nothing was written").arg(p.port.name));
+        PrintError(CliSettings::tr("%1: nothing was written").arg(p.port.name));
         return kBadArguments;
     }
     if (*target == reader.record) {
         TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, true, QStringLiteral("unchanged")));
-        PrintLine(QStringLiteral("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
+        PrintLine(CliSettings::tr("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
         return kOk;
     }
 
     // What will change, before anything is sent.
     for (Field field : settings_fields::FieldsThatDiffer(reader.record, *target))
-        PrintLine(QStringLiteral("%1: will change %2: %3 -> %4")
+        PrintLine(CliSettings::tr("%1: will change %2: %3 -> %4")
                       .arg(p.port.name, FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
 
-    const QString request = QStringLiteral("settings write");
     const SettingsResult written = reader.session->WriteSettings(*target).get();
     jobs.SetSettingsAim(reader.record, *target);
-    TellJournalTrouble(jobs.EndSettings(written, reader.session->Reader(), {FailureText(written.failure, request)}));
+    TellJournalTrouble(jobs.EndSettings(written, reader.session->Reader(), {FailureText(written.failure, true)}));
     if (!written.answered) {
-        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, request)));
+        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, true)));
         return kNoAnswer;
     }
     const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
     for (Field field : notTaken)
-        PrintError(QStringLiteral("%1: not taken %2: asked %3, the reader holds %4")
+        PrintError(CliSettings::tr("%1: not taken %2: asked %3, the reader holds %4")
                        .arg(p.port.name, FieldId(field), ShownValue(*target, field), ShownValue(written.record, field)));
-    PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
+    PrintLine(CliSettings::tr("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
     return notTaken.empty() ? kOk : kDiffers;
 }
 
@@ -261,7 +267,7 @@ int Diff(const QStringList &arguments)
 {
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("diff"), kSyntaxDiff,
-        QStringLiteral("Lists the fields in which the reader's settings differ from a settings file.\n"
+        CliSettings::tr("Lists the fields in which the reader's settings differ from a settings file.\n"
                        "Exit status 0 when none differ, 1 when some do."),
         arguments, 1, 1);
     if (const int *status = std::get_if<int>(&parsed))
@@ -285,7 +291,7 @@ int Diff(const QStringList &arguments)
     }
     const std::vector<Field> differ = settings_fields::FieldsThatDiffer(reader.record, *target);
     for (Field field : differ)
-        PrintLine(QStringLiteral("%1: reader %2, file %3")
+        PrintLine(CliSettings::tr("%1: reader %2, file %3")
                       .arg(FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
     return differ.empty() ? kOk : kDiffers;
 }
@@ -303,13 +309,13 @@ int RunSettings(const QStringList &arguments)
     if (sub == QLatin1String("diff"))
         return Diff(rest);
     if (sub == QLatin1String("--help") || sub == QLatin1String("-h")) {
-        PrintLine(QStringLiteral("Usage: talvor-cli settings %1\n       talvor-cli settings %2\n"
+        PrintLine(CliSettings::tr("Usage: talvor-cli settings %1\n       talvor-cli settings %2\n"
                                  "       talvor-cli settings %3\n"
                                  "Each has its own --help.")
                       .arg(kSyntaxGet, kSyntaxSet, kSyntaxDiff));
         return kOk;
     }
-    PrintError(QStringLiteral("talvor-cli settings: give get, set or diff. See talvor-cli settings --help."));
+    PrintError(CliSettings::tr("talvor-cli settings: give get, set or diff. See talvor-cli settings --help."));
     return kBadArguments;
 }
 

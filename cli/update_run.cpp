@@ -107,25 +107,25 @@ QString RunResult::Word() const
 QString RunResult::Text() const
 {
     if (!portOpened)
-        return QStringLiteral("port not opened: ") + portFailure;
+        return CliUpdate::tr("port not opened: ") + portFailure;
     if (!updateRan)
-        return QStringLiteral("stopped before the update");
+        return CliUpdate::tr("stopped before the update");
     const QString lines = update.errorLines.join(QStringLiteral(" "));
     switch (update.outcome) {
-    case UpdateOutcome::Completed: return QStringLiteral("completed");
-    case UpdateOutcome::ImageRefused: return QStringLiteral("image refused: ") + update.refusalReason;
-    case UpdateOutcome::ImageUnreadable: return QStringLiteral("image not readable: ") + update.refusalReason;
-    case UpdateOutcome::NoBootLoader: return QStringLiteral("no boot loader answered");
-    case UpdateOutcome::ReaderError: return QStringLiteral("reader error: ") + lines;
-    case UpdateOutcome::NoAnswer: return QStringLiteral("no answer during the transfer: ") + lines;
-    case UpdateOutcome::Stopped: return QStringLiteral("stopped before the transfer");
-    case UpdateOutcome::Interrupted: return QStringLiteral("interrupted during the transfer");
+    case UpdateOutcome::Completed: return CliUpdate::tr("completed");
+    case UpdateOutcome::ImageRefused: return CliUpdate::tr("image refused: ") + update.refusalReason;
+    case UpdateOutcome::ImageUnreadable: return CliUpdate::tr("image not readable: ") + update.refusalReason;
+    case UpdateOutcome::NoBootLoader: return CliUpdate::tr("no boot loader answered");
+    case UpdateOutcome::ReaderError: return CliUpdate::tr("reader error: ") + lines;
+    case UpdateOutcome::NoAnswer: return CliUpdate::tr("no answer during the transfer: ") + lines;
+    case UpdateOutcome::Stopped: return CliUpdate::tr("stopped before the transfer");
+    case UpdateOutcome::Interrupted: return CliUpdate::tr("interrupted during the transfer");
     case UpdateOutcome::PortVanished:
-        return update.bootLoaderFound ? QStringLiteral("the port vanished during the transfer")
-                                      : QStringLiteral("the port vanished before the boot loader answered");
+        return update.bootLoaderFound ? CliUpdate::tr("the port vanished during the transfer")
+                                      : CliUpdate::tr("the port vanished before the boot loader answered");
     case UpdateOutcome::ConnectionDropped:
-        return update.bootLoaderFound ? QStringLiteral("the connection dropped during the transfer")
-                                      : QStringLiteral("the connection dropped before the boot loader answered");
+        return update.bootLoaderFound ? CliUpdate::tr("the connection dropped during the transfer")
+                                      : CliUpdate::tr("the connection dropped before the boot loader answered");
     }
     return QString();
 }
@@ -133,12 +133,12 @@ QString RunResult::Text() const
 QString RunResult::ReaderNowText() const
 {
     switch (readerNow) {
-    case ReaderNow::Unknown: return QStringLiteral("not reached");
-    case ReaderNow::BootLoader: return QStringLiteral("left in its boot loader (update it again)");
+    case ReaderNow::Unknown: return CliUpdate::tr("not reached");
+    case ReaderNow::BootLoader: return CliUpdate::tr("left in its boot loader (update it again)");
     case ReaderNow::Firmware:
-        return firmwareNow.isEmpty() ? QStringLiteral("running its firmware (version not reported)")
-                                     : QStringLiteral("running firmware ") + firmwareNow;
-    case ReaderNow::Silent: return QStringLiteral("silent since its update");
+        return firmwareNow.isEmpty() ? CliUpdate::tr("running its firmware (version not reported)")
+                                     : CliUpdate::tr("running firmware ") + firmwareNow;
+    case ReaderNow::Silent: return CliUpdate::tr("silent since its update");
     }
     return QString();
 }

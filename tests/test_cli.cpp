@@ -74,6 +74,8 @@ protected:
     const QString lockPrefix = QStringLiteral("test-cli-%1").arg(::getpid());
     // Another copy keeps its com.ini beside it (`config`).
     QString program = QStringLiteral(TALVOR_CLI_PROGRAM);
+    // The user's locale; the texts tests look for are English.
+    QString locale = QStringLiteral("C.UTF-8");
 
     void TearDown() override
     {
@@ -102,6 +104,8 @@ protected:
         // The spool of a journal that cannot be written, too.
         environment.insert(QStringLiteral("XDG_STATE_HOME"), files.filePath(QStringLiteral("state")));
         environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.remove(QStringLiteral("LANGUAGE"));
+        environment.insert(QStringLiteral("LC_ALL"), locale);
         environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(TALVOR_REPORT_PROGRAM)).path() +
                                                        QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
         process.setProcessEnvironment(environment);
@@ -882,6 +886,34 @@ TEST_F(Cli, ReportOfAnEntryNamesItsReader)
 }  // namespace
 
 namespace {
+
+// In Russian: the command line's texts, the engine's, but never the JSON.
+TEST_F(Cli, SpeaksTheUsersLanguageButNotInJson)
+{
+    Reader reader(ports.path(), "cli-a");
+    locale = QStringLiteral("ru_RU.UTF-8");
+    struct Row {
+        QStringList arguments;
+        int status;
+        QString said;  // in stdout or stderr
+    };
+    const Row rows[] = {
+        {{"--help"}, 0, "Использование: talvor-cli"},
+        {{"frobnicate"}, 2, "неизвестная команда frobnicate"},
+        {{"journal", "--kind", "read"}, 2, "--kind принимает update"},
+        {{"info", "-p", "cli-a"}, 0, "серийный номер 12345"},
+        {{"info", "-p", "cli-a"}, 0, "Устройство готово"},
+        {{"info", "-p", "cli-a", "--json"}, 0, "\"state\":\"ready\""},
+        {{"journal"}, 0, "В журнале нет записей."},
+    };
+    for (const Row &row : rows) {
+        const Finished run = Run(row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
+        EXPECT_TRUE((run.out + run.err).contains(row.said))
+            << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
+            << (run.out + run.err).toStdString();
+    }
+}
 
 TEST_F(Cli, JsonOutputHoldsTheKeysAndTypesItsManualPageNames)
 {

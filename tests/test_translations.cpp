@@ -1,6 +1,8 @@
-// The Russian translation of the window texts: every text has one, and what
+// The Russian translations (the window's and the engine's texts, the command
+// line's, the report's: every translations/*.ts): every text has one, and what
 // the tool fills in (numbers, names, line breaks) survives it.
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -69,20 +71,28 @@ QStringList Placeholders(const QString &text)
 
 TEST(RussianTranslation, EveryTextIsTranslatedKeepingPlaceholdersAndLineBreaks)
 {
-    QFile file(QStringLiteral(TALVOR_RU_TS));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QString language;
-    const std::vector<Message> messages = ReadMessages(file.readAll(), language);
-    EXPECT_EQ(language, "ru_RU");
-    // The windows' and the engine's texts are all there, not a stub.
-    ASSERT_GE(messages.size(), 130u);
-    for (const Message &m : messages) {
-        const std::string where = (m.context + ": " + m.source).toStdString();
-        EXPECT_TRUE(m.type.isEmpty()) << where << " is " << m.type.toStdString();
-        EXPECT_FALSE(m.translation.isEmpty()) << where;
-        EXPECT_EQ(Placeholders(m.translation), Placeholders(m.source)) << where;
-        EXPECT_EQ(m.translation.count(QLatin1Char('\n')), m.source.count(QLatin1Char('\n'))) << where;
-        EXPECT_EQ(m.translation.count(QLatin1Char('\r')), m.source.count(QLatin1Char('\r'))) << where;
+    const QDir folder(QStringLiteral(TALVOR_TRANSLATIONS));
+    const QStringList files = folder.entryList({QStringLiteral("*.ts")}, QDir::Files, QDir::Name);
+    // The window's and the command line's at least: a loop over none checks nothing.
+    ASSERT_TRUE(files.contains(QStringLiteral("talvor_ru.ts")) && files.contains(QStringLiteral("talvor_cli_ru.ts")))
+        << files.join(' ').toStdString();
+    for (const QString &name : files) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        QString language;
+        const std::vector<Message> messages = ReadMessages(file.readAll(), language);
+        EXPECT_TRUE(name.endsWith(QStringLiteral("_ru.ts"))) << name.toStdString() << " is of no known language";
+        EXPECT_EQ(language, "ru_RU") << name.toStdString();
+        // The windows' and the engine's texts are all there, not a stub.
+        EXPECT_GE(messages.size(), name == QLatin1String("talvor_ru.ts") ? 130u : 1u) << name.toStdString();
+        for (const Message &m : messages) {
+            const std::string where = (name + QStringLiteral(": ") + m.context + ": " + m.source).toStdString();
+            EXPECT_TRUE(m.type.isEmpty()) << where << " is " << m.type.toStdString();
+            EXPECT_FALSE(m.translation.isEmpty()) << where;
+            EXPECT_EQ(Placeholders(m.translation), Placeholders(m.source)) << where;
+            EXPECT_EQ(m.translation.count(QLatin1Char('\n')), m.source.count(QLatin1Char('\n'))) << where;
+            EXPECT_EQ(m.translation.count(QLatin1Char('\r')), m.source.count(QLatin1Char('\r'))) << where;
+        }
     }
 }
 
