@@ -40,15 +40,15 @@ QString PermissionRemedy(const QString &devicePath, const platform::OpenFailure 
     switch (platform::AccessRemedyFor(failure.deviceMode, failure.deviceGid, failure.deviceGroup)) {
     case platform::AccessRemedy::JoinGroup:
         return CliCommon::tr("you may not open %1: only members of the group %2 may "
-                              "(sudo usermod -aG %2 $USER, then log in again)")
+                             "(sudo usermod -aG %2 $USER, then log in again)")
             .arg(devicePath, QString::fromStdString(failure.deviceGroup));
     case platform::AccessRemedy::InstallDeviceRule: {
         const auto commands = platform::DeviceRuleCommands(
             platform::DeviceRulePath(QCoreApplication::applicationDirPath().toStdString()));
         return CliCommon::tr("you may not open %1, and no group of users may read and write it; "
-                              "the tool's device rule gives USB serial converters to the group %2 "
-                              "(%3 && %4, plug the converter in again, then sudo usermod -aG %2 $USER "
-                              "and log in again)")
+                             "the tool's device rule gives USB serial converters to the group %2 "
+                             "(%3 && %4, plug the converter in again, then sudo usermod -aG %2 $USER "
+                             "and log in again)")
             .arg(devicePath, QString::fromLatin1(platform::kDeviceRuleGroup), QString::fromStdString(commands[0]),
                  QString::fromStdString(commands[1]));
     }
@@ -272,14 +272,14 @@ QString OpenFailureText(const PortChoice &port, const Session::OpenResult &resul
     case Cause::ConnectionRefused: {
         const platform::NetworkAddress address = platform::ParseNetworkAddress(port.devicePath.toStdString());
         why = CliCommon::tr("%1 refused the connection: nothing takes connections on its port %2 "
-                             "(is the device server or ser2net running, and is it the right port?)")
+                            "(is the device server or ser2net running, and is it the right port?)")
                   .arg(QString::fromStdString(address.host))
                   .arg(address.port);
         break;
     }
     case Cause::SettingRefused:
         why = CliCommon::tr("the far end refused the reader's line settings (19200 baud, 8 data bits, no parity, "
-                             "1 stop bit)");
+                            "1 stop bit)");
         break;
     case Cause::Other:
     case Cause::None:

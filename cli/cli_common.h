@@ -36,7 +36,7 @@ enum ExitCode : int {
 struct CommonOptions {
     QCommandLineOption portFolder{QStringLiteral("port-folder"),
                                   CliCommon::tr("Folder of the virtual ports (default $TALVOR_PORT_FOLDER or "
-                                                 "/tmp/talvor-ports)."),
+                                                "/tmp/talvor-ports)."),
                                   QStringLiteral("dir")};
     // For tests: locks of their own, and shorter line time-outs.
     QCommandLineOption lockPrefix{QStringLiteral("lock-prefix"), QString(), QStringLiteral("name"),
@@ -44,8 +44,8 @@ struct CommonOptions {
     QCommandLineOption timeScale{QStringLiteral("time-scale"), QString(), QStringLiteral("factor")};
     QCommandLineOption patience{QStringLiteral("patience"),
                                 CliCommon::tr("For network ports (rfc2217://HOST:PORT, tcp://HOST:PORT): the reader's "
-                                               "time-outs times this factor, 1 to 20 (default 1 on this machine, "
-                                               "3 across the network)."),
+                                              "time-outs times this factor, 1 to 20 (default 1 on this machine, "
+                                              "3 across the network)."),
                                 QStringLiteral("factor")};
 
     void AddTo(QCommandLineParser &parser);
@@ -55,11 +55,11 @@ struct CommonOptions {
 struct JournalCommandOptions {
     QCommandLineOption database{QStringLiteral("database"),
                                 CliCommon::tr("The service journal's SQLite file (default $TALVOR_JOURNAL_DATABASE, "
-                                               "Database= in com.ini, or ~/.local/share/talvor/journal.db)."),
+                                              "Database= in com.ini, or ~/.local/share/talvor/journal.db)."),
                                 QStringLiteral("file")};
     QCommandLineOption server{QStringLiteral("journal"),
                               CliCommon::tr("The team's journal server, a PostgreSQL connection string "
-                                             "(default Server= in com.ini)."),
+                                            "(default Server= in com.ini)."),
                               QStringLiteral("connection")};
 
     void AddTo(QCommandLineParser &parser);

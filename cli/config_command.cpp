@@ -28,7 +28,8 @@ int RunConfig(const QStringList &arguments)
     ReportPreferences preferences = ReadReportPreferences(ini);
     if (words.isEmpty()) {
         const QString none = CliConfig::tr("(not set)");
-        PrintLine(QStringLiteral("technician  %1").arg(preferences.technician.isEmpty() ? none : preferences.technician));
+        PrintLine(
+            QStringLiteral("technician  %1").arg(preferences.technician.isEmpty() ? none : preferences.technician));
         PrintLine(QStringLiteral("logo        %1").arg(preferences.logoPath.isEmpty() ? none : preferences.logoPath));
         PrintLine(QStringLiteral("file        %1").arg(ini));
         return kOk;

@@ -148,7 +148,8 @@ void PrintEntry(const JournalEntry &entry)
              CliJournal::tr("%1 bytes").arg(entry.imageSize));
         line(QT_TRANSLATE_NOOP("CliJournal", "image SHA-256"), entry.imageSha256);
         line(QT_TRANSLATE_NOOP("CliJournal", "image text"), entry.imageDescription);
-        line(QT_TRANSLATE_NOOP("CliJournal", "blocks"), QStringLiteral("%1/%2").arg(entry.blocksSent).arg(entry.blocksTotal));
+        line(QT_TRANSLATE_NOOP("CliJournal", "blocks"),
+             QStringLiteral("%1/%2").arg(entry.blocksSent).arg(entry.blocksTotal));
         line(QT_TRANSLATE_NOOP("CliJournal", "boot attempts"), QString::number(entry.bootAttempts));
     } else {
         line(QT_TRANSLATE_NOOP("CliJournal", "settings before"), RecordText(entry.settingsBefore));
@@ -162,9 +163,8 @@ void PrintEntry(const JournalEntry &entry)
 int ShowEntry(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("journal show"), QStringLiteral("ENTRY [--json]"),
-                          CliJournal::tr(
-                              "One journal entry, everything it holds. ENTRY is the entry's "
-                                                      "id or a unique\nstart of it (`talvor-cli journal` shows them)."),
+                          CliJournal::tr("One journal entry, everything it holds. ENTRY is the entry's id or a "
+                                         "unique\nstart of it (`talvor-cli journal` shows them)."),
                           kUsesJournal);
     const QCommandLineOption json(QStringLiteral("json"),
                                   CliJournal::tr("The entry's JSON object."));
@@ -200,36 +200,37 @@ int RunJournal(const QStringList &arguments)
     if (!arguments.isEmpty() && arguments.constFirst() == QLatin1String("show"))
         return ShowEntry(arguments.mid(1));
     CommandParser command(QStringLiteral("journal"), kJournalSyntax,
-                          CliJournal::tr(
-                              "The service journal's entries, newest first: every firmware "
-                                                      "update, settings\nwrite and settings read, from the window "
-                                                      "and the command line.\n`talvor-cli journal show ENTRY` shows "
-                                                      "one entry whole."),
+                          CliJournal::tr("The service journal's entries, newest first: every firmware update, "
+                                         "settings\nwrite and settings read, from the window and the command "
+                                         "line.\n`talvor-cli journal show ENTRY` shows one entry whole."),
                           kUsesJournal);
-    const QCommandLineOption serial(QStringLiteral("serial"), CliJournal::tr("Only the reader with this serial number."),
-                                    QStringLiteral("n"));
-    const QCommandLineOption port(QStringLiteral("port"), CliJournal::tr("Only jobs on this port."), QStringLiteral("p"));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    CliJournal::tr("Only the reader with this serial number."), QStringLiteral("n"));
+    const QCommandLineOption port(QStringLiteral("port"), CliJournal::tr("Only jobs on this port."),
+                                  QStringLiteral("p"));
     const QCommandLineOption since(QStringLiteral("since"),
-                                   CliJournal::tr("Only jobs started at or after this day (YYYY-MM-DD) or ISO date-time "
-                                      "(local time unless it names its zone)."),
+                                   CliJournal::tr("Only jobs started at or after this day (YYYY-MM-DD) or ISO "
+                                                  "date-time (local time unless it names its zone)."),
                                    QStringLiteral("date"));
     const QCommandLineOption until(QStringLiteral("until"),
-                                   CliJournal::tr("Only jobs started before this ISO date-time, or up to the end of this "
-                                      "day (YYYY-MM-DD)."),
+                                   CliJournal::tr("Only jobs started before this ISO date-time, or up to the end "
+                                                  "of this day (YYYY-MM-DD)."),
                                    QStringLiteral("date"));
-    const QCommandLineOption kind(QStringLiteral("kind"), CliJournal::tr("Only jobs of this kind: update, settings_write or "
-                                                             "settings_read."),
+    const QCommandLineOption kind(QStringLiteral("kind"),
+                                  CliJournal::tr("Only jobs of this kind: update, settings_write or settings_read."),
                                   QStringLiteral("kind"));
     const QCommandLineOption result(QStringLiteral("result"),
-                                    CliJournal::tr("Only jobs that ended so: succeeded, failed (finished and failed) or "
-                                       "unfinished (cut short, or still running)."),
+                                    CliJournal::tr("Only jobs that ended so: succeeded, failed (finished and "
+                                                   "failed) or unfinished (cut short, or still running)."),
                                     QStringLiteral("result"));
-    const QCommandLineOption limit(QStringLiteral("limit"), CliJournal::tr("Only the newest N entries."), QStringLiteral("n"));
-    const QCommandLineOption failed(QStringLiteral("failed"), CliJournal::tr("Only jobs that failed or were cut short."));
+    const QCommandLineOption limit(QStringLiteral("limit"), CliJournal::tr("Only the newest N entries."),
+                                   QStringLiteral("n"));
+    const QCommandLineOption failed(QStringLiteral("failed"),
+                                    CliJournal::tr("Only jobs that failed or were cut short."));
     const QCommandLineOption json(QStringLiteral("json"), CliJournal::tr("One JSON array of the entries."));
     const QCommandLineOption csv(QStringLiteral("csv"), CliJournal::tr("CSV: a header line and one row per entry."));
-    const QCommandLineOption server(QStringLiteral("server"), CliJournal::tr("List from the journal server instead of the "
-                                                                 "local file."));
+    const QCommandLineOption server(QStringLiteral("server"),
+                                    CliJournal::tr("List from the journal server instead of the local file."));
     command.Parser().addOptions({serial, port, since, until, kind, result, limit, failed, json, csv, server});
     if (const auto status = command.Parse(arguments, 0, 0))
         return *status;
@@ -281,7 +282,8 @@ int RunJournal(const QStringList &arguments)
     const JournalOptions options = command.TakeSetting().journal;
     const bool fromServer = parser.isSet(server);
     if (fromServer && options.server.isEmpty())
-        return refuse(CliJournal::tr("no journal server is named (--journal, or Server= in section [Journal] of com.ini)."));
+        return refuse(CliJournal::tr("no journal server is named (--journal, or Server= in section [Journal] "
+                                     "of com.ini)."));
     Journal journal(options);
     QString error;
     const std::vector<JournalEntry> entries =

@@ -110,7 +110,8 @@ int main(int argc, char *argv[])
         return cli::RunReport(rest);
     if (first == QLatin1String("config"))
         return cli::RunConfig(rest);
-    cli::PrintError(QStringLiteral("talvor-cli: %1").arg(first.isEmpty() ? CliMain::tr("give a command. See talvor-cli --help.")
-                                                                        : CliMain::tr("unknown command %1. See talvor-cli --help.").arg(first)));
+    const QString why = first.isEmpty() ? CliMain::tr("give a command. See talvor-cli --help.")
+                                        : CliMain::tr("unknown command %1. See talvor-cli --help.").arg(first);
+    cli::PrintError(QStringLiteral("talvor-cli: %1").arg(why));
     return cli::kBadArguments;
 }

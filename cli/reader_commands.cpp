@@ -18,7 +18,7 @@ int RunPorts(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("ports"), QStringLiteral("[--json]"),
                           CliReader::tr("Every serial port the tool would list, system and virtual: name, "
-                                         "device, USB\nconverter ids, and the other programs that hold it."));
+                                        "device, USB\nconverter ids, and the other programs that hold it."));
     const QCommandLineOption json(QStringLiteral("json"), CliReader::tr("One JSON array on standard output."));
     command.Parser().addOption(json);
     if (const auto status = command.Parse(arguments, 0, 0))
@@ -67,7 +67,7 @@ int RunInfo(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("info"), QStringLiteral("-p PORT [--wait SECONDS] [--json]"),
                           CliReader::tr("Asks the reader on PORT as the window's monitor does: its state, "
-                                         "boot loader\nand firmware versions and serial number."));
+                                        "boot loader\nand firmware versions and serial number."));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   CliReader::tr("Port name or device path."), QStringLiteral("port"));
     const QCommandLineOption wait(QStringLiteral("wait"),

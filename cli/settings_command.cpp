@@ -54,7 +54,7 @@ void PrintRefusal(const QString &command, const settings_fields::Refusal &refusa
     // The reader does not report its model; the keypad's fields need it named.
     if (refusal.text.contains(QLatin1String("cannot be changed")))
         PrintError(CliSettings::tr("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
-                                  "comes first."));
+                                   "comes first."));
 }
 
 std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QString &path)
@@ -152,8 +152,8 @@ int Get(const QStringList &arguments)
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("get"), kSyntaxGet,
         CliSettings::tr("Reads the reader's settings: named fields with their values in words, and the\n"
-                       "raw 9 bytes. A value a field does not know is shown as its byte (\"0xFF, not a\n"
-                       "known value\"). -o writes them as a settings file that `settings set` takes."),
+                        "raw 9 bytes. A value a field does not know is shown as its byte (\"0xFF, not a\n"
+                        "known value\"). -o writes them as a settings file that `settings set` takes."),
         arguments, 0, 0);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
@@ -195,9 +195,9 @@ int Set(const QStringList &arguments)
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("set"), kSyntaxSet,
         CliSettings::tr("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
-                       "reads them back. A value a field does not allow is refused before anything\n"
-                       "is written; the fields that will change are listed first, and nothing is\n"
-                       "written when none will. Names and values: `talvor-cli settings get`."),
+                        "reads them back. A value a field does not allow is refused before anything\n"
+                        "is written; the fields that will change are listed first, and nothing is\n"
+                        "written when none will. Names and values: `talvor-cli settings get`."),
         arguments, 1, -1);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
@@ -268,7 +268,7 @@ int Diff(const QStringList &arguments)
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("diff"), kSyntaxDiff,
         CliSettings::tr("Lists the fields in which the reader's settings differ from a settings file.\n"
-                       "Exit status 0 when none differ, 1 when some do."),
+                        "Exit status 0 when none differ, 1 when some do."),
         arguments, 1, 1);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
@@ -310,8 +310,8 @@ int RunSettings(const QStringList &arguments)
         return Diff(rest);
     if (sub == QLatin1String("--help") || sub == QLatin1String("-h")) {
         PrintLine(CliSettings::tr("Usage: talvor-cli settings %1\n       talvor-cli settings %2\n"
-                                 "       talvor-cli settings %3\n"
-                                 "Each has its own --help.")
+                                  "       talvor-cli settings %3\n"
+                                  "Each has its own --help.")
                       .arg(kSyntaxGet, kSyntaxSet, kSyntaxDiff));
         return kOk;
     }

@@ -463,16 +463,16 @@ int RunUpdate(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("update"), QStringLiteral("(-p PORT [-p PORT ...] | --station) IMAGE [--json]"),
                           CliUpdate::tr("Loads the program section of IMAGE into the readers on the ports "
-                                         "named, all at\nonce, or with --station into each reader whose port "
-                                         "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
-                                         "touches no reader. Each update is kept\nin the service journal."),
+                                        "named, all at\nonce, or with --station into each reader whose port "
+                                        "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
+                                        "touches no reader. Each update is kept\nin the service journal."),
                           kUsesPorts | kUsesJournal | kRecordsJobs);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   CliUpdate::tr("Port name or device path; repeat for more readers."),
                                   QStringLiteral("port"));
     const QCommandLineOption station(QStringLiteral("station"),
                                      CliUpdate::tr("Update the reader on each port that appears (a converter "
-                                                    "plugged in)."));
+                                                   "plugged in)."));
     const QCommandLineOption json(QStringLiteral("json"), CliUpdate::tr("One JSON object per event and line."));
     command.Parser().addOptions({port, station, json});
     if (const auto status = command.Parse(arguments, 1, 1))
@@ -485,7 +485,7 @@ int RunUpdate(const QStringList &arguments)
     });
     if ((!isStation && ports.isEmpty()) || (isStation && !onlyNetwork)) {
         PrintError(CliUpdate::tr("talvor-cli update: give either -p PORT (one or more) or --station (with network "
-                                  "ports as -p rfc2217://HOST:PORT, if any). See --help."));
+                                 "ports as -p rfc2217://HOST:PORT, if any). See --help."));
         return kBadArguments;
     }
     const Setting setting = command.TakeSetting();

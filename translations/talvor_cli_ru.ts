@@ -390,10 +390,6 @@ write and settings read, from the window and the command line.
         <translation>укажите --json или --csv, но не оба.</translation>
     </message>
     <message>
-        <source>no journal server is named (--journal, or Server= in section [Journal] of com.ini).</source>
-        <translation>сервер журнала не указан (--journal или Server= в разделе [Journal] файла com.ini).</translation>
-    </message>
-    <message>
         <source>Writes the one-page service report of a journal entry as a PDF, through
 talvor-report. ENTRY is the entry&apos;s id or a unique start of it (`talvor-cli journal`
 shows them).</source>
@@ -412,6 +408,10 @@ talvor-report. ENTRY — идентификатор записи или его �
     <message>
         <source>talvor-cli report: talvor-report is neither beside talvor-cli nor on the PATH.</source>
         <translation>talvor-cli report: talvor-report нет ни рядом с talvor-cli, ни в PATH.</translation>
+    </message>
+    <message>
+        <source>no journal server is named (--journal, or Server= in section [Journal] of com.ini).</source>
+        <translation>сервер журнала не указан (--journal или Server= в разделе [Journal] файла com.ini).</translation>
     </message>
 </context>
 <context>
