@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/journal/report_preferences.h"
 #include "core/line/device_holders.h"
 #include "core/line/ini_file.h"
 #include "core/line/port_directory.h"
@@ -38,23 +39,23 @@ QString PermissionRemedy(const QString &devicePath, const platform::OpenFailure 
 {
     switch (platform::AccessRemedyFor(failure.deviceMode, failure.deviceGid, failure.deviceGroup)) {
     case platform::AccessRemedy::JoinGroup:
-        return QStringLiteral("you may not open %1: only members of the group %2 may "
-                              "(sudo usermod -aG %2 $USER, then log in again)")
+        return CliCommon::tr("you may not open %1: only members of the group %2 may "
+                             "(sudo usermod -aG %2 $USER, then log in again)")
             .arg(devicePath, QString::fromStdString(failure.deviceGroup));
     case platform::AccessRemedy::InstallDeviceRule: {
         const auto commands = platform::DeviceRuleCommands(
             platform::DeviceRulePath(QCoreApplication::applicationDirPath().toStdString()));
-        return QStringLiteral("you may not open %1, and no group of users may read and write it; "
-                              "the tool's device rule gives USB serial converters to the group %2 "
-                              "(%3 && %4, plug the converter in again, then sudo usermod -aG %2 $USER "
-                              "and log in again)")
+        return CliCommon::tr("you may not open %1, and no group of users may read and write it; "
+                             "the tool's device rule gives USB serial converters to the group %2 "
+                             "(%3 && %4, plug the converter in again, then sudo usermod -aG %2 $USER "
+                             "and log in again)")
             .arg(devicePath, QString::fromLatin1(platform::kDeviceRuleGroup), QString::fromStdString(commands[0]),
                  QString::fromStdString(commands[1]));
     }
     case platform::AccessRemedy::AskAdministrator:
         break;
     }
-    return QStringLiteral("you may not open %1: ask the administrator for access to it").arg(devicePath);
+    return CliCommon::tr("you may not open %1: ask the administrator for access to it").arg(devicePath);
 }
 
 }  // namespace
@@ -75,10 +76,32 @@ void JournalCommandOptions::AddTo(QCommandLineParser &parser)
     parser.addOption(server);
 }
 
+QString IniPath()
+{
+    return platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini");
+}
+
+void JobDetailsOptions::AddTo(QCommandLineParser &parser)
+{
+    site.setDescription(CliCommon::tr("Where the job is done, for its journal entry."));
+    customer.setDescription(CliCommon::tr("For whom, for its journal entry."));
+    note.setDescription(CliCommon::tr("A word on the job, for its journal entry."));
+    parser.addOptions({site, customer, note});
+}
+
+JobDetails JobDetailsOptions::Take(const QCommandLineParser &parser) const
+{
+    JobDetails details;
+    details.technician = ReadReportPreferences(IniPath()).technician;
+    details.site = parser.value(site);
+    details.customer = parser.value(customer);
+    details.note = parser.value(note);
+    return details;
+}
+
 JournalOptions JournalCommandOptions::Take(const QCommandLineParser &parser) const
 {
-    JournalOptions options = Journal::OptionsFromIni(
-        platform::IniFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("com.ini"));
+    JournalOptions options = Journal::OptionsFromIni(IniPath());
     if (parser.isSet(database))
         options.path = parser.value(database);
     else if (!qEnvironmentVariableIsEmpty("TALVOR_JOURNAL_DATABASE"))
@@ -98,33 +121,35 @@ CommandParser::CommandParser(const QString &command, const QString &syntax, cons
         common_.AddTo(parser_);
     if (uses_ & kUsesJournal)
         journal_.AddTo(parser_);
+    if (uses_ & kRecordsJobs)
+        details_.AddTo(parser_);
 }
 
 std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPositional, int maxPositional)
 {
     const QString usage = QStringLiteral("talvor-cli %1").arg(command_);
     if (!parser_.parse(QStringList{usage} + arguments)) {
-        PrintError(QStringLiteral("talvor-cli %1: %2 See --help.").arg(command_, parser_.errorText()));
+        PrintError(CliCommon::tr("talvor-cli %1: %2 See --help.").arg(command_, parser_.errorText()));
         return kBadArguments;
     }
     if (parser_.isSet(help_)) {
         // The parser's usage line names the program only.
         QString text = parser_.helpText();
         const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
-        text.replace(0, lineEnd, QStringLiteral("Usage: %1 %2").arg(usage, syntax_));
+        text.replace(0, lineEnd, CliCommon::tr("Usage: %1 %2").arg(usage, syntax_));
         std::fputs(qPrintable(text), stdout);
         return kOk;
     }
     const qsizetype count = parser_.positionalArguments().size();
     if (count < minPositional || (maxPositional >= 0 && count > maxPositional)) {
-        PrintError(QStringLiteral("talvor-cli %1: expected %2. See --help.").arg(command_, syntax_));
+        PrintError(CliCommon::tr("talvor-cli %1: expected %2. See --help.").arg(command_, syntax_));
         return kBadArguments;
     }
     if ((uses_ & kUsesPorts) && parser_.isSet(common_.timeScale)) {
         bool ok = false;
         const double scale = parser_.value(common_.timeScale).toDouble(&ok);
         if (!ok || scale <= 0 || scale > 1) {
-            PrintError(QStringLiteral("talvor-cli %1: --time-scale takes a factor above 0, at most 1.").arg(command_));
+            PrintError(CliCommon::tr("talvor-cli %1: --time-scale takes a factor above 0, at most 1.").arg(command_));
             return kBadArguments;
         }
         platform::SetTimeoutScaleForTests(scale);
@@ -133,7 +158,7 @@ std::optional<int> CommandParser::Parse(const QStringList &arguments, int minPos
         bool ok = false;
         const double patience = parser_.value(common_.patience).toDouble(&ok);
         if (!ok || patience < 1 || patience > 20) {
-            PrintError(QStringLiteral("talvor-cli %1: --patience takes a factor from 1 to 20.").arg(command_));
+            PrintError(CliCommon::tr("talvor-cli %1: --patience takes a factor from 1 to 20.").arg(command_));
             return kBadArguments;
         }
     }
@@ -156,6 +181,8 @@ Setting CommandParser::TakeSetting() const
     }
     if (uses_ & kUsesJournal)
         setting.journal = journal_.Take(parser_);
+    if (uses_ & kRecordsJobs)
+        setting.details = details_.Take(parser_);
     return setting;
 }
 
@@ -204,14 +231,14 @@ void TellJournalTrouble(const JournalStatus &status)
         PrintError(QStringLiteral("talvor-cli: ") + status.notice);
     // Its only copy is this program's: the output keeps it.
     if (status.unkept)
-        PrintError(QStringLiteral("talvor-cli: the journal entry: ") +
+        PrintError(CliCommon::tr("talvor-cli: the journal entry: ") +
                    QString::fromUtf8(QJsonDocument(status.unkept->ToJson()).toJson(QJsonDocument::Compact)));
 }
 
 QString OpenFailureText(const PortChoice &port, const Session::OpenResult &result)
 {
     if (!result.lockFailure.isEmpty())
-        return QStringLiteral("%1: the port's lock cannot be made: %2").arg(port.name, result.lockFailure);
+        return CliCommon::tr("%1: the port's lock cannot be made: %2").arg(port.name, result.lockFailure);
     using Cause = platform::OpenFailureCause;
     const platform::OpenFailure &failure = result.failure;
     QString why;
@@ -220,43 +247,43 @@ QString OpenFailureText(const PortChoice &port, const Session::OpenResult &resul
         why = PermissionRemedy(port.devicePath, failure);
         break;
     case Cause::NoSuchDevice:
-        why = QStringLiteral("%1 is not there: the converter may be unplugged").arg(port.devicePath);
+        why = CliCommon::tr("%1 is not there: the converter may be unplugged").arg(port.devicePath);
         break;
     case Cause::NameTooLong:
-        why = QStringLiteral("the port name is longer than %1 characters").arg(platform::kMaxPortNameLength);
+        why = CliCommon::tr("the port name is longer than %1 characters").arg(platform::kMaxPortNameLength);
         break;
     case Cause::Busy: {
         if (platform::IsNetworkPortName(port.devicePath.toStdString())) {
-            why = QStringLiteral("the far port is in use by another connection");
+            why = CliCommon::tr("the far port is in use by another connection");
             break;
         }
         const auto holders = platform::OtherDeviceHolders(port.devicePath.toStdString());
-        why = holders.empty() ? QStringLiteral("another program holds it")
+        why = holders.empty() ? CliCommon::tr("another program holds it")
                               : platform::HolderSentence(port.name, holders).chopped(1);
         break;
     }
     case Cause::NotADevice:
-        why = QStringLiteral("%1 does not lead to a serial port").arg(port.devicePath);
+        why = CliCommon::tr("%1 does not lead to a serial port").arg(port.devicePath);
         break;
     case Cause::HostNotFound:
-        why = QStringLiteral("the host %1 is not found: check its name")
+        why = CliCommon::tr("the host %1 is not found: check its name")
                   .arg(QString::fromStdString(platform::ParseNetworkAddress(port.devicePath.toStdString()).host));
         break;
     case Cause::ConnectionRefused: {
         const platform::NetworkAddress address = platform::ParseNetworkAddress(port.devicePath.toStdString());
-        why = QStringLiteral("%1 refused the connection: nothing takes connections on its port %2 "
-                             "(is the device server or ser2net running, and is it the right port?)")
+        why = CliCommon::tr("%1 refused the connection: nothing takes connections on its port %2 "
+                            "(is the device server or ser2net running, and is it the right port?)")
                   .arg(QString::fromStdString(address.host))
                   .arg(address.port);
         break;
     }
     case Cause::SettingRefused:
-        why = QStringLiteral("the far end refused the reader's line settings (19200 baud, 8 data bits, no parity, "
-                             "1 stop bit)");
+        why = CliCommon::tr("the far end refused the reader's line settings (19200 baud, 8 data bits, no parity, "
+                            "1 stop bit)");
         break;
     case Cause::Other:
     case Cause::None:
-        why = QStringLiteral("%1 could not be opened").arg(port.devicePath);
+        why = CliCommon::tr("%1 could not be opened").arg(port.devicePath);
         break;
     }
     QString text = QStringLiteral("%1: %2").arg(port.name, why);

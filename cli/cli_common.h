@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/cli_texts.h"
 #include "core/session/session.h"
 #include "core/journal/journal.h"
 
@@ -34,17 +35,17 @@ enum ExitCode : int {
 // Options every command that opens a port takes.
 struct CommonOptions {
     QCommandLineOption portFolder{QStringLiteral("port-folder"),
-                                  QStringLiteral("Folder of the virtual ports (default $TALVOR_PORT_FOLDER or "
-                                                 "/tmp/talvor-ports)."),
+                                  CliCommon::tr("Folder of the virtual ports (default $TALVOR_PORT_FOLDER or "
+                                                "/tmp/talvor-ports)."),
                                   QStringLiteral("dir")};
     // For tests: locks of their own, and shorter line time-outs.
     QCommandLineOption lockPrefix{QStringLiteral("lock-prefix"), QString(), QStringLiteral("name"),
                                   QStringLiteral("COMpBusy")};
     QCommandLineOption timeScale{QStringLiteral("time-scale"), QString(), QStringLiteral("factor")};
     QCommandLineOption patience{QStringLiteral("patience"),
-                                QStringLiteral("For network ports (rfc2217://HOST:PORT, tcp://HOST:PORT): the reader's "
-                                               "time-outs times this factor, 1 to 20 (default 1 on this machine, "
-                                               "3 across the network)."),
+                                CliCommon::tr("For network ports (rfc2217://HOST:PORT, tcp://HOST:PORT): the reader's "
+                                              "time-outs times this factor, 1 to 20 (default 1 on this machine, "
+                                              "3 across the network)."),
                                 QStringLiteral("factor")};
 
     void AddTo(QCommandLineParser &parser);
@@ -53,18 +54,32 @@ struct CommonOptions {
 // Options of the commands that record jobs or read the service journal.
 struct JournalCommandOptions {
     QCommandLineOption database{QStringLiteral("database"),
-                                QStringLiteral("The service journal's SQLite file (default $TALVOR_JOURNAL_DATABASE, "
-                                               "Database= in com.ini, or ~/.local/share/talvor/journal.db)."),
+                                CliCommon::tr("The service journal's SQLite file (default $TALVOR_JOURNAL_DATABASE, "
+                                              "Database= in com.ini, or ~/.local/share/talvor/journal.db)."),
                                 QStringLiteral("file")};
     QCommandLineOption server{QStringLiteral("journal"),
-                              QStringLiteral("The team's journal server, a PostgreSQL connection string "
-                                             "(default Server= in com.ini)."),
+                              CliCommon::tr("The team's journal server, a PostgreSQL connection string "
+                                            "(default Server= in com.ini)."),
                               QStringLiteral("connection")};
 
     void AddTo(QCommandLineParser &parser);
     // The options over the environment over com.ini beside the program.
     JournalOptions Take(const QCommandLineParser &parser) const;
 };
+
+// What the technician tells of a job: where, for whom, a note. The name comes
+// from the preferences (`talvor-cli config technician`).
+struct JobDetailsOptions {
+    QCommandLineOption site{QStringLiteral("site"), QString(), QStringLiteral("text")};
+    QCommandLineOption customer{QStringLiteral("customer"), QString(), QStringLiteral("text")};
+    QCommandLineOption note{QStringLiteral("note"), QString(), QStringLiteral("text")};
+
+    void AddTo(QCommandLineParser &parser);
+    JobDetails Take(const QCommandLineParser &parser) const;
+};
+
+// The tool's ini file, com.ini, as the window finds it.
+QString IniPath();
 
 // Where the tool looks for ports, how it names their locks and where it
 // keeps its journal, as the options say.
@@ -73,10 +88,11 @@ struct Setting {
     std::string lockPrefix;
     double patience = 0;  // 0: the port's default
     JournalOptions journal;
+    JobDetails details;  // for the jobs a command records
 };
 
 // What a command's parser offers besides --help.
-enum CommandUses : int { kUsesPorts = 1, kUsesJournal = 2 };
+enum CommandUses : int { kUsesPorts = 1, kUsesJournal = 2, kRecordsJobs = 4 };
 
 // A parser for one command: its own --help, the common options.
 class CommandParser {
@@ -97,7 +113,8 @@ private:
     QCommandLineParser parser_;
     CommonOptions common_;
     JournalCommandOptions journal_;
-    QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
+    JobDetailsOptions details_;
+    QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}, CliCommon::tr("Show this help and end.")};
 };
 
 // A port as -p names it: a name in the port list, or a device's absolute path.

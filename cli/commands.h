@@ -12,5 +12,6 @@ int RunUpdate(const QStringList &arguments);
 int RunSettings(const QStringList &arguments);
 int RunJournal(const QStringList &arguments);
 int RunReport(const QStringList &arguments);
+int RunConfig(const QStringList &arguments);
 
 }  // namespace cli

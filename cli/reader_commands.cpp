@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
 #include "core/session/texts.h"
 #include "core/line/device_holders.h"
@@ -16,9 +17,9 @@ namespace cli {
 int RunPorts(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("ports"), QStringLiteral("[--json]"),
-                          QStringLiteral("Every serial port the tool would list, system and virtual: name, "
-                                         "device, USB\nconverter ids, and the other programs that hold it."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON array on standard output."));
+                          CliReader::tr("Every serial port the tool would list, system and virtual: name, "
+                                        "device, USB\nconverter ids, and the other programs that hold it."));
+    const QCommandLineOption json(QStringLiteral("json"), CliReader::tr("One JSON array on standard output."));
     command.Parser().addOption(json);
     if (const auto status = command.Parse(arguments, 0, 0))
         return *status;
@@ -38,7 +39,7 @@ int RunPorts(const QStringList &arguments)
                 entry.insert(QStringLiteral("vendor_id"), usb.vendorId);
                 entry.insert(QStringLiteral("product_id"), usb.productId);
                 entry.insert(QStringLiteral("description"), usb.description);
-                entry.insert(QStringLiteral("serial_number"), usb.serialNumber);
+                entry.insert(QStringLiteral("converter_serial"), usb.serialNumber);
             }
             QJsonArray holderList;
             for (const platform::DeviceHolder &holder : holders)
@@ -52,9 +53,9 @@ int RunPorts(const QStringList &arguments)
         if (!usb.vendorId.isEmpty())
             line += QStringLiteral("  %1:%2 %3").arg(usb.vendorId, usb.productId, usb.description);
         if (!usb.serialNumber.isEmpty())
-            line += QStringLiteral(" (serial number %1)").arg(usb.serialNumber);
+            line += CliReader::tr(" (serial number %1)").arg(usb.serialNumber);
         if (!holders.empty())
-            line += QStringLiteral("  held: ") + platform::HolderSentence(port.portName, holders);
+            line += CliReader::tr("  held: ") + platform::HolderSentence(port.portName, holders);
         PrintLine(line);
     }
     if (command.Parser().isSet(json))
@@ -65,14 +66,14 @@ int RunPorts(const QStringList &arguments)
 int RunInfo(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("info"), QStringLiteral("-p PORT [--wait SECONDS] [--json]"),
-                          QStringLiteral("Asks the reader on PORT as the window's monitor does: its state, "
-                                         "boot loader\nand firmware versions and serial number."));
+                          CliReader::tr("Asks the reader on PORT as the window's monitor does: its state, "
+                                        "boot loader\nand firmware versions and serial number."));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("Port name or device path."), QStringLiteral("port"));
+                                  CliReader::tr("Port name or device path."), QStringLiteral("port"));
     const QCommandLineOption wait(QStringLiteral("wait"),
-                                  QStringLiteral("Wait this long for an answer (default 3)."),
+                                  CliReader::tr("Wait this long for an answer (default 3)."),
                                   QStringLiteral("seconds"), QStringLiteral("3"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object on standard output."));
+    const QCommandLineOption json(QStringLiteral("json"), CliReader::tr("One JSON object on standard output."));
     command.Parser().addOptions({port, wait, json});
     if (const auto status = command.Parse(arguments, 0, 0))
         return *status;
@@ -80,7 +81,7 @@ int RunInfo(const QStringList &arguments)
     const double waitSeconds = command.Parser().value(wait).toDouble(&waitOk);
     if (!command.Parser().isSet(port) || command.Parser().values(port).size() != 1 || !waitOk || waitSeconds < 0 ||
         waitSeconds > 3600) {
-        PrintError(QStringLiteral("talvor-cli info: give one -p PORT and --wait from 0 to 3600 seconds."));
+        PrintError(CliReader::tr("talvor-cli info: give one -p PORT and --wait from 0 to 3600 seconds."));
         return kBadArguments;
     }
     const Setting setting = command.TakeSetting();
@@ -123,11 +124,11 @@ int RunInfo(const QStringList &arguments)
         PrintJsonLine(object);
     } else if (answered) {
         PrintLine(QStringLiteral("%1: %2").arg(choice.name, monitor_text::Ready()));
-        PrintLine(QStringLiteral("boot loader    %1").arg(VersionText(reader.info->loader)));
+        PrintLine(CliReader::tr("boot loader    %1").arg(VersionText(reader.info->loader)));
         const QString firmware = FirmwareText(reader);
-        PrintLine(QStringLiteral("firmware       %1").arg(firmware.isEmpty() ? monitor_text::Unknown() : firmware));
+        PrintLine(CliReader::tr("firmware       %1").arg(firmware.isEmpty() ? monitor_text::Unknown() : firmware));
         const QString serial = SerialText(reader);
-        PrintLine(QStringLiteral("serial number  %1").arg(serial.isEmpty() ? QStringLiteral("-") : serial));
+        PrintLine(CliReader::tr("serial number  %1").arg(serial.isEmpty() ? QStringLiteral("-") : serial));
         if (!remark.isEmpty())
             PrintLine(remark);
     } else {

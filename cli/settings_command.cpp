@@ -8,11 +8,15 @@
 #include <variant>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
-#include "core/journal/job_journal.h"
 #include "core/protocol/settings_file.h"
+#include "core/journal/job_journal.h"
 
 namespace cli {
+
+// The settings file is the core's, shared with the settings window.
+using namespace settings_file;
 
 namespace {
 
@@ -22,42 +26,49 @@ const QString kSyntaxGet = QStringLiteral("get -p PORT [-o FILE] [--json]");
 const QString kSyntaxSet = QStringLiteral("set -p PORT (FILE | NAME=VALUE ...)");
 const QString kSyntaxDiff = QStringLiteral("diff -p PORT FILE");
 
-// What became of a settings request or write that got no good reply.
-QString FailureText(SettingsFailure failure, const QString &request)
+// What became of a settings request (or write) that got no good reply.
+QString FailureText(SettingsFailure failure, bool write)
 {
     switch (failure) {
     case SettingsFailure::BadChecksum:
-        return QStringLiteral("the reader answered the %1 with a bad checksum").arg(request);
+        return write ? CliSettings::tr("the reader answered the settings write with a bad checksum")
+                     : CliSettings::tr("the reader answered the settings request with a bad checksum");
     case SettingsFailure::ShortReply:
-        return QStringLiteral("the reader answered the %1 with part of a reply").arg(request);
-    case SettingsFailure::PortVanished: return QStringLiteral("the port vanished during the %1").arg(request);
-    case SettingsFailure::ConnectionDropped: return QStringLiteral("the connection dropped during the %1").arg(request);
+        return write ? CliSettings::tr("the reader answered the settings write with part of a reply")
+                     : CliSettings::tr("the reader answered the settings request with part of a reply");
+    case SettingsFailure::PortVanished:
+        return write ? CliSettings::tr("the port vanished during the settings write")
+                     : CliSettings::tr("the port vanished during the settings request");
+    case SettingsFailure::ConnectionDropped:
+        return write ? CliSettings::tr("the connection dropped during the settings write")
+                     : CliSettings::tr("the connection dropped during the settings request");
     case SettingsFailure::None:
     case SettingsFailure::NoAnswer: break;
     }
-    return QStringLiteral("the reader did not answer the %1").arg(request);
+    return write ? CliSettings::tr("the reader did not answer the settings write")
+                 : CliSettings::tr("the reader did not answer the settings request");
 }
 
 void PrintRefusal(const QString &command, const settings_fields::Refusal &refusal)
 {
-    PrintError(QStringLiteral("talvor-cli settings %1: %2").arg(command, refusal.text));
+    PrintError(CliSettings::tr("talvor-cli settings %1: %2").arg(command, refusal.text));
     if (!refusal.allowed.isEmpty())
-        PrintError(QStringLiteral("allowed: %1").arg(refusal.allowed.join(QStringLiteral(", "))));
+        PrintError(CliSettings::tr("allowed: %1").arg(refusal.allowed.join(QStringLiteral(", "))));
     // The reader does not report its model; the keypad's fields need it named.
     if (refusal.text.contains(QLatin1String("cannot be changed")))
-        PrintError(QStringLiteral("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
-                                  "comes first."));
+        PrintError(CliSettings::tr("The device type is taken as \"TalvorIV-M ETH\" unless device_type=... "
+                                   "comes first."));
 }
 
-std::optional<settings_file::SettingsFile> ReadSettingsFile(const QString &command, const QString &path)
+std::optional<SettingsFile> ReadSettingsFile(const QString &command, const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        PrintError(QStringLiteral("talvor-cli settings %1: cannot read %2: %3").arg(command, path, file.errorString()));
+        PrintError(CliSettings::tr("talvor-cli settings %1: cannot read %2: %3").arg(command, path, file.errorString()));
         return std::nullopt;
     }
     settings_fields::Refusal refusal;
-    auto parsed = settings_file::ParseSettingsFile(file.readAll(), refusal);
+    auto parsed = ParseSettingsFile(file.readAll(), refusal);
     if (!parsed) {
         refusal.text = QStringLiteral("%1: %2").arg(path, refusal.text);
         PrintRefusal(command, refusal);
@@ -85,12 +96,11 @@ ReaderRecord ReadReader(const PortChoice &port, const Setting &setting, JobJourn
     }
     const ReaderSnapshot before = AskReader(*opened.session, kAskReaderMs);
     TellJournalTrouble(jobs.BeginSettings(kind, port.name, port.converterSerial, before, std::nullopt));
-    const QString request = QStringLiteral("settings request");
     const SettingsResult read = opened.session->ReadSettings().get();
     if (!read.answered || kind == JournalEntry::Kind::SettingsRead)
-        TellJournalTrouble(jobs.EndSettings(read, before, {FailureText(read.failure, request)}));
+        TellJournalTrouble(jobs.EndSettings(read, before, {FailureText(read.failure, false)}));
     if (!read.answered) {
-        PrintError(QStringLiteral("%1: %2").arg(port.name, FailureText(read.failure, request)));
+        PrintError(QStringLiteral("%1: %2").arg(port.name, FailureText(read.failure, false)));
         reader.failure = kNoAnswer;
         return reader;
     }
@@ -113,20 +123,20 @@ std::variant<int, Parsed> ParseSettingsCommand(const QString &name, const QStrin
                                                 int minPositional, int maxPositional)
 {
     CommandParser command(QStringLiteral("settings ") + name, syntax.mid(syntax.indexOf(QLatin1Char(' ')) + 1),
-                          description, kUsesPorts | kUsesJournal);
+                          description, kUsesPorts | kUsesJournal | kRecordsJobs);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("Port name or device path."), QStringLiteral("port"));
+                                  CliSettings::tr("Port name or device path."), QStringLiteral("port"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Write the settings file here."), QStringLiteral("file"));
+                                    CliSettings::tr("Write the settings file here."), QStringLiteral("file"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("The settings file's JSON on standard output."));
+                                  CliSettings::tr("The settings file's JSON on standard output."));
     command.Parser().addOption(port);
     if (name == QLatin1String("get"))
         command.Parser().addOptions({output, json});
     if (const auto status = command.Parse(arguments, minPositional, maxPositional))
         return *status;
     if (command.Parser().values(port).size() != 1) {
-        PrintError(QStringLiteral("talvor-cli settings %1: give one -p PORT. See --help.").arg(name));
+        PrintError(CliSettings::tr("talvor-cli settings %1: give one -p PORT. See --help.").arg(name));
         return int(kBadArguments);
     }
     Parsed parsed;
@@ -144,9 +154,9 @@ int Get(const QStringList &arguments)
 {
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("get"), kSyntaxGet,
-        QStringLiteral("Reads the reader's settings: named fields with their values in words, and the\n"
-                       "raw 9 bytes. A value a field does not know is shown as its byte (\"0xFF, not a\n"
-                       "known value\"). -o writes them as a settings file that `settings set` takes."),
+        CliSettings::tr("Reads the reader's settings: named fields with their values in words, and the\n"
+                        "raw 9 bytes. A value a field does not know is shown as its byte (\"0xFF, not a\n"
+                        "known value\"). -o writes them as a settings file that `settings set` takes."),
         arguments, 0, 0);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
@@ -154,17 +164,17 @@ int Get(const QStringList &arguments)
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     JobJournal jobs(journal);
+    jobs.SetDetails(p.setting.details);
     const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
 
-    const QByteArray json =
-        QJsonDocument(settings_file::SettingsToJson(reader.record)).toJson(QJsonDocument::Indented);
+    const QByteArray json = QJsonDocument(SettingsToJson(reader.record)).toJson(QJsonDocument::Indented);
     if (!p.output.isEmpty()) {
         QFile file(p.output);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size() ||
             !file.flush()) {
-            PrintError(QStringLiteral("talvor-cli settings get: cannot write %1: %2").arg(p.output, file.errorString()));
+            PrintError(CliSettings::tr("talvor-cli settings get: cannot write %1: %2").arg(p.output, file.errorString()));
             return kBadArguments;
         }
     }
@@ -175,13 +185,11 @@ int Get(const QStringList &arguments)
     for (const settings_fields::FieldInfo &info : settings_fields::AllFields()) {
         if (info.byte >= 0)
             PrintLine(
-                QStringLiteral("%1  %2")
-                    .arg(settings_file::FieldId(info.field), -22)
-                    .arg(settings_file::ShownValue(reader.record, info.field)));
+                QStringLiteral("%1  %2").arg(FieldId(info.field), -22).arg(ShownValue(reader.record, info.field)));
     }
-    PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(settings_file::RecordHex(reader.record)));
+    PrintLine(QStringLiteral("%1  %2").arg(QStringLiteral("raw"), -22).arg(RecordHex(reader.record)));
     if (!p.output.isEmpty())
-        PrintLine(QStringLiteral("%1: settings written to %2").arg(p.port.name, p.output));
+        PrintLine(CliSettings::tr("%1: settings written to %2").arg(p.port.name, p.output));
     return kOk;
 }
 
@@ -189,17 +197,17 @@ int Set(const QStringList &arguments)
 {
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("set"), kSyntaxSet,
-        QStringLiteral("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
-                       "reads them back. A value a field does not allow is refused before anything\n"
-                       "is written; the fields that will change are listed first, and nothing is\n"
-                       "written when none will. Names and values: `talvor-cli settings get`."),
+        CliSettings::tr("Writes settings to the reader, from a settings file or as NAME=VALUE words, and\n"
+                        "reads them back. A value a field does not allow is refused before anything\n"
+                        "is written; the fields that will change are listed first, and nothing is\n"
+                        "written when none will. Names and values: `talvor-cli settings get`."),
         arguments, 1, -1);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
     const Parsed &p = std::get<Parsed>(parsed);
 
     const bool fromFile = p.positional.size() == 1 && !p.positional.constFirst().contains(QLatin1Char('='));
-    std::optional<settings_file::SettingsFile> file;
+    std::optional<SettingsFile> file;
     if (fromFile) {
         file = ReadSettingsFile(QStringLiteral("set"), p.positional.constFirst());
         if (!file)
@@ -218,45 +226,43 @@ int Set(const QStringList &arguments)
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     JobJournal jobs(journal);
+    jobs.SetDetails(p.setting.details);
     const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsWrite);
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;
-    const std::optional<SettingsRecord> target =
-        fromFile ? settings_file::RecordForFile(*file, reader.record, refusal)
-                 : settings_file::RecordForAssignments(p.positional, reader.record, refusal);
+    const std::optional<SettingsRecord> target = fromFile
+                                                     ? RecordForFile(*file, reader.record, refusal)
+                                                     : RecordForAssignments(p.positional, reader.record, refusal);
     if (!target) {
         TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, false, QStringLiteral("refused"), {refusal.text}));
         PrintRefusal(QStringLiteral("set"), refusal);
-        PrintError(QStringLiteral("%1: nothing was written").arg(p.port.name));
+        PrintError(CliSettings::tr("%1: nothing was written").arg(p.port.name));
         return kBadArguments;
     }
     if (*target == reader.record) {
         TellJournalTrouble(jobs.EndSettingsUnwritten(reader.record, true, QStringLiteral("unchanged")));
-        PrintLine(QStringLiteral("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
+        PrintLine(CliSettings::tr("%1: the reader holds these settings already; nothing was written").arg(p.port.name));
         return kOk;
     }
 
     // What will change, before anything is sent.
     for (Field field : settings_fields::FieldsThatDiffer(reader.record, *target))
-        PrintLine(QStringLiteral("%1: will change %2: %3 -> %4")
-                      .arg(p.port.name, settings_file::FieldId(field), settings_file::ShownValue(reader.record, field),
-                           settings_file::ShownValue(*target, field)));
+        PrintLine(CliSettings::tr("%1: will change %2: %3 -> %4")
+                      .arg(p.port.name, FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
 
-    const QString request = QStringLiteral("settings write");
     const SettingsResult written = reader.session->WriteSettings(*target).get();
     jobs.SetSettingsAim(reader.record, *target);
-    TellJournalTrouble(jobs.EndSettings(written, reader.session->Reader(), {FailureText(written.failure, request)}));
+    TellJournalTrouble(jobs.EndSettings(written, reader.session->Reader(), {FailureText(written.failure, true)}));
     if (!written.answered) {
-        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, request)));
+        PrintError(QStringLiteral("%1: %2").arg(p.port.name, FailureText(written.failure, true)));
         return kNoAnswer;
     }
     const std::vector<Field> notTaken = settings_fields::FieldsThatDiffer(*target, written.record);
     for (Field field : notTaken)
-        PrintError(QStringLiteral("%1: not taken %2: asked %3, the reader holds %4")
-                       .arg(p.port.name, settings_file::FieldId(field), settings_file::ShownValue(*target, field),
-                            settings_file::ShownValue(written.record, field)));
-    PrintLine(QStringLiteral("%1: raw %2").arg(p.port.name, settings_file::RecordHex(written.record)));
+        PrintError(CliSettings::tr("%1: not taken %2: asked %3, the reader holds %4")
+                       .arg(p.port.name, FieldId(field), ShownValue(*target, field), ShownValue(written.record, field)));
+    PrintLine(CliSettings::tr("%1: raw %2").arg(p.port.name, RecordHex(written.record)));
     return notTaken.empty() ? kOk : kDiffers;
 }
 
@@ -264,33 +270,32 @@ int Diff(const QStringList &arguments)
 {
     const auto parsed = ParseSettingsCommand(
         QStringLiteral("diff"), kSyntaxDiff,
-        QStringLiteral("Lists the fields in which the reader's settings differ from a settings file.\n"
-                       "Exit status 0 when none differ, 1 when some do."),
+        CliSettings::tr("Lists the fields in which the reader's settings differ from a settings file.\n"
+                        "Exit status 0 when none differ, 1 when some do."),
         arguments, 1, 1);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
     const Parsed &p = std::get<Parsed>(parsed);
-    const std::optional<settings_file::SettingsFile> file =
-        ReadSettingsFile(QStringLiteral("diff"), p.positional.constFirst());
+    const std::optional<SettingsFile> file = ReadSettingsFile(QStringLiteral("diff"), p.positional.constFirst());
     if (!file)
         return kBadArguments;
     Journal journal(p.setting.journal);
     const auto closeJournal = qScopeGuard([&journal] { TellJournalTrouble(journal.Close()); });
     JobJournal jobs(journal);
+    jobs.SetDetails(p.setting.details);
     const ReaderRecord reader = ReadReader(p.port, p.setting, jobs, JournalEntry::Kind::SettingsRead);
     if (reader.failure != kOk)
         return reader.failure;
     settings_fields::Refusal refusal;
-    const std::optional<SettingsRecord> target = settings_file::RecordForFile(*file, reader.record, refusal);
+    const std::optional<SettingsRecord> target = RecordForFile(*file, reader.record, refusal);
     if (!target) {
         PrintRefusal(QStringLiteral("diff"), refusal);
         return kBadArguments;
     }
     const std::vector<Field> differ = settings_fields::FieldsThatDiffer(reader.record, *target);
     for (Field field : differ)
-        PrintLine(QStringLiteral("%1: reader %2, file %3")
-                      .arg(settings_file::FieldId(field), settings_file::ShownValue(reader.record, field),
-                           settings_file::ShownValue(*target, field)));
+        PrintLine(CliSettings::tr("%1: reader %2, file %3")
+                      .arg(FieldId(field), ShownValue(reader.record, field), ShownValue(*target, field)));
     return differ.empty() ? kOk : kDiffers;
 }
 
@@ -307,13 +312,13 @@ int RunSettings(const QStringList &arguments)
     if (sub == QLatin1String("diff"))
         return Diff(rest);
     if (sub == QLatin1String("--help") || sub == QLatin1String("-h")) {
-        PrintLine(QStringLiteral("Usage: talvor-cli settings %1\n       talvor-cli settings %2\n"
-                                 "       talvor-cli settings %3\n"
-                                 "Each has its own --help.")
+        PrintLine(CliSettings::tr("Usage: talvor-cli settings %1\n       talvor-cli settings %2\n"
+                                  "       talvor-cli settings %3\n"
+                                  "Each has its own --help.")
                       .arg(kSyntaxGet, kSyntaxSet, kSyntaxDiff));
         return kOk;
     }
-    PrintError(QStringLiteral("talvor-cli settings: give get, set or diff. See talvor-cli settings --help."));
+    PrintError(CliSettings::tr("talvor-cli settings: give get, set or diff. See talvor-cli settings --help."));
     return kBadArguments;
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "cli/commands.h"
 #include "cli/port_watch.h"
 #include "cli/update_run.h"
@@ -70,12 +71,12 @@ bool ImageAccepted(const QString &path, QString &reason, QString &description)
 QString StageText(const RunState &state)
 {
     switch (state.phase) {
-    case RunPhase::Opening: return QStringLiteral("opening");
-    case RunPhase::Asking: return QStringLiteral("asking");
-    case RunPhase::WaitingForBootLoader: return QStringLiteral("waiting (%1)").arg(state.progress.attemptsLeft);
-    case RunPhase::Transfer: return QStringLiteral("transfer");
-    case RunPhase::Finishing: return QStringLiteral("restarting");
-    case RunPhase::Done: return state.result.Succeeded() ? QStringLiteral("done") : QStringLiteral("failed");
+    case RunPhase::Opening: return CliUpdate::tr("opening");
+    case RunPhase::Asking: return CliUpdate::tr("asking");
+    case RunPhase::WaitingForBootLoader: return CliUpdate::tr("waiting (%1)").arg(state.progress.attemptsLeft);
+    case RunPhase::Transfer: return CliUpdate::tr("transfer");
+    case RunPhase::Finishing: return CliUpdate::tr("restarting");
+    case RunPhase::Done: return state.result.Succeeded() ? CliUpdate::tr("done") : CliUpdate::tr("failed");
     }
     return QString();
 }
@@ -113,19 +114,21 @@ QString PlainLine(const QJsonObject &event)
     const QString kind = event.value(QStringLiteral("event")).toString();
     if (kind == QLatin1String("reader")) {
         if (!event.value(QStringLiteral("answered")).toBool())
-            return QStringLiteral("%1: the reader does not answer; trying its boot loader").arg(port);
-        return QStringLiteral("%1: reader %2, firmware %3")
-            .arg(port, event.value(QStringLiteral("serial_number")).toString(QStringLiteral("-")),
-                 event.value(QStringLiteral("firmware")).toString(QStringLiteral("unknown")));
+            return CliUpdate::tr("%1: the reader does not answer; trying its boot loader").arg(port);
+        return CliUpdate::tr("%1: reader %2, firmware %3")
+            .arg(port, event.value(QStringLiteral("serial_number")).isDouble()
+                           ? QString::number(event.value(QStringLiteral("serial_number")).toInt())
+                           : QStringLiteral("-"),
+                 event.value(QStringLiteral("firmware")).toString(CliUpdate::tr("unknown")));
     }
     if (kind == QLatin1String("waiting")) {
         const int left = event.value(QStringLiteral("attempts_left")).toInt();
-        return left % 10 == 0 || left < 5 ? QStringLiteral("%1: waiting for the boot loader (%2)").arg(port).arg(left)
+        return left % 10 == 0 || left < 5 ? CliUpdate::tr("%1: waiting for the boot loader (%2)").arg(port).arg(left)
                                           : QString();
     }
     if (kind == QLatin1String("progress")) {
         const int percent = event.value(QStringLiteral("percent")).toInt();
-        return percent % 10 == 0 ? QStringLiteral("%1: transfer %2% (%3/%4 blocks)")
+        return percent % 10 == 0 ? CliUpdate::tr("%1: transfer %2% (%3/%4 blocks)")
                                        .arg(port)
                                        .arg(percent)
                                        .arg(event.value(QStringLiteral("blocks")).toInt())
@@ -154,12 +157,12 @@ void PrintSummaryTable(const std::vector<std::unique_ptr<UpdateRun>> &runs)
 {
     PrintLine(QString());
     PrintLine(QStringLiteral("%1 %2 %3 %4 %5 %6")
-                  .arg(QStringLiteral("PORT"), -15)
-                  .arg(QStringLiteral("SERIAL"), 6)
-                  .arg(QStringLiteral("BEFORE"), -7)
-                  .arg(QStringLiteral("AFTER"), -7)
-                  .arg(QStringLiteral("SECONDS"), 7)
-                  .arg(QStringLiteral("RESULT")));
+                  .arg(CliUpdate::tr("PORT"), -15)
+                  .arg(CliUpdate::tr("SERIAL"), 6)
+                  .arg(CliUpdate::tr("BEFORE"), -7)
+                  .arg(CliUpdate::tr("AFTER"), -7)
+                  .arg(CliUpdate::tr("SECONDS"), 7)
+                  .arg(CliUpdate::tr("RESULT")));
     for (const auto &run : runs) {
         const RunState state = run->State();
         auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
@@ -226,14 +229,14 @@ void StopAllWhenInterrupted(const std::vector<std::unique_ptr<UpdateRun>> &runs)
 void SayReaderStates(const std::vector<const UpdateRun *> &readers, bool everyReader)
 {
     if (everyReader && !readers.empty())
-        PrintLine(QStringLiteral("Each reader as it last answered:"));
+        PrintLine(CliUpdate::tr("Each reader as it last answered:"));
     for (const UpdateRun *run : readers) {
         const RunState state = run->State();
         if (!state.result.portOpened || (!everyReader && state.result.Succeeded()))
             continue;
         const QString who = state.serialNumber.isEmpty()
-                                ? QStringLiteral("Reader on %1").arg(run->Port().name)
-                                : QStringLiteral("Reader %1 on %2").arg(state.serialNumber, run->Port().name);
+                                ? CliUpdate::tr("Reader on %1").arg(run->Port().name)
+                                : CliUpdate::tr("Reader %1 on %2").arg(state.serialNumber, run->Port().name);
         PrintLine(QStringLiteral("%1%2: %3")
                       .arg(everyReader ? QStringLiteral("  ") : QString(), who, state.result.ReaderNowText()));
     }
@@ -253,7 +256,7 @@ QJsonObject SummaryEvent(const std::vector<std::unique_ptr<UpdateRun>> &runs,
             left.append(run->Port().name);
         states.append(QJsonObject{
             {QStringLiteral("port"), run->Port().name},
-            {QStringLiteral("serial_number"), state.serialNumber.isEmpty() ? QJsonValue() : state.serialNumber},
+            {QStringLiteral("serial_number"), SerialJson(state.serialNumber)},
             {QStringLiteral("result"), state.result.Word()},
             {QStringLiteral("reader_now"), state.result.ReaderNowWord()},
             {QStringLiteral("firmware_now"),
@@ -261,7 +264,7 @@ QJsonObject SummaryEvent(const std::vector<std::unique_ptr<UpdateRun>> &runs,
     }
     return {{QStringLiteral("event"), QStringLiteral("summary")},
             {QStringLiteral("succeeded"), succeeded},
-            {QStringLiteral("failed"), int(runs.size()) - succeeded},
+            {CliUpdate::tr("failed"), int(runs.size()) - succeeded},
             {QStringLiteral("left_in_boot_loader"), left},
             {QStringLiteral("readers"), states},
             {QStringLiteral("exit_code"), exitCode}};
@@ -370,8 +373,8 @@ int Station(const UpdateRun::Options &stationOptions, const QStringList &network
                        {QStringLiteral("folder"), options.setting.portFolder},
                        {QStringLiteral("udev"), watch.ListensToUdev()}});
     } else {
-        PrintLine(QStringLiteral("Watching for readers (%1, and %2); Ctrl-C ends.")
-                      .arg(watch.ListensToUdev() ? QStringLiteral("udev") : QStringLiteral("the port list"),
+        PrintLine(CliUpdate::tr("Watching for readers (%1, and %2); Ctrl-C ends.")
+                      .arg(watch.ListensToUdev() ? QStringLiteral("udev") : CliUpdate::tr("the port list"),
                            options.setting.portFolder));
     }
 
@@ -399,7 +402,7 @@ int Station(const UpdateRun::Options &stationOptions, const QStringList &network
                                {QStringLiteral("port"), entry.portName},
                                {QStringLiteral("device"), entry.devicePath}});
             else
-                PrintLine(QStringLiteral("%1: appeared, updating").arg(entry.portName));
+                PrintLine(CliUpdate::tr("%1: appeared, updating").arg(entry.portName));
             const PortChoice port{entry.portName, entry.devicePath,
                                   platform::UsbConverterSerial(entry.portName, entry.devicePath)};
             runs.push_back(std::make_unique<UpdateRun>(port, options));
@@ -418,7 +421,7 @@ int Station(const UpdateRun::Options &stationOptions, const QStringList &network
                                {QStringLiteral("port"), slot.port.name},
                                {QStringLiteral("device"), slot.port.devicePath}});
             else
-                PrintLine(QStringLiteral("%1: a reader answers, updating").arg(slot.port.name));
+                PrintLine(CliUpdate::tr("%1: a reader answers, updating").arg(slot.port.name));
             runs.push_back(std::make_unique<UpdateRun>(slot.port, options));
             slot.run = runs.back().get();
             slot.run->Start();
@@ -447,9 +450,9 @@ int Station(const UpdateRun::Options &stationOptions, const QStringList &network
     if (output == Output::Json) {
         PrintJsonLine(summary);
     } else {
-        PrintLine(QStringLiteral("%1 succeeded, %2 failed.")
+        PrintLine(CliUpdate::tr("%1 succeeded, %2 failed.")
                       .arg(summary.value(QStringLiteral("succeeded")).toInt())
-                      .arg(summary.value(QStringLiteral("failed")).toInt()));
+                      .arg(summary.value(CliUpdate::tr("failed")).toInt()));
         SayReaderStates(readers, true);
     }
     return exitCode;
@@ -460,18 +463,18 @@ int Station(const UpdateRun::Options &stationOptions, const QStringList &network
 int RunUpdate(const QStringList &arguments)
 {
     CommandParser command(QStringLiteral("update"), QStringLiteral("(-p PORT [-p PORT ...] | --station) IMAGE [--json]"),
-                          QStringLiteral("Loads the program section of IMAGE into the readers on the ports "
-                                         "named, all at\nonce, or with --station into each reader whose port "
-                                         "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
-                                         "touches no reader. Each update is kept\nin the service journal."),
-                          kUsesPorts | kUsesJournal);
+                          CliUpdate::tr("Loads the program section of IMAGE into the readers on the ports "
+                                        "named, all at\nonce, or with --station into each reader whose port "
+                                        "appears, until Ctrl-C.\nThe image is checked first; an invalid one "
+                                        "touches no reader. Each update is kept\nin the service journal."),
+                          kUsesPorts | kUsesJournal | kRecordsJobs);
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("Port name or device path; repeat for more readers."),
+                                  CliUpdate::tr("Port name or device path; repeat for more readers."),
                                   QStringLiteral("port"));
     const QCommandLineOption station(QStringLiteral("station"),
-                                     QStringLiteral("Update the reader on each port that appears (a converter "
-                                                    "plugged in)."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per event and line."));
+                                     CliUpdate::tr("Update the reader on each port that appears (a converter "
+                                                   "plugged in)."));
+    const QCommandLineOption json(QStringLiteral("json"), CliUpdate::tr("One JSON object per event and line."));
     command.Parser().addOptions({port, station, json});
     if (const auto status = command.Parse(arguments, 1, 1))
         return *status;
@@ -482,8 +485,8 @@ int RunUpdate(const QStringList &arguments)
         return platform::IsNetworkPortName(name.toStdString());
     });
     if ((!isStation && ports.isEmpty()) || (isStation && !onlyNetwork)) {
-        PrintError(QStringLiteral("talvor-cli update: give either -p PORT (one or more) or --station (with network "
-                                  "ports as -p rfc2217://HOST:PORT, if any). See --help."));
+        PrintError(CliUpdate::tr("talvor-cli update: give either -p PORT (one or more) or --station (with network "
+                                 "ports as -p rfc2217://HOST:PORT, if any). See --help."));
         return kBadArguments;
     }
     const Setting setting = command.TakeSetting();
@@ -491,7 +494,7 @@ int RunUpdate(const QStringList &arguments)
     for (const QString &given : ports) {
         const QString device = ResolvePort(given, setting.portFolder).devicePath;
         if (devices.contains(device)) {
-            PrintError(QStringLiteral("talvor-cli update: %1 is named twice.").arg(given));
+            PrintError(CliUpdate::tr("talvor-cli update: %1 is named twice.").arg(given));
             return kBadArguments;
         }
         devices << device;
@@ -503,7 +506,7 @@ int RunUpdate(const QStringList &arguments)
     QString reason;
     QString description;
     if (!ImageAccepted(options.imagePath, reason, description)) {
-        PrintError(QStringLiteral("talvor-cli update: the image is not valid: %1").arg(reason));
+        PrintError(CliUpdate::tr("talvor-cli update: the image is not valid: %1").arg(reason));
         return kImageInvalid;
     }
     const Output output = command.Parser().isSet(json) ? Output::Json
@@ -514,7 +517,7 @@ int RunUpdate(const QStringList &arguments)
                        {QStringLiteral("path"), options.imagePath},
                        {QStringLiteral("description"), description}});
     else
-        PrintLine(QStringLiteral("Image %1: %2").arg(options.imagePath, description));
+        PrintLine(CliUpdate::tr("Image %1: %2").arg(options.imagePath, description));
 
     CatchInterrupts();
     if (isStation)

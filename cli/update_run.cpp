@@ -36,6 +36,13 @@ void TellReaderNow(RunResult &result, const ReaderSnapshot &before, const std::o
 
 }  // namespace
 
+QJsonValue SerialJson(const QString &serial)
+{
+    bool ok = false;
+    const int number = serial.toInt(&ok);
+    return ok ? QJsonValue(number) : QJsonValue();
+}
+
 QString PhaseWord(RunPhase phase)
 {
     switch (phase) {
@@ -100,25 +107,25 @@ QString RunResult::Word() const
 QString RunResult::Text() const
 {
     if (!portOpened)
-        return QStringLiteral("port not opened: ") + portFailure;
+        return CliUpdate::tr("port not opened: ") + portFailure;
     if (!updateRan)
-        return QStringLiteral("stopped before the update");
+        return CliUpdate::tr("stopped before the update");
     const QString lines = update.errorLines.join(QStringLiteral(" "));
     switch (update.outcome) {
-    case UpdateOutcome::Completed: return QStringLiteral("completed");
-    case UpdateOutcome::ImageRefused: return QStringLiteral("image refused: ") + update.refusalReason;
-    case UpdateOutcome::ImageUnreadable: return QStringLiteral("image not readable: ") + update.refusalReason;
-    case UpdateOutcome::NoBootLoader: return QStringLiteral("no boot loader answered");
-    case UpdateOutcome::ReaderError: return QStringLiteral("reader error: ") + lines;
-    case UpdateOutcome::NoAnswer: return QStringLiteral("no answer during the transfer: ") + lines;
-    case UpdateOutcome::Stopped: return QStringLiteral("stopped before the transfer");
-    case UpdateOutcome::Interrupted: return QStringLiteral("interrupted during the transfer");
+    case UpdateOutcome::Completed: return CliUpdate::tr("completed");
+    case UpdateOutcome::ImageRefused: return CliUpdate::tr("image refused: ") + update.refusalReason;
+    case UpdateOutcome::ImageUnreadable: return CliUpdate::tr("image not readable: ") + update.refusalReason;
+    case UpdateOutcome::NoBootLoader: return CliUpdate::tr("no boot loader answered");
+    case UpdateOutcome::ReaderError: return CliUpdate::tr("reader error: ") + lines;
+    case UpdateOutcome::NoAnswer: return CliUpdate::tr("no answer during the transfer: ") + lines;
+    case UpdateOutcome::Stopped: return CliUpdate::tr("stopped before the transfer");
+    case UpdateOutcome::Interrupted: return CliUpdate::tr("interrupted during the transfer");
     case UpdateOutcome::PortVanished:
-        return update.bootLoaderFound ? QStringLiteral("the port vanished during the transfer")
-                                      : QStringLiteral("the port vanished before the boot loader answered");
+        return update.bootLoaderFound ? CliUpdate::tr("the port vanished during the transfer")
+                                      : CliUpdate::tr("the port vanished before the boot loader answered");
     case UpdateOutcome::ConnectionDropped:
-        return update.bootLoaderFound ? QStringLiteral("the connection dropped during the transfer")
-                                      : QStringLiteral("the connection dropped before the boot loader answered");
+        return update.bootLoaderFound ? CliUpdate::tr("the connection dropped during the transfer")
+                                      : CliUpdate::tr("the connection dropped before the boot loader answered");
     }
     return QString();
 }
@@ -126,12 +133,12 @@ QString RunResult::Text() const
 QString RunResult::ReaderNowText() const
 {
     switch (readerNow) {
-    case ReaderNow::Unknown: return QStringLiteral("not reached");
-    case ReaderNow::BootLoader: return QStringLiteral("left in its boot loader (update it again)");
+    case ReaderNow::Unknown: return CliUpdate::tr("not reached");
+    case ReaderNow::BootLoader: return CliUpdate::tr("left in its boot loader (update it again)");
     case ReaderNow::Firmware:
-        return firmwareNow.isEmpty() ? QStringLiteral("running its firmware (version not reported)")
-                                     : QStringLiteral("running firmware ") + firmwareNow;
-    case ReaderNow::Silent: return QStringLiteral("silent since its update");
+        return firmwareNow.isEmpty() ? CliUpdate::tr("running its firmware (version not reported)")
+                                     : CliUpdate::tr("running firmware ") + firmwareNow;
+    case ReaderNow::Silent: return CliUpdate::tr("silent since its update");
     }
     return QString();
 }
@@ -270,6 +277,7 @@ void UpdateRun::Execute()
     // Its database connections belong to this thread.
     Journal journal(options_.setting.journal);
     JobJournal jobs(journal);
+    jobs.SetDetails(options_.setting.details);
     TellJournalTrouble(jobs.BeginUpdate(port_.name, port_.converterSerial, options_.imagePath, before));
 
     std::future<UpdateResult> update;
@@ -279,7 +287,7 @@ void UpdateRun::Execute()
         state_.firmwareBefore = FirmwareText(before);
         Push({{QStringLiteral("event"), QStringLiteral("reader")},
               {QStringLiteral("answered"), before.state == ReaderSnapshot::State::Ready},
-              {QStringLiteral("serial_number"), OrNull(state_.serialNumber)},
+              {QStringLiteral("serial_number"), SerialJson(state_.serialNumber)},
               {QStringLiteral("firmware"), OrNull(state_.firmwareBefore)}});
         // Taken under the lock, so a stop request either comes first and no
         // update starts, or reaches the session that runs it.
@@ -361,7 +369,7 @@ void UpdateRun::Finish(const RunResult &finished)
                       {QStringLiteral("result"), result.Word()},
                       {QStringLiteral("text"), result.Text()},
                       {QStringLiteral("exit_code"), result.ExitCode()},
-                      {QStringLiteral("serial_number"), OrNull(state_.serialNumber)},
+                      {QStringLiteral("serial_number"), SerialJson(state_.serialNumber)},
                       {QStringLiteral("firmware_before"), OrNull(state_.firmwareBefore)},
                       {QStringLiteral("firmware_after"), OrNull(state_.firmwareAfter)},
                       {QStringLiteral("errors"), errors},

@@ -123,6 +123,8 @@ private:
 };
 
 QString PhaseWord(RunPhase phase);
+// The reader's serial number as JSON gives it everywhere: a number, or null when unknown.
+QJsonValue SerialJson(const QString &serial);
 QString Minutes(qint64 ms);
 
 }  // namespace cli

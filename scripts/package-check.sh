@@ -2,7 +2,8 @@
 # Checks what a user gets from a built tree, as ctest tests (label "package"):
 #   package-check.sh install BUILD VERSION APP_ID PROGRAM...
 #       `cmake --install` into a scratch prefix: programs, man pages, desktop
-#       entry, icons, AppStream metadata and the device rules, with the validators.
+#       entry, icons, AppStream metadata, the device rules and the bash
+#       completion, with the validators.
 #   package-check.sh deb BUILD VERSION APP_ID PROGRAM...
 #       the Debian package from cpack: name, dependencies, changelog, and the
 #       programs unpacked from it answering.
@@ -45,6 +46,18 @@ check_programs() {
         || fail "talvor --version: status $status, said \"$out\", expected \"talvor $version\""
 }
 
+# check_completion ROOT: talvor-cli's bash completion under ROOT/share loads
+# in a plain bash and completes a command name.
+check_completion() {
+    local script=$1/share/bash-completion/completions/talvor-cli out
+    [ -f "$script" ] || { fail "no bash completion for talvor-cli"; return; }
+    out=$(bash -c 'source "$1" && complete -p talvor-cli' bash "$script" 2>&1) \
+        || fail "the bash completion does not load: $out"
+    out=$(bash -c 'source "$1"; COMP_WORDS=(talvor-cli jour); COMP_CWORD=1; _talvor_cli; echo "${COMPREPLY[*]}"' \
+        bash "$script" 2>&1)
+    [ "$out" = journal ] || fail "the bash completion completes \"jour\" to \"$out\", not \"journal\""
+}
+
 check_install() {
     local prefix=$scratch/prefix share
     cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -70,6 +83,8 @@ check_install() {
             grep -qF -- "$option" <<<"$page_text" || fail "$program.1 does not describe $option"
         done
     done
+
+    check_completion "$prefix"
 
     local desktop=$share/applications/$app_id.desktop
     if [ -f "$desktop" ]; then
@@ -141,13 +156,15 @@ check_deb() {
     local root=$scratch/unpacked
     dpkg -x "$deb" "$root"
     check_programs "$root/usr"
+    check_completion "$root/usr"
     for program in "${programs[@]}"; do
         file -b "$root/usr/bin/$program" | grep -q ', stripped' || fail "$program in the package is not stripped"
         [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "the package lacks $program.1.gz"
     done
     for path in "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
                 "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/lib/udev/rules.d/60-talvor-serial.rules" \
-                usr/share/doc/talvor/copyright usr/share/doc/talvor/changelog.gz; do
+                usr/share/doc/talvor/copyright usr/share/doc/talvor/changelog.gz \
+                usr/share/bash-completion/completions/talvor-cli; do
         [ -f "$root/$path" ] || fail "the package lacks /$path"
     done
 }

@@ -28,6 +28,7 @@ struct Config {
     int settingsUnplugged = 0;
     std::string makeImage;
     bool help = false;
+    bool version = false;
 };
 
 struct OptionRow {
@@ -76,6 +77,8 @@ const std::vector<OptionRow> &Table()
     static const std::vector<OptionRow> rows = {
         {"--help", nullptr, "list the options and end",
          [](Config &c, const std::string &) { return c.help = true; }},
+        {"--version", nullptr, "show the version and end",
+         [](Config &c, const std::string &) { return c.version = true; }},
         {"--folder", "DIR", "folder of the port link (default /tmp/talvor-ports)",
          [](Config &c, const std::string &v) { return !v.empty() && (c.reader.folder = v, true); }},
         {"--link", "NAME", "port name, the link's name, at most 15 characters (default talvor-sim)",
@@ -312,6 +315,10 @@ int main(int argc, char **argv)
         return 2;
     if (config.help) {
         PrintHelp();
+        return 0;
+    }
+    if (config.version) {
+        std::printf("talvor-sim %s\n", TALVOR_VERSION);
         return 0;
     }
     if (!config.makeImage.empty()) {

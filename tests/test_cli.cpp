@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -71,6 +72,10 @@ protected:
     QTemporaryDir ports;
     QTemporaryDir files;
     const QString lockPrefix = QStringLiteral("test-cli-%1").arg(::getpid());
+    // Another copy keeps its com.ini beside it (`config`).
+    QString program = QStringLiteral(TALVOR_CLI_PROGRAM);
+    // The user's locale; the texts tests look for are English.
+    QString locale = QStringLiteral("C.UTF-8");
 
     void TearDown() override
     {
@@ -82,7 +87,8 @@ protected:
     QStringList WithFolder(QStringList arguments) const
     {
         const bool opensPorts = arguments.size() > 1 && arguments.constFirst() != QLatin1String("journal") &&
-                                arguments.constFirst() != QLatin1String("report");
+                                arguments.constFirst() != QLatin1String("report") &&
+                                arguments.constFirst() != QLatin1String("config");
         if (opensPorts)
             arguments << QStringLiteral("--port-folder") << ports.path() << QStringLiteral("--lock-prefix")
                       << lockPrefix;
@@ -98,14 +104,22 @@ protected:
         // The spool of a journal that cannot be written, too.
         environment.insert(QStringLiteral("XDG_STATE_HOME"), files.filePath(QStringLiteral("state")));
         environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.remove(QStringLiteral("LANGUAGE"));
+        environment.insert(QStringLiteral("LC_ALL"), locale);
         environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(TALVOR_REPORT_PROGRAM)).path() +
                                                        QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TALVOR_CLI_PROGRAM), WithFolder(arguments));
+        process.start(program, WithFolder(arguments));
         ASSERT_TRUE(process.waitForStarted());
     }
 
-    static Finished Wait(QProcess &process) { return WaitFinished(process, kRunMs); }
+    // Run as from cron or ssh, without XDG_RUNTIME_DIR: nothing warns of it.
+    static Finished Wait(QProcess &process)
+    {
+        Finished run = WaitFinished(process, kRunMs);
+        EXPECT_FALSE(run.err.contains(QStringLiteral("XDG_RUNTIME_DIR"))) << run.err.toStdString();
+        return run;
+    }
 
     Finished Run(const QStringList &arguments) const
     {
@@ -237,6 +251,99 @@ QString LineWith(const QString &out, const QString &text)
         if (line.contains(text))
             return line;
     return QString();
+}
+
+// The keys and JSON types the manual page gives each command's --json: one
+// table per ".SS" title of its JSON OUTPUT section, a line "PATH TYPE|TYPE ...".
+struct JsonKey {
+    QString path;  // a.b, a[], * for any key
+    QStringList types;
+    bool optional = false;
+};
+using JsonTables = QHash<QString, std::vector<JsonKey>>;
+
+JsonTables ManualJsonTables()
+{
+    QFile page(QStringLiteral(TALVOR_CLI_MAN));
+    EXPECT_TRUE(page.open(QIODevice::ReadOnly));
+    JsonTables tables;
+    QString title;
+    bool inSection = false, inTable = false;
+    for (QString line : QString::fromUtf8(page.readAll()).split(QLatin1Char('\n'))) {
+        line.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        if (line.startsWith(QLatin1String(".SH")))
+            inSection = line == QLatin1String(".SH JSON OUTPUT");
+        else if (inSection && line.startsWith(QLatin1String(".SS")))
+            title = line.mid(4).remove(QLatin1Char('"'));
+        else if (inSection && (line == QLatin1String(".nf") || line == QLatin1String(".fi")))
+            inTable = line == QLatin1String(".nf");
+        else if (inTable && !line.isEmpty() && !line.at(0).isSpace()) {
+            const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            JsonKey key{words.value(0), words.value(1).split(QLatin1Char('|')), words.value(0).endsWith('?')};
+            if (key.optional)
+                key.path.chop(1);
+            tables[title].push_back(key);
+        }
+    }
+    return tables;
+}
+
+QString JsonType(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::String: return QStringLiteral("string");
+    case QJsonValue::Double: return QStringLiteral("number");
+    case QJsonValue::Bool: return QStringLiteral("boolean");
+    case QJsonValue::Array: return QStringLiteral("array");
+    case QJsonValue::Object: return QStringLiteral("object");
+    default: return QStringLiteral("null");
+    }
+}
+
+const JsonKey *KeyAt(const std::vector<JsonKey> &table, const QString &path)
+{
+    for (const JsonKey &key : table) {
+        if (key.path == path)
+            return &key;
+    }
+    const QString any = path.left(path.lastIndexOf(QLatin1Char('.')) + 1) + QLatin1Char('*');
+    for (const JsonKey &key : table) {
+        if (key.path == any)
+            return &key;
+    }
+    return nullptr;
+}
+
+// Every value at a documented key of a documented type; every key the table
+// does not mark optional present in each object that has keys documented.
+// root: the value is the whole output, named by path (update's lines by their event).
+void ExpectAsDocumented(const std::vector<JsonKey> &table, const QJsonValue &value, const QString &path,
+                        const std::string &where, bool root = false)
+{
+    const JsonKey *key = KeyAt(table, path);
+    if (!path.isEmpty() && !root) {
+        ASSERT_NE(key, nullptr) << where << ": " << path.toStdString() << " is not in the manual page";
+        EXPECT_TRUE(key->types.contains(JsonType(value)))
+            << where << ": " << path.toStdString() << " is " << JsonType(value).toStdString();
+    }
+    if (key && key->path.endsWith(QLatin1Char('*')))
+        return;
+    const QString prefix = path.isEmpty() ? QString() : path + QLatin1Char('.');
+    if (value.isArray()) {
+        for (const QJsonValue &element : value.toArray())
+            ExpectAsDocumented(table, element, path + QStringLiteral("[]"), where);
+    } else if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            ExpectAsDocumented(table, it.value(), prefix + it.key(), where);
+        for (const JsonKey &documented : table) {
+            const QString name = documented.path.mid(prefix.size());
+            if (documented.path.startsWith(prefix) && !documented.optional && !name.contains(QLatin1Char('.')) &&
+                !name.contains(QLatin1Char('[')) && name != QLatin1String("*")) {
+                EXPECT_TRUE(object.contains(name)) << where << ": " << (prefix + name).toStdString() << " missing";
+            }
+        }
+    }
 }
 
 TEST_F(Cli, ExitCodesWithoutAReader)
@@ -624,12 +731,79 @@ TEST_F(Cli, JournalKeepsEveryJobWithTheReadersVersionsAndFilters)
         {{"--since", "2000-01-01"}, 3},
         {{"--since", tomorrow}, 0},
         {{"--since", QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::ISODate)}, 0},
+        // A day as an end takes in the whole day; a date-time is exclusive.
+        {{"--until", QDate::currentDate().toString(Qt::ISODate)}, 3},
+        {{"--until", QDate::currentDate().addDays(-1).toString(Qt::ISODate)}, 0},
+        {{"--until", QDateTime::currentDateTimeUtc().addSecs(-3600).toString(Qt::ISODate)}, 0},
+        {{"--kind", "update"}, 2},
+        {{"--kind", "settings_write", "--serial", "201"}, 1},
+        {{"--result", "failed"}, 1},
+        {{"--result", "succeeded"}, 2},
+        {{"--result", "unfinished"}, 0},
+        {{"--limit", "1"}, 1},
     };
     for (const Row &row : rows)
         EXPECT_EQ(JournalEntries(row.filter).size(), row.entries) << row.filter.join(' ').toStdString();
+    EXPECT_EQ(JournalEntries({"--limit", "1"}).first().toObject().value("kind"), "settings_write");
     const Finished table = Run({"journal", "--serial", "201"});
     EXPECT_TRUE(LineWith(table.out, "update").contains("6.4 -> 7.1")) << table.out.toStdString();
-    EXPECT_EQ(Run({"journal", "--since", "yesterday"}).status, 2);
+    for (const QStringList &bad : {QStringList{"--since", "yesterday"}, {"--until", "2026-13-01"}, {"--kind", "read"},
+                                   {"--result", "ok"}, {"--limit", "0"}, {"--limit", "x"}}) {
+        const Finished run = Run(QStringList{"journal"} + bad);
+        EXPECT_EQ(run.status, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(bad.first())) << run.err.toStdString();
+    }
+
+    // One entry whole, by the start of its id.
+    const QJsonObject failed = JournalEntries({"--result", "failed"}).first().toObject();
+    const QString id = failed.value("id").toString();
+    Finished show = Run({"journal", "show", id.left(8)});
+    EXPECT_EQ(show.status, 0) << show.err.toStdString();
+    for (const QString &text : {id, QStringLiteral("cli-bad"), QStringLiteral("202"),
+                                QStringLiteral("Did not match the model!"), QStringLiteral("6.1 -> 6.1")})
+        EXPECT_TRUE(show.out.contains(text)) << text.toStdString() << " not in:\n" << show.out.toStdString();
+    show = Run({"journal", "show", id, "--json"});
+    EXPECT_EQ(QJsonDocument::fromJson(show.out.toUtf8()).object(), failed);
+    for (const QString &unknown : {QStringLiteral("ffffffff"), QStringLiteral("x")}) {
+        show = Run({"journal", "show", unknown});
+        EXPECT_EQ(show.status, 2) << unknown.toStdString();
+        EXPECT_TRUE(show.err.contains(unknown)) << show.err.toStdString();
+    }
+}
+
+// The technician set once, the site, customer and note given per job: each
+// job's entry keeps them, updates and settings alike.
+TEST_F(Cli, JobsCarryTheTechnicianAndWhatTheCommandTells)
+{
+    // A copy of its own, so com.ini is this test's.
+    program = files.filePath(QStringLiteral("talvor-cli"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TALVOR_CLI_PROGRAM), program));
+    const Image image = MakeImage(2048);
+    Reader reader(ports.path(), "cli-a", Boot(image));
+    ASSERT_EQ(Run({"config", "technician", "Anna Kovac"}).status, 0);
+    EXPECT_TRUE(Run({"config"}).out.contains("Anna Kovac"));
+    EXPECT_EQ(Run({"config", "logo", files.filePath("none.png")}).status, 2);
+    EXPECT_EQ(Run({"config", "colour", "red"}).status, 2);
+
+    const QStringList details = {"--site", "Plant 3", "--customer", "Acme", "--note", "door 4"};
+    ASSERT_EQ(Run(QStringList{"update", "-p", "cli-a", image.path} + details).status, 0);
+    ASSERT_EQ(Run(QStringList{"settings", "get", "-p", "cli-a"} + details).status, 0);
+    ASSERT_EQ(Run({"config", "technician", ""}).status, 0);
+    EXPECT_TRUE(Run({"config"}).out.contains("(not set)"));
+    ASSERT_EQ(Run({"settings", "get", "-p", "cli-a"}).status, 0);
+
+    const QJsonArray entries = JournalEntries();
+    ASSERT_EQ(entries.size(), 3);
+    QStringList seen;
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        seen << QStringList{entry.value("kind").toString(), entry.value("technician").toString(),
+                            entry.value("site").toString(), entry.value("customer").toString(),
+                            entry.value("note").toString()}
+                    .join('|');
+    }
+    EXPECT_EQ(seen, (QStringList{"settings_read||||", "settings_read|Anna Kovac|Plant 3|Acme|door 4",
+                                 "update|Anna Kovac|Plant 3|Acme|door 4"}));
 }
 
 TEST_F(Cli, AJournalThatCannotBeWrittenStopsNoJobAndLosesNoEntry)
@@ -717,6 +891,82 @@ TEST_F(Cli, ReportOfAnEntryNamesItsReader)
     const Finished unknown = Run({"report", "ffffffff", "-o", pdf + "2"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_TRUE(unknown.err.contains("talvor-report: ")) << unknown.err.toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+// In Russian: the command line's texts, the engine's, but never the JSON.
+TEST_F(Cli, SpeaksTheUsersLanguageButNotInJson)
+{
+    Reader reader(ports.path(), "cli-a");
+    locale = QStringLiteral("ru_RU.UTF-8");
+    struct Row {
+        QStringList arguments;
+        int status;
+        QString said;  // in stdout or stderr
+    };
+    const Row rows[] = {
+        {{"--help"}, 0, "Использование: talvor-cli"},
+        {{"frobnicate"}, 2, "неизвестная команда frobnicate"},
+        {{"journal", "--kind", "read"}, 2, "--kind принимает update"},
+        {{"info", "-p", "cli-a"}, 0, "серийный номер 12345"},
+        {{"info", "-p", "cli-a"}, 0, "Устройство готово"},
+        {{"info", "-p", "cli-a", "--json"}, 0, "\"state\":\"ready\""},
+        {{"journal"}, 0, "В журнале нет записей."},
+    };
+    for (const Row &row : rows) {
+        const Finished run = Run(row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
+        EXPECT_TRUE((run.out + run.err).contains(row.said))
+            << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
+            << (run.out + run.err).toStdString();
+    }
+}
+
+TEST_F(Cli, JsonOutputHoldsTheKeysAndTypesItsManualPageNames)
+{
+    const JsonTables tables = ManualJsonTables();
+    for (const char *title : {"ports --json", "info --json", "update --json", "settings get --json",
+                              "journal --json", "journal show --json"})
+        ASSERT_TRUE(tables.contains(QString::fromLatin1(title))) << title << " is not in the manual page";
+    const Image image = MakeImage(2048);
+    Reader reader(ports.path(), "cli-a", Boot(image), {}, 0, State(4321, 4));
+    const auto single = [&](const QString &title, const QStringList &arguments) {
+        const Finished run = Run(arguments);
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8());
+        ExpectAsDocumented(tables.value(title),
+                           document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()), QString(),
+                           title.toStdString());
+    };
+    single("ports --json", {"ports", "--json"});
+    single("info --json", {"info", "-p", "cli-a", "--json"});
+    single("settings get --json", {"settings", "get", "-p", "cli-a", "--json"});
+
+    const Finished update = Run({"update", "-p", "cli-a", image.path, "--json"});
+    EXPECT_EQ(update.status, 0) << update.err.toStdString();
+    QStringList events;
+    for (const QJsonObject &event : JsonLines(update.out)) {
+        events << event.value("event").toString();
+        ExpectAsDocumented(tables.value("update --json"), event, events.back(), "update --json", true);
+    }
+    EXPECT_EQ(events.first(), "image");
+    EXPECT_EQ(events.last(), "summary");
+    EXPECT_TRUE(events.contains("result") && events.contains("reader") && events.contains("progress"));
+
+    // The journal's entries, in the list and alone, as `journal show --json` has them.
+    const QJsonArray entries = JournalEntries();
+    ASSERT_EQ(entries.size(), 2);
+    const std::vector<JsonKey> list = tables.value("journal --json");
+    const JsonKey *element = KeyAt(list, QStringLiteral("[]"));
+    ASSERT_NE(element, nullptr);
+    for (const QJsonValue &entry : entries) {
+        EXPECT_TRUE(element->types.contains(JsonType(entry)));
+        ExpectAsDocumented(tables.value("journal show --json"), entry, QString(), "journal --json");
+        single("journal show --json", {"journal", "show", entry.toObject().value("id").toString(), "--json"});
+    }
 }
 
 }  // namespace

@@ -559,8 +559,14 @@ TEST_F(SimulatorProgram, HelpListsEveryOption)
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char *option : {"--folder", "--link", "--baud", "--byte-by-byte", "--burst-ms", "--verbose",
                                "--loader", "--firmware", "--serial", "--silent", "--garbage", "--garbage-only",
-                               "--bad-check", "--gap", "--gap-ms", "--vanish", "--come-back", "--reader-line-only", "--help"})
+                               "--bad-check", "--gap", "--gap-ms", "--vanish", "--come-back", "--reader-line-only", "--help", "--version"})
         EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
+
+    QProcess version;
+    version.start(Program(), {"--version"});
+    ASSERT_TRUE(version.waitForFinished(5000));
+    EXPECT_EQ(version.exitCode(), 0);
+    EXPECT_EQ(version.readAllStandardOutput(), QByteArray("talvor-sim " TALVOR_VERSION "\n"));
 
     QProcess bad;
     bad.start(Program(), {"--loader", "8.30"});
