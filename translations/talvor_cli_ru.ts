@@ -413,6 +413,10 @@ talvor-report. ENTRY — идентификатор записи или его �
         <source>no journal server is named (--journal, or Server= in section [Journal] of com.ini).</source>
         <translation>сервер журнала не указан (--journal или Server= в разделе [Journal] файла com.ini).</translation>
     </message>
+    <message>
+        <source>An image for the head of the page (default: Logo= in [Report]).</source>
+        <translation>Изображение для заголовка страницы (по умолчанию: Logo= в разделе [Report]).</translation>
+    </message>
 </context>
 <context>
     <name>CliMain</name>
