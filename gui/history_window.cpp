@@ -320,7 +320,7 @@ void THistoryForm::WriteReport()
     if (path.isEmpty())
         return;
     QString error;
-    if (!WriteServiceReport(*entry, path, &error))
+    if (!WriteServiceReport(*entry, path, reportOptions_, &error))
         platform::ShowError(tr("The service report cannot be written:\n%1").arg(error));
 }
 
@@ -334,9 +334,11 @@ void THistoryForm::ExportCsv()
         platform::ShowError(tr("The file cannot be written:\n%1\n%2").arg(path, file.errorString()));
 }
 
-THistoryForm *ShowHistory(QWidget *parent, Journal &journal, std::optional<uint16_t> thisReader)
+THistoryForm *ShowHistory(QWidget *parent, Journal &journal, std::optional<uint16_t> thisReader,
+                          const ReportOptions &report)
 {
     auto *form = new THistoryForm(parent);
+    form->SetReportOptions(report);
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->ShowJournal(journal, thisReader);
     form->show();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/journal/journal.h"
+#include "report/service_report.h"
 
 namespace Ui { class THistoryForm; }
 
@@ -28,6 +29,8 @@ public:
     // Lists the journal's entries: those of thisReader (the connected reader,
     // when known) or of all readers.
     void ShowJournal(Journal &journal, std::optional<uint16_t> thisReader);
+    // The language and logo of the service reports it writes.
+    void SetReportOptions(const ReportOptions &options) { reportOptions_ = options; }
     // The filters as the controls set them.
     JournalFilter Filter() const;
     const std::vector<JournalEntry> &Entries() const { return entries_; }
@@ -51,6 +54,7 @@ private:
     std::optional<uint16_t> thisReader_;
     std::vector<JournalEntry> entries_;
     bool shownOnce_ = false;
+    ReportOptions reportOptions_;
 };
 
 // The text of the details pane: every field of the entry, in words.
@@ -58,4 +62,5 @@ QString EntryDetailsText(const JournalEntry &entry);
 
 // Opens the history, not modal, of thisReader when known, else of all
 // readers; the window deletes itself when closed.
-THistoryForm *ShowHistory(QWidget *parent, Journal &journal, std::optional<uint16_t> thisReader);
+THistoryForm *ShowHistory(QWidget *parent, Journal &journal, std::optional<uint16_t> thisReader,
+                          const ReportOptions &report = {});

@@ -288,7 +288,11 @@ void TForm1::ShowReaderHistory()
     std::optional<uint16_t> serial;
     if (session_ && reader.info)
         serial = reader.info->serialNumber;
-    ::ShowHistory(this, recorder_->Log(), serial);
+    // The report speaks the windows' language and carries the technician's logo.
+    ReportOptions report;
+    report.language = QLocale::system();
+    report.logoPath = ReadReportPreferences(setup_.IniPath).logoPath;
+    ::ShowHistory(this, recorder_->Log(), serial, report);
 }
 
 void TForm1::ButtonJobDetailsClick()
