@@ -92,6 +92,7 @@ THistoryForm *ShowReaderHistory(QWidget *parent, Journal &journal, uint16_t seri
     auto *form = new THistoryForm(parent);
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->ShowReader(journal, serial);
+    platform::ScaleWindowToScreen(form);
     form->show();
     return form;
 }

@@ -96,6 +96,7 @@ void TForm4::SetPrinterSetupForTests(PrinterSetup setup)
 void TForm4::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    platform::ScaleWindowToScreen(this);
     // Frame on frame, as the main window's centre is meant on screen.
     if (parentWidget())
         move(parentWidget()->frameGeometry().center() - QRect(QPoint(), frameGeometry().size()).center());

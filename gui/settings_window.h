@@ -15,6 +15,7 @@
 
 #include "core/protocol/settings_fields.h"
 #include "core/session/values.h"
+#include "gui/design_fonts.h"
 #include "gui/message_box.h"
 
 class QComboBox;
@@ -74,8 +75,8 @@ public:
     // The captions of the fields in which two records differ, in window order.
     QStringList FieldsThatDiffer(const SettingsRecord &a, const SettingsRecord &b) const;
 
-    // An empty size means the real screen.
-    void SetScreenSizeForTests(const QSize &size) { screenSizeForTests_ = size; }
+    // An empty size means the real screen; for every window.
+    static void SetScreenSizeForTests(const QSize &size) { platform::SetScreenSizeForTests(size); }
     SettingsRecords Exchange;
     std::unique_ptr<Ui::TForm6> ui;
 
@@ -114,9 +115,6 @@ private:
     // Events of an earlier session or showing are not drawn.
     int generation_ = 0;
     bool showing_ = false;
-    QHash<QWidget *, QRect> designGeometry_;
-    QSize designSize_;
-    QSize screenSizeForTests_;
     bool closing_ = false;
     JobRecorder *recorder_ = nullptr;
     bool writePending_ = false;

@@ -199,6 +199,13 @@ void TForm1::SetUpdateRunning(bool running)
         ui->SpeedButton2->setEnabled(false);
     }
     ui->Button22->setEnabled(!running);
+    // The disabled button carries the countdown and the stage: its caption
+    // keeps the normal text colour while the update runs, grey otherwise.
+    QPalette stage = ui->Button22->palette();
+    stage.setColor(QPalette::Disabled, QPalette::ButtonText,
+                   running ? stage.color(QPalette::Active, QPalette::ButtonText)
+                           : QApplication::palette(ui->Button22).color(QPalette::Disabled, QPalette::ButtonText));
+    ui->Button22->setPalette(stage);
     ui->Button5->setEnabled(!running);
     ui->Button21->setEnabled(!running);
     ui->Button1->setEnabled(running ? false : portButtonsBeforeUpdate_.open);
