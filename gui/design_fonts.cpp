@@ -280,7 +280,7 @@ QRect AvailableArea(const QWidget *window)
 QSize FrameExtra(const QWidget *window)
 {
     const QSize extra = window->frameGeometry().size() - window->size();
-    if (extra.width() > 0 || extra.height() > 0 || !screenSizeForTests.isEmpty())
+    if (extra.width() > 0 || extra.height() > 0)
         return extra;
     const double ratio = ScreenOf(window) ? ScreenOf(window)->devicePixelRatio() : 1.0;
     return QSize(int(std::ceil(8 / ratio)), int(std::ceil(32 / ratio)));
@@ -386,7 +386,8 @@ double ScaleWindowToScreen(QWidget *window)
             if (control->property(kDesignGeometry).isValid())
                 control->setGeometry(Scaled(control->property(kDesignGeometry).toRect(), f));
             ScaleFont(control, f, smallest);
-            if (auto *button = qobject_cast<QAbstractButton *>(control); button && button->property(kDesignIconSize).isValid())
+            auto *button = qobject_cast<QAbstractButton *>(control);
+            if (button && button->property(kDesignIconSize).isValid())
                 button->setIconSize(button->property(kDesignIconSize).toSize() * f);
         }
         if (byHand) {

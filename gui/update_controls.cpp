@@ -21,6 +21,12 @@
 
 namespace {
 
+// The names of the file types, as the user reads them; the patterns stay.
+[[maybe_unused]] const char *const kFilterNames[] = {
+    QT_TRANSLATE_NOOP("TOpenDialog", "Rom file (*.rom)"),
+    QT_TRANSLATE_NOOP("TOpenDialog", "Intel hex (*.hex)"),
+};
+
 TOpenDialog::Chooser &ChooserOverride()
 {
     static TOpenDialog::Chooser chooser;
@@ -40,7 +46,7 @@ bool TOpenDialog::Execute(QWidget *parent)
     const QStringList parts = Filter.split(QLatin1Char('|'));
     QStringList qtFilters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
-        qtFilters << parts[i];
+        qtFilters << QCoreApplication::translate("TOpenDialog", parts[i].toUtf8().constData());
     const QString qtFilter = qtFilters.join(QStringLiteral(";;"));
     const QString chosen = ChooserOverride() ? ChooserOverride()(parent, qtFilter)
                                              : QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter);

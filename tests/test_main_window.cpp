@@ -21,11 +21,15 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <pty.h>
 #include <unistd.h>
 
 #include "gui/application.h"
+#include "gui/design_fonts.h"
+#include "gui/history_window.h"
+#include "gui/message_box.h"
 #include "gui/main_window.h"
 #include "core/line/serial_port.h"
 #include "core/session/texts.h"
@@ -575,6 +579,126 @@ INSTANTIATE_TEST_SUITE_P(Screens, MainWindowScaling,
                          [](const auto &info) {
                              return std::to_string(info.param.screenHeight) + (info.param.russian ? "_ru" : "");
                          });
+
+// What a window shows on a screen: its size, with the frame, and its smallest text.
+struct Shown {
+    QSize size, frame;
+    int smallestFont = 0;
+};
+
+Shown Measure(QWidget *window)
+{
+    Shown shown{window->size(), window->frameGeometry().size(), QFontInfo(window->font()).pixelSize()};
+    for (QWidget *control : window->findChildren<QWidget *>()) {
+        if (control->window() == window && control->isVisibleTo(window))
+            shown.smallestFont = std::min(shown.smallestFont, QFontInfo(control->font()).pixelSize());
+    }
+    return shown;
+}
+
+// A modal window that open brings up, measured and closed.
+Shown MeasureModal(const std::function<void()> &open)
+{
+    Shown shown;
+    QTimer::singleShot(0, [&shown] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            shown = Measure(modal);
+            modal->close();
+        }
+    });
+    open();
+    return shown;
+}
+
+struct WindowScreen {
+    const char *name;
+    QSize screen;
+};
+
+class EveryWindowScaling : public MainWindowTest, public ::testing::WithParamInterface<WindowScreen> {
+protected:
+    void SetUp() override
+    {
+        ConfigureApplication();
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        platform::SetMessageBoxHandler({});
+        MainWindowTest::TearDown();
+    }
+};
+
+// Every window keeps its share of the main window, as drawn for 1080 lines;
+// one that would not fit the screen shrinks to fit it; no text under 9 pixels.
+TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
+{
+    const QSize screen = GetParam().screen;
+    const double factor = screen.height() / 1080.0;
+    platform::SetScreenSizeForTests(screen);
+    app->form1->show();
+    const double mainWidth = app->form1->width();
+    EXPECT_NEAR(mainWidth, 521 * factor, 1);
+
+    struct Row {
+        const char *name;
+        std::function<Shown()> show;
+        QSize design;  // empty: its layout decides
+    };
+    THistoryForm *history = nullptr;
+    const Row rows[] = {
+        {"chooser", [&] { app->form2->show(); return Measure(app->form2.get()); }, {201, 73}},
+        {"instruction", [&] { app->form4->show(); return Measure(app->form4.get()); }, {606, 416}},
+        {"information", [&] { app->form5->show(); return Measure(app->form5.get()); }, {330, 262}},
+        {"settings", [&] { app->form6->show(); return Measure(app->form6.get()); }, {778, 527}},
+        {"history",
+         [&] {
+             history = ShowReaderHistory(app->form1.get(), *app->journal, 4321);
+             return Measure(history);
+         },
+         {620, 300}},
+        {"message box",
+         [&] {
+             platform::SetMessageBoxHandler({});
+             return MeasureModal([] { platform::ShowError(QStringLiteral("Select the COM port!")); });
+         },
+         {}},
+        {"network port", [&] { return MeasureModal([&] { TForm2::AskNetworkPortName(app->form2.get()); }); }, {}},
+    };
+    for (const Row &row : rows) {
+        const Shown shown = row.show();
+        EXPECT_LE(shown.frame.width(), screen.width()) << row.name;
+        EXPECT_LE(shown.frame.height(), screen.height()) << row.name;
+        EXPECT_GE(shown.smallestFont, 9) << row.name;
+        if (row.design.isEmpty()) {
+            EXPECT_GT(shown.size.width(), 0) << row.name;
+            continue;
+        }
+        const QSizeF share(row.design.width() / 521.0, row.design.height() / 521.0);
+        const bool fits = row.design.width() * factor <= screen.width() && row.design.height() * factor <= screen.height();
+        if (fits) {
+            EXPECT_NEAR(shown.size.width() / mainWidth, share.width(), 0.01) << row.name;
+            EXPECT_NEAR(shown.size.height() / mainWidth, share.height(), 0.01) << row.name;
+        } else {
+            // Shrunk to the screen, and not much further.
+            EXPECT_LT(shown.size.width() / mainWidth, share.width()) << row.name;
+            EXPECT_TRUE(shown.frame.width() >= screen.width() * 0.95 || shown.frame.height() >= screen.height() * 0.95)
+                << row.name;
+        }
+    }
+    if (history)
+        history->close();
+    app->form6->ui->Button3->click();
+    for (QWidget *window : {static_cast<QWidget *>(app->form2.get()), static_cast<QWidget *>(app->form4.get()),
+                            static_cast<QWidget *>(app->form5.get())})
+        window->hide();
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, EveryWindowScaling,
+                         ::testing::Values(WindowScreen{"768", {1366, 768}}, WindowScreen{"1080", {1920, 1080}},
+                                           WindowScreen{"1440", {2560, 1440}}, WindowScreen{"2160", {3840, 2160}},
+                                           WindowScreen{"portrait", {1080, 1920}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, HintsStayUntilThePointerLeaves)
 {
