@@ -392,6 +392,16 @@ TEST_F(MainWindowInRussian, WindowsComeUpInRussian)
         }
     }
 
+    // The file dialog names the file types in Russian; the patterns stay.
+    QString filter;
+    TOpenDialog::SetChooserForTests([&filter](QWidget *, const QString &qtFilter) {
+        filter = qtFilter;
+        return QString();
+    });
+    ui().Button21->click();
+    TOpenDialog::SetChooserForTests({});
+    EXPECT_EQ(filter, QString::fromUtf8("Файл ROM (*.rom);;Intel HEX (*.hex)"));
+
     ui().Button5->click();
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].caption, QString::fromUtf8("Ошибка"));
