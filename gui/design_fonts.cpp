@@ -55,6 +55,7 @@ namespace {
 
 const char *const kBaseSize = "talvorBasePixelSize";
 const char *const kSmallestSize = "talvorSmallestPixelSize";
+const char *const kOneLineText = "talvorOneLineText";
 
 // The floor of a window that ScaleWindowToScreen scaled, 8 in the main window.
 int SmallestFittedSize(const QWidget *widget)
@@ -189,7 +190,6 @@ qsizetype BestSplit(const QString &text, const QFontMetrics &metrics)
 // the one-line caption is kept for the next fitting.
 void FitButtonOnTwoLines(QAbstractButton *button, const QString &text, int margin)
 {
-    const char *kOneLine = "talvorOneLineText";
     const int base = button->property(kBaseSize).toInt();
     const int oneLine = button->font().pixelSize();
     const qsizetype split = BestSplit(text, QFontMetrics(button->font()));
@@ -202,7 +202,7 @@ void FitButtonOnTwoLines(QAbstractButton *button, const QString &text, int margi
         const QFontMetrics metrics(font);
         if (std::max(metrics.horizontalAdvance(first), metrics.horizontalAdvance(second)) <= button->width() - margin &&
             2 * metrics.lineSpacing() <= button->height() - 2) {
-            button->setProperty(kOneLine, text);
+            button->setProperty(kOneLineText, text);
             button->setFont(font);
             button->setText(first + QLatin1Char('\n') + second);
             return;
@@ -213,7 +213,7 @@ void FitButtonOnTwoLines(QAbstractButton *button, const QString &text, int margi
 void FitButton(QAbstractButton *button)
 {
     QString text = button->text();
-    if (const QVariant oneLine = button->property("talvorOneLineText");
+    if (const QVariant oneLine = button->property(kOneLineText);
         oneLine.isValid() && text.contains(QLatin1Char('\n'))) {
         text = oneLine.toString();
         button->setText(text);
@@ -240,7 +240,8 @@ void FitButton(QAbstractButton *button)
 void FitTextsToControls(QWidget *window)
 {
     for (QWidget *child : window->findChildren<QWidget *>()) {
-        if (child->window() != window)
+        // A layout gives its controls the room their texts ask for.
+        if (child->window() != window || child->parentWidget()->layout())
             continue;
         if (auto *label = qobject_cast<QLabel *>(child))
             FitLabel(label);

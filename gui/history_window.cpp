@@ -91,8 +91,8 @@ THistoryForm *ShowReaderHistory(QWidget *parent, Journal &journal, uint16_t seri
 {
     auto *form = new THistoryForm(parent);
     form->setAttribute(Qt::WA_DeleteOnClose);
-    form->ShowReader(journal, serial);
     platform::ScaleWindowToScreen(form);
+    form->ShowReader(journal, serial);
     form->show();
     return form;
 }

@@ -442,7 +442,8 @@ INSTANTIATE_TEST_SUITE_P(Screens, ScaleToScreen,
                                            ScaleRow{"laptop", {1366, 768}, 768 / 1080.0},
                                            ScaleRow{"qhd", {2560, 1440}, 1440 / 1080.0},
                                            ScaleRow{"uhd", {3840, 2160}, 2.0},
-                                           ScaleRow{"portrait", {1080, 1920}, 1080 / 778.0},
+                                           // Less the frame and title bar the window manager will add.
+                                           ScaleRow{"portrait", {1080, 1920}, (1080 - 8) / 778.0},
                                            ScaleRow{"low", {1024, 540}, 0.5}),
                          [](const auto &info) { return std::string(info.param.name); });
 
