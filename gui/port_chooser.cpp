@@ -32,6 +32,7 @@ QString TForm2::AskNetworkPortName(QWidget *parent)
                            "rfc2217://HOST:PORT for a device server or ser2net with RFC 2217,\n"
                            "tcp://HOST:PORT for a raw TCP port (its line set to 19200 8N1 there)."));
     dialog.setTextValue(QStringLiteral("rfc2217://"));
+    dialog.adjustSize();  // the dialog builds its layout only when asked for its size
     platform::ScaleWindowToScreen(&dialog);
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
