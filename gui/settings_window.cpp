@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <algorithm>

@@ -4,8 +4,6 @@
 // settings block per cycle while this window is open.
 
 #include <QDialog>
-#include <QHash>
-#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
