@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QProxyStyle>
 #include <QTranslator>
+#include <algorithm>
 
 #include "core/journal/journal.h"
 #include "gui/job_recorder.h"
@@ -29,6 +30,22 @@ public:
         if (hint == SH_ToolTip_WakeUpDelay)
             return 10;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    // The windows shrink their controls on low screens and under Qt's own
+    // scaling: a check box's or radio button's mark stays inside its control.
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        const int size = QProxyStyle::pixelMetric(metric, option, widget);
+        switch (metric) {
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+        case PM_IndicatorWidth:
+        case PM_IndicatorHeight:
+            return widget && widget->height() > 0 ? std::min(size, widget->height()) : size;
+        default:
+            return size;
+        }
     }
 };
 

@@ -184,15 +184,6 @@ void THistoryForm::SetSaveChooserForTests(SaveChooser chooser)
     saveChooserForTests = std::move(chooser);
 }
 
-void THistoryForm::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        // The one place where the window fits itself to the screen.
-    }
-}
-
 void THistoryForm::ShowJournal(Journal &journal, std::optional<uint16_t> thisReader)
 {
     journal_ = &journal;
@@ -340,6 +331,7 @@ THistoryForm *ShowHistory(QWidget *parent, Journal &journal, std::optional<uint1
     auto *form = new THistoryForm(parent);
     form->SetReportOptions(report);
     form->setAttribute(Qt::WA_DeleteOnClose);
+    platform::ScaleWindowToScreen(form);
     form->ShowJournal(journal, thisReader);
     form->show();
     return form;

@@ -39,9 +39,6 @@ public:
 
     std::unique_ptr<Ui::THistoryForm> ui;
 
-protected:
-    void showEvent(QShowEvent *event) override;
-
 private:
     void Reload();
     void ScopeChanged();
@@ -53,7 +50,6 @@ private:
     Journal *journal_ = nullptr;
     std::optional<uint16_t> thisReader_;
     std::vector<JournalEntry> entries_;
-    bool shownOnce_ = false;
     ReportOptions reportOptions_;
 };
 

@@ -25,6 +25,7 @@ QPlainTextEdit *TForm5::Memo1() const
 void TForm5::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    platform::ScaleWindowToScreen(this);
     if (parentWidget())
         move(parentWidget()->geometry().center() - rect().center());
 }

@@ -47,6 +47,8 @@ const char *const kLines[] = {
     "        To find out which error it was, press",
     "        the button with the yellow icon.",
     "",
+    "    6. \"History...\" (or Ctrl+H) opens the reader's job journal.",
+    "",
     "----------------------------------------------------------------",
     "",
     // Russian
@@ -88,16 +90,30 @@ const char *const kLines[] = {
     "        Чтобы узнать, какая именно ошибка, нажмите",
     "        кнопку с желтым значком.",
     "",
+    "    6. \"History...\" (или Ctrl+H) открывает журнал работ считывателя.",
+    "",
 };
 
-static_assert(std::size(kLines) == kInstructionLineCount, "the instruction has 78 lines");
+static_assert(std::size(kLines) == kInstructionLineCount, "the instruction has 82 lines");
+
+// Each half, then the line of hyphens and an empty line between them.
+constexpr int kHalfLines = (kInstructionLineCount - 2) / 2;
+
+QStringList Lines(int first, int count)
+{
+    QStringList lines;
+    for (int i = first; i < first + count; ++i)
+        lines << QString::fromUtf8(kLines[i]);
+    return lines;
+}
 
 }  // namespace
 
-QString InstructionText()
+QString InstructionText(const QLocale &locale)
 {
-    QStringList lines;
-    for (const char *line : kLines)
-        lines << QString::fromUtf8(line);
-    return lines.join(QLatin1Char('\n'));
+    const QStringList english = Lines(0, kHalfLines);
+    const QStringList between = Lines(kHalfLines, 2);
+    const QStringList russian = Lines(kHalfLines + 2, kHalfLines);
+    const bool russianFirst = locale.language() == QLocale::Russian;
+    return ((russianFirst ? russian : english) + between + (russianFirst ? english : russian)).join(QLatin1Char('\n'));
 }

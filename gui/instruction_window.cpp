@@ -27,12 +27,16 @@ bool RunPrinterDialog(QPrinter &printer, QWidget *parent)
 }
 
 // A 32 x 32 desk printer: paper coming out of the top, grey body, tray slot.
+// Drawn four times as fine: the button grows on tall screens, and a picture
+// is shrunk smoothly but never enlarged.
 QPixmap PrinterPicture()
 {
-    QPixmap pixmap(32, 32);
+    constexpr int kDetail = 4;
+    QPixmap pixmap(32 * kDetail, 32 * kDetail);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.scale(kDetail, kDetail);
 
     // Sheet going in at the back.
     painter.setPen(QColor(96, 96, 96));
@@ -96,6 +100,7 @@ void TForm4::SetPrinterSetupForTests(PrinterSetup setup)
 void TForm4::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    platform::ScaleWindowToScreen(this);
     // Frame on frame, as the main window's centre is meant on screen.
     if (parentWidget())
         move(parentWidget()->frameGeometry().center() - QRect(QPoint(), frameGeometry().size()).center());

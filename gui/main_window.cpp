@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPlainTextEdit>
 #include <QScreen>
 
 #include "core/journal/report_preferences.h"
@@ -22,9 +23,6 @@
 #include "ui_main_window.h"
 
 namespace {
-
-int screenHeightForTests = 0;
-constexpr int kDesignScreenHeight = 1080;
 
 void SetBackground(QWidget *widget, const QColor &colour)
 {
@@ -83,6 +81,21 @@ QPixmap WarningPicture()
     painter.drawLine(10, 6, 10, 12);
     painter.drawPoint(10, 15);
     return picture;
+}
+
+// A caption longer than the room before its version field ("Загрузчик:")
+// reaches over the field's empty start, at its full size; the field stays where
+// it is and its text begins after the caption.
+void ReachOverField(QLabel *label, QPlainTextEdit *field)
+{
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+    const int overlap = label->x() + needed - field->x();
+    if (overlap <= 0)
+        return;
+    label->resize(needed, label->height());
+    label->raise();
+    field->setStyleSheet(QStringLiteral("QPlainTextEdit { padding-left: %1px; }")
+                             .arg(overlap + label->fontMetrics().horizontalAdvance(QLatin1Char(' '))));
 }
 
 }  // namespace
@@ -159,7 +172,7 @@ TForm1::~TForm1()
 
 void TForm1::SetScreenHeightForTests(int height)
 {
-    screenHeightForTests = height;
+    platform::SetScreenSizeForTests(height > 0 ? QSize(height * 16 / 9, height) : QSize());
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -202,16 +215,16 @@ void TForm1::FormShow()
     SetPortButtons(true);
     Timer1.start();
 
-    int screenHeight = screenHeightForTests;
-    if (screenHeight <= 0)
-        screenHeight = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry().height();
-    const double factor = double(screenHeight) / kDesignScreenHeight;
+    const double factor = platform::ScreenFactor(this);
     platform::ScaleWidgetTree(this, factor);
 
     const int outerHeight = ui->Button3->y() + ui->Button3->height() + 28;
     const int frameExtra = frameGeometry().height() - geometry().height();
     const int clientWidth = static_cast<int>(std::lround(521 * factor));
     setFixedSize(clientWidth, outerHeight - std::max(0, frameExtra));
+    ReachOverField(ui->Label7, ui->Memo3);
+    ReachOverField(ui->Label6, ui->Memo2);
+    ReachOverField(ui->Label10, ui->Memo5);
     // Rounded font sizes and the free fonts' widths do not scale with the
     // boxes; captions may use the room of the window's final width.
     platform::FitTextsToControls(this);
@@ -302,6 +315,7 @@ void TForm1::ButtonJobDetailsClick()
         jobDetailsForm_->setObjectName(QStringLiteral("JobDetailsForm"));
     }
     jobDetailsForm_->Load(ReadReportPreferences(setup_.IniPath), jobDetails_);
+    platform::ScaleWindowToScreen(jobDetailsForm_);
     if (jobDetailsForm_->exec() != QDialog::Accepted)
         return;
     const ReportPreferences preferences = jobDetailsForm_->Preferences();

@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <mutex>
 
+#include "gui/design_fonts.h"
+
 
 namespace platform {
 
@@ -41,6 +43,7 @@ int ShowQtBox(const MessageBoxRequest &request)
         box.setEscapeButton(ok);
         box.setDefaultButton(ok);
     }
+    platform::ScaleWindowToScreen(&box);
     box.exec();
     return box.clickedButton() == ok ? ResultOk : ResultCancel;
 }

@@ -23,6 +23,20 @@ TForm2::NetworkPortAsker &AskerOverride()
 
 }  // namespace
 
+QString TForm2::AskNetworkPortName(QWidget *parent)
+{
+    QInputDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("NetworkPortDialog"));
+    dialog.setWindowTitle(tr("Network port"));
+    dialog.setLabelText(tr("The reader's port on the network:\n"
+                           "rfc2217://HOST:PORT for a device server or ser2net with RFC 2217,\n"
+                           "tcp://HOST:PORT for a raw TCP port (its line set to 19200 8N1 there)."));
+    dialog.setTextValue(QStringLiteral("rfc2217://"));
+    dialog.adjustSize();  // the dialog builds its layout only when asked for its size
+    platform::ScaleWindowToScreen(&dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+}
+
 void TForm2::SetNetworkPortAskerForTests(NetworkPortAsker asker)
 {
     AskerOverride() = std::move(asker);
@@ -50,6 +64,7 @@ void TForm2::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     FormShow();
+    platform::ScaleWindowToScreen(this);
     if (parentWidget())
         move(parentWidget()->geometry().center() - rect().center());
 }
@@ -107,15 +122,7 @@ void TForm2::Button2Click()
 
 QString TForm2::AskNetworkPort()
 {
-    const QString typed =
-        (AskerOverride() ? AskerOverride()(this)
-                         : QInputDialog::getText(this, tr("Network port"),
-                                                 tr("The reader's port on the network:\n"
-                                                    "rfc2217://HOST:PORT for a device server or ser2net with RFC 2217,\n"
-                                                    "tcp://HOST:PORT for a raw TCP port (its line set to 19200 8N1 "
-                                                    "there)."),
-                                                 QLineEdit::Normal, QStringLiteral("rfc2217://")))
-            .trimmed();
+    const QString typed = (AskerOverride() ? AskerOverride()(this) : AskNetworkPortName(this)).trimmed();
     if (typed.isEmpty() || typed == QLatin1String("rfc2217://"))
         return QString();
     if (!platform::IsNetworkPortName(typed.toStdString())) {

@@ -23,6 +23,8 @@ public:
     // What the user types for a new network port; tests replace the question.
     using NetworkPortAsker = std::function<QString(QWidget *parent)>;
     static void SetNetworkPortAskerForTests(NetworkPortAsker asker);
+    // The real question: a dialog scaled as the windows are.
+    static QString AskNetworkPortName(QWidget *parent);
 
     std::unique_ptr<Ui::TForm2> ui;
 

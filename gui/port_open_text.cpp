@@ -1,6 +1,7 @@
 #include "gui/port_open_text.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -92,6 +93,19 @@ QString CauseAndRemedy(const QString &portName, const QString &devicePath, const
     return PortOpenText::tr("%1 could not be opened. Check the converter, or choose another port.").arg(portName);
 }
 
+// The system's words for the failure: the tool's own part in the user's
+// language, the system's reason as the system gave it.
+QString SystemText(const std::string &text)
+{
+    static const QRegularExpression cannotOpen(QStringLiteral("^cannot open (\\S+): (.*)$"),
+                                               QRegularExpression::DotMatchesEverythingOption);
+    const QString system = QString::fromStdString(text);
+    const QRegularExpressionMatch match = cannotOpen.match(system);
+    if (!match.hasMatch())
+        return system;
+    return PortOpenText::tr("cannot open %1: %2").arg(match.captured(1), match.captured(2));
+}
+
 }  // namespace
 
 QString PortOpenFailureText(const QString &portName, const QString &devicePath,
@@ -101,7 +115,7 @@ QString PortOpenFailureText(const QString &portName, const QString &devicePath,
     QString text = PortBusyText() + QStringLiteral("\n\n") +
                    CauseAndRemedy(portName, devicePath, failure, holders, userName);
     if (!failure.systemText.empty())
-        text += QStringLiteral("\n\n(%1)").arg(QString::fromStdString(failure.systemText));
+        text += QStringLiteral("\n\n(%1)").arg(SystemText(failure.systemText));
     return text;
 }
 

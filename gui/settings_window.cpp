@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <algorithm>
@@ -23,9 +22,6 @@ TForm6 *Form6 = nullptr;
 TMessageButtons MessageButtons;
 
 namespace {
-
-constexpr int kDesignScreenWidth = 1920;
-constexpr int kDesignScreenHeight = 1080;
 
 // The hint of the control under the mouse is shown even when it has none of
 // its own; ComboBox1 is the one control whose hint is switched off.
@@ -70,19 +66,7 @@ TForm6::TForm6(QWidget *parent)
     ui->Memo1->setAutoFillBackground(true);
     ui->Memo1->hide();
     ui->ComboBox1->installEventFilter(new NoHint(ui->ComboBox1));
-
-    static const QRegularExpression designName(
-        QStringLiteral("^(Button|GroupBox|ComboBox|RadioButton|Label|Memo)\\d+$"));
-    for (QWidget *child : findChildren<QWidget *>()) {
-        if (designName.match(child->objectName()).hasMatch())
-            designGeometry_.insert(child, child->geometry());
-    }
-    // The settings file row scales with the rest.
-    for (QWidget *control : std::initializer_list<QWidget *>{ui->ButtonSaveFile, ui->ButtonLoadFile,
-                                                             ui->ButtonCompareFile, ui->LabelStatus})
-        designGeometry_.insert(control, control->geometry());
-    designSize_ = size();
-    setFixedSize(designSize_);
+    setFixedSize(size());
 
     connect(ui->Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(ui->Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
@@ -187,7 +171,6 @@ void TForm6::FormShow()
     interfaceKept_ = false;
     ShowFields(loaded_);  // no items for unknown values, none selected
     ScaleToScreen();
-    platform::FitTextsToControls(this);
     // The notice is a memo: its longest line decides its font.
     const QStringList noticeLines = ui->Memo1->toPlainText().split(QLatin1Char('\n'));
     const QString longest = *std::max_element(noticeLines.begin(), noticeLines.end(), [this](auto &a, auto &b) {
@@ -201,28 +184,9 @@ void TForm6::FormShow()
 
 void TForm6::ScaleToScreen()
 {
-    QSize screenSize = screenSizeForTests_;
-    if (screenSize.isEmpty()) {
-        QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
-        // In device pixels: under Qt's own scaling (QT_SCALE_FACTOR) the window
-        // is already enlarged, and the logical size would shrink it once more.
-        screenSize = s ? s->geometry().size() * s->devicePixelRatio() : QSize(kDesignScreenWidth, kDesignScreenHeight);
-    }
-    const int width = screenSize.width() < 1024 ? 1000 : screenSize.width();
-    int horizontal = kDesignScreenWidth / width;
-    int vertical = kDesignScreenHeight / std::max(1, screenSize.height());
-    // Screens beyond the design size would give a factor of 0: keep the design.
-    if (horizontal == 0 || vertical == 0)
-        horizontal = vertical = 1;
-
     // From the design geometry every time, so that repeated showings do not
-    // shrink the window again and again.
-    for (auto it = designGeometry_.constBegin(); it != designGeometry_.constEnd(); ++it) {
-        const QRect g = it.value();
-        it.key()->setGeometry(g.x() / horizontal, g.y() / vertical, g.width() / horizontal,
-                              g.height() / vertical);
-    }
-    setFixedSize(designSize_.width() / horizontal, designSize_.height() / vertical);
+    // shrink the window again and again; controls added to the window scale too.
+    platform::ScaleWindowToScreen(this);
 }
 
 void TForm6::AssignHints()

@@ -4,8 +4,6 @@
 // settings block per cycle while this window is open.
 
 #include <QDialog>
-#include <QHash>
-#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -17,6 +15,7 @@
 #include "core/protocol/settings_fields.h"
 #include "core/protocol/settings_file.h"
 #include "core/session/values.h"
+#include "gui/design_fonts.h"
 #include "gui/message_box.h"
 
 class QComboBox;
@@ -86,8 +85,8 @@ public:
     using FileChooser = std::function<QString(QWidget *parent, FileDialog dialog, const QString &qtFilter)>;
     static void SetFileChooserForTests(FileChooser chooser);
 
-    // An empty size means the real screen.
-    void SetScreenSizeForTests(const QSize &size) { screenSizeForTests_ = size; }
+    // An empty size means the real screen; for every window.
+    static void SetScreenSizeForTests(const QSize &size) { platform::SetScreenSizeForTests(size); }
     SettingsRecords Exchange;
     std::unique_ptr<Ui::TForm6> ui;
 
@@ -134,9 +133,6 @@ private:
     // Events of an earlier session or showing are not drawn.
     int generation_ = 0;
     bool showing_ = false;
-    QHash<QWidget *, QRect> designGeometry_;
-    QSize designSize_;
-    QSize screenSizeForTests_;
     bool closing_ = false;
     JobRecorder *recorder_ = nullptr;
     bool writePending_ = false;

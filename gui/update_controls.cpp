@@ -21,6 +21,12 @@
 
 namespace {
 
+// The names of the file types, as the user reads them; the patterns stay.
+[[maybe_unused]] const char *const kFilterNames[] = {
+    QT_TRANSLATE_NOOP("TOpenDialog", "Rom file (*.rom)"),
+    QT_TRANSLATE_NOOP("TOpenDialog", "Intel hex (*.hex)"),
+};
+
 TOpenDialog::Chooser &ChooserOverride()
 {
     static TOpenDialog::Chooser chooser;
@@ -40,7 +46,7 @@ bool TOpenDialog::Execute(QWidget *parent)
     const QStringList parts = Filter.split(QLatin1Char('|'));
     QStringList qtFilters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
-        qtFilters << parts[i];
+        qtFilters << QCoreApplication::translate("TOpenDialog", parts[i].toUtf8().constData());
     const QString qtFilter = qtFilters.join(QStringLiteral(";;"));
     const QString chosen = ChooserOverride() ? ChooserOverride()(parent, qtFilter)
                                              : QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter);
@@ -199,6 +205,13 @@ void TForm1::SetUpdateRunning(bool running)
         ui->SpeedButton2->setEnabled(false);
     }
     ui->Button22->setEnabled(!running);
+    // The disabled button carries the countdown and the stage: its caption
+    // keeps the normal text colour while the update runs, grey otherwise.
+    QPalette stage = ui->Button22->palette();
+    stage.setColor(QPalette::Disabled, QPalette::ButtonText,
+                   running ? stage.color(QPalette::Active, QPalette::ButtonText)
+                           : QApplication::palette(ui->Button22).color(QPalette::Disabled, QPalette::ButtonText));
+    ui->Button22->setPalette(stage);
     ui->Button5->setEnabled(!running);
     ui->Button21->setEnabled(!running);
     ui->Button1->setEnabled(running ? false : portButtonsBeforeUpdate_.open);

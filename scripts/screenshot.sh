@@ -50,8 +50,8 @@ hex() { printf '\\x%02x' "$@"; }
     printf "$(hex ${#description} 0 0 0 $((image_size & 255)) $((image_size >> 8)) 0 0)"
 } > "$scratch/firmware.rom"
 
-# Main window controls are clicked at their design place times height/1080,
-# in device pixels whatever QT_SCALE_FACTOR says.
+# Controls are clicked at their design place times height/1080 (every window
+# scales so), in device pixels whatever QT_SCALE_FACTOR says.
 xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
     at() { echo \$(( \$1 * $height / 1080 )); }
     # The tool's window whose title starts with \$1; by comparing names, since
@@ -78,7 +78,7 @@ xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
     [ -n '${ALL:-}' ] && import -window root '$base-chooser.png'
     chooser=\$(window_named $chooser_title)
     eval \$(xdotool getwindowgeometry --shell \$chooser)
-    xdotool mousemove \$((X + 50 * $scale)) \$((Y + 52 * $scale)) click 1          # OK
+    xdotool mousemove \$((X + \$(at 50))) \$((Y + \$(at 52))) click 1            # OK
     sleep 2                                                                        # a few polls
     import -window root '$out'
     if [ -n '${ALL:-}' ]; then

@@ -19,14 +19,14 @@
 namespace {
 
 // Lines are what the editor shows: the text split at "\n". The text ends with
-// "\n", so the empty line after "кнопку с желтым значком." is the 78th.
+// "\n", so the empty line after the second half's last item is the 82nd.
 QStringList Lines(const TForm4 &form)
 {
     return form.ui->RichEdit1->toPlainText().split(QLatin1Char('\n'));
 }
 
-const int kHyphenLine = 38;
-const int kRussianStart = 40;
+const int kHyphenLine = 40;
+const int kRussianStart = 42;
 
 bool IsAscii(const QString &line)
 {
@@ -72,6 +72,9 @@ QByteArray PdfTitle(const QString &title)
 
 class InstructionWindowTest : public ::testing::Test {
 protected:
+    // The English half first, whatever the machine's language.
+    static void SetUpTestSuite() { QLocale::setDefault(QLocale(QLocale::English)); }
+
     QWidget mainWindow;
     TForm4 form{&mainWindow};
     QTemporaryDir dir;
@@ -81,11 +84,11 @@ protected:
     QString PdfPath() const { return dir.filePath(QStringLiteral("instruction.pdf")); }
 };
 
-TEST_F(InstructionWindowTest, ShowsSeventyEightLines)
+TEST_F(InstructionWindowTest, ShowsEightyTwoLines)
 {
     EXPECT_EQ(form.ui->RichEdit1->blockCount(), kInstructionLineCount);
     const QStringList lines = Lines(form);
-    ASSERT_EQ(lines.size(), 78);
+    ASSERT_EQ(lines.size(), 82);
     EXPECT_TRUE(lines.last().isEmpty());
     EXPECT_EQ(form.ui->RichEdit1->toPlainText(), InstructionText());
 }
@@ -93,7 +96,7 @@ TEST_F(InstructionWindowTest, ShowsSeventyEightLines)
 TEST_F(InstructionWindowTest, EnglishHalfThenHyphensThenRussianHalf)
 {
     const QStringList lines = Lines(form);
-    ASSERT_EQ(lines.size(), 78);
+    ASSERT_EQ(lines.size(), 82);
     EXPECT_EQ(lines[0], "    The reader is connected to the Converter");
     EXPECT_EQ(lines[1], "    Pellow Guard / Pellow USB:");
     for (int i = 0; i < kHyphenLine; ++i)
@@ -105,16 +108,37 @@ TEST_F(InstructionWindowTest, EnglishHalfThenHyphensThenRussianHalf)
     EXPECT_TRUE(lines[kHyphenLine + 1].isEmpty());
 
     EXPECT_EQ(lines[kRussianStart], QString::fromUtf8("    Подключение считывателя к конвертору"));
-    EXPECT_EQ(lines[76], QString::fromUtf8("        кнопку с желтым значком."));
-    EXPECT_TRUE(lines[77].isEmpty());
+    EXPECT_EQ(lines[78], QString::fromUtf8("        кнопку с желтым значком."));
+    EXPECT_TRUE(lines[81].isEmpty());
+}
+
+// In Russian the Russian half comes first; the text is the same, half for half.
+TEST(InstructionText, TheUsersLanguageComesFirst)
+{
+    const QStringList english = InstructionText(QLocale(QLocale::English)).split(QLatin1Char('\n'));
+    const QStringList russian = InstructionText(QLocale(QLocale::Russian, QLocale::Russia)).split(QLatin1Char('\n'));
+    ASSERT_EQ(english.size(), kInstructionLineCount);
+    ASSERT_EQ(russian.size(), kInstructionLineCount);
+    EXPECT_EQ(russian[0], QString::fromUtf8("    Подключение считывателя к конвертору"));
+    EXPECT_EQ(russian.mid(0, kHyphenLine), english.mid(kRussianStart));
+    EXPECT_EQ(russian.mid(kHyphenLine, 2), english.mid(kHyphenLine, 2));
+    EXPECT_EQ(russian.mid(kRussianStart), english.mid(0, kHyphenLine));
+
+    // The window shows the half of the language it comes up in.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    QWidget mainWindow;
+    TForm4 form(&mainWindow);
+    QLocale::setDefault(before);
+    EXPECT_EQ(form.ui->RichEdit1->toPlainText(), InstructionText(QLocale(QLocale::Russian, QLocale::Russia)));
 }
 
 TEST_F(InstructionWindowTest, RussianHalfFollowsTheEnglishLineForLine)
 {
     const QStringList lines = Lines(form);
-    ASSERT_EQ(lines.size(), 78);
+    ASSERT_EQ(lines.size(), 82);
     const int halfLength = kHyphenLine;
-    ASSERT_EQ(kRussianStart + halfLength, 78);
+    ASSERT_EQ(kRussianStart + halfLength, 82);
     int cyrillicLines = 0;
     for (int i = 0; i < halfLength; ++i) {
         const QString &english = lines[i];
@@ -149,7 +173,7 @@ TEST_F(InstructionWindowTest, WiringAndStepsAreNamed)
     for (const char *needle : {"(DATA 0)", "\"A\"", "(DATA 1)", "\"B\"", "(GND)", "\"G\"", "+12",
                                "\"Open\"", "\"OK\"", "\"Firmware\"", "\"Loader\"",
                                "\"Specify the firmware file\"", "\"Firmware file description\"",
-                               "\"Load program\""})
+                               "\"Load program\"", "\"History...\"", "Ctrl+H"})
         EXPECT_EQ(text.count(QString::fromUtf8(needle)), 2) << needle << " in both halves";
 }
 

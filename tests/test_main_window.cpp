@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <pty.h>
 #include <unistd.h>
@@ -29,9 +30,11 @@
 #include "gui/application.h"
 #include "core/journal/journal.h"
 #include "core/journal/report_preferences.h"
+#include "gui/design_fonts.h"
 #include "gui/history_window.h"
 #include "gui/job_details_window.h"
 #include "gui/job_recorder.h"
+#include "gui/message_box.h"
 #include "gui/main_window.h"
 #include "core/line/serial_port.h"
 #include "core/session/texts.h"
@@ -456,6 +459,16 @@ TEST_F(MainWindowInRussian, WindowsComeUpInRussian)
         }
     }
 
+    // The file dialog names the file types in Russian; the patterns stay.
+    QString filter;
+    TOpenDialog::SetChooserForTests([&filter](QWidget *, const QString &qtFilter) {
+        filter = qtFilter;
+        return QString();
+    });
+    ui().Button21->click();
+    TOpenDialog::SetChooserForTests({});
+    EXPECT_EQ(filter, QString::fromUtf8("Файл ROM (*.rom);;Intel HEX (*.hex)"));
+
     ui().Button5->click();
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].caption, QString::fromUtf8("Ошибка"));
@@ -514,7 +527,13 @@ std::string TextOverflow(QWidget *control)
             option.initFrom(button);
             room = button->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
         }
-        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        // A caption on two lines needs its wider line, and the height of both.
+        int needed = 0;
+        const QStringList lines = button->text().split(QLatin1Char('\n'));
+        for (const QString &line : lines)
+            needed = std::max(needed, button->fontMetrics().horizontalAdvance(line));
+        if (int(lines.size()) * button->fontMetrics().lineSpacing() > button->height())
+            return (name + ": " + button->text()).toStdString() + " is taller than its button";
         if (!button->text().isEmpty() && needed > room)
             return (name + ": " + button->text()).toStdString() + " needs " + std::to_string(needed) + " of " +
                    std::to_string(room);
@@ -570,16 +589,13 @@ TEST_P(MainWindowScaling, ScalesControlsAndSetsTheHeightFromButton3)
         EXPECT_EQ(button->icon().actualSize(button->iconSize()), button->iconSize())
             << button->objectName().toStdString();
     EXPECT_NEAR(ui().SpeedButton1->iconSize().width(), 46 * factor, 1);
-    // Fitting shrinks a caption only by what it lacks, never to a crumb; the
-    // longer Russian captions beside the version fields lose up to a third.
-    for (QLabel *label : {ui().Label2, ui().Label3, ui().Label6, ui().Label7, ui().Label10}) {
-        if (GetParam().russian) {
-            EXPECT_GE(label->font().pixelSize(), std::floor(19 * factor * 2 / 3)) << label->objectName().toStdString();
-            EXPECT_LE(label->font().pixelSize(), 19 * factor + 1) << label->objectName().toStdString();
-        } else {
-            EXPECT_NEAR(label->font().pixelSize(), 19 * factor, 2) << label->objectName().toStdString();
-        }
-    }
+    // Captions keep their size in both languages: the longer Russian ones
+    // beside the version fields reach over the fields' empty start, whose
+    // text then begins after them; "Настройки устройства" takes two lines.
+    for (QLabel *label : {ui().Label2, ui().Label3, ui().Label6, ui().Label7, ui().Label10})
+        EXPECT_NEAR(label->font().pixelSize(), 19 * factor, 2) << label->objectName().toStdString();
+    EXPECT_GE(ui().Button5->font().pixelSize(), std::floor(19 * factor * 3 / 4));
+    EXPECT_NEAR(ui().Memo3->x(), 74 * factor, 1);
     EXPECT_EQ(app->form1->frameGeometry().height(), button3.y() + button3.height() + 28);
     EXPECT_NEAR(app->form1->width(), 521 * factor, 1);
 }
@@ -640,6 +656,131 @@ INSTANTIATE_TEST_SUITE_P(Screens, MainWindowScaling,
                          [](const auto &info) {
                              return std::to_string(info.param.screenHeight) + (info.param.russian ? "_ru" : "");
                          });
+
+// What a window shows on a screen: its size, with the frame, and its smallest text.
+struct Shown {
+    QSize size, frame;
+    int smallestFont = 0;
+};
+
+Shown Measure(QWidget *window)
+{
+    Shown shown{window->size(), window->frameGeometry().size(), QFontInfo(window->font()).pixelSize()};
+    for (QWidget *control : window->findChildren<QWidget *>()) {
+        if (control->window() == window && control->isVisibleTo(window))
+            shown.smallestFont = std::min(shown.smallestFont, QFontInfo(control->font()).pixelSize());
+    }
+    return shown;
+}
+
+// A modal window that open brings up, measured and closed.
+Shown MeasureModal(const std::function<void()> &open)
+{
+    Shown shown;
+    QTimer::singleShot(0, [&shown] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            shown = Measure(modal);
+            modal->close();
+        }
+    });
+    open();
+    return shown;
+}
+
+struct WindowScreen {
+    const char *name;
+    QSize screen;
+};
+
+class EveryWindowScaling : public MainWindowTest, public ::testing::WithParamInterface<WindowScreen> {
+protected:
+    void SetUp() override
+    {
+        ConfigureApplication();
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        platform::SetMessageBoxHandler({});
+        MainWindowTest::TearDown();
+    }
+};
+
+// Every window keeps its share of the main window, as drawn for 1080 lines;
+// one that would not fit the screen shrinks to fit it; no text under 9 pixels.
+TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
+{
+    const QSize screen = GetParam().screen;
+    const double factor = screen.height() / 1080.0;
+    platform::SetScreenSizeForTests(screen);
+    app->form1->show();
+    const double mainWidth = app->form1->width();
+    EXPECT_NEAR(mainWidth, 521 * factor, 1);
+
+    struct Row {
+        const char *name;
+        std::function<Shown()> show;
+        QSize design;  // empty: its layout decides
+    };
+    THistoryForm *history = nullptr;
+    const Row rows[] = {
+        {"chooser", [&] { app->form2->show(); return Measure(app->form2.get()); }, {201, 73}},
+        {"instruction", [&] { app->form4->show(); return Measure(app->form4.get()); }, {606, 416}},
+        {"information", [&] { app->form5->show(); return Measure(app->form5.get()); }, {330, 262}},
+        {"settings", [&] { app->form6->show(); return Measure(app->form6.get()); }, {778, 566}},
+        {"history",
+         [&] {
+             history = ShowHistory(app->form1.get(), *app->journal, 4321);
+             return Measure(history);
+         },
+         {900, 540}},
+        {"job details", [&] { return MeasureModal([&] { app->form1->ui->ButtonJobDetails->click(); }); },
+         {420, 250}},
+        {"message box",
+         [&] {
+             platform::SetMessageBoxHandler({});
+             return MeasureModal([] { platform::ShowError(QStringLiteral("Select the COM port!")); });
+         },
+         {}},
+        {"network port", [&] { return MeasureModal([&] { TForm2::AskNetworkPortName(app->form2.get()); }); }, {}},
+    };
+    for (const Row &row : rows) {
+        const Shown shown = row.show();
+        EXPECT_LE(shown.frame.width(), screen.width()) << row.name;
+        EXPECT_LE(shown.frame.height(), screen.height()) << row.name;
+        EXPECT_GE(shown.smallestFont, 9) << row.name;
+        if (row.design.isEmpty()) {
+            // The boxes are drawn in the desktop's font for 1080 lines; nothing
+            // in them shrinks to fit.
+            const int designFont = QFontInfo(QApplication::font()).pixelSize();
+            EXPECT_GE(shown.smallestFont, std::max(9.0, std::round(designFont * factor) - 1)) << row.name;
+            continue;
+        }
+        const QSizeF share(row.design.width() / 521.0, row.design.height() / 521.0);
+        const bool fits = row.design.width() * factor <= screen.width() && row.design.height() * factor <= screen.height();
+        if (fits) {
+            EXPECT_NEAR(shown.size.width() / mainWidth, share.width(), 0.01) << row.name;
+            EXPECT_NEAR(shown.size.height() / mainWidth, share.height(), 0.01) << row.name;
+        } else {
+            // Shrunk to the screen, and not much further.
+            EXPECT_LT(shown.size.width() / mainWidth, share.width()) << row.name;
+            EXPECT_TRUE(shown.frame.width() >= screen.width() * 0.95 || shown.frame.height() >= screen.height() * 0.95)
+                << row.name;
+        }
+    }
+    if (history)
+        history->close();
+    app->form6->ui->Button3->click();
+    for (QWidget *window : {static_cast<QWidget *>(app->form2.get()), static_cast<QWidget *>(app->form4.get()),
+                            static_cast<QWidget *>(app->form5.get())})
+        window->hide();
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, EveryWindowScaling,
+                         ::testing::Values(WindowScreen{"768", {1366, 768}}, WindowScreen{"1080", {1920, 1080}},
+                                           WindowScreen{"1440", {2560, 1440}}, WindowScreen{"2160", {3840, 2160}},
+                                           WindowScreen{"portrait", {1080, 1920}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, HintsStayUntilThePointerLeaves)
 {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "gui/application.h"
 #include "gui/port_open_text.h"
 #include "holder_process.h"
 #include "pty_pair.h"
@@ -134,6 +135,18 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"not_a_device", "talvor-sim", {Cause::NotADevice, "", ""}, {}, {"not lead to a serial port"}},
         TextCase{"no_port_chosen", "", {Cause::Other, "", ""}, {}, {"No port was chosen"}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// The tool's own words around the system's reason follow the language.
+TEST(OpenFailureTextInRussian, TheFailedOpenLineIsTranslated)
+{
+    const Translations russian(QLocale(QLocale::Russian, QLocale::Russia));
+    ASSERT_TRUE(russian.Installed());
+    const QString text = PortOpenFailureText(
+        QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"),
+        {Cause::NoSuchDevice, "", "cannot open /dev/ttyUSB0: No such file or directory"}, {}, QStringLiteral("alice"));
+    EXPECT_TRUE(text.endsWith(QString::fromUtf8("(не удаётся открыть /dev/ttyUSB0: No such file or directory)")))
+        << text.toStdString();
+}
 
 // The causes that can be provoked for real, also as root (where a device
 // without permission bits still opens).

@@ -397,39 +397,54 @@ TEST_F(SettingsWindowTest, ShowResetsControlsAndNeverAnsweredClosesWithoutQuesti
 struct ScaleRow {
     const char *name;
     QSize screen;
-    int horizontal;
-    int vertical;
+    double factor;  // the screen's height over 1080, less where the window would not fit
 };
 
 void PrintTo(const ScaleRow &row, std::ostream *os) { *os << row.name; }
 
-class ScaleToScreen : public SettingsWindowTest, public ::testing::WithParamInterface<ScaleRow> {};
+class ScaleToScreen : public SettingsWindowTest, public ::testing::WithParamInterface<ScaleRow> {
+protected:
+    void TearDown() override { TForm6::SetScreenSizeForTests({}); }
+};
 
-TEST_P(ScaleToScreen, DividesByWholeFactors)
+TEST_P(ScaleToScreen, ScalesTheDesignByTheScreensFactor)
 {
     const ScaleRow row = GetParam();
     const QRect design = ui.GroupBox15->geometry();
     const QRect inner = ui.ComboBox13->geometry();
+    auto near = [](const QRect &actual, const QRect &expected) {
+        return std::abs(actual.x() - expected.x()) <= 1 && std::abs(actual.y() - expected.y()) <= 1 &&
+               std::abs(actual.width() - expected.width()) <= 1 && std::abs(actual.height() - expected.height()) <= 1;
+    };
+    auto scaled = [&row](const QRect &g) {
+        return QRect(qRound(g.x() * row.factor), qRound(g.y() * row.factor), qRound(g.width() * row.factor),
+                     qRound(g.height() * row.factor));
+    };
+    // Another screen first: each showing starts from the design, so neither
+    // a second showing nor an earlier screen leaves its mark.
+    form.SetScreenSizeForTests(QSize(1366, 768));
+    form.ScaleToScreen();
     form.SetScreenSizeForTests(row.screen);
-    for (int showing = 0; showing < 2; ++showing) {  // a second showing does not shrink again
+    for (int showing = 0; showing < 2; ++showing) {
         form.ScaleToScreen();
-        EXPECT_EQ(ui.GroupBox15->geometry(),
-                  QRect(design.x() / row.horizontal, design.y() / row.vertical, design.width() / row.horizontal,
-                        design.height() / row.vertical));
-        EXPECT_EQ(ui.ComboBox13->geometry(),
-                  QRect(inner.x() / row.horizontal, inner.y() / row.vertical, inner.width() / row.horizontal,
-                        inner.height() / row.vertical));
-        EXPECT_EQ(form.size(), QSize(778 / row.horizontal, 566 / row.vertical));
+        EXPECT_TRUE(near(ui.GroupBox15->geometry(), scaled(design))) << showing;
+        EXPECT_TRUE(near(ui.ComboBox13->geometry(), scaled(inner))) << showing;
+        EXPECT_NEAR(form.width(), 778 * row.factor, 1);
+        EXPECT_NEAR(form.height(), 566 * row.factor, 1);
+        EXPECT_LE(form.width(), row.screen.width());
+        EXPECT_LE(form.height(), row.screen.height());
+        EXPECT_EQ(ui.Label2->font().pixelSize(), std::max(9, qRound(16 * row.factor)));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, ScaleToScreen,
-                         ::testing::Values(ScaleRow{"design", {1920, 1080}, 1, 1},
-                                           ScaleRow{"laptop", {1366, 768}, 1, 1},
-                                           ScaleRow{"narrow", {800, 600}, 1, 1},
-                                           ScaleRow{"low", {1024, 540}, 1, 2},
-                                           ScaleRow{"tiny", {640, 350}, 1, 3},
-                                           ScaleRow{"beyond_design", {2560, 1440}, 1, 1}),
+                         ::testing::Values(ScaleRow{"design", {1920, 1080}, 1.0},
+                                           ScaleRow{"laptop", {1366, 768}, 768 / 1080.0},
+                                           ScaleRow{"qhd", {2560, 1440}, 1440 / 1080.0},
+                                           ScaleRow{"uhd", {3840, 2160}, 2.0},
+                                           // Less the frame and title bar the window manager will add.
+                                           ScaleRow{"portrait", {1080, 1920}, (1080 - 8) / 778.0},
+                                           ScaleRow{"low", {1024, 540}, 0.5}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SettingsCrc, PinnedValues)

@@ -413,8 +413,19 @@ TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
     QStringList captions;
     bool maroon = false;
     uint64_t framesAtStop = 0;
+    // The countdown runs on the disabled button, in the normal text colour.
+    QPushButton *button = ui().Button22;
+    auto contrast = [button](QPalette::ColorGroup group) {
+        return std::abs(qGray(button->palette().color(group, QPalette::ButtonText).rgb()) -
+                        qGray(button->palette().color(group, QPalette::Button).rgb()));
+    };
+    const int greyed = contrast(QPalette::Disabled);
+    ASSERT_LT(greyed, contrast(QPalette::Active));
+    int countdownContrast = -1;
     LoadProgram([&] {
         const QString caption = ui().Button22->text();
+        if (countdown.contains(caption) && !button->isEnabled())
+            countdownContrast = contrast(QPalette::Disabled);
         if (captions.isEmpty() || captions.back() != caption)
             captions << caption;
         maroon = maroon || app->form1->LampColour() == colours::Maroon;
@@ -430,6 +441,8 @@ TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
     for (int i = 1; i < shown.size() - 1; ++i)
         EXPECT_GT(countdown.indexOf(shown[i]), countdown.indexOf(shown[i - 1])) << shown.join('|').toStdString();
     EXPECT_EQ(shown.back(), text::LoadProgram());
+    EXPECT_EQ(countdownContrast, contrast(QPalette::Active));
+    EXPECT_EQ(contrast(QPalette::Disabled), greyed);  // a disabled "Load program" looks disabled again
     EXPECT_TRUE(maroon);
     // The attempt in progress when Stop came is the last one.
     EXPECT_LE(reader.line->FramesReceived(kBoot), framesAtStop + 1);

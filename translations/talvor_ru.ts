@@ -306,6 +306,10 @@ Check that the device server or ser2net runs and that the port is right.</source
         <source>The far end refused the reader&apos;s line settings (19200 baud, 8 data bits, no parity, 1 stop bit).</source>
         <translation>Удалённая сторона отклонила параметры линии считывателя (19200 бод, 8 бит данных, без чётности, 1 стоп-бит).</translation>
     </message>
+    <message>
+        <source>cannot open %1: %2</source>
+        <translation>не удаётся открыть %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>SettingsFields</name>
@@ -1347,6 +1351,17 @@ Write the settings to the device?</source>
     <message>
         <source>Images (*.png *.jpg *.jpeg *.bmp)</source>
         <translation>Изображения (*.png *.jpg *.jpeg *.bmp)</translation>
+    </message>
+</context>
+<context>
+    <name>TOpenDialog</name>
+    <message>
+        <source>Rom file (*.rom)</source>
+        <translation>Файл ROM (*.rom)</translation>
+    </message>
+    <message>
+        <source>Intel hex (*.hex)</source>
+        <translation>Intel HEX (*.hex)</translation>
     </message>
 </context>
 <context>
