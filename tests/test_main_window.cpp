@@ -721,6 +721,7 @@ TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
         const char *name;
         std::function<Shown()> show;
         QSize design;  // empty: its layout decides
+        int fontPixels = 0;  // of a window laid out by its font; 0: the desktop's
     };
     THistoryForm *history = nullptr;
     const Row rows[] = {
@@ -734,8 +735,7 @@ TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
              return Measure(history);
          },
          {900, 540}},
-        {"job details", [&] { return MeasureModal([&] { app->form1->ui->ButtonJobDetails->click(); }); },
-         {420, 250}},
+        {"job details", [&] { return MeasureModal([&] { app->form1->ui->ButtonJobDetails->click(); }); }, {}, 11},
         {"message box",
          [&] {
              platform::SetMessageBoxHandler({});
@@ -752,7 +752,7 @@ TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
         if (row.design.isEmpty()) {
             // The boxes are drawn in the desktop's font for 1080 lines; nothing
             // in them shrinks to fit.
-            const int designFont = QFontInfo(QApplication::font()).pixelSize();
+            const int designFont = row.fontPixels ? row.fontPixels : QFontInfo(QApplication::font()).pixelSize();
             EXPECT_GE(shown.smallestFont, std::max(9.0, std::round(designFont * factor) - 1)) << row.name;
             continue;
         }
@@ -777,8 +777,8 @@ TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, EveryWindowScaling,
-                         ::testing::Values(WindowScreen{"768", {1366, 768}}, WindowScreen{"1080", {1920, 1080}},
-                                           WindowScreen{"1440", {2560, 1440}}, WindowScreen{"2160", {3840, 2160}},
+                         ::testing::Values(WindowScreen{"lines768", {1366, 768}}, WindowScreen{"lines1080", {1920, 1080}},
+                                           WindowScreen{"lines1440", {2560, 1440}}, WindowScreen{"lines2160", {3840, 2160}},
                                            WindowScreen{"portrait", {1080, 1920}}),
                          [](const auto &info) { return std::string(info.param.name); });
 
