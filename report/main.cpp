@@ -1,7 +1,9 @@
 // talvor-report: the service report of one journal entry as a PDF.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "core/journal/journal.h"
@@ -41,6 +43,13 @@ int main(int argc, char **argv)
 {
     // The report is drawn, never shown: no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Run from cron, su or ssh there is no runtime folder, and the display
+    // layer would warn about it on every run: it gets a private one instead.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid()) {
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    }
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
 

@@ -228,16 +228,20 @@ TEST_F(ServiceReport, TheProgramFindsTheEntryInTheJournal)
         const QString pdf = folder_.filePath(QStringLiteral("program.pdf"));
         QFile::remove(pdf);
         QProcess program;
-        // The user's language and time zone; a logo that is not there is no error.
+        // The user's language and time zone, as from cron (no runtime folder);
+        // a logo that is not there is no error.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("ru_RU.UTF-8"));
         environment.insert(QStringLiteral("TZ"), QStringLiteral("MSK-3"));
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(TALVOR_REPORT_PROGRAM),
                       {QStringLiteral("--database"), options.path, row.entry, QStringLiteral("-o"), pdf,
                        QStringLiteral("--logo"), folder_.filePath(QStringLiteral("no-logo.png"))});
         ASSERT_TRUE(program.waitForFinished(60000));
-        EXPECT_EQ(program.exitCode(), row.exitCode) << program.readAllStandardError().toStdString();
+        const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+        EXPECT_EQ(program.exitCode(), row.exitCode) << errors.toStdString();
+        EXPECT_FALSE(errors.contains(QStringLiteral("XDG_RUNTIME_DIR"))) << errors.toStdString();
         if (row.exitCode == 0) {
             const QString text = Rendered(pdf);
             EXPECT_TRUE(text.contains(QStringLiteral("4711"))) << text.toStdString();
