@@ -1,10 +1,12 @@
 #include "gui/history_window.h"
 
+#include <QDateEdit>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QIntValidator>
 #include <QSaveFile>
+#include <QStyle>
 #include <QTableWidgetItem>
 
 #include "core/protocol/settings_fields.h"
@@ -188,6 +190,13 @@ void THistoryForm::ShowJournal(Journal &journal, std::optional<uint16_t> thisRea
 {
     journal_ = &journal;
     thisReader_ = thisReader;
+    // The date fields keep the size of their first font; in the window's
+    // final font a whole date must fit beside the calendar button.
+    for (QDateEdit *date : {ui->DateFrom, ui->DateTo}) {
+        const int button = date->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, date);
+        date->setMinimumWidth(date->fontMetrics().horizontalAdvance(QStringLiteral("8888-88-88")) + button +
+                              date->fontMetrics().averageCharWidth() * 3);
+    }
     {
         const QSignalBlocker quiet(ui->ComboScope);
         while (ui->ComboScope->count() > 1)

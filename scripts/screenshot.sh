@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Screenshots of the tool under a virtual display, with the simulated reader on
 # the line and the port opened: the main window, and with ALL=1 also the
-# chooser, the settings window, the instruction window, the reader's history
-# and the window after a failed transfer with its list of errors
-# (OUTPUT-chooser.png, OUTPUT-settings.png, OUTPUT-instruction.png,
-# OUTPUT-history.png, OUTPUT-failed.png).
+# chooser, the settings window (its file row and the status of its first
+# read), the instruction window, the history with the newest entry's details,
+# the job details and the window after a failed transfer with its list of
+# errors (OUTPUT-chooser.png, OUTPUT-settings.png, OUTPUT-instruction.png,
+# OUTPUT-history.png, OUTPUT-job-details.png, OUTPUT-failed.png).
+# scripts/screenshot-set.sh draws them all in both languages on several screens.
 # Usage: [SCREEN=1920x1080] [ALL=1] [BUILD=dir] [QT_SCALE_FACTOR=2] [LANG=ru_RU.UTF-8] [SIM_OPTIONS=...] scripts/screenshot.sh OUTPUT.png
 # BUILD names a build tree that already holds talvor and talvor-sim. LANG (or
 # LC_ALL, LC_MESSAGES) chooses the language of the windows, as for the tool.
@@ -27,9 +29,9 @@ build=$(realpath "$build")
 # The windows are found by their titles, which follow the language.
 case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in
     ru*) chooser_title='COM-порт' settings_title='Настройки' instruction_title='Инструкция'
-         history_title='История' errors_title='Информация' ;;
+         history_title='История' errors_title='Информация' details_title='Данные работы' ;;
     *) chooser_title='COM-port' settings_title='Setting' instruction_title='Instruction'
-       history_title='Reader history' errors_title='Information' ;;
+       history_title='Reader history' errors_title='Information' details_title='Job details' ;;
 esac
 
 # A copy of the tool in a scratch folder, so its com.ini (chosen port:
@@ -88,27 +90,36 @@ xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
         import -window root '$base-settings.png'
         xdotool windowfocus --sync \$(window_named $settings_title) key Escape  # leaves through Close
         sleep 2
+        xdotool mousemove \$((mainX + \$(at 444))) \$((mainY + \$(at 596))) sleep 0.3 click 1  # Job details...
+        wait_for '$details_title'
+        sleep 0.5
+        import -window root '$base-job-details.png'
+        xdotool windowfocus --sync \$(window_named '$details_title') key Escape
+        sleep 1
+        xdotool mousemove \$((mainX + \$(at 250))) \$((mainY + \$(at 296))) sleep 0.3 click 1   # the firmware file
+        sleep 1.5                                                                  # the file dialog
+        # The keys go to the window that has the focus: the dialog, the one window besides the main one.
+        for id in \$(xdotool search --onlyvisible --pid \$pid); do
+            [ \$id != \$window ] && xdotool windowfocus --sync \$id
+        done
+        xdotool type --delay 20 '$scratch/firmware.rom'
+        xdotool key Return
+        sleep 1
+        xdotool mousemove \$((mainX + \$(at 260))) \$((mainY + \$(at 484))) sleep 0.3 click 1   # Load program
+        wait_for $errors_title                                                     # the transfer fails
+        sleep 0.5
+        import -window root '$base-failed.png'
+        xdotool windowfocus --sync \$(window_named $errors_title) key Escape
+        sleep 1
+        xdotool windowfocus --sync \$window                                       # back to the main window
         xdotool mousemove \$((mainX + \$(at 468))) \$((mainY + \$(at 68))) sleep 0.3 click 1   # instructions
         wait_for $instruction_title
         sleep 0.5
         import -window root '$base-instruction.png'
-        xdotool key --window \$(window_named $instruction_title) Escape
-        xdotool windowfocus --sync \$window key ctrl+h                              # the settings reads
-        wait_for '$history_title'
+        xdotool mousemove \$((mainX + \$(at 76))) \$((mainY + \$(at 596))) sleep 0.3 click 1   # History...
+        wait_for '$history_title'                          # the failed update, the settings reads
         sleep 0.5
         import -window root '$base-history.png'
-        eval \$(xdotool getwindowgeometry --shell \$(window_named '$history_title'))
-        xdotool mousemove \$((X + WIDTH / 2)) \$((Y + HEIGHT - 20 * $scale)) click 1   # its Close
-        sleep 0.5
-        xdotool mousemove \$((mainX + \$(at 250))) \$((mainY + \$(at 296))) click 1   # the firmware file
-        sleep 1.5                                                                  # the file dialog
-        xdotool type --delay 20 '$scratch/firmware.rom'
-        xdotool key Return
-        sleep 1
-        xdotool mousemove \$((mainX + \$(at 260))) \$((mainY + \$(at 484))) click 1   # Load program
-        wait_for $errors_title                                                     # the transfer fails
-        sleep 0.5
-        import -window root '$base-failed.png'
     fi
     kill \$pid
 " || true
