@@ -11,11 +11,13 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
 
 #include "core/journal/journal.h"
+#include "core/journal/journal_spool.h"
 
 namespace {
 
@@ -342,6 +344,23 @@ TEST_F(JournalFile, AnEntryTheFileCannotTakeIsSpooledAndMovedInOnceByTheNextProg
         EXPECT_EQ(entries[1].ToJson(), done.ToJson());
         EXPECT_TRUE(QDir(Spool()).entryList(QDir::Files).isEmpty());
     }
+}
+
+TEST_F(JournalFile, AnOpenJournalMovesInWhatOthersSpooledWhenAJobEnds)
+{
+    std::unique_ptr<Journal> window = Open();
+    ASSERT_TRUE(window->Finish(UpdateEntry()).stored);
+    // Another program found the file unwritable and kept its entry in the spool.
+    JournalEntry other = JournalEntry::Start(JournalEntry::Kind::SettingsRead, QStringLiteral("ttyUSB1"));
+    other.End(true, QStringLiteral("completed"));
+    ASSERT_FALSE(journal_spool::Keep({Spool()}, Path(), other).file.isEmpty());
+
+    JournalEntry next = JournalEntry::Start(JournalEntry::Kind::SettingsWrite, QStringLiteral("ttyUSB0"));
+    next.End(true, QStringLiteral("completed"));
+    ASSERT_TRUE(window->Finish(next).stored);
+    const std::vector<QString> ids = IdsOf(window->Query({}));
+    EXPECT_NE(std::find(ids.begin(), ids.end(), other.id), ids.end());
+    EXPECT_TRUE(QDir(Spool()).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(JournalFile, WhenNoSpoolFolderTakesTheEntryTheStatusCarriesIt)

@@ -119,7 +119,13 @@ JournalStatus Journal::Begin(const JournalEntry &entry)
 
 JournalStatus Journal::Finish(const JournalEntry &entry)
 {
-    return Write(entry);
+    JournalStatus status = Write(entry);
+    // What other programs kept in the spool while the file would not take
+    // them goes in at the end of each job, not only when a program next opens
+    // the journal: a window may stay open for days.
+    if (status.stored)
+        MoveSpoolIn();
+    return status;
 }
 
 JournalStatus Journal::Write(const JournalEntry &entry)
