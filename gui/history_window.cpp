@@ -94,6 +94,14 @@ QStringList SettingsChanges(const JournalEntry &entry)
     return lines;
 }
 
+// The technician's name, else the user and the computer, in the window's language.
+QString TechnicianWords(const JournalEntry &entry)
+{
+    if (!entry.technician.isEmpty() || entry.host.isEmpty())
+        return entry.technician.isEmpty() ? entry.user : entry.technician;
+    return THistoryForm::tr("%1 on %2").arg(entry.user, entry.host);
+}
+
 }  // namespace
 
 QString EntryDetailsText(const JournalEntry &entry)
@@ -265,7 +273,7 @@ void THistoryForm::Reload()
         put(Result, ResultWords(entry),
             (QStringList{entry.outcome} + entry.errorLines).join(QLatin1Char('\n')).trimmed());
         put(Firmware, Versions(entry.firmwareBefore, entry.firmwareAfter));
-        put(Technician, entry.TechnicianShown());
+        put(Technician, TechnicianWords(entry));
     }
     grid->resizeColumnsToContents();
     if (!entries_.empty())

@@ -1293,6 +1293,10 @@ Write the settings to the device?</source>
 %1
 %2</translation>
     </message>
+    <message>
+        <source>%1 on %2</source>
+        <translation>%1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>TJobDetailsForm</name>
