@@ -113,7 +113,7 @@ QString EntryDetailsText(const JournalEntry &entry)
     line(THistoryForm::tr("Job"), JobWords(entry.kind));
     QString result = ResultWords(entry);
     if (!entry.outcome.isEmpty())
-        result += QStringLiteral(" (") + entry.outcome + QLatin1Char(')');
+        result += QStringLiteral(" (") + OutcomeInWords(entry.outcome, QLocale()) + QLatin1Char(')');
     line(THistoryForm::tr("Result"), result);
     line(THistoryForm::tr("Reader"), SerialText(entry));
     line(THistoryForm::tr("Started"), LocalTime(entry.started));

@@ -67,6 +67,9 @@ const char *const kOutcomes[] = {
     QT_TRANSLATE_NOOP("ServiceReport", "not taken"),
     QT_TRANSLATE_NOOP("ServiceReport", "refused"),
     QT_TRANSLATE_NOOP("ServiceReport", "cut short"),
+    QT_TRANSLATE_NOOP("ServiceReport", "read"),
+    QT_TRANSLATE_NOOP("ServiceReport", "written"),
+    QT_TRANSLATE_NOOP("ServiceReport", "unchanged"),
 };
 
 QString Escaped(const QString &text)
@@ -330,6 +333,11 @@ QString Html(const JournalEntry &entry, const Texts &say, const QImage &logo)
 }
 
 }  // namespace
+
+QString OutcomeInWords(const QString &outcome, const QLocale &language)
+{
+    return Outcome(Texts(language), outcome);
+}
 
 QString ServiceReportHtml(const JournalEntry &entry, const ReportOptions &options)
 {

@@ -20,6 +20,10 @@ bool WriteServiceReport(const JournalEntry &entry, const QString &pdfPath, QStri
 bool WriteServiceReport(const JournalEntry &entry, const QString &pdfPath, const ReportOptions &options,
                         QString *error = nullptr);
 
+// The journal's word for how a job ended ("no boot loader"), as the report
+// says it in this language; a word it does not know as it stands.
+QString OutcomeInWords(const QString &outcome, const QLocale &language);
+
 // The page as HTML, what the PDF shows; the logo, when given, is the image
 // resource "logo".
 QString ServiceReportHtml(const JournalEntry &entry, const ReportOptions &options = {});

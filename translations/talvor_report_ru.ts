@@ -255,6 +255,18 @@
         <source>%1 on %2</source>
         <translation>%1 на %2</translation>
     </message>
+    <message>
+        <source>read</source>
+        <translation>прочитаны</translation>
+    </message>
+    <message>
+        <source>written</source>
+        <translation>записаны</translation>
+    </message>
+    <message>
+        <source>unchanged</source>
+        <translation>без изменений</translation>
+    </message>
 </context>
 <context>
     <name>SettingsFields</name>
