@@ -57,11 +57,12 @@ const char *const kBaseSize = "talvorBasePixelSize";
 const char *const kSmallestSize = "talvorSmallestPixelSize";
 const char *const kOneLineText = "talvorOneLineText";
 
-// The floor of a window that ScaleWindowToScreen scaled, 8 in the main window.
+// The floor of a window that ScaleWindowToScreen scaled; in the main window,
+// which scales itself, 9 screen pixels as well.
 int SmallestFittedSize(const QWidget *widget)
 {
     const QVariant floor = widget->window()->property(kSmallestSize);
-    return floor.isValid() ? floor.toInt() : 8;
+    return floor.isValid() ? floor.toInt() : SmallestFontPixelSize(widget->window());
 }
 
 }  // namespace
@@ -236,6 +237,30 @@ void FitButton(QAbstractButton *button)
 }
 
 }  // namespace
+
+QString FitCaption(QAbstractButton *button, const QString &text, int margin)
+{
+    FitFontToText(button, text, margin);
+    if (QFontMetrics(button->font()).horizontalAdvance(text) <= button->width() - margin)
+        return text;
+    // Even the smallest size is too wide: two lines, as large as the button holds.
+    const qsizetype split = BestSplit(text, QFontMetrics(button->font()));
+    if (split < 0)
+        return text;
+    const QString first = text.left(split), second = text.mid(split + 1);
+    QFont font = button->font();
+    for (int size = button->property(kBaseSize).toInt(); size >= SmallestFittedSize(button); --size) {
+        font.setPixelSize(size);
+        const QFontMetrics metrics(font);
+        if (std::max(metrics.horizontalAdvance(first), metrics.horizontalAdvance(second)) <= button->width() - margin &&
+            2 * metrics.lineSpacing() <= button->height() - 2) {
+            button->setProperty(kOneLineText, text);
+            button->setFont(font);
+            return first + QLatin1Char('\n') + second;
+        }
+    }
+    return text;
+}
 
 void FitTextsToControls(QWidget *window)
 {

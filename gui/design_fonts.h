@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QSize>
 
+class QAbstractButton;
 class QString;
 class QWidget;
 
@@ -19,6 +20,10 @@ void ApplyDesignFonts(QWidget *root);
 // Shrinks widget's font, from the size it had at the first call, just enough
 // for text to fit its width less margin (a stage caption longer than its button).
 void FitFontToText(QWidget *widget, const QString &text, int margin);
+// The caption to set on a push button for text: one line drawn smaller as
+// FitFontToText does, or, when even the smallest size is too wide, two lines
+// as large as the button holds.
+QString FitCaption(QAbstractButton *button, const QString &text, int margin);
 // Scales position, size and own font of root's own controls by factor; the
 // windows among its children keep theirs.
 void ScaleWidgetTree(QWidget *root, double factor);

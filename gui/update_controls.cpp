@@ -239,8 +239,7 @@ void TForm1::SetLoadCaption(const QString &text)
 {
     // The stage texts are longer than the button was drawn for.
     constexpr int kButtonTextMargin = 12;
-    platform::FitFontToText(ui->Button22, text, kButtonTextMargin);
-    ui->Button22->setText(text);
+    ui->Button22->setText(platform::FitCaption(ui->Button22, text, kButtonTextMargin));
 }
 
 void TForm1::SetStatusLine(const QString &text)

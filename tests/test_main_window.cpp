@@ -334,10 +334,15 @@ TEST_F(MainWindowTest, StageTextsFitTheirControlsInBothLanguages)
             EXPECT_LE(line->fontMetrics().horizontalAdvance(text), line->contentsRect().width() - line->indent())
                 << text.toStdString();
         }
+        // Smaller, or on two lines, but never under 9 pixels.
         for (const QString &text : {update_text::Waiting(100), update_text::Updating(), update_text::LoadProgram()}) {
             app->form1->SetLoadCaption(text);
-            EXPECT_LE(ui().Button22->fontMetrics().horizontalAdvance(text), ui().Button22->width() - 8)
-                << text.toStdString();
+            const QString shown = ui().Button22->text();
+            EXPECT_EQ(QString(shown).replace(QLatin1Char('\n'), QLatin1Char(' ')), text);
+            for (const QString &line : shown.split(QLatin1Char('\n')))
+                EXPECT_LE(ui().Button22->fontMetrics().horizontalAdvance(line), ui().Button22->width() - 8)
+                    << text.toStdString();
+            EXPECT_GE(ui().Button22->font().pixelSize(), 9) << text.toStdString();
         }
     }
     // Back to the short caption, the button's own size comes back.
@@ -716,6 +721,15 @@ TEST_P(EveryWindowScaling, KeepsItsShareOfTheMainWindowAndFitsTheScreen)
     app->form1->show();
     const double mainWidth = app->form1->width();
     EXPECT_NEAR(mainWidth, 521 * factor, 1);
+    // The main window fits its captions to their controls, but not below 9 pixels.
+    for (QWidget *control : app->form1->findChildren<QWidget *>()) {
+        const auto *label = qobject_cast<QLabel *>(control);
+        const auto *button = qobject_cast<QAbstractButton *>(control);
+        const bool showsText = (label && !label->text().isEmpty()) || (button && !button->text().isEmpty());
+        if (showsText && control->isVisibleTo(app->form1.get())) {
+            EXPECT_GE(QFontInfo(control->font()).pixelSize(), 9) << control->objectName().toStdString();
+        }
+    }
 
     struct Row {
         const char *name;

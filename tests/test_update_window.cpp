@@ -423,7 +423,7 @@ TEST_F(UpdateWindowTest, CountdownShowsAndStopEndsIt)
     ASSERT_LT(greyed, contrast(QPalette::Active));
     int countdownContrast = -1;
     LoadProgram([&] {
-        const QString caption = ui().Button22->text();
+        const QString caption = ui().Button22->text().replace(QLatin1Char('\n'), QLatin1Char(' '));
         if (countdown.contains(caption) && !button->isEnabled())
             countdownContrast = contrast(QPalette::Disabled);
         if (captions.isEmpty() || captions.back() != caption)
