@@ -79,8 +79,11 @@ void TForm6::ShowFileRefusal(const QString &path, const settings_fields::Refusal
     ShowFileBox(this, tr("The settings file is refused"), text, platform::BoxIcon::Warning);
 }
 
-std::optional<settings_file::SettingsFile> TForm6::ReadSettingsFile(const QString &path)
+std::optional<TForm6::ChosenSettingsFile> TForm6::OpenSettingsFile(const std::function<SettingsRecord()> &base)
 {
+    const QString path = ChooseFile(FileDialog::Open);
+    if (path.isEmpty())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ShowFileBox(this, tr("Error"), tr("Cannot read %1: %2").arg(path, file.errorString()),
@@ -89,9 +92,16 @@ std::optional<settings_file::SettingsFile> TForm6::ReadSettingsFile(const QStrin
     }
     settings_fields::Refusal refusal;
     std::optional<settings_file::SettingsFile> parsed = settings_file::ParseSettingsFile(file.readAll(), refusal);
-    if (!parsed)
+    if (!parsed) {
         ShowFileRefusal(path, refusal);
-    return parsed;
+        return std::nullopt;
+    }
+    const std::optional<SettingsRecord> record = settings_file::RecordForFile(*parsed, base(), refusal);
+    if (!record) {
+        ShowFileRefusal(path, refusal);
+        return std::nullopt;
+    }
+    return ChosenSettingsFile{path, std::move(*parsed), *record};
 }
 
 void TForm6::ButtonSaveFileClick()
@@ -114,55 +124,39 @@ void TForm6::ButtonSaveFileClick()
 
 void TForm6::ButtonLoadFileClick()
 {
-    const QString path = ChooseFile(FileDialog::Open);
-    if (path.isEmpty())
-        return;
-    const std::optional<settings_file::SettingsFile> file = ReadSettingsFile(path);
-    if (!file)
-        return;
     // The fields the file leaves out stay as the window shows them.
-    CollectSettings();
-    settings_fields::Refusal refusal;
-    const std::optional<SettingsRecord> record = settings_file::RecordForFile(*file, Exchange.EditedSettings, refusal);
-    if (!record) {
-        ShowFileRefusal(path, refusal);
+    const std::optional<ChosenSettingsFile> chosen = OpenSettingsFile([this] {
+        CollectSettings();
+        return Exchange.EditedSettings;
+    });
+    if (!chosen)
         return;
-    }
     // The model is not in the record; a file that names it chooses it.
-    for (const settings_fields::Assignment &assignment : file->fields) {
+    for (const settings_fields::Assignment &assignment : chosen->file.fields) {
         if (assignment.field == settings_fields::Field::DeviceType)
             ui->ComboBox1->setCurrentIndex(assignment.choice);
     }
-    Exchange.ShownSettings = *record;
+    Exchange.ShownSettings = chosen->record;
     ShowSettings();
-    ShowStatus(tr("Loaded from %1, not yet written to the device").arg(QFileInfo(path).fileName()));
+    ShowStatus(tr("Loaded from %1, not yet written to the device").arg(QFileInfo(chosen->path).fileName()));
 }
 
 void TForm6::ButtonCompareFileClick()
 {
-    const QString path = ChooseFile(FileDialog::Open);
-    if (path.isEmpty())
-        return;
-    const std::optional<settings_file::SettingsFile> file = ReadSettingsFile(path);
-    if (!file)
-        return;
     // The file as a write to the reader would take it, against the record last read.
-    settings_fields::Refusal refusal;
-    const std::optional<SettingsRecord> record =
-        settings_file::RecordForFile(*file, Exchange.DeviceSettings, refusal);
-    if (!record) {
-        ShowFileRefusal(path, refusal);
+    const std::optional<ChosenSettingsFile> chosen = OpenSettingsFile([this] { return Exchange.DeviceSettings; });
+    if (!chosen)
         return;
-    }
+    const SettingsRecord &record = chosen->record;
     auto value = [](const SettingsRecord &r, settings_fields::Field field) {
         const QString text = settings_fields::ValueText(r, field, true);
         return text.isEmpty() ? tr("(none)") : text;
     };
     const SettingsRecord &device = Exchange.DeviceSettings;
     QStringList lines;
-    for (settings_fields::Field field : settings_fields::FieldsThatDiffer(device, *record))
+    for (settings_fields::Field field : settings_fields::FieldsThatDiffer(device, record))
         lines << tr("%1: device %2, file %3")
-                     .arg(settings_fields::Caption(field), value(device, field), value(*record, field));
+                     .arg(settings_fields::Caption(field), value(device, field), value(record, field));
     const QString text = lines.isEmpty() ? tr("The device's settings and the file's are the same.")
                                          : tr("The device's settings and the file's differ:\r\n%1")
                                                .arg(lines.join(QStringLiteral("\r\n")));

@@ -125,8 +125,15 @@ private:
     void EnableFileButtons();
     void ShowStatus(const QString &text);
     QString ChooseFile(FileDialog dialog);
-    // The file at path, or nothing after a box that says why not.
-    std::optional<settings_file::SettingsFile> ReadSettingsFile(const QString &path);
+    // A settings file chosen in the open dialog and the record it makes of
+    // base (asked for once the file is read); nothing when the dialog was
+    // cancelled or after a box that says why not.
+    struct ChosenSettingsFile {
+        QString path;
+        settings_file::SettingsFile file;
+        SettingsRecord record;
+    };
+    std::optional<ChosenSettingsFile> OpenSettingsFile(const std::function<SettingsRecord()> &base);
     void ShowFileRefusal(const QString &path, const settings_fields::Refusal &refusal);
 
     Session *session_ = nullptr;
