@@ -186,29 +186,40 @@ qsizetype BestSplit(const QString &text, const QFontMetrics &metrics)
     return best;
 }
 
-// A push button's caption that one line would shrink by more than a little
-// ("Настройки устройства") goes on two lines where the button is tall enough;
-// the one-line caption is kept for the next fitting.
-void FitButtonOnTwoLines(QAbstractButton *button, const QString &text, int margin)
+// text on two lines, at the largest size from the button's own down to
+// smallest at which both lines fit its width and height: sets that font,
+// keeps the one-line caption for the next fitting and returns the two lines;
+// empty when no size fits.
+QString TwoLineCaption(QAbstractButton *button, const QString &text, int margin, int smallest)
 {
-    const int base = button->property(kBaseSize).toInt();
-    const int oneLine = button->font().pixelSize();
     const qsizetype split = BestSplit(text, QFontMetrics(button->font()));
-    if (!qobject_cast<QPushButton *>(button) || base <= 0 || oneLine * 10 >= base * 9 || split < 0)
-        return;
+    if (split < 0)
+        return {};
     const QString first = text.left(split), second = text.mid(split + 1);
     QFont font = button->font();
-    for (int size = base; size > oneLine; --size) {
+    for (int size = button->property(kBaseSize).toInt(); size >= smallest; --size) {
         font.setPixelSize(size);
         const QFontMetrics metrics(font);
         if (std::max(metrics.horizontalAdvance(first), metrics.horizontalAdvance(second)) <= button->width() - margin &&
             2 * metrics.lineSpacing() <= button->height() - 2) {
             button->setProperty(kOneLineText, text);
             button->setFont(font);
-            button->setText(first + QLatin1Char('\n') + second);
-            return;
+            return first + QLatin1Char('\n') + second;
         }
     }
+    return {};
+}
+
+// A push button's caption that one line would shrink by more than a little
+// ("Настройки устройства") goes on two lines where the button is tall enough.
+void FitButtonOnTwoLines(QAbstractButton *button, const QString &text, int margin)
+{
+    const int base = button->property(kBaseSize).toInt();
+    const int oneLine = button->font().pixelSize();
+    if (!qobject_cast<QPushButton *>(button) || base <= 0 || oneLine * 10 >= base * 9)
+        return;
+    if (const QString lines = TwoLineCaption(button, text, margin, oneLine + 1); !lines.isEmpty())
+        button->setText(lines);
 }
 
 void FitButton(QAbstractButton *button)
@@ -244,22 +255,8 @@ QString FitCaption(QAbstractButton *button, const QString &text, int margin)
     if (QFontMetrics(button->font()).horizontalAdvance(text) <= button->width() - margin)
         return text;
     // Even the smallest size is too wide: two lines, as large as the button holds.
-    const qsizetype split = BestSplit(text, QFontMetrics(button->font()));
-    if (split < 0)
-        return text;
-    const QString first = text.left(split), second = text.mid(split + 1);
-    QFont font = button->font();
-    for (int size = button->property(kBaseSize).toInt(); size >= SmallestFittedSize(button); --size) {
-        font.setPixelSize(size);
-        const QFontMetrics metrics(font);
-        if (std::max(metrics.horizontalAdvance(first), metrics.horizontalAdvance(second)) <= button->width() - margin &&
-            2 * metrics.lineSpacing() <= button->height() - 2) {
-            button->setProperty(kOneLineText, text);
-            button->setFont(font);
-            return first + QLatin1Char('\n') + second;
-        }
-    }
-    return text;
+    const QString lines = TwoLineCaption(button, text, margin, SmallestFittedSize(button));
+    return lines.isEmpty() ? text : lines;
 }
 
 void FitTextsToControls(QWidget *window)
