@@ -66,20 +66,11 @@ QString SerialText(const JournalEntry &entry)
     return entry.readerSerial ? QString::number(*entry.readerSerial) : QString();
 }
 
-std::optional<SettingsRecord> RecordOf(const QByteArray &bytes)
-{
-    SettingsRecord record{};
-    if (bytes.size() != int(record.size()))
-        return std::nullopt;
-    std::copy(bytes.begin(), bytes.end(), record.begin());
-    return record;
-}
-
 // "Caption: before → after" for each field the job changed, in the window's words.
 QStringList SettingsChanges(const JournalEntry &entry)
 {
-    const std::optional<SettingsRecord> before = RecordOf(entry.settingsBefore);
-    const std::optional<SettingsRecord> after = RecordOf(entry.settingsAfter);
+    const std::optional<SettingsRecord> before = entry.RecordBefore();
+    const std::optional<SettingsRecord> after = entry.RecordAfter();
     QStringList lines;
     for (const QString &id : entry.changedFields) {
         const std::optional<settings_fields::Field> field = settings_fields::FieldById(id);

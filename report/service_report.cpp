@@ -141,15 +141,6 @@ QString Result(const Texts &say, const JournalEntry &entry)
                                              Text(Outcome(say, entry.outcome)));
 }
 
-std::optional<SettingsRecord> RecordOf(const QByteArray &bytes)
-{
-    SettingsRecord record{};
-    if (bytes.size() != int(record.size()))
-        return std::nullopt;
-    std::copy(bytes.begin(), bytes.end(), record.begin());
-    return record;
-}
-
 // A field's value in words, in the report's language; one the field does
 // not know as its byte.
 QString ValueInWords(const Texts &say, const SettingsRecord &record, settings_fields::Field field)
@@ -169,8 +160,8 @@ QString ValueInWords(const Texts &say, const SettingsRecord &record, settings_fi
 QStringList SettingsChanges(const Texts &say, const JournalEntry &entry)
 {
     QStringList changes;
-    const std::optional<SettingsRecord> before = RecordOf(entry.settingsBefore);
-    const std::optional<SettingsRecord> after = RecordOf(entry.settingsAfter);
+    const std::optional<SettingsRecord> before = entry.RecordBefore();
+    const std::optional<SettingsRecord> after = entry.RecordAfter();
     if (before && after) {
         for (settings_fields::Field field : settings_fields::FieldsThatDiffer(*before, *after))
             changes << QStringLiteral("%1: %2 \u2192 %3")

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QSysInfo>
 #include <QUuid>
+#include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -35,6 +36,15 @@ QStringList ListOf(const QJsonValue &value)
     for (const QJsonValue &item : value.toArray())
         list << item.toString();
     return list;
+}
+
+std::optional<SettingsRecord> RecordOf(const QByteArray &bytes)
+{
+    SettingsRecord record{};
+    if (bytes.size() != int(record.size()))
+        return std::nullopt;
+    std::copy(bytes.begin(), bytes.end(), record.begin());
+    return record;
 }
 
 }  // namespace
@@ -139,6 +149,16 @@ void JournalEntry::SetSettings(const SettingsRecord &before, const SettingsRecor
     settingsBefore = QByteArray(reinterpret_cast<const char *>(before.data()), int(before.size()));
     settingsAfter = QByteArray(reinterpret_cast<const char *>(after.data()), int(after.size()));
     changedFields = ChangedFieldIds(before, after);
+}
+
+std::optional<SettingsRecord> JournalEntry::RecordBefore() const
+{
+    return RecordOf(settingsBefore);
+}
+
+std::optional<SettingsRecord> JournalEntry::RecordAfter() const
+{
+    return RecordOf(settingsAfter);
 }
 
 QJsonObject JournalEntry::ToJson() const

@@ -80,6 +80,9 @@ struct JournalEntry {
     // Finished now, with the duration since the start.
     void End(bool jobSucceeded, const QString &jobOutcome);
     void SetSettings(const SettingsRecord &before, const SettingsRecord &after);
+    // The records as SetSettings kept them; nothing when not a whole record.
+    std::optional<SettingsRecord> RecordBefore() const;
+    std::optional<SettingsRecord> RecordAfter() const;
     // Failed, or cut short (or still running elsewhere).
     bool Failed() const { return !finished || !succeeded; }
 
