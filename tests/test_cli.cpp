@@ -121,6 +121,16 @@ protected:
         return run;
     }
 
+    // A run's exit status, and words it said on stdout or stderr.
+    void ExpectRunSays(const QStringList &arguments, int status, const QString &said) const
+    {
+        const Finished run = Run(arguments);
+        EXPECT_EQ(run.status, status) << arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
+        EXPECT_TRUE((run.out + run.err).contains(said))
+            << arguments.join(' ').toStdString() << " did not say " << said.toStdString() << ":\n"
+            << (run.out + run.err).toStdString();
+    }
+
     Finished Run(const QStringList &arguments) const
     {
         QProcess process;
@@ -371,13 +381,8 @@ TEST_F(Cli, ExitCodesWithoutAReader)
         {{"settings", "set", "-p", "absent", "interface=Bluetooth"}, 2, "iButton"},
         {{"settings", "diff", "-p", "absent", files.filePath("none.json")}, 2, "cannot read"},
     };
-    for (const Row &row : rows) {
-        const Finished run = Run(row.arguments);
-        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
-        EXPECT_TRUE((run.out + run.err).contains(row.said))
-            << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
-            << (run.out + run.err).toStdString();
-    }
+    for (const Row &row : rows)
+        ExpectRunSays(row.arguments, row.status, row.said);
     EXPECT_TRUE(JournalEntries().isEmpty()) << "a job that opened no port was recorded";
 }
 
@@ -916,13 +921,8 @@ TEST_F(Cli, SpeaksTheUsersLanguageButNotInJson)
         {{"info", "-p", "cli-a", "--json"}, 0, "\"state\":\"ready\""},
         {{"journal"}, 0, "В журнале нет записей."},
     };
-    for (const Row &row : rows) {
-        const Finished run = Run(row.arguments);
-        EXPECT_EQ(run.status, row.status) << row.arguments.join(' ').toStdString() << "\n" << run.err.toStdString();
-        EXPECT_TRUE((run.out + run.err).contains(row.said))
-            << row.arguments.join(' ').toStdString() << " did not say " << row.said.toStdString() << ":\n"
-            << (run.out + run.err).toStdString();
-    }
+    for (const Row &row : rows)
+        ExpectRunSays(row.arguments, row.status, row.said);
 }
 
 TEST_F(Cli, JsonOutputHoldsTheKeysAndTypesItsManualPageNames)
