@@ -24,7 +24,8 @@ constexpr int kLogoHeight = 56;
 constexpr int kLogoWidth = 240;
 
 const char kContext[] = "ServiceReport";
-// The settings fields' captions and values, as the window words them.
+// The settings fields' captions and values, as the window words them: from
+// the windows' own translation, so the two never say a field differently.
 const char kFieldsContext[] = "SettingsFields";
 
 // The report's texts in its own language, apart from the window's: a report
@@ -34,20 +35,23 @@ public:
     explicit Texts(const QLocale &language)
     {
         // English keeps the source texts.
-        loaded_ = translator_.load(language, QStringLiteral("talvor_report"), QStringLiteral("_"),
-                                   QStringLiteral(":/i18n"));
+        const QString folder = QStringLiteral(":/i18n"), separator = QStringLiteral("_");
+        ownLoaded_ = own_.load(language, QStringLiteral("talvor_report"), separator, folder);
+        fieldsLoaded_ = fields_.load(language, QStringLiteral("talvor"), separator, folder);
     }
-    QString operator()(const char *source) const { return In(kContext, source); }
-    QString Field(const char *source) const { return In(kFieldsContext, source); }
+    QString operator()(const char *source) const { return In(own_, ownLoaded_, kContext, source); }
+    QString Field(const char *source) const { return In(fields_, fieldsLoaded_, kFieldsContext, source); }
 
 private:
-    QString In(const char *context, const char *source) const
+    static QString In(const QTranslator &translator, bool loaded, const char *context, const char *source)
     {
-        const QString text = loaded_ ? translator_.translate(context, source) : QString();
+        const QString text = loaded ? translator.translate(context, source) : QString();
         return text.isEmpty() ? QString::fromUtf8(source) : text;
     }
-    QTranslator translator_;
-    bool loaded_ = false;
+    QTranslator own_;
+    QTranslator fields_;
+    bool ownLoaded_ = false;
+    bool fieldsLoaded_ = false;
 };
 
 // The job's words for its outcomes (job_entries), as the report says them.
@@ -148,7 +152,8 @@ QString ValueInWords(const Texts &say, const SettingsRecord &record, settings_fi
     const settings_fields::FieldInfo &info = settings_fields::Info(field);
     if (!settings_fields::IsKnown(record, field)) {
         const uint8_t byte = record[size_t(info.byte)];
-        return say.Field(QT_TRANSLATE_NOOP("SettingsFields", "%1, not a known value"))
+        // The settings fields' own words for it (settings_fields.cpp).
+        return say.Field("%1, not a known value")
             .arg(QLatin1String("0x") + QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper());
     }
     const QByteArray english = settings_fields::ValueText(record, field).toLatin1();
